@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, when they are missing. Run as root.
+set -euo pipefail
+pkgs=(g++ cmake ninja-build libboost-math-dev nlohmann-json3-dev libcli11-dev libfmt-dev
+      libgtest-dev googletest libeigen3-dev)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,14 @@
+#pragma once
+// Entry point of the procedure: runs one QUORVEST command over the active data.
+#include <string>
+
+#include "host/context.h"
+
+namespace qv {
+
+// Runs one command (QVTCTL): parses it, reads each split group, fits the model and records
+// every table and message in ctx.output. Failure is reported through messages and
+// ctx.errorFlag; clean-up runs on every path.
+void QVTCTL(Context& ctx, const std::string& commandText);
+
+}  // namespace qv

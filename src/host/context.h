@@ -1,0 +1,44 @@
+#pragma once
+// The host context passed explicitly to every routine of the procedure: the active data,
+// the output being recorded for the current command, the host error flag and the message
+// routine. There is no global state.
+#include <string>
+#include <vector>
+
+#include "host/data/case_stream.h"
+#include "host/output/document.h"
+
+namespace qv {
+
+struct Context {
+  const DataSource* data = nullptr;  // may be null when no data file was given
+  out::CommandOutput* output = nullptr;
+  bool errorFlag = false;   // set by every error message; stops the command
+  char decimalChar = '.';   // the locale's decimal character
+
+  // Issues a numbered message of the procedure (the key comes from the catalogue).
+  // `param` replaces ^1 when the key takes a parameter.
+  void message(int number, out::Phase phase, out::Severity severity, const std::string& param = "");
+  // Issues an unnumbered message with a key or template (expanded with args).
+  void note(const std::string& key, out::Severity severity, const std::vector<std::string>& args = {},
+            out::Phase phase = out::Phase::Processing);
+
+  // Appends an item to the current output position (inside the innermost open heading).
+  void emit(out::Item item);
+  void beginHeading(const std::string& text);
+  void endHeading();
+
+  std::vector<out::Heading*> headingStack;
+};
+
+// An internal-consistency failure: a bug, never user input. The driver turns it into an
+// error message; nothing half-written is left behind.
+struct InternalError {
+  std::string condition;
+  std::string routine;
+};
+
+#define QV_ASSERT(cond, routine) \
+  do { if (!(cond)) throw ::qv::InternalError{#cond, routine}; } while (0)
+
+}  // namespace qv

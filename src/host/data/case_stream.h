@@ -1,0 +1,74 @@
+#pragma once
+// The active data: a CSV file (first row = variable names) with its dictionary, read in
+// streaming passes. A pass walks the cases in file order, grouped into split groups: runs of
+// consecutive cases with equal values of the split variables.
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/data/dictionary.h"
+
+namespace qv {
+
+struct DataOptions {
+  std::string dataPath;
+  std::string dictionaryPath;         // optional JSON dictionary
+  std::string weightVar;              // optional case weight variable
+  std::vector<std::string> splitVars; // optional split-file variables
+  bool splitSeparate = false;         // --split-layout separate
+};
+
+// A problem with an input file, located for the user.
+struct InputError {
+  std::string file;
+  long line = 0;    // 1-based; 0 when not tied to a line
+  long column = 0;  // 1-based; 0 when not tied to a column
+  std::string text;
+  std::string describe() const;  // "file:line:column: text"
+};
+
+class CaseReader;
+
+class DataSource {
+ public:
+  // Opens and validates the data file (and dictionary file); infers variable types.
+  // Returns nullptr and fills `err` when a file is missing, unreadable or malformed.
+  static std::unique_ptr<DataSource> open(const DataOptions& opts, InputError& err);
+  virtual ~DataSource() = default;
+
+  virtual const Dictionary& dictionary() const = 0;
+  virtual int weightIndex() const = 0;                    // -1 when no case weight
+  virtual const std::vector<int>& splitIndexes() const = 0;  // empty when split files are off
+  virtual bool splitSeparate() const = 0;
+  // Number of data values that were not finite (NaN, Inf) and are read as system-missing.
+  virtual long nonFiniteCount() const = 0;
+  // Starts a fresh pass over the cases.
+  virtual std::unique_ptr<CaseReader> read() const = 0;
+};
+
+class CaseReader {
+ public:
+  virtual ~CaseReader() = default;
+  // Advances to the next case of the current split group. Returns false at the end of the
+  // group (or of the data); then call nextGroup().
+  virtual bool next() = 0;
+  // Moves on to the next split group. Returns false when the data are exhausted.
+  // The first group starts without a call.
+  virtual bool nextGroup() = 0;
+  virtual bool endOfData() const = 0;
+
+  // Values of the current case. Numbers are kSysmis when the field was empty.
+  virtual double number(int var) const = 0;
+  virtual const std::string& string(int var) const = 0;
+  // The case weight: 1.0 when no weight variable; kSysmis when the weight value is missing.
+  virtual double caseWeight() const = 0;
+  // (name, value as shown) pairs of the split variables for the current group.
+  virtual std::vector<std::pair<std::string, std::string>> splitCaption() const = 0;
+};
+
+// User- and system-missing tests under the current missing-value treatment.
+bool isMissingNumber(const Variable& v, double x, bool includeUserMissing);
+bool isMissingString(const Variable& v, const std::string& s, bool includeUserMissing);
+
+}  // namespace qv

@@ -1,0 +1,156 @@
+#include "host/output/document.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace qv::out {
+
+namespace {
+
+Category* findChild(std::vector<Category>& cats, const std::string& key) {
+  for (auto& c : cats)
+    if (c.key == key) return &c;
+  return nullptr;
+}
+
+std::string markerFor(size_t index) {
+  // a, b, ..., z, aa, ab, ...
+  std::string m;
+  size_t n = index;
+  do {
+    m.insert(m.begin(), static_cast<char>('a' + n % 26));
+    n = n / 26;
+  } while (n-- > 0);
+  return m;
+}
+
+}  // namespace
+
+TableBuilder::TableBuilder(int id, std::string title, std::string subtype) {
+  t_.id = id;
+  t_.title = std::move(title);
+  t_.subtype = std::move(subtype);
+}
+
+int TableBuilder::dimension(const std::string& name, Axis axis) {
+  int existing = dimensionIndex(name);
+  if (existing >= 0) return existing;
+  t_.dimensions.push_back(Dimension{name, axis, {}});
+  groupStack_.emplace_back();
+  current_.emplace_back();
+  return static_cast<int>(t_.dimensions.size()) - 1;
+}
+
+int TableBuilder::dimensionIndex(const std::string& name) const {
+  for (size_t i = 0; i < t_.dimensions.size(); ++i)
+    if (t_.dimensions[i].name == name) return static_cast<int>(i);
+  return -1;
+}
+
+Category* TableBuilder::currentContainer(int dim) {
+  // Returns the group that new categories go into, or nullptr for the top level.
+  Category* group = nullptr;
+  for (const auto& key : groupStack_.at(dim)) {
+    auto& list = group ? group->children : t_.dimensions[dim].categories;
+    group = findChild(list, key);
+  }
+  return group;
+}
+
+void TableBuilder::beginGroup(int dim, const std::string& key, const std::string& label) {
+  Category* parent = currentContainer(dim);
+  auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
+  Category* g = findChild(list, key);
+  if (!g) {
+    list.push_back(Category{key, label, true, {}});
+  } else {
+    g->isGroup = true;
+  }
+  groupStack_[dim].push_back(key);
+}
+
+void TableBuilder::endGroup(int dim) {
+  if (!groupStack_.at(dim).empty()) groupStack_[dim].pop_back();
+}
+
+void TableBuilder::category(int dim, const std::string& key, const std::string& label) {
+  Category* parent = currentContainer(dim);
+  auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
+  if (!findChild(list, key)) list.push_back(Category{key, label, false, {}});
+  current_[dim] = groupStack_[dim];
+  current_[dim].push_back(key);
+}
+
+int TableBuilder::cell(int cellDim, const std::string& statistic, const Value& v) {
+  category(cellDim, statistic, statistic);
+  return cellHere(v);
+}
+
+int TableBuilder::cellHere(const Value& v) {
+  Cell c;
+  c.path = current_;
+  c.value = v;
+  // A cell placed again at the same coordinates replaces the earlier one.
+  for (size_t i = 0; i < t_.cells.size(); ++i) {
+    if (t_.cells[i].path == c.path) {
+      t_.cells[i].value = v;
+      return static_cast<int>(i);
+    }
+  }
+  t_.cells.push_back(std::move(c));
+  return static_cast<int>(t_.cells.size()) - 1;
+}
+
+int TableBuilder::footnote(const std::string& text) {
+  for (size_t i = 0; i < t_.footnotes.size(); ++i)
+    if (t_.footnotes[i].text == text) return static_cast<int>(i);
+  t_.footnotes.push_back(Footnote{markerFor(t_.footnotes.size()), text});
+  return static_cast<int>(t_.footnotes.size()) - 1;
+}
+
+void TableBuilder::annotateCell(int cellIndex, int footnoteIndex) {
+  auto& f = t_.cells.at(cellIndex).footnotes;
+  if (std::find(f.begin(), f.end(), footnoteIndex) == f.end()) f.push_back(footnoteIndex);
+}
+
+void TableBuilder::annotateTable(int footnoteIndex) {
+  auto& f = t_.tableFootnotes;
+  if (std::find(f.begin(), f.end(), footnoteIndex) == f.end()) f.push_back(footnoteIndex);
+}
+
+void TableBuilder::annotateCategory(int dim, int footnoteIndex) {
+  if (current_.at(dim).empty()) return;
+  auto& f = t_.categoryFootnotes[{dim, current_[dim].back()}];
+  if (std::find(f.begin(), f.end(), footnoteIndex) == f.end()) f.push_back(footnoteIndex);
+}
+
+void TableBuilder::setSplit(std::vector<std::pair<std::string, std::string>> caption) {
+  t_.split = std::move(caption);
+}
+
+Table TableBuilder::finish() {
+  // Order dimensions: layers, rows, columns; keep declaration order within an axis, and
+  // permute the cell paths and category footnotes to match.
+  const size_t n = t_.dimensions.size();
+  std::vector<size_t> order(n);
+  for (size_t i = 0; i < n; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return static_cast<int>(t_.dimensions[a].axis) < static_cast<int>(t_.dimensions[b].axis);
+  });
+  std::vector<size_t> newIndex(n);
+  for (size_t i = 0; i < n; ++i) newIndex[order[i]] = i;
+  Table out = t_;
+  out.dimensions.clear();
+  for (size_t i : order) out.dimensions.push_back(t_.dimensions[i]);
+  for (auto& c : out.cells) {
+    std::vector<std::vector<std::string>> p(n);
+    for (size_t i = 0; i < n; ++i) p[newIndex[i]] = c.path[i];
+    c.path = std::move(p);
+  }
+  out.categoryFootnotes.clear();
+  for (auto& [k, v] : t_.categoryFootnotes)
+    out.categoryFootnotes[{static_cast<int>(newIndex[k.first]), k.second}] = v;
+  return out;
+}
+
+}  // namespace qv::out

@@ -1,0 +1,165 @@
+#pragma once
+// The output document: a sequence of items (headings, messages, pivot tables, charts) in
+// output order, and the pivot-table builder that procedures use to fill it.
+// Renderers (text, JSON, HTML) turn a document into bytes; see render.h.
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "host/sysmis.h"
+
+namespace qv::out {
+
+enum class Axis { Layer, Row, Column };
+
+// How a number is shown to people. The JSON form always carries the full double as well.
+enum class Fmt {
+  Text,          // a string value
+  Count,         // N, df: integer when whole, else 2 decimals
+  Coefficient,   // sums of squares, mean squares, estimates, standard errors
+  GeneralStat,   // F, t, noncentrality
+  Significance,  // p-values, power: 3 decimals
+  Correlation,   // eta squared, R squared: 3 decimals
+  Mean,          // means of a dependent variable
+  StdDev,        // standard deviations of a dependent variable
+  Integer,       // integer labels and counts
+  Percent,
+  Value,         // a data value (dependent variable scale)
+};
+
+enum class Severity { Error, Warning, Note };
+enum class Phase { Command, Processing, None };
+
+// One cell value: a number (kSysmis for the system-missing value, shown blank) or a string.
+struct Value {
+  double number = kSysmis;
+  std::string text;  // used when isString
+  bool isString = false;
+  Fmt fmt = Fmt::GeneralStat;
+  int decimals = -1;  // explicit decimals for Coefficient/Mean/StdDev/Value; -1 = renderer default
+
+  static Value num(double x, Fmt f, int dec = -1) { return Value{x, {}, false, f, dec}; }
+  static Value str(std::string s) { return Value{kSysmis, std::move(s), true, Fmt::Text, -1}; }
+  static Value missing(Fmt f = Fmt::GeneralStat) { return Value{kSysmis, {}, false, f, -1}; }
+};
+
+struct Category {
+  std::string key;    // stable key used by JSON consumers
+  std::string label;  // shown to people
+  bool isGroup = false;
+  std::vector<Category> children;
+};
+
+struct Dimension {
+  std::string name;
+  Axis axis = Axis::Row;
+  std::vector<Category> categories;  // in first-placed order
+};
+
+struct Cell {
+  // One entry per dimension of the table (same order as Table::dimensions): the keys of the
+  // enclosing groups first, then the leaf key.
+  std::vector<std::vector<std::string>> path;
+  Value value;
+  std::vector<int> footnotes;  // indexes into Table::footnotes
+};
+
+struct Footnote {
+  std::string marker;  // "a", "b", ... assigned in order of creation
+  std::string text;
+};
+
+struct Table {
+  int id = 0;
+  std::string title;
+  std::string subtype;
+  // Split-group caption (name, value) pairs when the table belongs to a split group.
+  std::optional<std::vector<std::pair<std::string, std::string>>> split;
+  std::vector<Dimension> dimensions;  // layout order: layers, rows outer->inner, columns outer->inner
+  std::vector<Cell> cells;
+  std::vector<Footnote> footnotes;
+  std::vector<int> tableFootnotes;                  // footnotes attached to the whole table
+  std::map<std::pair<int, std::string>, std::vector<int>> categoryFootnotes;  // (dim, leaf key)
+};
+
+struct Message {
+  Severity severity = Severity::Error;
+  Phase phase = Phase::None;
+  std::optional<int> number;
+  std::string key;
+  std::string text;
+};
+
+struct Chart {
+  std::string kind;
+  std::string title;
+  std::string svg;
+};
+
+struct Heading;
+using Item = std::variant<std::shared_ptr<Heading>, Message, Table, Chart>;
+
+struct Heading {
+  std::string text;
+  std::vector<Item> items;
+};
+
+struct CommandOutput {
+  std::string command;
+  bool error = false;
+  std::vector<Item> items;
+};
+
+struct Document {
+  std::vector<CommandOutput> commands;
+};
+
+// Builds one pivot table the way a procedure thinks of it: declare dimensions, make a category
+// current in each dimension (groups nest), place values, attach footnotes, then finish.
+// Categories keep their first-placed order; setting the same key again addresses the same
+// category.
+class TableBuilder {
+ public:
+  TableBuilder(int id, std::string title, std::string subtype);
+
+  // Declares a dimension; returns its index. Dimensions may be declared in any order; finish()
+  // orders them layers, rows, columns (keeping declaration order within an axis).
+  int dimension(const std::string& name, Axis axis);
+  int dimensionIndex(const std::string& name) const;  // -1 when absent
+
+  // Opens a group inside the current group of a dimension (nested groups allowed).
+  void beginGroup(int dim, const std::string& key, const std::string& label);
+  void endGroup(int dim);
+  // Makes a leaf category current in the current group of the dimension (created when new).
+  void category(int dim, const std::string& key, const std::string& label);
+  void category(int dim, const std::string& keyAndLabel) { category(dim, keyAndLabel, keyAndLabel); }
+
+  // Places a value at the current categories of all dimensions except `cellDim`, whose
+  // category is set to `statistic` first. Returns the cell index.
+  int cell(int cellDim, const std::string& statistic, const Value& v);
+  // Places a value at the current categories of all dimensions.
+  int cellHere(const Value& v);
+
+  // Footnotes: the same text gives the same footnote.
+  int footnote(const std::string& text);
+  void annotateCell(int cellIndex, int footnoteIndex);
+  void annotateTable(int footnoteIndex);
+  // Footnote on the current leaf category of a dimension (e.g. a column header).
+  void annotateCategory(int dim, int footnoteIndex);
+
+  void setSplit(std::vector<std::pair<std::string, std::string>> caption);
+
+  Table finish();
+
+ private:
+  Category* currentContainer(int dim);
+  Table t_;
+  std::vector<std::vector<std::string>> groupStack_;  // per dimension, keys of open groups
+  std::vector<std::vector<std::string>> current_;     // per dimension, path of current leaf
+};
+
+}  // namespace qv::out
