@@ -45,6 +45,11 @@ void Context::beginHeading(const std::string& text) {
   headingStack.push_back(raw);
 }
 
+void Context::emitTable(out::TableBuilder& tb) {
+  if (!splitCaption.empty()) tb.setSplit(splitCaption);
+  emit(tb.finish());
+}
+
 void Context::endHeading() {
   if (!headingStack.empty()) headingStack.pop_back();
 }

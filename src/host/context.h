@@ -27,6 +27,12 @@ struct Context {
   void emit(out::Item item);
   void beginHeading(const std::string& text);
   void endHeading();
+  // Finishes a table, stamps it with the split-group caption when split files are on, and
+  // emits it.
+  void emitTable(out::TableBuilder& tb);
+
+  // (name, value) pairs of the current split group; empty when split files are off.
+  std::vector<std::pair<std::string, std::string>> splitCaption;
 
   std::vector<out::Heading*> headingStack;
 };
