@@ -101,10 +101,10 @@ int TableBuilder::cellHere(const Value& v) {
   return static_cast<int>(t_.cells.size()) - 1;
 }
 
-int TableBuilder::footnote(const std::string& text) {
+int TableBuilder::footnote(const std::string& text, std::vector<std::pair<std::string, double>> values) {
   for (size_t i = 0; i < t_.footnotes.size(); ++i)
     if (t_.footnotes[i].text == text) return static_cast<int>(i);
-  t_.footnotes.push_back(Footnote{markerFor(t_.footnotes.size()), text});
+  t_.footnotes.push_back(Footnote{markerFor(t_.footnotes.size()), text, std::move(values)});
   return static_cast<int>(t_.footnotes.size()) - 1;
 }
 

@@ -71,6 +71,9 @@ struct Cell {
 struct Footnote {
   std::string marker;  // "a", "b", ... assigned in order of creation
   std::string text;
+  // Full-precision numbers shown in the text (e.g. {"R Squared", 0.7159...}), so that programs
+  // reading the JSON need not parse the rounded text.
+  std::vector<std::pair<std::string, double>> values;
 };
 
 struct Table {
@@ -145,7 +148,8 @@ class TableBuilder {
   int cellHere(const Value& v);
 
   // Footnotes: the same text gives the same footnote.
-  int footnote(const std::string& text);
+  int footnote(const std::string& text,
+               std::vector<std::pair<std::string, double>> values = {});
   void annotateCell(int cellIndex, int footnoteIndex);
   void annotateTable(int footnoteIndex);
   // Footnote on the current leaf category of a dimension (e.g. a column header).
