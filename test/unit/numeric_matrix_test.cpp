@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "host/context.h"
 #include "host/numeric/matrix.h"
 #include "tolerances.h"
 
@@ -323,6 +324,18 @@ TEST(NumericTolerance, ZeroIntegerAndAlmostEqualTests) {
   EXPECT_TRUE(QLRALMOSTEQUAL(0.0, -0.0, 4096));
   EXPECT_FALSE(QLRALMOSTEQUAL(0.0, 1e-300, 4096));
   EXPECT_FALSE(QLRALMOSTEQUAL(std::numeric_limits<double>::quiet_NaN(), 1.0, 4096));
+}
+
+// Inconsistent shapes are bugs in the caller: they raise an internal error, never a crash.
+TEST(NumericKernels, InconsistentShapesRaiseInternalErrors) {
+  Packed m(3);
+  EXPECT_THROW(LTRCHD(m, {1.0, 1.0}, 1e-8), InternalError);
+  Mat l(2, 3), c(1, 4);
+  EXPECT_THROW(RESORP(l, c, 1e-8), InternalError);
+  EXPECT_THROW(ZRMXRW(l, 3, {1, 1}, 1e-8), InternalError);
+  EXPECT_THROW(ZRMXRW(l, 0, {1}, 1e-8), InternalError);
+  std::vector<double> v(2, 1.0);
+  EXPECT_THROW(CLNVEC(v.data(), v.size(), -1.0), InternalError);
 }
 
 }  // namespace

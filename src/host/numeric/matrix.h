@@ -91,12 +91,14 @@ bool QLRALMOSTEQUAL(double a, double b, int ulps);
 // column b) in place, with partial pivoting. An entry of A counts as zero when its absolute
 // value is <= tol * (largest absolute entry of A on entry). Columns are taken in order; a
 // column whose remaining candidates all count as zero gets no pivot and those candidates are
-// set to 0. On return: rows 0..rank-1 are the pivot rows in reduced echelon form (1 at the
-// pivot, exactly 0 in the pivot columns of the other rows; an entry that counts as zero once
-// multiplied back by the row's pivot is set to 0), with the solution part in the last column; rows
-// rank..rows-1 have A exactly 0 and their last column holds the residuals of the system (all near 0 when it
-// is consistent). Returns the rank; pivotCol (resized to rows) gives the pivot column of row r, -1 for r >=
-// rank.
+// set to 0. On return:
+// - rows 0..rank-1 are the pivot rows in reduced echelon form: 1 at the pivot, exactly 0 in
+//   the pivot columns of the other rows, and 0 wherever an entry counts as zero once
+//   multiplied back by the row's pivot; the last column holds the right-hand side. A pivot
+//   row with no other non-zero entry in A fixes its unknown: x[pivotCol[r]] = ab(r, ab.cols - 1).
+// - rows rank..rows-1 are exactly 0 in A; their last column holds the residuals of the
+//   system (all near 0 when it is consistent).
+// Returns the rank; pivotCol (resized to rows) gives the pivot column of row r, -1 for r >= rank.
 int GASJRD(Mat& ab, double tol, std::vector<int>& pivotCol);
 
 }  // namespace qv::num
