@@ -130,6 +130,12 @@ struct ProcedureState {
   int splitGroupCount = 0;
 
   GroupState group;
+
+  // Case record layout, set by the post-parse checks: the factor values take
+  // factorValueWidth 8-byte cells (the sum of factorWidth); a record holds them, the
+  // covariates, the dependents and two more cells.
+  int factorValueWidth = 0;
+  int caseRecordLength = 0;
 };
 
 }  // namespace qv
