@@ -19,17 +19,17 @@ constexpr double kMaxRepetitions = 1.0e6;
 
 // Reads one item with its first symbol (a number or a sign) current and appends its values.
 bool readItem(ParseContext& pc, std::vector<double>& row) {
-  const size_t countPos = pc.tok.position() + (pc.sym().cls == syntax::kNumber ? 0 : 1);
-  double v = readSignedNumber(pc);
+  std::string countText;
+  double v = readSignedNumber(pc, &countText);
   bool fraction = false;
   if (pc.sym().isSlash()) {
     const syntax::Token& next = pc.tok.peek();
     if (next.cls == syntax::kNumber || ((next.isSpecial(syntax::kMinus) || next.isSpecial(syntax::kPlus)) &&
                                         pc.tok.peek(2).cls == syntax::kNumber)) {
       pc.tok.advance();
-      const size_t denomPos = pc.tok.position();
-      const double d = readSignedNumber(pc);
-      if (!(d > 0.0)) return failAt(pc, denomPos, 127);
+      std::string denomText;
+      const double d = readSignedNumber(pc, &denomText);
+      if (!(d > 0.0)) return failWith(pc, 127, denomText);
       v /= d;
       fraction = true;
     }
@@ -41,7 +41,7 @@ bool readItem(ParseContext& pc, std::vector<double>& row) {
   // Repetition: v is the count.
   if (fraction) return failHere(pc, 100);
   if (v != static_cast<double>(static_cast<long long>(v)) || v < 1.0 || v > kMaxRepetitions)
-    return failAt(pc, countPos, 178);
+    return failWith(pc, 178, countText);
   pc.tok.advance();
   if (pc.sym().isSpecial(kStar)) return failHere(pc, 99);
   if (!atNumber(pc)) return failHere(pc, 100);

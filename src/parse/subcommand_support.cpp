@@ -52,12 +52,15 @@ bool atNumber(const ParseContext& pc) {
   return (t.isSpecial(syntax::kPlus) || t.isSpecial(syntax::kMinus)) && pc.tok.peek().cls == syntax::kNumber;
 }
 
-double readSignedNumber(ParseContext& pc) {
+double readSignedNumber(ParseContext& pc, std::string* text) {
   double sign = 1.0;
+  if (text) text->clear();
   if (pc.sym().isSpecial(syntax::kMinus) || pc.sym().isSpecial(syntax::kPlus)) {
     if (pc.sym().isSpecial(syntax::kMinus)) sign = -1.0;
+    if (text) *text = pc.sym().text;
     pc.tok.advance();
   }
+  if (text) *text += pc.sym().text;
   double v = sign * pc.sym().value;
   pc.tok.advance();
   return v;
@@ -73,9 +76,9 @@ bool readFraction(ParseContext& pc, double& value) {
                     pc.tok.peek(2).cls == syntax::kNumber;
   if (next.cls != syntax::kNumber && !signedNext) return true;
   pc.tok.advance();
-  size_t denomPos = pc.tok.position();
-  double d = readSignedNumber(pc);
-  if (!(d > 0.0)) return failAt(pc, denomPos, 127);
+  std::string text;
+  double d = readSignedNumber(pc, &text);
+  if (!(d > 0.0)) return failWith(pc, 127, text);
   value /= d;
   return true;
 }
@@ -118,6 +121,12 @@ bool failHere(ParseContext& pc, int number) {
 bool failAt(ParseContext& pc, size_t pos, int number) {
   pc.tok.seek(pos);
   return failHere(pc, number);
+}
+
+bool failWith(ParseContext& pc, int number, const std::string& param) {
+  pc.ctx.message(number, out::Phase::Command, out::Severity::Error, param);
+  pc.tok.skipToEndOfSubcommand();
+  return false;
 }
 
 }  // namespace qv::parse

@@ -1,6 +1,7 @@
 #pragma once
 // Small readers and look-ups shared by the optional-subcommand parsers: names against the
 // variable lists and the design, signed numbers, fractions and parenthesised number lists.
+#include <string>
 #include <vector>
 
 #include "parse/parse_context.h"
@@ -23,7 +24,8 @@ int mainEffectOf(const ProcedureState& st, int factor);
 // True when the current symbol starts a number: a number, or a sign followed by a number.
 bool atNumber(const ParseContext& pc);
 // Reads a number with an optional leading sign; the current symbol must satisfy atNumber().
-double readSignedNumber(ParseContext& pc);
+// `text` receives the number as typed, sign included.
+double readSignedNumber(ParseContext& pc, std::string* text = nullptr);
 
 // Reads a coefficient: a signed number, optionally followed by "/" and a positive number.
 // A zero or negative denominator issues message 127 (command error) and returns false.
@@ -43,5 +45,7 @@ bool realsEqual(double a, double b);
 bool failHere(ParseContext& pc, int number);
 // The same, after making the symbol at `pos` current so that it is the parameter.
 bool failAt(ParseContext& pc, size_t pos, int number);
+// The same, with `param` as the parameter (a signed number spans two symbols).
+bool failWith(ParseContext& pc, int number, const std::string& param);
 
 }  // namespace qv::parse

@@ -19,9 +19,9 @@ bool readDf(ParseContext& pc, std::optional<double>& df) {
   pc.tok.advance();
   if (pc.sym().endsSubcommand()) return failHere(pc, 166);
   if (!atNumber(pc)) return failHere(pc, 167);
-  const size_t dfPos = pc.tok.position();
-  const double v = readSignedNumber(pc);
-  if (!(v > 0.0)) return failAt(pc, dfPos, 165);
+  std::string dfText;
+  const double v = readSignedNumber(pc, &dfText);
+  if (!(v > 0.0)) return failWith(pc, 165, dfText);
   if (pc.sym().endsSubcommand()) return failHere(pc, 168);
   if (!pc.sym().isSpecial(syntax::kRParen)) return failHere(pc, 169);
   pc.tok.advance();
@@ -48,9 +48,9 @@ bool readCoefficient(ParseContext& pc, double& c) {
     pc.tok.advance();
     if (pc.sym().isEnd()) return failHere(pc, 173);
     if (!atNumber(pc)) return failHere(pc, 174);
-    const size_t denomPos = pc.tok.position();
-    const double d = readSignedNumber(pc);
-    if (!(d > 0.0)) return failAt(pc, denomPos, 170);
+    std::string denomText;
+    const double d = readSignedNumber(pc, &denomText);
+    if (!(d > 0.0)) return failWith(pc, 170, denomText);
     c /= d;
   }
   if (pc.sym().endsSubcommand()) return failHere(pc, 171);
