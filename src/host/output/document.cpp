@@ -73,13 +73,17 @@ Category* TableBuilder::currentContainer(int dim) {
   return group;
 }
 
+std::string TableBuilder::categoryId(int dim, const std::string& key) const {
+  std::vector<std::vector<std::string>> path{{std::to_string(dim)}, groupStack_.at(dim), {key}};
+  return encodePath(path);
+}
+
 void TableBuilder::beginGroup(int dim, const std::string& key, const std::string& label) {
   Category* parent = currentContainer(dim);
   auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
-  Category* g = findChild(list, key);
-  if (!g) {
+  if (categoryIndex_.insert(categoryId(dim, key)).second) {
     list.push_back(Category{key, label, true, {}});
-  } else {
+  } else if (Category* g = findChild(list, key)) {
     g->isGroup = true;
   }
   groupStack_[dim].push_back(key);
@@ -90,9 +94,12 @@ void TableBuilder::endGroup(int dim) {
 }
 
 void TableBuilder::category(int dim, const std::string& key, const std::string& label) {
-  Category* parent = currentContainer(dim);
-  auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
-  if (!findChild(list, key)) list.push_back(Category{key, label, false, {}});
+  // The index answers "is it there already" without a search through long category lists.
+  if (categoryIndex_.insert(categoryId(dim, key)).second) {
+    Category* parent = currentContainer(dim);
+    auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
+    list.push_back(Category{key, label, false, {}});
+  }
   current_[dim] = groupStack_[dim];
   current_[dim].push_back(key);
 }
@@ -161,18 +168,28 @@ Table TableBuilder::finish() {
   });
   std::vector<size_t> newIndex(n);
   for (size_t i = 0; i < n; ++i) newIndex[order[i]] = i;
-  Table out = t_;
+  // The table is handed over, not copied: a large table is built once.
+  Table out = std::move(t_);
+  t_ = Table{};
+  t_.id = out.id;
+  t_.title = out.title;
+  t_.subtype = out.subtype;
+  std::vector<Dimension> dims = std::move(out.dimensions);
   out.dimensions.clear();
-  for (size_t i : order) out.dimensions.push_back(t_.dimensions[i]);
+  for (size_t i : order) out.dimensions.push_back(std::move(dims[i]));
   for (auto& c : out.cells) {
     std::vector<std::vector<std::string>> p(n);
     // A cell placed before a later dimension was declared has no category there.
     for (size_t i = 0; i < n && i < c.path.size(); ++i) p[newIndex[i]] = std::move(c.path[i]);
     c.path = std::move(p);
   }
+  auto notes = std::move(out.categoryFootnotes);
   out.categoryFootnotes.clear();
-  for (auto& [k, v] : t_.categoryFootnotes)
-    out.categoryFootnotes[{static_cast<int>(newIndex[k.first]), k.second}] = v;
+  for (auto& [k, v] : notes) out.categoryFootnotes[{static_cast<int>(newIndex[k.first]), k.second}] = v;
+  groupStack_.clear();
+  current_.clear();
+  cellIndex_.clear();
+  categoryIndex_.clear();
   return out;
 }
 

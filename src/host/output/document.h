@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -163,6 +164,7 @@ class TableBuilder {
 
   void setSplit(std::vector<std::pair<std::string, std::string>> caption);
 
+  // Hands the finished table over; the builder is left empty (no dimensions, no cells).
   Table finish();
 
  private:
@@ -171,6 +173,8 @@ class TableBuilder {
   std::vector<std::vector<std::string>> groupStack_;  // per dimension, keys of open groups
   std::vector<std::vector<std::string>> current_;     // per dimension, path of current leaf
   std::unordered_map<std::string, int> cellIndex_;    // encoded cell path -> index in t_.cells
+  std::unordered_set<std::string> categoryIndex_;     // encoded (dimension, path) of every category
+  std::string categoryId(int dim, const std::string& key) const;
 };
 
 }  // namespace qv::out

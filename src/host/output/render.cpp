@@ -100,8 +100,11 @@ std::string formatNumber(double x, Fmt f, int decimals) {
   return decimalFormat(x, kDefaultDecimals);
 }
 
-// A stored text as shown: catalogue keys become their full texts.
-std::string display(const std::string& s) { return isCatalogueKey(s) ? catalogueText(s) : s; }
+// A stored text as shown: catalogue keys become their full texts. Only keys the catalogue
+// holds are translated, so a data label that happens to end in "..." is shown as it stands.
+std::string display(const std::string& s) {
+  return isCatalogueKey(s) && catalogueHas(s) ? catalogueText(s) : s;
+}
 
 // Display width in terminal columns: one per code point (continuation bytes do not count).
 size_t displayWidth(std::string_view s) {
@@ -746,6 +749,84 @@ std::string shortestDouble(double x) {
   return s;
 }
 
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when the bytes there are not one
+// (stray continuation bytes, overlong forms, surrogates, code points above U+10FFFF).
+size_t utf8Length(std::string_view s, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = byte(i);
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+// A JSON string literal. Bytes that are not valid UTF-8 (text from a file in another encoding)
+// become U+FFFD, so the output is always valid JSON.
+void quoted(std::string_view s, std::string& out) {
+  out += '"';
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      switch (c) {
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        case '\b':
+          out += "\\b";
+          break;
+        case '\f':
+          out += "\\f";
+          break;
+        default:
+          if (c < 0x20) {
+            out += fmt::format("\\u{:04x}", c);
+          } else {
+            out += static_cast<char>(c);
+          }
+      }
+      ++i;
+      continue;
+    }
+    if (size_t n = utf8Length(s, i)) {
+      out.append(s.substr(i, n));
+      i += n;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  out += '"';
+}
+
 // Our own writer over the JSON tree: doubles in their shortest round-trip form, non-finite
 // numbers as null, and small containers kept on one line so that every cell reads as one line.
 class JsonWriter {
@@ -768,7 +849,7 @@ class JsonWriter {
         break;
       }
       case ojson::value_t::string:
-        out += j.dump(-1, ' ', false, ojson::error_handler_t::replace);
+        quoted(j.get_ref<const std::string&>(), out);
         break;
       default:
         out += j.dump();
@@ -784,7 +865,7 @@ class JsonWriter {
       for (const auto& [k, v] : j.items()) {
         if (!first) out += ", ";
         first = false;
-        scalar(ojson(k), out);
+        quoted(k, out);
         out += ": ";
         if (!compact(v, limit, out)) return false;
       }
@@ -842,7 +923,7 @@ class JsonWriter {
         if (!first) out += ",\n";
         first = false;
         out += pad;
-        scalar(ojson(k), out);
+        quoted(k, out);
         out += ": ";
         if (k == "cells" && v.is_array() && !v.empty()) {
           cellLines(v, indent + 2, out);
