@@ -86,3 +86,9 @@ TEST(FormatValue, TextPercentAndStrings) {
   EXPECT_EQ(formatValue(Value::str("North")), "North");
   EXPECT_EQ(formatValue(Value::str("")), "");
 }
+
+TEST(FormatValue, StringKeysShowTheirFullText) {
+  EXPECT_EQ(formatValue(Value::str("CASES USED...")),
+            "Statistics are based on all cases with valid data for all variables in the model.");
+  EXPECT_EQ(formatValue(Value::str("Unknown key ...")), "Unknown key ...");
+}

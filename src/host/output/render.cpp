@@ -413,7 +413,7 @@ class TableLayout {
         std::string value, marks;
         bool text = false;
         if (c) {
-          value = c->value.isString ? display(c->value.text) : formatValue(c->value);
+          value = formatValue(c->value);
           marks = markerSuffix(t_, c->footnotes);
           text = c->value.isString;
           if (!text) markerWidth[j] = std::max(markerWidth[j], displayWidth(marks));
@@ -669,7 +669,7 @@ ojson tableJson(const Table& t) {
     cj["at"] = std::move(at);
     cj["path"] = std::move(path);
     cj["value"] = valueJson(c.value);
-    cj["text"] = c.value.isString ? display(c.value.text) : formatValue(c.value);
+    cj["text"] = formatValue(c.value);
     cj["footnotes"] = markersOf(t, c.footnotes);
     cells.push_back(std::move(cj));
   }
@@ -948,7 +948,7 @@ class JsonWriter {
 }  // namespace
 
 std::string formatValue(const Value& v) {
-  if (v.isString) return v.text;
+  if (v.isString) return display(v.text);
   return formatNumber(v.number, v.fmt, v.decimals);
 }
 
