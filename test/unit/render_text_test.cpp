@@ -221,5 +221,7 @@ TEST(RenderText, OnlyKnownKeysAreTranslated) {
   tb.cell(props, "Value Label", Value::str("MISSING=EXCLUDE..."));
   const std::string text = renderText(oneCommand({tb.finish()}, "Q."));
   EXPECT_NE(text.find("│ Other ...     │ More...    "), std::string::npos) << text;
-  EXPECT_NE(text.find("User-defined missing values are treated as missing."), std::string::npos) << text;
+  EXPECT_NE(text.find("MISSING=EXCLUDE: user-defined missing values are treated as missing."),
+            std::string::npos)
+      << text;
 }

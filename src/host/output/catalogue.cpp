@@ -436,9 +436,9 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"[No valid cases in split :^1=^2:]1 ...",
      "There are no valid cases in the split group [%1=%2:, ^1=^2:]1. The group is skipped."},
     {"MISSING=EXCLUDE...",
-     "User-defined missing values are treated as missing."},
+     "MISSING=EXCLUDE: user-defined missing values are treated as missing."},
     {"MISSING=INCLUDE...",
-     "User-defined missing values are treated as valid."},
+     "MISSING=INCLUDE: user-defined missing values are treated as valid."},
     {"CASES USED...",
      "Statistics are based on all cases with valid data for all variables in the model."},
     // ^1: the regression-weight variable.
