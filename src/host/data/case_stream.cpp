@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -457,7 +458,7 @@ std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, cons
     const ColumnScan& cs = cols[c];
     if (cs.declaredString || !cs.numeric) {
       v.type = VarType::String;
-      v.width = static_cast<int>(std::clamp<size_t>(cs.longest, 1, 32767));
+      v.width = static_cast<int>(std::clamp<size_t>(cs.longest, 1, INT_MAX));
       v.format = PrintFormat{'A', v.width, 0};
     } else {
       v.type = VarType::Numeric;
