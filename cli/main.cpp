@@ -251,9 +251,6 @@ int main(int argc, char** argv) {
     qv::InputError err;
     data = qv::DataSource::open(dopt, err);
     if (!data) return usageError(err.describe());
-    if (long n = data->nonFiniteCount(); n > 0)
-      std::cerr << "quorvest: warning: " << o.data << ": " << n << (n == 1 ? " value is" : " values are")
-                << " not a finite number (nan, inf or beyond the range of a double) and read as missing\n";
   }
 
   qv::out::Document doc;

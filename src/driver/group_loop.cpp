@@ -1,11 +1,44 @@
 #include "driver/group_loop.h"
 
+#include "data/case_pass.h"
+#include "data/design.h"
+#include "estimate/estimation.h"
+#include "tests/univariate.h"
+
 namespace qv {
 
-// Provisional: the data pass, design and estimation fill this in.
 void analyseGroups(Context& ctx, ProcedureState& st) {
-  (void)st;
-  ctx.note("The analysis is not built yet.", out::Severity::Note);
+  if (!ctx.data) return;
+  if (ctx.data->nonFiniteCount() > 0) {
+    ctx.note("^1 data values are not finite numbers (NaN or infinity); they are treated as system-missing.",
+             out::Severity::Warning, {std::to_string(ctx.data->nonFiniteCount())});
+  }
+  std::unique_ptr<CaseReader> reader = ctx.data->read();
+  const bool splitOn = !ctx.data->splitIndexes().empty();
+  st.splitGroupCount = 0;
+  CaseWorkFile work;
+  bool first = true;
+  for (;;) {
+    if (!first && !reader->nextGroup()) break;
+    ctx.splitCaption = splitOn ? reader->splitCaption() : std::vector<std::pair<std::string, std::string>>{};
+    st.group = GroupState{};
+    PassResult pr = readGroupCases(ctx, st, *reader, first, work);
+    first = false;
+    if (pr == PassResult::Error || ctx.errorFlag) break;
+    if (pr != PassResult::Ok) {
+      if (reader->endOfData()) break;
+      continue;
+    }
+    ++st.splitGroupCount;
+    if (!layoutDesign(ctx, st) || ctx.errorFlag) break;
+    fitModel(ctx, st, work);
+    if (ctx.errorFlag) break;
+    analysisOutput(ctx, st);
+    if (ctx.errorFlag) break;
+    if (reader->endOfData()) break;
+  }
+  ctx.splitCaption.clear();
+  st.group = GroupState{};
 }
 
 }  // namespace qv

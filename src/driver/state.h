@@ -6,8 +6,10 @@
 // says so.
 #include <array>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "host/numeric/matrix.h"
 #include "host/sysmis.h"
 #include "parse/requests.h"
 
@@ -37,9 +39,38 @@ struct GroupState {
   std::vector<int> effectNcols;
   std::vector<long> colCell;        // per column, 1-based cell within its effect
   std::vector<std::string> paramLabels;  // per column
+  std::vector<std::vector<int>> effectOrder;  // per effect, its factors in cell order
+  std::vector<long> effectPossibleCells;      // per effect, product of nlevls of its factors
+  // Per effect, the design column (0-based) of each 1-based cell, -1 for empty cells; dense
+  // when the effect has few possible cells, else sparse.
+  std::vector<std::vector<int>> cellColumn;
+  std::vector<std::unordered_map<long, int>> cellColumnSparse;
 
   // Estimation (filled by estimate/)
-  int modldf = 0;
+  // Cross-products of (design row, dependent values, [1]) weighted by case x regression weight,
+  // unswept. With an intercept the dependent values are taken about a shift (the first valid
+  // case's values) and a constant column is appended, so that data with a large constant
+  // offset keep their digits; see estimation.cpp.
+  num::Packed crossProducts;
+  std::vector<double> depShift;  // per dependent; empty when no shift is applied
+  int modldf = 0;                  // model rank: number of non-redundant columns
+  std::vector<char> nonRedundant;  // per column, 1 when accepted as a pivot
+  num::Mat paramEst;               // dmncol x ndepvr; 0 for redundant columns
+  num::Packed ginverse;            // order dmncol; 0 rows/columns for redundant columns
+  num::Mat estBasis;               // modldf x dmncol
+  num::Mat nullBasis;              // (dmncol - modldf) x dmncol, one vector per redundant column
+  std::vector<double> totalSS;     // per dependent: about the mean (intercept) or about zero
+  std::vector<double> depMeans;    // per dependent: weighted mean (case x regression weight)
+  num::Packed errorSSCP;           // order ndepvr
+  num::Packed totalSSCP;           // order ndepvr, about zero
+  std::vector<num::Packed> pthscp; // per effect hypothesis SSCP (n = 0 when the effect has no df)
+  std::vector<int> effectDf;       // per effect
+  std::vector<num::Mat> effectL;   // per effect, effectDf x dmncol (rows = 0 when none)
+  std::vector<int> typeIVUnique;   // per effect, Type IV only: 1 unique, 0 not
+  std::vector<char> hypothesisColumns;  // per column, 1 when it carries a hypothesis row
+  // Contrast bases of factor main effects (only when CONTRAST is given)
+  std::vector<int> contrastDf, contrastUnique;
+  std::vector<num::Mat> contrastL;
 };
 
 struct ProcedureState {
@@ -99,6 +130,12 @@ struct ProcedureState {
   int splitGroupCount = 0;
 
   GroupState group;
+
+  // Case record layout, set by the post-parse checks: the factor values take
+  // factorValueWidth 8-byte cells (the sum of factorWidth); a record holds them, the
+  // covariates, the dependents and two more cells.
+  int factorValueWidth = 0;
+  int caseRecordLength = 0;
 };
 
 }  // namespace qv

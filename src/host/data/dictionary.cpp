@@ -43,13 +43,15 @@ int Dictionary::find(const std::string& name) const {
 }
 
 std::vector<std::string> Dictionary::nearest(const std::string& name, size_t count) const {
-  // Only names within a third of the longer name's length (at least 2 edits) are offered, so
-  // that a hint is never a wild guess.
+  // Only names within a third of the longer name's length (at least 2 edits), or names that
+  // start with the text typed, are offered, so that a hint is never a wild guess.
   std::vector<std::pair<size_t, size_t>> scored;  // (distance, variable index)
   for (size_t i = 0; i < vars.size(); ++i) {
-    size_t d = editDistance(name, vars[i].name);
-    size_t limit = std::max<size_t>(2, std::max(name.size(), vars[i].name.size()) / 3);
-    if (d <= limit) scored.emplace_back(d, i);
+    const std::string& v = vars[i].name;
+    size_t d = editDistance(name, v);
+    size_t limit = std::max<size_t>(2, std::max(name.size(), v.size()) / 3);
+    bool prefix = name.size() >= 2 && name.size() < v.size() && equalNoCase(v.substr(0, name.size()), name);
+    if (d <= limit || prefix) scored.emplace_back(d, i);
   }
   std::stable_sort(scored.begin(), scored.end(),
                    [](const auto& x, const auto& y) { return x.first < y.first; });

@@ -1,0 +1,196 @@
+#include "data/case_pass.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+#include <string>
+#include <unordered_map>
+
+namespace qv {
+
+double fuzzyRound(double w) {
+  double r = std::nearbyint(w);
+  if (std::fabs(w - r) <= 1e-8 * std::max(1.0, std::fabs(w))) return r;
+  return w;
+}
+
+std::string levelKey(const ProcedureState& st, int factor, int level) {
+  const auto& g = st.group;
+  if (!g.levelStrings[factor].empty()) return stringKey(g.levelStrings[factor][level - 1]);
+  return numberKey(g.levelNumbers[factor][level - 1]);
+}
+
+namespace {
+
+// Collects the distinct values of one factor with their weighted counts, giving each new value
+// a provisional number in order of first appearance.
+struct LevelCollector {
+  bool isString = false;
+  std::unordered_map<uint64_t, int> numIds;
+  std::unordered_map<std::string, int> strIds;
+  std::vector<double> nums;
+  std::vector<std::string> strs;
+  std::vector<double> weights;
+
+  int add(double x, const std::string* s, double w) {
+    int id;
+    if (isString) {
+      auto [it, isNew] = strIds.try_emplace(*s, static_cast<int>(strs.size()));
+      if (isNew) strs.push_back(*s);
+      id = it->second;
+    } else {
+      if (x == 0.0) x = 0.0;  // -0 and +0 are one level
+      uint64_t bits;
+      std::memcpy(&bits, &x, sizeof bits);
+      auto [it, isNew] = numIds.try_emplace(bits, static_cast<int>(nums.size()));
+      if (isNew) nums.push_back(x);
+      id = it->second;
+    }
+    if (id == static_cast<int>(weights.size())) weights.push_back(0.0);
+    weights[id] += w;
+    return id;
+  }
+};
+
+}  // namespace
+
+PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, bool firstGroup,
+                          CaseWorkFile& work) {
+  GroupState& g = st.group;
+  const Dictionary& dict = ctx.data->dictionary();
+  const int nf = st.nfactr;
+  work.clear();
+  work.ndepvr = st.ndepvr;
+  work.ncovar = st.ncovar;
+  g.nvalid = 0;
+  g.sumWeights = 0.0;
+  g.caseLevels.clear();
+  g.caseCell.clear();
+  g.nonEmptyCells = 0;
+
+  std::vector<LevelCollector> levels(nf);
+  for (int f = 0; f < nf; ++f) levels[f].isString = dict.vars[st.factorVars[f]].isString();
+  const bool weighted = ctx.data->weightIndex() >= 0;
+  const Variable* regVar = st.regwgtVar >= 0 ? &dict.vars[st.regwgtVar] : nullptr;
+  std::vector<double> dep(st.ndepvr), cov(st.ncovar);
+  std::vector<int> ids(nf);
+
+  auto numericValid = [&](int var, double& out) {
+    const Variable& v = dict.vars[var];
+    out = reader.number(var);
+    return !isMissingNumber(v, out, st.includeUserMissing);
+  };
+
+  long casesRead = 0;
+  while (reader.next()) {
+    ++casesRead;
+    double w = 1.0;
+    if (weighted) {
+      w = reader.caseWeight();
+      if (isSysmis(w)) continue;
+      w = fuzzyRound(w);
+      if (!(w > 0.0)) continue;
+    }
+    double r = 1.0;
+    if (regVar) {
+      if (!numericValid(st.regwgtVar, r) || !(r > 0.0)) continue;
+    }
+    bool ok = true;
+    for (int d = 0; d < st.ndepvr && ok; ++d) ok = numericValid(st.depVars[d], dep[d]);
+    for (int f = 0; f < nf && ok; ++f) {
+      const Variable& v = dict.vars[st.factorVars[f]];
+      if (v.isString()) {
+        ok = !isMissingString(v, reader.string(st.factorVars[f]), st.includeUserMissing);
+      } else {
+        double x;
+        ok = numericValid(st.factorVars[f], x);
+      }
+    }
+    for (int c = 0; c < st.ncovar && ok; ++c) ok = numericValid(st.covVars[c], cov[c]);
+    if (!ok) continue;
+
+    for (int f = 0; f < nf; ++f) {
+      int var = st.factorVars[f];
+      if (levels[f].isString) {
+        ids[f] = levels[f].add(0.0, &reader.string(var), w);
+      } else {
+        ids[f] = levels[f].add(reader.number(var), nullptr, w);
+      }
+    }
+    g.caseLevels.insert(g.caseLevels.end(), ids.begin(), ids.end());
+    work.dep.insert(work.dep.end(), dep.begin(), dep.end());
+    work.cov.insert(work.cov.end(), cov.begin(), cov.end());
+    work.w.push_back(w);
+    work.r.push_back(r);
+    g.sumWeights += w;
+    ++g.nvalid;
+  }
+
+  if (g.nvalid == 0) {
+    if (!ctx.splitCaption.empty()) {
+      std::vector<std::string> args;
+      std::string list;
+      for (const auto& [name, value] : ctx.splitCaption) {
+        if (!list.empty()) list += ", ";
+        list += name + "=" + value;
+      }
+      args.push_back(list);
+      ctx.note("No valid cases in split group ^1.", out::Severity::Warning, args);
+      return PassResult::EmptySplitGroup;
+    }
+    if (casesRead > 0 || !firstGroup) {
+      ctx.message(77, out::Phase::Processing, out::Severity::Error);
+    } else {
+      ctx.message(153, out::Phase::Processing, out::Severity::Error);
+    }
+    return PassResult::Error;
+  }
+
+  // Levels: sort the distinct values and renumber the cases' provisional numbers.
+  g.nlevls.assign(nf, 0);
+  g.levelNumbers.assign(nf, {});
+  g.levelStrings.assign(nf, {});
+  g.levelWeights.assign(nf, {});
+  std::vector<std::vector<int>> remap(nf);
+  for (int f = 0; f < nf; ++f) {
+    LevelCollector& lc = levels[f];
+    size_t n = lc.weights.size();
+    std::vector<int> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    if (lc.isString) {
+      std::sort(order.begin(), order.end(), [&](int a, int b) { return lc.strs[a] < lc.strs[b]; });
+    } else {
+      std::sort(order.begin(), order.end(), [&](int a, int b) { return lc.nums[a] < lc.nums[b]; });
+    }
+    remap[f].assign(n, 0);
+    g.nlevls[f] = static_cast<int>(n);
+    for (size_t k = 0; k < n; ++k) {
+      remap[f][order[k]] = static_cast<int>(k) + 1;
+      if (lc.isString) g.levelStrings[f].push_back(lc.strs[order[k]]);
+      else g.levelNumbers[f].push_back(lc.nums[order[k]]);
+      g.levelWeights[f].push_back(lc.weights[order[k]]);
+    }
+  }
+  for (long k = 0; k < g.nvalid; ++k)
+    for (int f = 0; f < nf; ++f) {
+      int& id = g.caseLevels[static_cast<size_t>(k) * nf + f];
+      id = remap[f][id];
+    }
+
+  // Observed cells, numbered in order of first appearance.
+  if ((st.printHomogeneity || st.plotSpreadLevel) && nf > 0) {
+    std::unordered_map<std::string, int> cells;
+    g.caseCell.resize(g.nvalid);
+    std::string key(sizeof(int) * nf, '\0');
+    for (long k = 0; k < g.nvalid; ++k) {
+      std::memcpy(key.data(), &g.caseLevels[static_cast<size_t>(k) * nf], key.size());
+      auto [it, isNew] = cells.try_emplace(key, g.nonEmptyCells + 1);
+      if (isNew) ++g.nonEmptyCells;
+      g.caseCell[k] = it->second;
+    }
+  }
+  return PassResult::Ok;
+}
+
+}  // namespace qv

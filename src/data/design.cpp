@@ -1,0 +1,235 @@
+#include "data/design.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "data/case_pass.h"
+
+namespace qv {
+
+namespace {
+
+// Effects with at most this many possible cells get a dense cell-to-column table.
+constexpr long kDenseCellLimit = 1L << 20;
+// The largest integer whose square fits in a signed 64-bit integer: the design may not have
+// this many possible cells.
+constexpr double kCellLimit = 3037000499.0;
+
+}  // namespace
+
+bool effectHasFactors(const EffectRow& row, int nfactr) {
+  for (int f = 0; f < nfactr; ++f)
+    if (row[f] >= 0) return true;
+  return false;
+}
+
+bool effectHasCovariates(const EffectRow& row, int nfactr) {
+  for (size_t c = nfactr; c < row.size(); ++c)
+    if (row[c] >= 1) return true;
+  return false;
+}
+
+std::vector<int> effectFactorOrder(const EffectRow& row, int nfactr) {
+  std::vector<int> order;
+  for (int f = 0; f < nfactr; ++f)
+    if (row[f] >= 0) order.push_back(f);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return row[a] < row[b]; });
+  return order;
+}
+
+long cellOfLevels(const std::vector<int>& order, const std::vector<int>& nlevls, const int* levels) {
+  long cell = 0;
+  for (int f : order) {
+    int l = levels[f];
+    if (l <= 0) return 0;
+    QV_ASSERT(l <= nlevls[f], "gmdrcl");
+    cell = cell * nlevls[f] + (l - 1);
+  }
+  return cell + 1;
+}
+
+std::vector<int> levelsOfCell(const std::vector<int>& order, const std::vector<int>& nlevls, int nfactr,
+                              long cell) {
+  std::vector<int> lev(nfactr, -1);
+  long rest = cell - 1;
+  for (auto it = order.rbegin(); it != order.rend(); ++it) {
+    lev[*it] = static_cast<int>(rest % nlevls[*it]) + 1;
+    rest /= nlevls[*it];
+  }
+  return lev;
+}
+
+bool layoutDesign(Context& ctx, ProcedureState& st) {
+  GroupState& g = st.group;
+  const int nf = st.nfactr;
+  const int ne = st.neffds;
+  g.effectOrder.assign(ne, {});
+  g.effectPossibleCells.assign(ne, 1);
+  double running = 0.0;
+  for (int e = 0; e < ne; ++e) {
+    g.effectOrder[e] = effectFactorOrder(st.ptefds[e], nf);
+    double prod = 1.0;
+    for (int f : g.effectOrder[e]) prod *= g.nlevls[f];
+    running += prod;
+    if (prod >= kCellLimit || running >= kCellLimit) {
+      ctx.message(151, out::Phase::Processing, out::Severity::Error);
+      return false;
+    }
+    g.effectPossibleCells[e] = static_cast<long>(prod);
+  }
+
+  g.effectFirstCol.assign(ne, 0);
+  g.effectNcols.assign(ne, 0);
+  g.colCell.clear();
+  g.cellColumn.assign(ne, {});
+  g.cellColumnSparse.assign(ne, {});
+  int col = 0;
+  for (int e = 0; e < ne; ++e) {
+    g.effectFirstCol[e] = col + 1;
+    const long possible = g.effectPossibleCells[e];
+    std::vector<long> cells;
+    if (nf == 0 || g.effectOrder[e].empty()) {
+      cells.push_back(1);
+    } else if (possible <= kDenseCellLimit) {
+      std::vector<char> seen(possible + 1, 0);
+      for (long k = 0; k < g.nvalid; ++k)
+        seen[cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(k) * nf])] = 1;
+      for (long c = 1; c <= possible; ++c)
+        if (seen[c]) cells.push_back(c);
+    } else {
+      for (long k = 0; k < g.nvalid; ++k)
+        cells.push_back(cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(k) * nf]));
+      std::sort(cells.begin(), cells.end());
+      cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+    }
+    g.effectNcols[e] = static_cast<int>(cells.size());
+    if (possible <= kDenseCellLimit) {
+      g.cellColumn[e].assign(possible + 1, -1);
+      for (size_t i = 0; i < cells.size(); ++i) g.cellColumn[e][cells[i]] = col + static_cast<int>(i);
+    } else {
+      for (size_t i = 0; i < cells.size(); ++i) g.cellColumnSparse[e][cells[i]] = col + static_cast<int>(i);
+    }
+    g.colCell.insert(g.colCell.end(), cells.begin(), cells.end());
+    col += static_cast<int>(cells.size());
+  }
+  g.dmncol = std::max(col, 1);
+  return true;
+}
+
+int caseColumn(const ProcedureState& st, int e, long k) {
+  const GroupState& g = st.group;
+  long cell = 1;
+  if (st.nfactr > 0 && !g.effectOrder[e].empty())
+    cell = cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(k) * st.nfactr]);
+  if (!g.cellColumn[e].empty()) return g.cellColumn[e][cell];
+  auto it = g.cellColumnSparse[e].find(cell);
+  return it == g.cellColumnSparse[e].end() ? -1 : it->second;
+}
+
+void designRow(const ProcedureState& st, long k, const double* cov, std::vector<std::pair<int, double>>& out) {
+  out.clear();
+  const int nf = st.nfactr;
+  for (int e = 0; e < st.neffds; ++e) {
+    const EffectRow& row = st.ptefds[e];
+    double v = 1.0;
+    for (int c = 0; c < st.ncovar; ++c) {
+      int p = row[nf + c];
+      if (p >= 1) v *= p == 1 ? cov[c] : std::pow(cov[c], p);
+    }
+    int col = caseColumn(st, e, k);
+    QV_ASSERT(col >= 0, "GMDDMR");
+    out.emplace_back(col, v);
+  }
+  if (out.empty()) out.emplace_back(0, 1.0);
+}
+
+int effectOfColumn(const ProcedureState& st, int col) {
+  const GroupState& g = st.group;
+  for (int e = 0; e < st.neffds; ++e)
+    if (col + 1 >= g.effectFirstCol[e] && col + 1 < g.effectFirstCol[e] + g.effectNcols[e]) return e;
+  return -1;
+}
+
+namespace {
+
+int maxCode(const EffectRow& row, int nfactr) {
+  int m = -1;
+  for (int f = 0; f < nfactr; ++f) m = std::max(m, row[f]);
+  return m;
+}
+
+void appendCovariates(const ProcedureState& st, const Dictionary& dict, const EffectRow& row, std::string& s) {
+  for (int c = 0; c < st.ncovar; ++c)
+    for (int p = 0; p < row[st.nfactr + c]; ++p) {
+      if (!s.empty()) s += " * ";
+      s += dict.vars[st.covVars[c]].name;
+    }
+}
+
+// Joins the pieces of the factors at nesting code `code` with " * ".
+std::string factorsAt(const ProcedureState& st, const EffectRow& row, int code,
+                      const std::function<std::string(int)>& piece) {
+  std::string s;
+  for (int f = 0; f < st.nfactr; ++f)
+    if (row[f] == code) {
+      if (!s.empty()) s += " * ";
+      s += piece(f);
+    }
+  return s;
+}
+
+// The shared layout of effect names and parameter labels; `piece` renders one factor.
+std::string composeName(const ProcedureState& st, const Dictionary& dict, int e,
+                        const std::function<std::string(int)>& piece) {
+  const EffectRow& row = st.ptefds[e];
+  const int nf = st.nfactr;
+  const bool hasF = effectHasFactors(row, nf);
+  if (!hasF && !effectHasCovariates(row, nf)) return "Intercept";
+  const int m = maxCode(row, nf);
+  const bool cwf = e < static_cast<int>(st.ptecwf.size()) && st.ptecwf[e] == 1;
+  std::string s;
+  int opened = 0;
+  if (cwf) {
+    appendCovariates(st, dict, row, s);
+    for (int code = m; code >= 0; --code) {
+      s += "(" + factorsAt(st, row, code, piece);
+      ++opened;
+    }
+  } else {
+    if (hasF) s = factorsAt(st, row, m, piece);
+    appendCovariates(st, dict, row, s);
+    for (int code = m - 1; code >= 0; --code) {
+      s += "(" + factorsAt(st, row, code, piece);
+      ++opened;
+    }
+  }
+  s.append(opened, ')');
+  return s;
+}
+
+}  // namespace
+
+std::string effectName(const ProcedureState& st, const Dictionary& dict, int e) {
+  return composeName(st, dict, e, [&](int f) { return dict.vars[st.factorVars[f]].name; });
+}
+
+std::string paramLabel(const ProcedureState& st, const Dictionary& dict, int col) {
+  const GroupState& g = st.group;
+  int e = effectOfColumn(st, col);
+  QV_ASSERT(e >= 0, "paramLabel");
+  std::vector<int> lev = levelsOfCell(g.effectOrder[e], g.nlevls, st.nfactr, g.colCell[col]);
+  return composeName(st, dict, e, [&](int f) {
+    return "[" + dict.vars[st.factorVars[f]].name + "=" + levelKey(st, f, lev[f]) + "]";
+  });
+}
+
+void buildParamLabels(const ProcedureState& st, const Dictionary& dict, std::vector<std::string>& labels) {
+  labels.clear();
+  int ncol = 0;
+  for (int e = 0; e < st.neffds; ++e) ncol += st.group.effectNcols[e];
+  for (int c = 0; c < ncol; ++c) labels.push_back(paramLabel(st, dict, c));
+  if (labels.empty()) labels.push_back("Intercept");
+}
+
+}  // namespace qv

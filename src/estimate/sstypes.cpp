@@ -1,0 +1,238 @@
+#include "estimate/sstypes.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qv {
+
+namespace {
+
+std::vector<int> factorsOf(const ProcedureState& st, int e) {
+  std::vector<int> f;
+  for (int i = 0; i < st.nfactr; ++i)
+    if (st.ptefds[e][i] >= 0) f.push_back(i);
+  return f;
+}
+
+bool sameCovariates(const ProcedureState& st, int a, int b) {
+  for (int c = 0; c < st.ncovar; ++c) {
+    int pa = st.ptefds[a][st.nfactr + c], pb = st.ptefds[b][st.nfactr + c];
+    if ((pa < 1 ? -1 : pa) != (pb < 1 ? -1 : pb)) return false;
+  }
+  return true;
+}
+
+int firstCol(const ProcedureState& st, int e) { return st.group.effectFirstCol[e] - 1; }
+int lastCol(const ProcedureState& st, int e) { return st.group.effectFirstCol[e] + st.group.effectNcols[e] - 2; }
+
+void sweepEffect(const ProcedureState& st, SweepState& ss, int e, bool in, int* count = nullptr) {
+  int n = 0;
+  if (st.group.effectNcols[e] > 0) n = GMENRE(ss, firstCol(st, e), lastCol(st, e), in);
+  if (count) *count = n;
+}
+
+void sweepAllOut(SweepState& ss) {
+  for (int k = ss.dmncol - 1; k >= 0; --k)
+    if (ss.swept[k]) num::LTRSWE(ss.m, static_cast<size_t>(k), ss.scale, ss.swept, ss.eps);
+}
+
+// Stores an effect's hypothesis: df, L and SSCP (cleaned).
+void storeHypothesis(ProcedureState& st, int e, int df, num::Mat l, num::Packed sscp) {
+  GroupState& g = st.group;
+  g.effectDf[e] = df;
+  if (df > 0) {
+    // A hypothesis SSCP is positive semi-definite: a diagonal below zero is rounding.
+    for (size_t i = 0; i < sscp.n; ++i)
+      if (sscp(i, i) < 0.0) sscp(i, i) = 0.0;
+    num::CLNSCP(sscp, static_cast<double>(df) * g.dmncol);
+    g.effectL[e] = std::move(l);
+    g.pthscp[e] = std::move(sscp);
+  } else {
+    g.effectL[e] = num::Mat();
+    g.pthscp[e] = num::Packed();
+  }
+}
+
+num::Packed difference(const num::Packed& a, const num::Packed& b) {
+  num::Packed r = a;
+  for (size_t i = 0; i < r.a.size(); ++i) r.a[i] -= b.a[i];
+  return r;
+}
+
+void resetOutputs(ProcedureState& st) {
+  GroupState& g = st.group;
+  g.effectDf.assign(st.neffds, 0);
+  g.effectL.assign(st.neffds, num::Mat());
+  g.pthscp.assign(st.neffds, num::Packed());
+  g.typeIVUnique.assign(st.neffds, 1);
+  g.hypothesisColumns.assign(g.dmncol, 0);
+}
+
+double snap(double v, double j) {
+  if (std::fabs(v) <= j) return 0.0;
+  if (std::fabs(v - 1.0) <= j) return 1.0;
+  if (std::fabs(v + 1.0) <= j) return -1.0;
+  if (std::fabs(v - 0.5) <= 2 * j) return 0.5;
+  if (std::fabs(v + 0.5) <= 2 * j) return -0.5;
+  return v;
+}
+
+}  // namespace
+
+bool effectContains(const ProcedureState& st, int f, int e) {
+  if (st.nfactr == 0 || f == e) return false;
+  if (!sameCovariates(st, f, e)) return false;
+  std::vector<int> fe = factorsOf(st, e), ff = factorsOf(st, f);
+  if (fe.size() >= ff.size()) return false;
+  return std::includes(ff.begin(), ff.end(), fe.begin(), fe.end());
+}
+
+std::vector<int> containmentLevels(const ProcedureState& st, int cur, int& maxchy) {
+  const int ne = st.neffds;
+  std::vector<int> lev(ne, -1);
+  lev[cur] = 0;
+  for (int f = 0; f < ne; ++f)
+    if (f != cur && effectContains(st, f, cur)) lev[f] = 1;
+  // Raise an effect contained in another containing effect at the same level.
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (int a = 0; a < ne; ++a) {
+      if (lev[a] < 1) continue;
+      for (int b = 0; b < ne; ++b) {
+        if (b == a || lev[b] < 1 || lev[b] != lev[a]) continue;
+        if (effectContains(st, a, b)) {
+          // a contains b at the same level: b goes up... the containing one must be higher.
+          ++lev[a];
+          changed = true;
+        }
+      }
+    }
+  }
+  maxchy = 0;
+  for (int v : lev) maxchy = std::max(maxchy, v);
+  for (int a = 0; a < ne; ++a) {
+    if (lev[a] < 1 || lev[a] >= maxchy) continue;
+    bool inTop = false;
+    for (int b = 0; b < ne; ++b)
+      if (lev[b] == maxchy && effectContains(st, b, a)) inTop = true;
+    if (!inTop) lev[a] = maxchy;
+  }
+  return lev;
+}
+
+void GMEST1(ProcedureState& st, SweepState& ss) {
+  GroupState& g = st.group;
+  resetOutputs(st);
+  num::Packed r = ss.dependentBlock();
+  for (int e = 0; e < st.neffds; ++e) {
+    int df = 0;
+    sweepEffect(st, ss, e, true, &df);
+    if (df == 0) {
+      storeHypothesis(st, e, 0, {}, {});
+      continue;
+    }
+    num::Mat l = effectLRows(ss, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns);
+    num::Packed r1 = ss.dependentBlock();
+    storeHypothesis(st, e, df, std::move(l), difference(r, r1));
+    r = std::move(r1);
+  }
+  sweepAllOut(ss);
+}
+
+void GMEST2(ProcedureState& st, SweepState& ss) {
+  GroupState& g = st.group;
+  resetOutputs(st);
+  for (int e = 0; e < st.neffds; ++e) {
+    sweepEffect(st, ss, e, false);
+    for (int f = 0; f < st.neffds; ++f)
+      if (f != e && effectContains(st, f, e)) sweepEffect(st, ss, f, false);
+    for (int f = 0; f < st.neffds; ++f)
+      if (f != e && !effectContains(st, f, e)) sweepEffect(st, ss, f, true);
+    num::Packed r0 = ss.dependentBlock();
+    int df = 0;
+    sweepEffect(st, ss, e, true, &df);
+    if (df == 0) {
+      storeHypothesis(st, e, 0, {}, {});
+      continue;
+    }
+    num::Mat l = effectLRows(ss, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns);
+    storeHypothesis(st, e, df, std::move(l), difference(r0, ss.dependentBlock()));
+  }
+  sweepAllOut(ss);
+}
+
+void GMEST3(ProcedureState& st, SweepState& ss) {
+  GroupState& g = st.group;
+  resetOutputs(st);
+  const int p = g.dmncol;
+  double jtol = 1.0e-8;
+  for (int e = 0; e < st.neffds; ++e) {
+    std::vector<char> containing(st.neffds, 0);
+    for (int f = 0; f < st.neffds; ++f) containing[f] = f != e && effectContains(st, f, e);
+    if (e > 0) sweepAllOut(ss);
+    for (int f = 0; f < st.neffds; ++f)
+      if (f != e && !containing[f]) sweepEffect(st, ss, f, true);
+    int n = 0;
+    sweepEffect(st, ss, e, true, &n);
+    if (n == 0) {
+      storeHypothesis(st, e, 0, {}, {});
+      continue;
+    }
+    for (int f = 0; f < st.neffds; ++f)
+      if (containing[f]) sweepEffect(st, ss, f, true);
+
+    SweepState copy = ss;
+    double mx = 0.0;
+    for (int i = 0; i < p; ++i) mx = std::max(mx, std::fabs(copy.m(i, i)));
+    if (mx > 0) {
+      for (int i = 0; i < p; ++i)
+        for (int j = 0; j <= i; ++j)
+          if (std::fabs(copy.m(i, j)) <= 1.0e-8 * mx) copy.m(i, j) = 0.0;
+    }
+    if (mx > 1) jtol = 1.0e-8 * mx;
+    jtol = std::min(jtol, 0.01);
+
+    num::Mat le = effectLRows(copy, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns);
+    for (double& v : le.a) v = snap(v, jtol);
+    num::Mat c;
+    for (int f = 0; f < st.neffds; ++f) {
+      if (!containing[f] || g.effectNcols[f] == 0) continue;
+      num::Mat lf = effectLRows(copy, firstCol(st, f), lastCol(st, f), nullptr);
+      for (double& v : lf.a) v = snap(v, jtol);
+      if (c.cols == 0) c = num::Mat(0, static_cast<size_t>(p));
+      c.a.insert(c.a.end(), lf.a.begin(), lf.a.end());
+      c.rows += lf.rows;
+    }
+    if (c.rows > 0) le = num::RESORP(le, c, st.rdneps);
+    std::vector<char> keep(le.rows, 1);
+    size_t kept = le.rows;
+    for (int f = 0; f < st.neffds && kept > 0; ++f) {
+      if (f == e || containing[f]) continue;
+      for (int v = firstCol(st, f); v <= lastCol(st, f) && kept > 0; ++v) {
+        int pr = num::ZRMXRW(le, static_cast<size_t>(v), keep, st.rdneps);
+        if (pr >= 0) {
+          keep[pr] = 0;
+          --kept;
+        }
+      }
+    }
+    if (kept == 0) {
+      storeHypothesis(st, e, 0, {}, {});
+      continue;
+    }
+    num::Mat l(kept, static_cast<size_t>(p));
+    size_t r = 0;
+    for (size_t i = 0; i < le.rows; ++i) {
+      if (!keep[i]) continue;
+      std::copy(le.row(i), le.row(i) + p, l.row(r));
+      num::CLNVEC(l.row(r), static_cast<size_t>(p), p);
+      ++r;
+    }
+    num::Packed h = hypothesisSSCP(g, l, st.rdneps, st.ndepvr);
+    storeHypothesis(st, e, static_cast<int>(kept), std::move(l), std::move(h));
+  }
+  sweepAllOut(ss);
+}
+
+}  // namespace qv

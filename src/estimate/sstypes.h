@@ -1,0 +1,27 @@
+#pragma once
+// Hypotheses and sums of squares of the effects, Types I to IV.
+#include <vector>
+
+#include "driver/state.h"
+#include "estimate/estimation.h"
+
+namespace qv {
+
+// Does effect f contain effect e? Same covariate entries and the factors of e a proper subset
+// of those of f (nesting ignored). Never with no factors in the model.
+bool effectContains(const ProcedureState& st, int f, int e);
+
+// Containment levels for the current effect `cur` (GMEDHC): -1 not containing, 0 the effect
+// itself, >= 1 containing, refined into levels; `maxchy` receives the largest level.
+std::vector<int> containmentLevels(const ProcedureState& st, int cur, int& maxchy);
+
+void GMEST1(ProcedureState& st, SweepState& ss);
+void GMEST2(ProcedureState& st, SweepState& ss);
+void GMEST3(ProcedureState& st, SweepState& ss);
+void GMEST4(ProcedureState& st, SweepState& ss);
+
+// Type IV hypothesis of effect `cur` in the current sweep state (used for Type IV and the
+// contrast bases). Returns the L rows; `unique` is cleared when some row is not unique.
+num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& unique);
+
+}  // namespace qv

@@ -1,0 +1,50 @@
+// The sweep operator on a packed symmetric matrix.
+//
+// Sweeping pivot k with p = a(k,k) maps, for i, j != k,
+//   a(i,j) <- a(i,j) - a(i,k) a(k,j) / p,   a(i,k) <- s a(i,k) / p,   a(k,k) <- -1/p,
+// with s = +1 when k is swept in and s = -1 when it is swept out. Sweeping a column twice
+// restores the matrix, so any nested sequence of models is reached by sweeping ranges in and
+// out. After sweeping a set S of design columns, the S block holds -(X_S' W X_S)^-1, the
+// off-diagonal blocks the regression coefficients on S, and the rest the residual
+// cross-products.
+#include <cmath>
+
+#include "host/numeric/matrix.h"
+
+namespace qv::num {
+
+bool LTRSWE(Packed& m, size_t k, const std::vector<double>& scale, std::vector<char>& swept, double eps) {
+  const size_t n = m.n;
+  double* a = m.a.data();
+  const size_t kk = k * (k + 1) / 2;
+  const double p = a[kk + k];
+  double sign;
+  if (swept[k]) {
+    sign = -1.0;
+    if (p == 0.0) return false;
+  } else {
+    // A pivot that is negligible against its scale marks an aliased column.
+    if (!(scale[k] > 0.0) || !(std::fabs(p) > eps * scale[k]) || !(p > 0.0)) return false;
+    sign = 1.0;
+  }
+  // Column k as a dense vector: col[i] = a(i,k).
+  std::vector<double> col(n, 0.0);
+  for (size_t j = 0; j < k; ++j) col[j] = a[kk + j];
+  for (size_t i = k + 1; i < n; ++i) col[i] = a[i * (i + 1) / 2 + k];
+  const double inv = 1.0 / p;
+  for (size_t i = 0; i < n; ++i) {
+    if (i == k) continue;
+    const double f = col[i] * inv;
+    if (f == 0.0) continue;
+    double* row = a + i * (i + 1) / 2;
+    for (size_t j = 0; j <= i; ++j) row[j] -= f * col[j];
+  }
+  // Column k entries were updated with f*col[k]: col[k] was never read, set them now.
+  for (size_t j = 0; j < k; ++j) a[kk + j] = sign * col[j] * inv;
+  for (size_t i = k + 1; i < n; ++i) a[i * (i + 1) / 2 + k] = sign * col[i] * inv;
+  a[kk + k] = -inv;
+  swept[k] = swept[k] ? 0 : 1;
+  return true;
+}
+
+}  // namespace qv::num

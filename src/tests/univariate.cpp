@@ -1,0 +1,163 @@
+#include "tests/univariate.h"
+
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "data/design.h"
+#include "host/numeric/distributions.h"
+
+namespace qv {
+
+UnivariateTest GMTUNV(double alplev, double dfh, double dfe, double ssh, double sse) {
+  QV_ASSERT(alplev >= 0.0 && alplev <= 1.0, "GMTUNV");
+  UnivariateTest t;
+  num::FTEST(dfh, dfe, ssh, sse, t.msh, t.mse, t.f, t.sig);
+  if (ssh + sse > 0) t.etaSquared = ssh / (ssh + sse);
+  if (!(sse > 0)) return t;
+  t.noncentrality = ssh * dfe / sse;
+  if (dfh > 0 && dfe > 0) {
+    if (alplev > 0) {
+      double fcrit = num::IDFF(1.0 - alplev, dfh, dfe);
+      if (isSysmis(fcrit)) return t;
+      // Power = 1 - P(F' <= Fcrit), taken directly as the upper tail.
+      t.power = num::NCFUpperTail(fcrit, dfh, dfe, t.noncentrality);
+    } else {
+      t.power = 0.0;
+    }
+  }
+  return t;
+}
+
+void GMTRSQ(const ProcedureState& st, double n, double dfe, int d, double& rsq, double& adjRsq) {
+  QV_ASSERT(d >= 0 && d < st.ndepvr, "GMTRSQ");
+  const GroupState& g = st.group;
+  const double sst = g.totalSS[d];
+  const double sse = g.errorSSCP(d, d);
+  rsq = adjRsq = kSysmis;
+  if (sst <= 0) return;
+  rsq = sst >= sse ? 1.0 - sse / sst : 0.0;
+  const double dft = st.interceptIncluded ? n - 1 : n;
+  if (dft <= 0 || dfe <= 0) return;
+  adjRsq = rsq > 0 ? 1.0 - (sse / dfe) / (sst / dft) : 1.0 - dft / dfe;
+}
+
+std::string ssTypeTitle(int sstype) {
+  static const char* const kTitles[] = {"Type I Sum of Squares", "Type II Sum of Squares",
+                                        "Type III Sum of Squares", "Type IV Sum of Squares"};
+  return kTitles[(sstype >= 1 && sstype <= 4 ? sstype : 3) - 1];
+}
+
+std::string alphaFootnote(const ProcedureState& st) {
+  std::string a = st.alphaText;
+  while (!a.empty() && a.back() == ' ') a.pop_back();
+  if (a.empty()) {
+    a = fmt::format("{:.3f}", st.alplev);
+    while (a.size() > 1 && a.back() == '0') a.pop_back();
+    if (a.rfind("0.", 0) == 0) a.erase(0, 1);
+  }
+  return "Computed using alpha = " + a;
+}
+
+std::string variableLabel(const Dictionary& dict, int var) {
+  const Variable& v = dict.vars[var];
+  return v.label.empty() ? v.name : v.label;
+}
+
+void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
+  const GroupState& g = st.group;
+  const Dictionary& dict = ctx.data->dictionary();
+  const double n = g.sumWeights;
+  const double rank = g.modldf;
+  const double dfe = std::max(n - rank, 0.0);
+  double dfm = st.interceptIncluded ? n - 1 - dfe : n - dfe;
+  dfm = std::max(dfm, 0.0);
+
+  out::TableBuilder tb(6, "Tests of Between-Subjects Effects",
+                       st.neffrn > 0 ? "Test of Between Subjects Mixed Effects"
+                                     : "Test of Between Subjects Fixed Effects");
+  const int depDim = tb.dimension("Dependent Variable", st.ndepvr == 1 ? out::Axis::Layer : out::Axis::Row);
+  const int srcDim = tb.dimension("Source", out::Axis::Row);
+  const int statDim = tb.dimension("Statistics", out::Axis::Column);
+  if (!st.weightingFootnote.empty()) tb.annotateTable(tb.footnote(st.weightingFootnote));
+  const std::string ssTitle = ssTypeTitle(st.sstype);
+  bool powerShown = false;
+
+  auto testCells = [&](const UnivariateTest& t) {
+    tb.cell(statDim, "Mean Square", out::Value::num(t.msh, out::Fmt::Coefficient));
+    tb.cell(statDim, "F", out::Value::num(t.f, out::Fmt::GeneralStat));
+    tb.cell(statDim, "Significance", out::Value::num(t.sig, out::Fmt::Significance));
+    if (st.printEtaSquared) tb.cell(statDim, "Eta Squared", out::Value::num(t.etaSquared, out::Fmt::Correlation));
+    if (st.printObservedPower) {
+      tb.cell(statDim, "Noncentrality Parameter", out::Value::num(t.noncentrality, out::Fmt::GeneralStat));
+      tb.cell(statDim, "Observed Power", out::Value::num(t.power, out::Fmt::Significance));
+      powerShown = true;
+    }
+  };
+
+  for (int d = 0; d < st.ndepvr; ++d) {
+    const int var = st.depVars[d];
+    tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
+    const double sse = g.errorSSCP(d, d);
+    const double sst = g.totalSS[d];
+
+    // Model
+    tb.category(srcDim, st.interceptIncluded ? "Corrected Model" : "Model");
+    const double ssm = dfm > 0 ? std::max(sst - sse, 0.0) : 0.0;
+    int c = tb.cell(statDim, ssTitle, out::Value::num(ssm, out::Fmt::Coefficient));
+    double rsq, adj;
+    GMTRSQ(st, n, dfe, d, rsq, adj);
+    auto fmt3 = [](double x) {
+      if (isSysmis(x)) return std::string(".");
+      std::string s = fmt::format("{:.3f}", x);
+      if (s.rfind("0.", 0) == 0) s.erase(0, 1);
+      if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
+      return s;
+    };
+    std::vector<std::pair<std::string, double>> values;
+    if (!isSysmis(rsq)) values.emplace_back("R Squared", rsq);
+    if (!isSysmis(adj)) values.emplace_back("Adjusted R Squared", adj);
+    tb.annotateCell(c, tb.footnote("R Squared = " + fmt3(rsq) + " (Adjusted R Squared = " + fmt3(adj) + ")", values));
+    tb.cell(statDim, "df", out::Value::num(dfm, out::Fmt::Count));
+    testCells(GMTUNV(st.alplev, dfm, dfe, ssm, sse));
+
+    // Effects
+    for (int e = 0; e < st.neffds; ++e) {
+      const std::string name = effectName(st, dict, e);
+      tb.category(srcDim, name);
+      const double dfh = g.effectDf[e];
+      const double ssh = dfh > 0 ? g.pthscp[e](d, d) : 0.0;
+      int sc = tb.cell(statDim, ssTitle, out::Value::num(ssh, out::Fmt::Coefficient));
+      if (st.sstype == 4 && g.typeIVUnique[e] != 1)
+        tb.annotateCell(sc, tb.footnote("The Type IV testable hypothesis is not unique."));
+      tb.cell(statDim, "df", out::Value::num(dfh, out::Fmt::Count));
+      testCells(GMTUNV(st.alplev, dfh, dfe, ssh, sse));
+    }
+
+    tb.category(srcDim, "Error");
+    tb.cell(statDim, ssTitle, out::Value::num(sse, out::Fmt::Coefficient));
+    tb.cell(statDim, "df", out::Value::num(dfe, out::Fmt::Count));
+    tb.cell(statDim, "Mean Square", out::Value::num(dfe > 0 ? sse / dfe : kSysmis, out::Fmt::Coefficient));
+
+    tb.category(srcDim, "Total");
+    tb.cell(statDim, ssTitle, out::Value::num(g.totalSSCP(d, d), out::Fmt::Coefficient));
+    tb.cell(statDim, "df", out::Value::num(n, out::Fmt::Count));
+
+    if (st.interceptIncluded) {
+      tb.category(srcDim, "Corrected Total");
+      tb.cell(statDim, ssTitle, out::Value::num(sst, out::Fmt::Coefficient));
+      tb.cell(statDim, "df", out::Value::num(n > 1 ? n - 1 : 0.0, out::Fmt::Count));
+    }
+  }
+  if (powerShown) {
+    tb.category(statDim, "Observed Power");
+    tb.annotateCategory(statDim, tb.footnote(alphaFootnote(st)));
+  }
+  ctx.emitTable(tb);
+}
+
+void analysisOutput(Context& ctx, ProcedureState& st) {
+  printBetweenSubjects(ctx, st);
+}
+
+}  // namespace qv
