@@ -427,7 +427,7 @@ std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, cons
         std::string_view t = f[c].text;
         cs.longest = std::max(cs.longest, t.size());
         if (!cs.numeric || cs.declaredString) continue;
-        csv::ParsedNumber n = csv::parseNumber(t);
+        csv::ParsedNumber n = csv::parseNumber(t, true);
         switch (n.kind) {
           case csv::NumberKind::Empty:
             break;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace qv::csv {
@@ -57,10 +58,25 @@ void Scanner::refill() {
     end_ += n;
 }
 
+namespace {
+
+// The bytes that end an unquoted field.
+struct FieldEndTable {
+  bool at[256] = {};
+  constexpr FieldEndTable() { at[','] = at['\n'] = at['\r'] = true; }
+};
+constexpr FieldEndTable kFieldEnd;
+
+}  // namespace
+
 // Scans one record from pos_ without committing anything, so that a record cut by the end of
 // the buffer can be scanned again after a refill.
 Scanner::Scan Scanner::scanRecord() {
   size_t i = pos_;
+  // Locals, so that the compiler need not reload the members after every store.
+  const char* const d = buf_.data();
+  const size_t n = end_;
+  const bool eof = eof_;
   long line = line_;
   long long lineStart = lineStart_;
   spans_.clear();
@@ -73,15 +89,15 @@ Scanner::Scan Scanner::scanRecord() {
 
   // Empty lines between records.
   for (;;) {
-    if (i == end_) return eof_ ? Scan::End : Scan::NeedMore;
-    char c = buf_[i];
+    if (i == n) return eof ? Scan::End : Scan::NeedMore;
+    char c = d[i];
     if (c == '\n') {
       ++i;
       newLine(i);
     } else if (c == '\r') {
-      if (i + 1 == end_ && !eof_) return Scan::NeedMore;
+      if (i + 1 == n && !eof) return Scan::NeedMore;
       ++i;
-      if (i < end_ && buf_[i] == '\n') ++i;
+      if (i < n && d[i] == '\n') ++i;
       newLine(i);
     } else {
       break;
@@ -92,9 +108,11 @@ Scanner::Scan Scanner::scanRecord() {
   for (;;) {
     Span sp{i, i, false, false, line, col(i)};
     size_t j = i;
-    while (j < end_ && blank(buf_[j])) ++j;
-    if (j == end_ && !eof_) return Scan::NeedMore;
-    if (j < end_ && buf_[j] == '"') {
+    if (i < n && (d[i] == '"' || blank(d[i]))) {
+      while (j < n && blank(d[j])) ++j;
+      if (j == n && !eof) return Scan::NeedMore;
+    }
+    if (j < n && d[j] == '"') {
       // Quoted field; blanks before the opening quote are tolerated.
       const long quoteLine = line, quoteColumn = col(j);
       sp.quoted = true;
@@ -102,16 +120,16 @@ Scanner::Scan Scanner::scanRecord() {
       size_t k = j + 1;
       sp.begin = k;
       for (;;) {
-        if (k == end_) {
-          if (eof_)
+        if (k == n) {
+          if (eof)
             throw ScanError{quoteLine, quoteColumn,
                             "unbalanced quote: the quoted field that starts here is never closed"};
           return Scan::NeedMore;
         }
-        char c = buf_[k];
+        char c = d[k];
         if (c == '"') {
-          if (k + 1 == end_ && !eof_) return Scan::NeedMore;
-          if (k + 1 < end_ && buf_[k + 1] == '"') {
+          if (k + 1 == n && !eof) return Scan::NeedMore;
+          if (k + 1 < n && d[k + 1] == '"') {
             sp.doubled = true;
             k += 2;
             continue;
@@ -121,30 +139,30 @@ Scanner::Scan Scanner::scanRecord() {
         if (c == '\n') {
           newLine(k + 1);
         } else if (c == '\r') {
-          if (k + 1 == end_ && !eof_) return Scan::NeedMore;
-          if (k + 1 == end_ || buf_[k + 1] != '\n') newLine(k + 1);
+          if (k + 1 == n && !eof) return Scan::NeedMore;
+          if (k + 1 == n || d[k + 1] != '\n') newLine(k + 1);
         }
         ++k;
       }
       sp.end = k;
       i = k + 1;
-      while (i < end_ && blank(buf_[i])) ++i;
-      if (i == end_ && !eof_) return Scan::NeedMore;
-      if (i < end_ && buf_[i] != ',' && buf_[i] != '\n' && buf_[i] != '\r')
+      while (i < n && blank(d[i])) ++i;
+      if (i == n && !eof) return Scan::NeedMore;
+      if (i < n && d[i] != ',' && d[i] != '\n' && d[i] != '\r')
         throw ScanError{line, col(i), "unexpected text after the closing quote of a quoted field"};
     } else {
-      while (i < end_ && buf_[i] != ',' && buf_[i] != '\n' && buf_[i] != '\r') ++i;
-      if (i == end_ && !eof_) return Scan::NeedMore;
+      while (i < n && !kFieldEnd.at[static_cast<unsigned char>(d[i])]) ++i;
+      if (i == n && !eof) return Scan::NeedMore;
       sp.end = i;
     }
     spans_.push_back(sp);
 
-    if (i == end_) {  // end of input ends the record
+    if (i == n) {  // end of input ends the record
       endLine_ = line;
       endColumn_ = col(i);
       break;
     }
-    char c = buf_[i];
+    char c = d[i];
     if (c == ',') {
       ++i;
       continue;
@@ -152,9 +170,9 @@ Scanner::Scan Scanner::scanRecord() {
     endLine_ = line;
     endColumn_ = col(i);
     if (c == '\r') {
-      if (i + 1 == end_ && !eof_) return Scan::NeedMore;
+      if (i + 1 == n && !eof) return Scan::NeedMore;
       ++i;
-      if (i < end_ && buf_[i] == '\n') ++i;
+      if (i < n && d[i] == '\n') ++i;
     } else {
       ++i;
     }
@@ -207,13 +225,6 @@ bool Scanner::next() {
   return true;
 }
 
-std::string_view trimBlanks(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
-
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -260,9 +271,64 @@ int displayDecimals(const char* p, const char* e) {
   return static_cast<int>(std::clamp<long>(frac - exp, 0, 16));
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Clinger's fast path: a decimal of at most 15 significant digits times a power of ten within
+// 10^-22..10^22 is one correctly rounded product or quotient of two exact doubles. Anything else
+// (and every text this path does not accept) goes to std::from_chars, so both read the same
+// texts as numbers.
+bool fastDecimal(const char* p, const char* e, double& out) {
+  bool neg = false;
+  if (p < e && *p == '-') {
+    neg = true;
+    ++p;
+  }
+  uint64_t mantissa = 0;
+  int digits = 0, scale = 0;
+  bool any = false, dot = false;
+  for (; p < e; ++p) {
+    const char c = *p;
+    if (isDigit(c)) {
+      any = true;
+      if (dot) --scale;
+      if (mantissa == 0 && c == '0') continue;  // leading zeros carry no digits
+      if (++digits > 15) return false;
+      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+    } else if (c == '.' && !dot) {
+      dot = true;
+    } else {
+      break;
+    }
+  }
+  if (!any) return false;
+  if (p < e) {
+    if (*p != 'e' && *p != 'E') return false;
+    ++p;
+    bool expNeg = false;
+    if (p < e && (*p == '+' || *p == '-')) expNeg = *p++ == '-';
+    if (p == e || e - p > 4) return false;
+    int x = 0;
+    for (; p < e; ++p) {
+      if (!isDigit(*p)) return false;
+      x = x * 10 + (*p - '0');
+    }
+    scale += expNeg ? -x : x;
+  }
+  double v = 0.0;
+  if (mantissa != 0) {
+    if (scale < -22 || scale > 22) return false;
+    v = static_cast<double>(mantissa);
+    v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
+  }
+  out = neg ? -v : v;
+  return true;
+}
+
 }  // namespace
 
-ParsedNumber parseNumber(std::string_view text) {
+ParsedNumber parseNumber(std::string_view text, bool wantDecimals) {
   ParsedNumber r;
   std::string_view s = trimBlanks(text);
   if (s.empty()) {
@@ -276,6 +342,12 @@ ParsedNumber parseNumber(std::string_view text) {
     if (b == e || *b == '+' || *b == '-') return r;
   }
   double v = 0.0;
+  if (fastDecimal(b, e, v)) {
+    r.kind = NumberKind::Finite;
+    r.value = v == 0.0 ? 0.0 : v;
+    if (wantDecimals) r.decimals = displayDecimals(b, e);
+    return r;
+  }
   auto [p, ec] = std::from_chars(b, e, v);
   if (ec == std::errc::invalid_argument || p != e) return r;
   if (ec == std::errc::result_out_of_range) {
@@ -294,7 +366,7 @@ ParsedNumber parseNumber(std::string_view text) {
   r.kind = NumberKind::Finite;
   // -0 and 0 are one value: keep them one level and one split group.
   r.value = v == 0.0 ? 0.0 : v;
-  r.decimals = displayDecimals(b, e);
+  if (wantDecimals) r.decimals = displayDecimals(b, e);
   return r;
 }
 

@@ -111,9 +111,15 @@ struct ParsedNumber {
   double value = 0.0;
   int decimals = 0;  // digits a display needs after the decimal point (fixed notation)
 };
-ParsedNumber parseNumber(std::string_view text);
+// `decimals` is only worked out when asked for.
+ParsedNumber parseNumber(std::string_view text, bool wantDecimals = false);
 
 // Blanks (spaces and tabs) removed at both ends.
-std::string_view trimBlanks(std::string_view s);
+inline std::string_view trimBlanks(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
 
 }  // namespace qv::csv
