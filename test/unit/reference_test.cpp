@@ -252,6 +252,7 @@ Result compareCase(const json& expected, const json& doc) {
       for (const json* t : tables)
         if (titleMatches(it.key(), t->value("title", ""))) matching.push_back(t);
       if (matching.empty()) {
+        ++r.checked;
         std::string titles;
         for (const json* t : tables)
           titles += (titles.empty() ? "" : ", ") + ("\"" + t->value("title", "") + "\"");
