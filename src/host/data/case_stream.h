@@ -35,6 +35,11 @@ class DataSource {
   // Opens and validates the data file (and dictionary file); infers variable types.
   // Returns nullptr and fills `err` when a file is missing, unreadable or malformed.
   static std::unique_ptr<DataSource> open(const DataOptions& opts, InputError& err);
+  // The same over CSV text held in memory (tests, generated data). `dictionaryJson` is the text
+  // of a dictionary file ("" for none); opts.dataPath and opts.dictionaryPath only name the
+  // inputs in messages.
+  static std::unique_ptr<DataSource> openText(std::string csv, const DataOptions& opts, InputError& err,
+                                              const std::string& dictionaryJson = "");
   virtual ~DataSource() = default;
 
   virtual const Dictionary& dictionary() const = 0;
@@ -43,7 +48,8 @@ class DataSource {
   virtual bool splitSeparate() const = 0;
   // Number of data values that were not finite (NaN, Inf) and are read as system-missing.
   virtual long nonFiniteCount() const = 0;
-  // Starts a fresh pass over the cases.
+  // Starts a fresh pass over the cases. The reader must not outlive the source. A reader
+  // throws std::runtime_error when the file cannot be read any more or was changed after open().
   virtual std::unique_ptr<CaseReader> read() const = 0;
 };
 
@@ -56,6 +62,7 @@ class CaseReader {
   // Moves on to the next split group. Returns false when the data are exhausted.
   // The first group starts without a call.
   virtual bool nextGroup() = 0;
+  // True once every case of the data has been delivered by next() (at once for no cases).
   virtual bool endOfData() const = 0;
 
   // Values of the current case. Numbers are kSysmis when the field was empty.

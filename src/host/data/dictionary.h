@@ -46,7 +46,8 @@ struct Dictionary {
   std::vector<std::string> nearest(const std::string& name, size_t count = 3) const;
 };
 
-// Key form of a numeric value: shortest round-trip text ("1", "2.5", "1e+20").
+// Key form of a numeric value: shortest round-trip text ("1", "2.5", "1e+20"); integers carry
+// no ".0", -0 reads "0" and the system-missing value gives the empty string.
 std::string numberKey(double x);
 // Key form of a string value: trailing blanks removed.
 std::string stringKey(const std::string& s);

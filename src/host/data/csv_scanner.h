@@ -1,0 +1,125 @@
+#pragma once
+// Streaming CSV reader (RFC 4180): quoted fields, doubled quotes, commas and line breaks inside
+// quotes, LF or CRLF line ends. Records are read from a large buffer; fields are views into it,
+// valid until the next call of next(). Only numbers are parsed here; what a field means is
+// decided by the data source.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv::csv {
+
+// Where the bytes come from: a file or a text held in memory.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to n bytes; returns 0 at the end. A read failure throws ScanError.
+  virtual size_t read(char* dst, size_t n) = 0;
+};
+
+// A malformed or unreadable input, located by line and column (1-based; 0 when not known).
+struct ScanError {
+  long line = 0;
+  long column = 0;
+  std::string text;
+};
+
+class FileSource : public ByteSource {
+ public:
+  // Opens the file for reading; throws ScanError (line 0) when it cannot be opened.
+  explicit FileSource(const std::string& path);
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  size_t read(char* dst, size_t n) override;
+
+ private:
+  std::FILE* f_ = nullptr;
+};
+
+class TextSource : public ByteSource {
+ public:
+  explicit TextSource(std::shared_ptr<const std::string> text) : text_(std::move(text)) {}
+  size_t read(char* dst, size_t n) override;
+
+ private:
+  std::shared_ptr<const std::string> text_;
+  size_t pos_ = 0;
+};
+
+struct Field {
+  std::string_view text;  // content, quotes removed and doubled quotes undone
+  bool quoted = false;
+  long line = 0;
+  long column = 0;
+};
+
+class Scanner {
+ public:
+  static constexpr size_t kDefaultBuffer = size_t{1} << 20;
+
+  explicit Scanner(std::unique_ptr<ByteSource> src, size_t bufferBytes = kDefaultBuffer);
+
+  // Reads the next record. Empty lines are skipped. Returns false at the end of the input.
+  // Throws ScanError for a quote that is never closed or text after a closing quote.
+  bool next();
+  const std::vector<Field>& fields() const { return fields_; }
+  long recordLine() const { return recordLine_; }
+  // Line and column just past the last field of the record (for "too few fields" messages).
+  long endLine() const { return endLine_; }
+  long endColumn() const { return endColumn_; }
+
+ private:
+  struct Span {
+    size_t begin, end;  // content bytes in buf_
+    bool quoted, doubled;
+    long line, column;
+  };
+  enum class Scan { Done, NeedMore, End };
+  Scan scanRecord();
+  void refill();
+
+  std::unique_ptr<ByteSource> src_;
+  std::vector<char> buf_;
+  size_t pos_ = 0;  // start of the unread bytes
+  size_t end_ = 0;  // end of the valid bytes
+  bool eof_ = false;
+  bool bomChecked_ = false;
+  long long base_ = 0;  // absolute offset of buf_[0]
+  long line_ = 1;
+  long long lineStart_ = 0;  // absolute offset where the current line starts
+  std::vector<Span> spans_;
+  std::vector<Field> fields_;
+  long recordLine_ = 0;
+  long endLine_ = 0, endColumn_ = 0;
+  size_t recordEnd_ = 0;
+  long nextLine_ = 1;
+  long long nextLineStart_ = 0;
+};
+
+// A field read as a number. Blanks around the text are ignored and a leading '+' is accepted.
+enum class NumberKind {
+  Empty,      // nothing but blanks: the system-missing value
+  Finite,     // an ordinary number
+  NonFinite,  // "nan", "inf", or a magnitude beyond the double range
+  NotNumber,
+};
+struct ParsedNumber {
+  NumberKind kind = NumberKind::NotNumber;
+  double value = 0.0;
+  int decimals = 0;  // digits a display needs after the decimal point (fixed notation)
+};
+// `decimals` is only worked out when asked for.
+ParsedNumber parseNumber(std::string_view text, bool wantDecimals = false);
+
+// Blanks (spaces and tabs) removed at both ends.
+inline std::string_view trimBlanks(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+}  // namespace qv::csv
