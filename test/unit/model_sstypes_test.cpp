@@ -131,3 +131,40 @@ TEST(ModelSumsOfSquares, TwoWayUnbalancedEveryTypeAgainstNestedModels) {
     }
   }
 }
+
+// A, B, C with the two interactions A*B and A*C, every cell filled: the main effect A is
+// contained in two effects of the same order. Its Type IV function must spread each of A's
+// coefficients evenly within each containing effect, which makes it the Type III function.
+TEST(ModelSumsOfSquares, MainEffectContainedInTwoInteractions) {
+  Csv csv;
+  csv.names = {"a", "b", "c", "y"};
+  Lcg rng(5);
+  for (int a = 1; a <= 2; ++a)
+    for (int b = 1; b <= 3; ++b)
+      for (int c = 1; c <= 2; ++c)
+        for (int k = 0; k < 1 + (a + 2 * b + c) % 3; ++k)
+          csv.rows.push_back({double(a), double(b), double(c),
+                              a * 1.5 + b + (a == 1 && c == 2 ? 2.0 : 0.0) + rng.grid(-3, 3)});
+  const std::vector<qv::EffectRow> rows{{-1, -1, -1}, {0, -1, -1}, {-1, 0, -1},
+                                        {-1, -1, 0},  {0, 0, -1},  {0, -1, 0}};
+  const std::vector<double> w(csv.rows.size(), 1.0);
+  const Cols y = ys(csv, {"y"});
+  const Cols one = lsq::constant(csv), ea = lsq::effectCodes(csv, "a"), eb = lsq::effectCodes(csv, "b"),
+             ec = lsq::effectCodes(csv, "c"), eab = lsq::products(ea, eb), eac = lsq::products(ea, ec);
+  auto res = [&](std::initializer_list<Cols> parts) { return lsq::residual(lsq::join(parts), y, w); };
+  const Sscp full = res({one, ea, eb, ec, eab, eac});
+  const Sscp want[] = {
+      lsq::minus(res({ea, eb, ec, eab, eac}), full),  lsq::minus(res({one, eb, ec, eab, eac}), full),
+      lsq::minus(res({one, ea, ec, eab, eac}), full), lsq::minus(res({one, ea, eb, eab, eac}), full),
+      lsq::minus(res({one, ea, eb, ec, eac}), full),  lsq::minus(res({one, ea, eb, ec, eab}), full)};
+  const int df[] = {1, 1, 2, 1, 2, 1};
+  for (int type = 3; type <= 4; ++type) {
+    SCOPED_TRACE(type);
+    ModelFixture m(csv, "y", {"a", "b", "c"}, {}, rows);
+    ASSERT_TRUE(m.fit(type));
+    for (int e = 0; e < 6; ++e) expectSscp(m, e, want[e], df[e]);
+    if (type == 4) {
+      for (int e = 0; e < 6; ++e) EXPECT_EQ(m.st.group.typeIVUnique[e], 1) << e;
+    }
+  }
+}
