@@ -459,3 +459,57 @@ TEST(ModelSumsOfSquares, CovariatesOnlyTypeIIEqualsTypeIII) {
     for (int e = 0; e < 5; ++e) expectSscp(m, e, want[e], 1);
   }
 }
+
+// Containment levels: in a three-way factorial a*b*c is above a*b and a*c; with a*d beside it,
+// a*d is contained in no top-level effect and is raised to the top level, so a's coefficient
+// is spread over the cells of a*b*c and, separately, of a*d, and a*b, a*c receive the sums of
+// the a*b*c cells inside theirs. Every cell is filled, so Type IV must equal Type III.
+TEST(ModelSumsOfSquares, TypeIVEqualsTypeIIIThroughContainmentLevels) {
+  Csv csv;
+  csv.names = {"a", "b", "c", "d", "y"};
+  Lcg rng(41);
+  for (int a = 1; a <= 2; ++a)
+    for (int b = 1; b <= 2; ++b)
+      for (int c = 1; c <= 3; ++c)
+        for (int d = 1; d <= 2; ++d)
+          for (int k = 0; k < 1 + (a + b + 2 * c + d) % 3; ++k)
+            csv.rows.push_back({double(a), double(b), double(c), double(d),
+                                a + 0.5 * b - 0.3 * c + d + (a == b ? 1.0 : 0.0) + rng.grid(-2, 2)});
+  auto row = [](int a, int b, int c, int d) { return qv::EffectRow{a, b, c, d}; };
+  const std::vector<qv::EffectRow> rows{
+      row(-1, -1, -1, -1), row(0, -1, -1, -1), row(-1, 0, -1, -1), row(-1, -1, 0, -1), row(-1, -1, -1, 0),
+      row(0, 0, -1, -1),   row(0, -1, 0, -1),  row(-1, 0, 0, -1),  row(0, -1, -1, 0),  row(0, 0, 0, -1)};
+  const std::vector<double> w(csv.rows.size(), 1.0);
+  const Cols y = ys(csv, {"y"});
+  const Cols one = lsq::constant(csv), ea = lsq::effectCodes(csv, "a"), eb = lsq::effectCodes(csv, "b"),
+             ec = lsq::effectCodes(csv, "c"), ed = lsq::effectCodes(csv, "d");
+  const Cols blocks[] = {one,
+                         ea,
+                         eb,
+                         ec,
+                         ed,
+                         lsq::products(ea, eb),
+                         lsq::products(ea, ec),
+                         lsq::products(eb, ec),
+                         lsq::products(ea, ed),
+                         lsq::products(lsq::products(ea, eb), ec)};
+  auto without = [&](int drop) {
+    Cols all;
+    for (int e = 0; e < 10; ++e)
+      if (e != drop) all.insert(all.end(), blocks[e].begin(), blocks[e].end());
+    return lsq::residual(all, y, w);
+  };
+  const Sscp full = without(-1);
+  int maxchy = 0;
+  ModelFixture levels(csv, "y", {"a", "b", "c", "d"}, {}, rows);
+  const std::vector<int> lev = qv::containmentLevels(levels.st, 1, maxchy);
+  EXPECT_EQ(maxchy, 2);
+  EXPECT_EQ(lev, (std::vector<int>{-1, 0, -1, -1, -1, 1, 1, -1, 2, 2}));
+  for (int type = 3; type <= 4; ++type) {
+    SCOPED_TRACE(type);
+    ModelFixture m(csv, "y", {"a", "b", "c", "d"}, {}, rows);
+    ASSERT_TRUE(m.fit(type));
+    for (int e = 0; e < 10; ++e)
+      expectSscp(m, e, lsq::minus(without(e), full), static_cast<int>(blocks[e].size()));
+  }
+}
