@@ -7,6 +7,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -302,6 +303,82 @@ struct Lcg {
   }
   // Rounded to 1/64 so that values and their squares are exact doubles.
   double grid(double lo, double hi) { return lo + std::floor((hi - lo) * next() * 64.0) / 64.0; }
+};
+
+}  // namespace qvtest
+
+namespace qvtest {
+
+// Active data held in memory, for running the data pass or a whole command without files.
+// Rows hold one value per dictionary variable; string variables take their value from `text`.
+// With split variables, a split group is a run of consecutive rows with equal split values.
+class MemoryData : public qv::DataSource {
+ public:
+  qv::Dictionary dict;
+  std::vector<std::vector<double>> rows;
+  std::vector<std::vector<std::string>> text;  // per row, per variable (only string variables)
+  int weight = -1;
+  std::vector<int> split;
+
+  // Adds a numeric variable; returns its index.
+  int numeric(const std::string& name) {
+    qv::Variable v;
+    v.name = name;
+    dict.vars.push_back(v);
+    return static_cast<int>(dict.vars.size()) - 1;
+  }
+  int string(const std::string& name, int width) {
+    int i = numeric(name);
+    dict.vars[i].type = qv::VarType::String;
+    dict.vars[i].width = width;
+    return i;
+  }
+  void add(std::vector<double> values, std::vector<std::string> strings = {}) {
+    values.resize(dict.vars.size(), qv::kSysmis);
+    strings.resize(dict.vars.size());
+    rows.push_back(std::move(values));
+    text.push_back(std::move(strings));
+  }
+
+  const qv::Dictionary& dictionary() const override { return dict; }
+  int weightIndex() const override { return weight; }
+  const std::vector<int>& splitIndexes() const override { return split; }
+  bool splitSeparate() const override { return false; }
+  long nonFiniteCount() const override { return 0; }
+  std::unique_ptr<qv::CaseReader> read() const override { return std::make_unique<Reader>(*this); }
+
+ private:
+  struct Reader : qv::CaseReader {
+    const MemoryData& d;
+    long pos = -1;     // current row
+    long groupStart = 0;
+    explicit Reader(const MemoryData& data) : d(data) {}
+    long n() const { return static_cast<long>(d.rows.size()); }
+    bool sameGroup(long a, long b) const {
+      for (int v : d.split)
+        if (d.rows[a][v] != d.rows[b][v]) return false;
+      return true;
+    }
+    bool next() override {
+      if (pos + 1 >= n() || !sameGroup(pos + 1, groupStart)) return false;
+      ++pos;
+      return true;
+    }
+    bool nextGroup() override {
+      if (pos + 1 >= n()) return false;
+      groupStart = pos + 1;
+      return true;
+    }
+    bool endOfData() const override { return pos + 1 >= n(); }
+    double number(int var) const override { return d.rows[pos][var]; }
+    const std::string& string(int var) const override { return d.text[pos][var]; }
+    double caseWeight() const override { return d.weight < 0 ? 1.0 : d.rows[pos][d.weight]; }
+    std::vector<std::pair<std::string, std::string>> splitCaption() const override {
+      std::vector<std::pair<std::string, std::string>> c;
+      for (int v : d.split) c.emplace_back(d.dict.vars[v].name, qv::numberKey(d.rows[groupStart][v]));
+      return c;
+    }
+  };
 };
 
 }  // namespace qvtest
