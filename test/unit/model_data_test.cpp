@@ -298,3 +298,21 @@ TEST(ModelDesignLayout, TooManyPossibleCells) {
   EXPECT_FALSE(layout({2, 1518500249}, {{-1, -1}, {0, 0}}).first);
   EXPECT_FALSE(layout({1600, 1600, 1600}, {{0, 0, 0}}).first);
 }
+
+// A covariate nested in several levels of factors is named with all its factors inside one
+// pair of parentheses; its parameter labels keep the nesting.
+TEST(ModelDesignLayout, NamesOfCovariatesNestedInNestedFactors) {
+  // x(b(a)): a outermost (code 0), b within it (code 1).
+  Layout l({{1, 1}, {2, 3}}, {{-1, -1, -1, -1}, {0, 1, 1, -1}, {0, 0, 1, 1}}, {0, 1, 1});
+  ASSERT_TRUE(l.ok);
+  MemoryData d;
+  for (const char* n : {"a", "b", "x", "z"}) d.numeric(n);
+  l.st.factorVars = {0, 1};
+  l.st.covVars = {2, 3};
+  l.st.group.levelNumbers = {{1, 2}, {1, 2, 3}};
+  l.st.group.levelStrings = {{}, {}};
+  EXPECT_EQ(qv::effectName(l.st, d.dict, 1), "x(a * b)");
+  EXPECT_EQ(qv::effectName(l.st, d.dict, 2), "x * z(a * b)");
+  EXPECT_EQ(qv::paramLabel(l.st, d.dict, 2), "x([b=3]([a=2]))");
+  EXPECT_EQ(qv::paramLabel(l.st, d.dict, 4), "x * z([a=2] * [b=3])");
+}
