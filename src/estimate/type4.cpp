@@ -193,7 +193,7 @@ bool buildFunction(const Type4Work& w, double* row, bool& unique) {
 
 }  // namespace
 
-num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& unique) {
+num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& unique, bool markColumns) {
   GroupState& g = st.group;
   const int p = g.dmncol;
   Type4Work w{st, cur, {}, 0, {}, {}, {}, p};
@@ -216,7 +216,7 @@ num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& uni
       anyContaining = true;
     }
   num::Mat l = effectLRows(ss, g.effectFirstCol[cur] - 1, g.effectFirstCol[cur] + g.effectNcols[cur] - 2,
-                           &g.hypothesisColumns);
+                           markColumns ? &g.hypothesisColumns : nullptr);
   if (!anyContaining) return l;
 
   // Null-space basis of the design in the current sweep state.
