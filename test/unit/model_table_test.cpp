@@ -3,6 +3,8 @@
 // dependents, the Type IV footnote and split groups.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "driver/qvtctl.h"
@@ -189,4 +191,55 @@ TEST(ModelTable, EverySplitGroupIsFittedOnItsOwnCases) {
   bool warned = false;
   for (const auto& m : r.messages()) warned = warned || m.find("No valid cases") != std::string::npos;
   EXPECT_TRUE(warned);
+}
+
+// Every reference case with a fixed-effects between-subjects table, run as a whole command on
+// its data: each cell and the R squared footnote against the independently computed values.
+TEST(ModelTable, ReferenceCasesEndToEnd) {
+  const char* cases[] = {"ancova_at10",       "ancova_mean",    "balanced_type1", "balanced_type2",
+                         "balanced_type3",    "balanced_type4", "empty_type1",    "empty_type2",
+                         "freqweight",        "levene_twoway",  "lof_linear",     "nested_type3",
+                         "oneway_unbalanced", "params_twoway",  "posthoc_oneway", "regwgt",
+                         "test_a_vs_ab",      "unbal_type1_ab", "unbal_type1_ba", "unbal_type2",
+                         "unbal_type3",       "unbal_type4"};
+  for (const char* name : cases) {
+    SCOPED_TRACE(name);
+    const std::string dir = referenceDir() + name + "/";
+    const Csv csv = readCsv(dir + "data.csv");
+    MemoryData d;
+    for (const auto& n : csv.names) d.numeric(n);
+    for (const auto& row : csv.rows) d.add(row);
+    if (std::ifstream w(dir + "weight.txt"); w) {
+      std::string var;
+      w >> var;
+      d.weight = csv.col(var);
+    }
+    std::ifstream cmdFile(dir + "command.qv");
+    const std::string command((std::istreambuf_iterator<char>(cmdFile)), std::istreambuf_iterator<char>());
+    CommandRun r(d, command);
+    ASSERT_EQ(r.tables(6).size(), 1u);
+    const qv::out::Table& t = *r.tables(6)[0];
+    Cells c{t};
+    const auto exp = readExpected(name);
+    // Sums of squares and F to 1e-9; significance and power through the distributions to 1e-9
+    // with a floor for the tiny p-values.
+    for (const auto& [source, cols] : exp["tables"]["Tests of Between-Subjects Effects"].items())
+      for (const auto& [stat, want] : cols.items()) {
+        SCOPED_TRACE(source + " / " + stat);
+        if (want.is_null()) {
+          EXPECT_TRUE(qv::isSysmis(c.value(source, stat)));
+        } else {
+          EXPECT_TRUE(qv::test::nearRel(c.value(source, stat), want.get<double>(), 1e-9, 1e-13));
+        }
+      }
+    // The R squared footnote carries its values.
+    bool found = false;
+    for (const auto& f : t.footnotes)
+      for (const auto& [k, v] : f.values)
+        if (exp["footnotes"].contains(k)) {
+          found = true;
+          EXPECT_TRUE(qv::test::nearRel(v, exp["footnotes"][k].get<double>(), 1e-9)) << k;
+        }
+    EXPECT_EQ(found, exp["footnotes"].contains("R Squared"));
+  }
 }
