@@ -316,3 +316,19 @@ TEST(ModelDesignLayout, NamesOfCovariatesNestedInNestedFactors) {
   EXPECT_EQ(qv::paramLabel(l.st, d.dict, 2), "x([b=3]([a=2]))");
   EXPECT_EQ(qv::paramLabel(l.st, d.dict, 4), "x * z([a=2] * [b=3])");
 }
+
+// String values are blank-padded to the variable's width, so values that differ only in
+// trailing blanks are one level.
+TEST(ModelDataPass, StringLevelsIgnoreTrailingBlanks) {
+  MemoryData d;
+  const int y = d.numeric("y"), s = d.string("s", 8);
+  d.add({1, 0}, {"", "pear"});
+  d.add({2, 0}, {"", "pear  "});
+  d.add({3, 0}, {"", "fig "});
+  Pass p(d, {y}, {s}, {});
+  ASSERT_EQ(p.run().result, qv::PassResult::Ok);
+  EXPECT_EQ(p.st.group.nlevls[0], 2);
+  EXPECT_EQ(qv::levelKey(p.st, 0, 1), "fig");
+  EXPECT_EQ(qv::levelKey(p.st, 0, 2), "pear");
+  EXPECT_EQ(p.st.group.levelWeights[0], (std::vector<double>{1, 2}));
+}
