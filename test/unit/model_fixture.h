@@ -92,8 +92,7 @@ struct ModelFixture {
     std::vector<std::map<double, int>> maps(factors.size());
     std::vector<int> depCols;
     for (auto& d : deps) depCols.push_back(csv.col(d));
-    const int wCol = weight.empty() ? -1 : csv.col(weight),
-              rCol = regwgt.empty() ? -1 : csv.col(regwgt);
+    const int wCol = weight.empty() ? -1 : csv.col(weight), rCol = regwgt.empty() ? -1 : csv.col(regwgt);
     std::vector<const std::vector<double>*> valid;
     for (auto& row : csv.rows) {
       bool ok = true;
@@ -350,7 +349,7 @@ class MemoryData : public qv::DataSource {
  private:
   struct Reader : qv::CaseReader {
     const MemoryData& d;
-    long pos = -1;     // current row
+    long pos = -1;  // current row
     long groupStart = 0;
     explicit Reader(const MemoryData& data) : d(data) {}
     long n() const { return static_cast<long>(d.rows.size()); }
