@@ -2,6 +2,7 @@
 
 #include "data/case_pass.h"
 #include "data/design.h"
+#include "data/factor_tables.h"
 #include "estimate/estimation.h"
 #include "tests/univariate.h"
 
@@ -13,6 +14,7 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     ctx.note("^1 data values are not finite numbers (NaN or infinity); they are treated as system-missing.",
              out::Severity::Warning, {std::to_string(ctx.data->nonFiniteCount())});
   }
+  checkDescriptiveFactors(ctx, st);
   std::unique_ptr<CaseReader> reader = ctx.data->read();
   const bool splitOn = !ctx.data->splitIndexes().empty();
   st.splitGroupCount = 0;
@@ -31,9 +33,13 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     }
     ++st.splitGroupCount;
     if (!layoutDesign(ctx, st) || ctx.errorFlag) break;
+    printBetweenSubjectsFactors(ctx, st);
+    if (st.printDescriptives) printDescriptives(ctx, st, work);
     fitModel(ctx, st, work);
     if (ctx.errorFlag) break;
-    analysisOutput(ctx, st);
+    if (st.printParameters || st.printGef || st.printLMatrix)
+      buildParamLabels(st, ctx.data->dictionary(), st.group.paramLabels);
+    analysisOutput(ctx, st, work);
     if (ctx.errorFlag) break;
     if (reader->endOfData()) break;
   }
