@@ -1,11 +1,87 @@
 #include "driver/qvtctl.h"
+#include "parse/optional_subcommands.h"
+
+#include <exception>
+#include <memory>
+#include <new>
+
+#include "driver/group_loop.h"
+#include "driver/state.h"
+#include "parse/dispatcher.h"
 
 namespace qv {
 
-// Provisional: the dispatcher and the group loop replace this.
+namespace {
+
+// Puts the context back as the command found it, on every way out: open output headings are
+// closed and the split-group caption is cleared.
+class ContextRestorer {
+ public:
+  explicit ContextRestorer(Context& ctx) : ctx_(ctx), depth_(ctx.headingStack.size()) {}
+  ~ContextRestorer() {
+    if (ctx_.headingStack.size() > depth_) ctx_.headingStack.resize(depth_);
+    ctx_.splitCaption.clear();
+  }
+  ContextRestorer(const ContextRestorer&) = delete;
+  ContextRestorer& operator=(const ContextRestorer&) = delete;
+
+ private:
+  Context& ctx_;
+  size_t depth_;
+};
+
+// The command text without the period that may end it.
+std::string withoutTerminator(const std::string& text) {
+  size_t end = text.find_last_not_of(" \t\r\n");
+  if (end == std::string::npos) return std::string();
+  if (text[end] == '.') return text.substr(0, end);
+  return text.substr(0, end + 1);
+}
+
+void runCommand(Context& ctx, const std::string& commandText) {
+  syntax::Tokenizer tok(withoutTerminator(commandText));
+  if (const auto& lex = tok.error()) {
+    ctx.note("^1 at line ^2, column ^3 of the command.", out::Severity::Error,
+             {lex->text, std::to_string(lex->line), std::to_string(lex->column)}, out::Phase::Command);
+    return;
+  }
+  if (!ctx.data) {
+    ctx.note("There is no active data: give a data file before running QUORVEST.", out::Severity::Error, {},
+             out::Phase::Command);
+    return;
+  }
+  // A fresh state for every command: nothing (ALPHA, EPS, requests) survives from the last one.
+  auto st = std::make_unique<ProcedureState>();
+  ParseContext pc{ctx, tok, ctx.data->dictionary(), *st};
+  parseCommand(pc);
+  if (ctx.errorFlag) return;
+  noteUnconsumedRequests(pc);
+  analyseGroups(ctx, *st);
+}
+
+}  // namespace
+
+// Runs one QUORVEST command (QVTCTL). The error flag starts clear, so on return it tells
+// whether this command reported an error.
 void QVTCTL(Context& ctx, const std::string& commandText) {
-  (void)commandText;
-  ctx.note("The procedure is not built yet.", out::Severity::Error);
+  ctx.errorFlag = false;
+  {
+    ContextRestorer restore(ctx);
+    try {
+      runCommand(ctx, commandText);
+    } catch (const InternalError& e) {
+      ctx.note(
+          "Internal error in ^1: the condition ^2 does not hold. The command was stopped; please report "
+          "this with the command and data.",
+          out::Severity::Error, {e.routine, e.condition}, out::Phase::Processing);
+    } catch (const std::bad_alloc&) {
+      ctx.message(1, out::Phase::Processing, out::Severity::Error);
+    } catch (const std::exception& e) {
+      ctx.note("Internal error: ^1. The command was stopped; please report this with the command and data.",
+               out::Severity::Error, {e.what()}, out::Phase::Processing);
+    }
+  }
+  if (ctx.output) ctx.output->error = ctx.errorFlag;
 }
 
 }  // namespace qv

@@ -41,6 +41,9 @@ void storeHypothesis(ProcedureState& st, int e, int df, num::Mat l, num::Packed 
   GroupState& g = st.group;
   g.effectDf[e] = df;
   if (df > 0) {
+    // A hypothesis SSCP is positive semi-definite: a diagonal below zero is rounding.
+    for (size_t i = 0; i < sscp.n; ++i)
+      if (sscp(i, i) < 0.0) sscp(i, i) = 0.0;
     num::CLNSCP(sscp, static_cast<double>(df) * g.dmncol);
     g.effectL[e] = std::move(l);
     g.pthscp[e] = std::move(sscp);

@@ -14,7 +14,7 @@ enum class SymKind { Factor, Covariate, Op, Nest, End, Close, Other };
 
 struct Classified {
   SymKind kind = SymKind::Other;
-  int index = -1;        // factor or covariate number (0-based)
+  int index = -1;          // factor or covariate number (0-based)
   bool pending29 = false;  // "Unrecognized symbol in effect" is due for this symbol
 };
 
@@ -35,9 +35,11 @@ Classified classify(const ParseContext& pc) {
     c.kind = SymKind::Nest;
   } else if (t.isSpecial(kRParen)) {
     c.kind = SymKind::Close;
-  } else if (t.cls == kInvalid) {
+  } else if (t.cls == kInvalid || (t.cls == kName && (!t.isName() || t.code != kNoCode))) {
+    // Not a valid variable name: a stray character, another special character or a
+    // reserved keyword (WITH, ALL, TO).
     c.pending29 = true;
-  } else if (t.cls == kName && t.isName()) {
+  } else if (t.cls == kName) {
     int var = pc.dict.find(t.text);
     if (var >= 0) {
       if ((c.index = positionIn(pc.st.factorVars, var)) >= 0) {

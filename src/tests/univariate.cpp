@@ -23,8 +23,8 @@ UnivariateTest GMTUNV(double alplev, double dfh, double dfe, double ssh, double 
     if (alplev > 0) {
       double fcrit = num::IDFF(1.0 - alplev, dfh, dfe);
       if (isSysmis(fcrit)) return t;
-      double p = num::NCDF(fcrit, dfh, dfe, t.noncentrality);
-      t.power = isSysmis(p) ? kSysmis : 1.0 - p;
+      // Power = 1 - P(F' <= Fcrit), taken directly as the upper tail.
+      t.power = num::NCFUpperTail(fcrit, dfh, dfe, t.noncentrality);
     } else {
       t.power = 0.0;
     }

@@ -1,21 +1,9 @@
 // Provisional data-layer helpers used until the data layer lands (removed then).
-#include <charconv>
 
 #include "host/data/case_stream.h"
 #include "host/sysmis.h"
 
 namespace qv {
-
-std::string numberKey(double x) {
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, x);
-  return std::string(buf, r.ptr);
-}
-
-std::string stringKey(const std::string& s) {
-  size_t e = s.find_last_not_of(' ');
-  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
-}
 
 bool isMissingNumber(const Variable& v, double x, bool includeUserMissing) {
   if (isSysmis(x)) return true;

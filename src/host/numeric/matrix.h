@@ -7,9 +7,7 @@
 
 namespace qv::num {
 
-inline size_t packedIndex(size_t i, size_t j) {
-  return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
-}
+inline size_t packedIndex(size_t i, size_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
 inline size_t packedSize(size_t n) { return n * (n + 1) / 2; }
 
 // A packed symmetric matrix of order n.
@@ -40,35 +38,67 @@ struct Mat {
 // changed.
 bool LTRSWE(Packed& m, size_t k, const std::vector<double>& scale, std::vector<char>& swept, double eps);
 
-// Cholesky decomposition in place of a packed matrix with tolerance (LTRCHD): a pivot whose
-// value is <= tol * scale[i] is taken as zero and its row/column of the factor set to 0.
-// Returns the number of such zero pivots (the rank deficiency).
+// Cholesky decomposition in place of a packed symmetric matrix with tolerance (LTRCHD):
+// on return m holds the lower factor T (T T' = m on the accepted pivots). Pivot i, the value
+// left on the diagonal after the earlier columns are eliminated, is taken as zero when
+// scale[i] <= 0 or pivot <= tol * scale[i] (scale is normally the diagonal of m on entry, so
+// a negative pivot of a nearly singular matrix is caught too); then row i and column i of T
+// are set to 0. Returns the number of zero pivots (the rank deficiency). scale.size() == m.n.
 int LTRCHD(Packed& m, const std::vector<double>& scale, double tol);
-// Inverse of a lower-triangular factor in packed form (LTRDGI); zero diagonals stay zero rows.
+// Inverse of a lower-triangular factor in packed form (LTRDGI). Indices whose diagonal is
+// exactly 0 (the zero pivots of LTRCHD) have zero rows and columns in the result; on the other
+// indices J the result is (T_JJ)^-1. So for a factor T of M from LTRCHD, x' (T^-1)' T^-1 x is
+// x' M^- x for a generalised inverse M^- of M.
 Packed LTRDGI(const Packed& lower);
 
-// Residuals of the rows of `l` from the row space of `c` (RESORP). Rows whose residual norm is
-// negligible (<= tol * original norm) are dropped. Returns the kept residual rows.
+// Residuals of the rows of `l` from the row space of `c` (RESORP): each row r of l is replaced
+// by r - P r, P the orthogonal projector on the row space of c. The basis of that space is
+// built by modified Gram-Schmidt with a second orthogonalisation pass over the rows of c; a
+// row of c whose residual norm is <= tol * its own norm adds nothing to the basis. A residual
+// whose norm is <= tol * the norm of its original row (every zero row included) is dropped.
+// Returns the kept residual rows in their original order (rows x l.cols). Requires
+// c.cols == l.cols when c has rows; with no rows in c the rows of l are only filtered.
 Mat RESORP(const Mat& l, const Mat& c, double tol);
-// Clears column `col` in all rows of `m` (restricted to rows with keep[r]) by Gauss elimination
-// with the row holding the largest absolute entry in that column as pivot (ZRMXRW). Returns the
-// pivot row, or -1 when the column is already zero in every kept row.
+// Clears column `col` in the rows r of `m` with keep[r] (ZRMXRW). An entry counts as zero
+// when |m(r, col)| <= tol * (largest absolute entry of row r); such entries are set to 0.
+// The pivot is the kept row with the largest absolute entry in the column among those that
+// do not count as zero; a multiple of it is subtracted from every other kept row so that
+// their entry in the column becomes exactly 0. The pivot row itself is left unchanged (the
+// caller drops it). Rows without keep[r] are untouched. Returns the pivot row, or -1 when the
+// column counts as zero in every kept row. keep.size() == m.rows; col < m.cols.
 int ZRMXRW(Mat& m, size_t col, const std::vector<char>& keep, double tol);
 
-// Cleaning (CLNVEC): sets to 0 every entry that is negligible against the largest absolute
-// entry of the vector times factor * DBL_EPSILON.
+// Cleaning (CLNVEC): sets to 0 every entry v[i] with |v[i]| <= factor * DBL_EPSILON * max|v|.
+// Other entries, the largest included, are left bit for bit as they were. factor >= 0 and
+// factor * DBL_EPSILON < 1.
 void CLNVEC(double* v, size_t n, double factor);
-// Cleaning of a packed SSCP (CLNSCP): as CLNVEC relative to the diagonal.
+// Cleaning of a packed SSCP (CLNSCP), with t = factor * DBL_EPSILON and D the largest absolute
+// diagonal entry: a diagonal entry with |m(i,i)| <= t * D is set to 0 together with its row
+// and column (a variable without a sum of squares has no cross-products); an off-diagonal
+// entry with |m(i,j)| <= t * sqrt(|m(i,i)| |m(j,j)|) (diagonals as on entry) is set to 0.
+// Everything else is left unchanged. Same conditions on factor as CLNVEC.
 void CLNSCP(Packed& m, double factor);
-// Tolerance tests: x is zero relative to `ref` (QLREPS); x is an integer within tolerance
-// (QLRINT); a and b almost equal with a relative tolerance of `ulps` units (QLRALMOSTEQUAL).
+// Tolerance tests. QLREPS: x is zero relative to ref, |x| <= factor * DBL_EPSILON * |ref| (so
+// with ref = 0 only x = 0 is zero). QLRINT: x lies within factor * DBL_EPSILON * max(1, |x|)
+// of the nearest integer. QLRALMOSTEQUAL: a == b, or |a - b| <= ulps * DBL_EPSILON *
+// max(|a|, |b|), i.e. a and b agree to about `ulps` units in the last place of the larger;
+// false when either is NaN.
 bool QLREPS(double x, double ref, double factor);
 bool QLRINT(double x, double factor);
 bool QLRALMOSTEQUAL(double a, double b, int ulps);
 
-// Gauss-Jordan reduction (GASJRD) of the augmented system [A | b] (rows x (cols + 1)) in
-// place, with partial pivoting and tolerance `tol`. Returns the rank; `pivotCol[r]` gives the
-// pivot column of reduced row r (-1 for rows without a pivot).
+// Gauss-Jordan reduction (GASJRD) of the augmented system [A | b] (rows x (cols + 1), the last
+// column b) in place, with partial pivoting. An entry of A counts as zero when its absolute
+// value is <= tol * (largest absolute entry of A on entry). Columns are taken in order; a
+// column whose remaining candidates all count as zero gets no pivot and those candidates are
+// set to 0. On return:
+// - rows 0..rank-1 are the pivot rows in reduced echelon form: 1 at the pivot, exactly 0 in
+//   the pivot columns of the other rows, and 0 wherever an entry counts as zero once
+//   multiplied back by the row's pivot; the last column holds the right-hand side. A pivot
+//   row with no other non-zero entry in A fixes its unknown: x[pivotCol[r]] = ab(r, ab.cols - 1).
+// - rows rank..rows-1 are exactly 0 in A; their last column holds the residuals of the
+//   system (all near 0 when it is consistent).
+// Returns the rank; pivotCol (resized to rows) gives the pivot column of row r, -1 for r >= rank.
 int GASJRD(Mat& ab, double tol, std::vector<int>& pivotCol);
 
 }  // namespace qv::num
