@@ -9,6 +9,10 @@ namespace qv {
 
 namespace {
 
+// The post-parse checks refuse descriptive tables over more factors (message 200); each cell
+// enters 2^nfactr entries.
+constexpr int kMaxDescriptiveFactors = 18;
+
 // Name and shown label of a variable: its label when it has one, else its name.
 std::string shownName(const Dictionary& dict, int var) {
   const Variable& v = dict.vars[var];
@@ -187,16 +191,6 @@ void printDescriptives(Context& ctx, const ProcedureState& st, const CaseWorkFil
     }
   }
   ctx.emitTable(tb);
-}
-
-void checkDescriptiveFactors(Context& ctx, ProcedureState& st) {
-  if (!st.printDescriptives) return;
-  int count = st.nfactr;
-  if (ctx.data && ctx.data->splitSeparate()) count += static_cast<int>(ctx.data->splitIndexes().size());
-  if (count > kMaxDescriptiveFactors) {
-    st.printDescriptives = false;
-    ctx.message(200, out::Phase::Processing, out::Severity::Warning);
-  }
 }
 
 }  // namespace qv

@@ -48,11 +48,4 @@ DescriptiveTable accumulateDescriptives(const ProcedureState& st, const CaseWork
 // The Descriptive Statistics table (gmdsot).
 void printDescriptives(Context& ctx, const ProcedureState& st, const CaseWorkFile& work);
 
-// Too many factors for a descriptive table: clears printDescriptives and issues message 200.
-// The split variables count as factors when split groups are printed separately.
-void checkDescriptiveFactors(Context& ctx, ProcedureState& st);
-
-// Largest number of factors (with split variables) a descriptive table may cross.
-inline constexpr int kMaxDescriptiveFactors = 18;
-
 }  // namespace qv

@@ -14,7 +14,6 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     ctx.note("^1 data values are not finite numbers (NaN or infinity); they are treated as system-missing.",
              out::Severity::Warning, {std::to_string(ctx.data->nonFiniteCount())});
   }
-  checkDescriptiveFactors(ctx, st);
   std::unique_ptr<CaseReader> reader = ctx.data->read();
   const bool splitOn = !ctx.data->splitIndexes().empty();
   st.splitGroupCount = 0;

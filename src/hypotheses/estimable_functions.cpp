@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "data/design.h"
+#include "host/numeric/matrix.h"
 #include "host/output/messages.h"
 #include "tests/levene.h"
 
@@ -22,9 +23,15 @@ std::string splitGroupLabel(const Context& ctx) {
   return s;
 }
 
-// Coefficients of estimable functions: integers without decimals, others as coefficients.
+// Relative distance from an integer within which a coefficient counts as that integer: the
+// coefficients come out of sweeps and carry rounding in their last bits.
+constexpr double kIntegerFactor = 64.0;
+
+// Coefficients of estimable functions: integers (within rounding) as exact integers without
+// decimals, others as coefficients.
 out::Value lValue(double x) {
-  return out::Value::num(x, x == std::nearbyint(x) ? out::Fmt::Integer : out::Fmt::Coefficient);
+  if (num::QLRINT(x, kIntegerFactor)) return out::Value::num(std::nearbyint(x) + 0.0, out::Fmt::Integer);
+  return out::Value::num(x, out::Fmt::Coefficient);
 }
 
 const std::vector<std::string>& parameterLabels(const Context& ctx, const ProcedureState& st,

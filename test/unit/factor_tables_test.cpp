@@ -185,27 +185,3 @@ TEST(DescriptiveStatistics, RegressionWeightsGiveTheWeightedDeviation) {
   ASSERT_EQ(tableFootnotes(*tv).size(), 1u);
   EXPECT_EQ(tableFootnotes(*tv)[0], varying.st().weightingFootnote);
 }
-
-TEST(DescriptiveStatistics, TooManyFactorsGiveMessage200) {
-  Csv csv;
-  csv.names = {"y"};
-  csv.rows = {{1.0}};
-  TableFixture f(csv, "y", {}, {}, {{}});
-  f.st().printDescriptives = true;
-  f.st().nfactr = qv::kMaxDescriptiveFactors;
-  qv::checkDescriptiveFactors(f.ctx, f.st());
-  EXPECT_TRUE(f.st().printDescriptives);
-  EXPECT_TRUE(f.output.items.empty());
-  // Split variables count as factors when the groups are printed separately.
-  f.data.splits = {0, 0};
-  qv::checkDescriptiveFactors(f.ctx, f.st());
-  EXPECT_TRUE(f.st().printDescriptives);
-  f.data.separate = true;
-  qv::checkDescriptiveFactors(f.ctx, f.st());
-  EXPECT_FALSE(f.st().printDescriptives);
-  ASSERT_EQ(f.output.items.size(), 1u);
-  const auto& m = std::get<qv::out::Message>(f.output.items[0]);
-  EXPECT_EQ(m.number, 200);
-  EXPECT_EQ(m.severity, qv::out::Severity::Warning);
-  EXPECT_FALSE(f.ctx.errorFlag);
-}

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/output/messages.h"
 #include "table_fixture.h"
 
 using namespace qvtest;
@@ -114,4 +115,68 @@ TEST(Levene, NegligibleSumsAreExactZerosJudgedAgainstTheData) {
   ASSERT_EQ(st.status, 0);
   expectClose(leveneF(st), readExpected("levene_twoway")["tables"]["Levene Test ..."]["F"].get<double>(),
               1e-9, "F of rescaled data");
+}
+
+TEST(LeveneTable, ReferenceTableAndFootnotes) {
+  TableFixture f(readCsv(referenceDir() + "levene_twoway/data.csv"), "y", {"a", "b"}, {}, kTwoWay);
+  f.numberCells();
+  ASSERT_TRUE(f.m.fit(3));
+  qv::printLevene(f.ctx, f.st(), f.m.work);
+  ASSERT_EQ(f.output.items.size(), 1u);
+  const auto& t = std::get<qv::out::Table>(f.output.items[0]);
+  EXPECT_EQ(t.subtype, "Levene Test");
+  auto want = readExpected("levene_twoway")["tables"]["Levene Test ..."];
+  for (const auto& [stat, value] : want.items())
+    expectClose(cellValue(t, {{"Statistics", stat}}), value.get<double>(), 1e-9, stat);
+  EXPECT_EQ(tableFootnotes(t), (std::vector<std::string>{"Design: Intercept + a + b + a * b",
+                                                         qv::catalogueText("Levene tests the null ...")}));
+}
+
+TEST(LeveneTable, WeightingFootnoteSitsBetweenDesignAndNullHypothesis) {
+  Csv csv = readCsv(referenceDir() + "levene_twoway/data.csv");
+  csv.names.push_back("v");
+  for (auto& r : csv.rows) r.push_back(1.0 + static_cast<int>(r[2]) % 3);
+  TableFixture f(csv, "y", {"a", "b"}, {}, kTwoWay, "", "v");
+  f.numberCells();
+  ASSERT_TRUE(f.m.fit(3));
+  qv::printLevene(f.ctx, f.st(), f.m.work);
+  const auto& t = std::get<qv::out::Table>(f.output.items.at(0));
+  auto notes = tableFootnotes(t);
+  ASSERT_EQ(notes.size(), 3u);
+  EXPECT_EQ(notes[1], f.st().weightingFootnote);
+}
+
+TEST(LeveneTable, FewerThanTwoCellsWarnsWithAndWithoutSplitFiles) {
+  Csv one;
+  one.names = {"a", "y"};
+  one.rows = {{1, 2.0}, {1, 3.0}, {1, 7.0}};
+  auto run = [&](bool split, bool separate) {
+    auto f = std::make_unique<TableFixture>(one, "y", std::vector<std::string>{"a"},
+                                            std::vector<std::string>{}, kOneWay);
+    f->numberCells();
+    EXPECT_TRUE(f->m.fit(3));
+    if (split) f->ctx.splitCaption = {{"g", "2"}};
+    f->data.separate = separate;
+    qv::printLevene(f->ctx, f->st(), f->m.work);
+    EXPECT_FALSE(f->ctx.errorFlag);
+    return f;
+  };
+  auto plain = run(false, false);
+  ASSERT_EQ(plain->output.items.size(), 1u);
+  const auto& m = std::get<qv::out::Message>(plain->output.items[0]);
+  EXPECT_EQ(m.severity, qv::out::Severity::Warning);
+  EXPECT_EQ(m.key, "Lev Not less than 2 nonempty...");
+
+  auto layered = run(true, false);
+  ASSERT_EQ(layered->output.items.size(), 1u);
+  EXPECT_NE(std::get<qv::out::Message>(layered->output.items[0]).text.find("g = 2"), std::string::npos);
+
+  // Split groups printed separately also get a table that holds only the explanation.
+  auto separate = run(true, true);
+  ASSERT_EQ(separate->output.items.size(), 2u);
+  const auto& t = std::get<qv::out::Table>(separate->output.items[1]);
+  EXPECT_TRUE(t.cells.empty());
+  EXPECT_EQ(tableFootnotes(t),
+            (std::vector<std::string>{qv::catalogueText("Test Not less than 2 nonempty some split...")}));
+  ASSERT_TRUE(t.split.has_value());
 }

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "driver/qvtctl.h"
 #include "host/output/document.h"
 #include "model_fixture.h"
 
@@ -77,6 +78,89 @@ struct TableFixture {
     }
   }
 };
+
+// Active data held in memory: the numeric columns of a CSV, an optional case weight column and
+// split variables (a split group is a run of consecutive cases with equal split values).
+class MemoryData : public qv::DataSource {
+ public:
+  MemoryData(Csv csv, const std::string& weight = "", const std::vector<std::string>& split = {},
+             bool separate = false)
+      : csv_(std::move(csv)), separate_(separate) {
+    for (const auto& n : csv_.names) {
+      qv::Variable v;
+      v.name = n;
+      dict.vars.push_back(v);
+    }
+    weight_ = weight.empty() ? -1 : csv_.col(weight);
+    for (const auto& n : split) split_.push_back(csv_.col(n));
+  }
+  qv::Dictionary dict;
+
+  const qv::Dictionary& dictionary() const override { return dict; }
+  int weightIndex() const override { return weight_; }
+  const std::vector<int>& splitIndexes() const override { return split_; }
+  bool splitSeparate() const override { return separate_; }
+  long nonFiniteCount() const override { return 0; }
+  std::unique_ptr<qv::CaseReader> read() const override { return std::make_unique<Reader>(*this); }
+
+ private:
+  struct Reader : qv::CaseReader {
+    explicit Reader(const MemoryData& d) : d(d) {}
+    const MemoryData& d;
+    size_t groupStart = 0, pos = 0, cur = 0;
+    std::string none;
+    bool sameGroup(size_t row) const {
+      for (int s : d.split_)
+        if (d.csv_.rows[row][s] != d.csv_.rows[groupStart][s]) return false;
+      return true;
+    }
+    bool next() override {
+      if (pos >= d.csv_.rows.size() || !sameGroup(pos)) return false;
+      cur = pos++;
+      return true;
+    }
+    bool nextGroup() override {
+      if (pos >= d.csv_.rows.size()) return false;
+      groupStart = pos;
+      return true;
+    }
+    bool endOfData() const override { return pos >= d.csv_.rows.size(); }
+    double number(int var) const override { return d.csv_.rows[cur][var]; }
+    const std::string& string(int) const override { return none; }
+    double caseWeight() const override { return d.weight_ < 0 ? 1.0 : d.csv_.rows[cur][d.weight_]; }
+    std::vector<std::pair<std::string, std::string>> splitCaption() const override {
+      std::vector<std::pair<std::string, std::string>> c;
+      for (int s : d.split_) c.emplace_back(d.csv_.names[s], qv::numberKey(d.csv_.rows[groupStart][s]));
+      return c;
+    }
+  };
+  Csv csv_;
+  bool separate_;
+  int weight_ = -1;
+  std::vector<int> split_;
+};
+
+// Runs one command over in-memory data and keeps its output.
+struct CommandRun {
+  MemoryData data;
+  qv::out::CommandOutput output;
+  qv::Context ctx;
+  explicit CommandRun(MemoryData d) : data(std::move(d)) {
+    ctx.data = &data;
+    ctx.output = &output;
+  }
+  CommandRun& exec(const std::string& command) {
+    qv::QVTCTL(ctx, command);
+    return *this;
+  }
+};
+
+inline void collectMessages(const std::vector<qv::out::Item>& items, std::vector<qv::out::Message>& out) {
+  for (const auto& item : items) {
+    if (auto* m = std::get_if<qv::out::Message>(&item)) out.push_back(*m);
+    if (auto* h = std::get_if<std::shared_ptr<qv::out::Heading>>(&item)) collectMessages((*h)->items, out);
+  }
+}
 
 // Every table of the output, headings searched depth first.
 inline void collectTables(const std::vector<qv::out::Item>& items, std::vector<const qv::out::Table*>& out) {
