@@ -4,6 +4,7 @@
 
 #include "data/design.h"
 #include "host/numeric/matrix.h"
+#include "host/output/labels.h"
 #include "host/output/messages.h"
 #include "tests/levene.h"
 
@@ -15,12 +16,6 @@ namespace {
 // the group and sit under a heading that names them.
 bool separateSplitOutput(const Context& ctx) {
   return !ctx.splitCaption.empty() && ctx.data && ctx.data->splitSeparate();
-}
-
-std::string splitGroupLabel(const Context& ctx) {
-  std::string s;
-  for (const auto& [name, value] : ctx.splitCaption) s += (s.empty() ? "" : ", ") + name + "=" + value;
-  return s;
 }
 
 // Relative distance from an integer within which a coefficient counts as that integer: the
@@ -50,8 +45,6 @@ std::string sstypeFootnote(int sstype) {
 }
 
 }  // namespace
-
-std::string lColumnLabel(int column) { return "L" + std::to_string(column); }
 
 std::vector<int> effectLColumns(const ProcedureState& st, int e) {
   const GroupState& g = st.group;
@@ -85,7 +78,7 @@ void printGeneralEstimableFunction(Context& ctx, const ProcedureState& st) {
   const Dictionary& dict = ctx.data->dictionary();
   const bool separate = separateSplitOutput(ctx);
   if (separate) ctx.beginHeading("General Estimable Function");
-  out::TableBuilder tb(10, separate ? splitGroupLabel(ctx) : "General Estimable Function",
+  out::TableBuilder tb(10, separate ? out::splitGroupCaption(ctx.splitCaption) : "General Estimable Function",
                        "General Estimable Function");
   if (g.modldf < 1 || g.estBasis.rows == 0) {
     tb.annotateTable(tb.footnote(zeroDfText()));
@@ -101,7 +94,7 @@ void printGeneralEstimableFunction(Context& ctx, const ProcedureState& st) {
       size_t k = 0;
       for (int j = 0; j < g.dmncol; ++j) {
         if (!g.nonRedundant[j]) continue;
-        tb.cell(conDim, lColumnLabel(j + 1), lValue(g.estBasis(k++, static_cast<size_t>(i))));
+        tb.cell(conDim, out::lColumnLabel(j + 1), lValue(g.estBasis(k++, static_cast<size_t>(i))));
       }
     }
   }
@@ -119,7 +112,8 @@ void printEffectLMatrices(Context& ctx, const ProcedureState& st) {
   for (int e = 0; e < st.neffds; ++e) {
     const std::string name = effectName(st, dict, e);
     if (separate) ctx.beginHeading(name);
-    out::TableBuilder tb(11, separate ? splitGroupLabel(ctx) : name, "Contrast Coefficients");
+    out::TableBuilder tb(11, separate ? out::splitGroupCaption(ctx.splitCaption) : name,
+                         "Contrast Coefficients");
     const num::Mat& l = g.effectL[e];
     if (g.effectDf[e] < 1 || l.rows == 0) {
       tb.annotateTable(tb.footnote(zeroDfText()));
@@ -133,7 +127,7 @@ void printEffectLMatrices(Context& ctx, const ProcedureState& st) {
       for (int i = 0; i < g.dmncol; ++i) {
         tb.category(parDim, labels[i]);
         for (size_t k = 0; k < cols.size(); ++k)
-          tb.cell(conDim, lColumnLabel(cols[k] + 1), lValue(l(k, static_cast<size_t>(i))));
+          tb.cell(conDim, out::lColumnLabel(cols[k] + 1), lValue(l(k, static_cast<size_t>(i))));
       }
     }
     ctx.emitTable(tb);

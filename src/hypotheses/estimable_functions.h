@@ -9,9 +9,6 @@
 
 namespace qv {
 
-// Column label of an L matrix or estimable function: "L" and the 1-based column number.
-std::string lColumnLabel(int column);
-
 // The design columns (0-based) that name the rows of effect e's hypothesis L matrix, one per
 // row: the effect's non-redundant columns, in column order.
 std::vector<int> effectLColumns(const ProcedureState& st, int e);

@@ -31,11 +31,16 @@ void printLevene(Context& ctx, const ProcedureState& st, const CaseWorkFile& wor
       ctx.note("Lev Not less than 2 nonempty...", out::Severity::Warning);
       return;
     }
-    std::string list;
-    for (const auto& [name, value] : ctx.splitCaption)
-      list += (list.empty() ? "" : ", ") + name + " = " + value;
-    ctx.note("Levene's test is not computed for the split group ^1: there are fewer than two nonempty cells.",
-             out::Severity::Warning, {list});
+    // The warning names the split group.
+    const std::string key = "Lev Not less 2 nonempty [%1 = %2:, ^1 = ^2:]1";
+    RepeatList pairs;
+    for (const auto& [name, value] : ctx.splitCaption) pairs.push_back({name, value});
+    out::Message m;
+    m.severity = out::Severity::Warning;
+    m.phase = out::Phase::Processing;
+    m.key = key;
+    m.text = expandComposite(catalogueText(key), {}, pairs);
+    ctx.emit(std::move(m));
     if (ctx.data->splitSeparate()) {
       out::TableBuilder tb(5, title, "Levene Test");
       tb.annotateTable(tb.footnote(catalogueText("Test Not less than 2 nonempty some split...")));

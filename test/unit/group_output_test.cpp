@@ -116,7 +116,7 @@ TEST(GroupOutput, EverySplitGroupGetsItsOwnTables) {
     std::vector<qv::out::Message> msgs;
     collectMessages(r.output.items, msgs);
     int levWarnings = 0;
-    for (const auto& m : msgs) levWarnings += m.text.find("g = 2") != std::string::npos;
+    for (const auto& m : msgs) levWarnings += m.text.find("g=2") != std::string::npos;
     EXPECT_EQ(levWarnings, 1);
     const qv::out::Table* lev2 = bySubtype(r.output, "Levene Test", 1);
     EXPECT_EQ(lev2 != nullptr, separate);

@@ -169,7 +169,7 @@ TEST(LeveneTable, FewerThanTwoCellsWarnsWithAndWithoutSplitFiles) {
 
   auto layered = run(true, false);
   ASSERT_EQ(layered->output.items.size(), 1u);
-  EXPECT_NE(std::get<qv::out::Message>(layered->output.items[0]).text.find("g = 2"), std::string::npos);
+  EXPECT_NE(std::get<qv::out::Message>(layered->output.items[0]).text.find("g=2"), std::string::npos);
 
   // Split groups printed separately also get a table that holds only the explanation.
   auto separate = run(true, true);
