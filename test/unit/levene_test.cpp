@@ -23,17 +23,6 @@ qv::LeveneSums sumsOf(TableFixture& f) {
 
 }  // namespace
 
-TEST(Levene, TwoWayMatchesTheReference) {
-  TableFixture f(readCsv(referenceDir() + "levene_twoway/data.csv"), "y", {"a", "b"}, {}, kTwoWay);
-  qv::LeveneSums s = sumsOf(f);
-  auto want = readExpected("levene_twoway")["tables"]["Levene Test ..."];
-  ASSERT_EQ(s.status, 0);
-  EXPECT_EQ(s.df1, want["df1"].get<double>());
-  EXPECT_EQ(s.df2, want["df2"].get<double>());
-  expectClose(leveneF(s), want["F"].get<double>(), 1e-9, "F");
-  EXPECT_EQ(qv::designFootnote(f.st(), f.data.dict), "Design: Intercept + a + b + a * b");
-}
-
 TEST(Levene, FrequencyWeightsCountCasesAndMayMakeDf2Fractional) {
   Csv weighted, replicated, halves;
   for (Csv* c : {&weighted, &replicated, &halves}) c->names = {"a", "y", "f"};
