@@ -166,3 +166,18 @@ TEST(EstimableFunctions, SeparateSplitOutputTitlesTablesByTheGroup) {
   EXPECT_EQ(b->text, "b");
   EXPECT_EQ(std::get<qv::out::Table>(b->items.at(0)).title, "g=1, h=2");
 }
+
+TEST(EffectLMatrices, EffectAfterAnEffectThatAliasesItNamesItsRowsByItsHypothesisColumns) {
+  // DESIGN = a * b, a: every column of a is aliased in the full model (the cells come first),
+  // yet its Type III hypothesis has two rows, carried by [a=1] and [a=2].
+  TableFixture f(readCsv(referenceDir() + "params_twoway/data.csv"), "y", {"a", "b"}, {},
+                 {{-1, -1}, {0, 0}, {0, -1}});
+  ASSERT_TRUE(f.m.fit(3));
+  ASSERT_EQ(f.g().effectDf[2], 2);
+  // Columns: 1 Intercept, 2-7 the cells, 8-10 [a=1..3].
+  EXPECT_EQ(qv::effectLColumns(f.st(), 2), (std::vector<int>{7, 8}));
+  qv::printEffectLMatrices(f.ctx, f.st());
+  const qv::out::Table* a = findTable(f.output, "a");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(leafKeys(*a, "Contrast"), (std::vector<std::string>{"L8", "L9"}));
+}
