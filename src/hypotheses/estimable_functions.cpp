@@ -12,12 +12,6 @@ namespace qv {
 
 namespace {
 
-// Split groups printed one after the other, each with its own tables: the tables are titled by
-// the group and sit under a heading that names them.
-bool separateSplitOutput(const Context& ctx) {
-  return !ctx.splitCaption.empty() && ctx.data && ctx.data->splitSeparate();
-}
-
 // Relative distance from an integer within which a coefficient counts as that integer: the
 // coefficients come out of sweeps and carry rounding in their last bits.
 constexpr double kIntegerFactor = 64.0;
@@ -76,10 +70,7 @@ std::vector<int> effectLColumns(const ProcedureState& st, int e) {
 void printGeneralEstimableFunction(Context& ctx, const ProcedureState& st) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
-  const bool separate = separateSplitOutput(ctx);
-  if (separate) ctx.beginHeading("General Estimable Function");
-  out::TableBuilder tb(10, separate ? out::splitGroupCaption(ctx.splitCaption) : "General Estimable Function",
-                       "General Estimable Function");
+  out::TableBuilder tb(10, "General Estimable Function", "General Estimable Function");
   if (g.modldf < 1 || g.estBasis.rows == 0) {
     tb.annotateTable(tb.footnote(zeroDfText()));
   } else {
@@ -99,21 +90,17 @@ void printGeneralEstimableFunction(Context& ctx, const ProcedureState& st) {
     }
   }
   ctx.emitTable(tb);
-  if (separate) ctx.endHeading();
 }
 
 void printEffectLMatrices(Context& ctx, const ProcedureState& st) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
-  const bool separate = separateSplitOutput(ctx);
   std::vector<std::string> local;
   const std::vector<std::string>& labels = parameterLabels(ctx, st, local);
   ctx.beginHeading(catalogueText("Contrast Coefficients ..."));
   for (int e = 0; e < st.neffds; ++e) {
     const std::string name = effectName(st, dict, e);
-    if (separate) ctx.beginHeading(name);
-    out::TableBuilder tb(11, separate ? out::splitGroupCaption(ctx.splitCaption) : name,
-                         "Contrast Coefficients");
+    out::TableBuilder tb(11, name, "Contrast Coefficients");
     const num::Mat& l = g.effectL[e];
     if (g.effectDf[e] < 1 || l.rows == 0) {
       tb.annotateTable(tb.footnote(zeroDfText()));
@@ -131,7 +118,6 @@ void printEffectLMatrices(Context& ctx, const ProcedureState& st) {
       }
     }
     ctx.emitTable(tb);
-    if (separate) ctx.endHeading();
   }
   ctx.endHeading();
 }

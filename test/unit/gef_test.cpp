@@ -147,26 +147,6 @@ TEST(EstimableFunctions, ZeroDegreesOfFreedom) {
   EXPECT_EQ(tableFootnotes(*g), (std::vector<std::string>{qv::catalogueText("Zero degrees of freedom ...")}));
 }
 
-TEST(EstimableFunctions, SeparateSplitOutputTitlesTablesByTheGroup) {
-  auto f = twoWay(3);
-  f->ctx.splitCaption = {{"g", "1"}, {"h", "2"}};
-  f->data.separate = true;
-  qv::printGeneralEstimableFunction(f->ctx, f->st());
-  qv::printEffectLMatrices(f->ctx, f->st());
-  ASSERT_EQ(f->output.items.size(), 2u);
-  const auto& gef = std::get<std::shared_ptr<qv::out::Heading>>(f->output.items[0]);
-  EXPECT_EQ(gef->text, "General Estimable Function");
-  const auto& t = std::get<qv::out::Table>(gef->items.at(0));
-  EXPECT_EQ(t.title, "g=1, h=2");
-  EXPECT_EQ(t.subtype, "General Estimable Function");
-  // Each effect's table sits under a heading with the effect's name.
-  const auto& lm = std::get<std::shared_ptr<qv::out::Heading>>(f->output.items[1]);
-  ASSERT_EQ(lm->items.size(), 4u);
-  const auto& b = std::get<std::shared_ptr<qv::out::Heading>>(lm->items[2]);
-  EXPECT_EQ(b->text, "b");
-  EXPECT_EQ(std::get<qv::out::Table>(b->items.at(0)).title, "g=1, h=2");
-}
-
 TEST(EffectLMatrices, EffectAfterAnEffectThatAliasesItNamesItsRowsByItsHypothesisColumns) {
   // DESIGN = a * b, a: every column of a is aliased in the full model (the cells come first),
   // yet its Type III hypothesis has two rows, carried by [a=1] and [a=2].
