@@ -2,6 +2,7 @@
 
 #include "data/case_pass.h"
 #include "data/design.h"
+#include "data/factor_tables.h"
 #include "estimate/estimation.h"
 #include "tests/univariate.h"
 
@@ -31,9 +32,13 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     }
     ++st.splitGroupCount;
     if (!layoutDesign(ctx, st) || ctx.errorFlag) break;
+    printBetweenSubjectsFactors(ctx, st);
+    if (st.printDescriptives) printDescriptives(ctx, st, work);
     fitModel(ctx, st, work);
     if (ctx.errorFlag) break;
-    analysisOutput(ctx, st);
+    if (st.printParameters || st.printGef || st.printLMatrix)
+      buildParamLabels(st, ctx.data->dictionary(), st.group.paramLabels);
+    analysisOutput(ctx, st, work);
     if (ctx.errorFlag) break;
     if (reader->endOfData()) break;
   }

@@ -6,6 +6,9 @@
 
 #include "data/design.h"
 #include "host/numeric/distributions.h"
+#include "hypotheses/estimable_functions.h"
+#include "hypotheses/parameter_estimates.h"
+#include "tests/levene.h"
 
 namespace qv {
 
@@ -156,8 +159,12 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
   ctx.emitTable(tb);
 }
 
-void analysisOutput(Context& ctx, ProcedureState& st) {
+void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
+  if (st.printHomogeneity) printLevene(ctx, st, work);
   printBetweenSubjects(ctx, st);
+  if (st.printParameters) printParameterEstimates(ctx, st);
+  if (st.printGef) printGeneralEstimableFunction(ctx, st);
+  if (st.printLMatrix) printEffectLMatrices(ctx, st);
 }
 
 }  // namespace qv

@@ -2,6 +2,7 @@
 // The univariate F test shared by every test table, R squared, and the between-subjects table.
 #include <string>
 
+#include "data/case_pass.h"
 #include "driver/state.h"
 #include "host/context.h"
 
@@ -31,7 +32,8 @@ std::string variableLabel(const Dictionary& dict, int var);
 // The Tests of Between-Subjects Effects table.
 void printBetweenSubjects(Context& ctx, const ProcedureState& st);
 
-// Runs the printed analyses of a split group in their fixed order.
-void analysisOutput(Context& ctx, ProcedureState& st);
+// Runs the printed analyses of a split group in their fixed order. `work` holds the group's
+// valid cases, for the analyses that pass over them again.
+void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work);
 
 }  // namespace qv

@@ -453,6 +453,10 @@ constexpr CatalogueEntry kCatalogue[] = {
      "across groups."},
     {"Lev Not less than 2 nonempty...",
      "Levene's test is not computed because there are fewer than two non-empty groups."},
+    // List 1: the (name, value) pairs of the split group.
+    {"Lev Not less 2 nonempty [%1 = %2:, ^1 = ^2:]1",
+     "Levene's test is not computed for the split group [%1=%2:, ^1=^2:]1 because it has fewer "
+     "than two non-empty groups."},
     {"Test Not less than 2 nonempty some split...",
      "Levene's test is not computed for this split group because it has fewer than two "
      "non-empty groups."},
