@@ -47,7 +47,7 @@ void expectRowsMatch(const qv::out::Table& t, const std::string& rowDim, const n
 }  // namespace
 
 TEST(GroupOutput, TablesComeInDriverOrder) {
-  CommandRun r(MemoryData(readCsv(referenceDir() + "levene_twoway/data.csv")));
+  CommandRun r(TableData(readCsv(referenceDir() + "levene_twoway/data.csv")));
   r.exec("QUORVEST y BY a b /PRINT=PARAMETER HOMOGENEITY DESCRIPTIVE GEF TEST(LMATRIX).");
   ASSERT_FALSE(r.ctx.errorFlag);
   EXPECT_EQ(tableTitles(r.output),
@@ -73,7 +73,7 @@ TEST(GroupOutput, ReferenceParameterEstimatesThroughTheCommand) {
   for (const Case& c :
        {Case{"params_twoway", ""}, Case{"ancova_mean", ""}, Case{"regwgt", ""}, Case{"freqweight", "f"}}) {
     SCOPED_TRACE(c.name);
-    CommandRun r(MemoryData(readCsv(referenceDir() + c.name + "/data.csv"), c.weight));
+    CommandRun r(TableData(readCsv(referenceDir() + c.name + "/data.csv"), c.weight));
     r.exec(commandOf(c.name));
     ASSERT_FALSE(r.ctx.errorFlag);
     auto exp = readExpected(c.name)["tables"];
@@ -99,7 +99,7 @@ TEST(GroupOutput, EverySplitGroupGetsItsOwnTables) {
   for (double y : {4.0, 5.5, 7.25}) csv.rows.push_back({2, 1, 1, y});
   for (bool separate : {false, true}) {
     SCOPED_TRACE(separate ? "separate" : "layered");
-    CommandRun r(MemoryData(csv, "", {"g"}, separate));
+    CommandRun r(TableData(csv, "", {"g"}, separate));
     r.exec("QUORVEST y BY a b /PRINT=PARAMETER HOMOGENEITY GEF.");
     ASSERT_FALSE(r.ctx.errorFlag);
     const qv::out::Table* pe1 = findTable(r.output, "Parameter Estimates", 0);

@@ -81,9 +81,9 @@ struct TableFixture {
 
 // Active data held in memory: the numeric columns of a CSV, an optional case weight column and
 // split variables (a split group is a run of consecutive cases with equal split values).
-class MemoryData : public qv::DataSource {
+class TableData : public qv::DataSource {
  public:
-  MemoryData(Csv csv, const std::string& weight = "", const std::vector<std::string>& split = {},
+  TableData(Csv csv, const std::string& weight = "", const std::vector<std::string>& split = {},
              bool separate = false)
       : csv_(std::move(csv)), separate_(separate) {
     for (const auto& n : csv_.names) {
@@ -105,8 +105,8 @@ class MemoryData : public qv::DataSource {
 
  private:
   struct Reader : qv::CaseReader {
-    explicit Reader(const MemoryData& d) : d(d) {}
-    const MemoryData& d;
+    explicit Reader(const TableData& d) : d(d) {}
+    const TableData& d;
     size_t groupStart = 0, pos = 0, cur = 0;
     std::string none;
     bool sameGroup(size_t row) const {
@@ -142,10 +142,10 @@ class MemoryData : public qv::DataSource {
 
 // Runs one command over in-memory data and keeps its output.
 struct CommandRun {
-  MemoryData data;
+  TableData data;
   qv::out::CommandOutput output;
   qv::Context ctx;
-  explicit CommandRun(MemoryData d) : data(std::move(d)) {
+  explicit CommandRun(TableData d) : data(std::move(d)) {
     ctx.data = &data;
     ctx.output = &output;
   }
