@@ -77,6 +77,16 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   const Variable* regVar = st.regwgtVar >= 0 ? &dict.vars[st.regwgtVar] : nullptr;
   std::vector<double> dep(st.ndepvr), cov(st.ncovar);
   std::vector<int> ids(nf);
+  // The data source knows how many cases there are: reserving that much address space up
+  // front avoids copying the work file as it grows (untouched pages cost no memory).
+  if (const long bound = ctx.data->caseCount(); bound > 0) {
+    const size_t n = static_cast<size_t>(bound);
+    g.caseLevels.reserve(n * nf);
+    work.dep.reserve(n * st.ndepvr);
+    work.cov.reserve(n * st.ncovar);
+    if (weighted) work.w.reserve(n);
+    if (regVar) work.r.reserve(n);
+  }
 
   auto numericValid = [&](int var, double& out) {
     const Variable& v = dict.vars[var];
@@ -123,8 +133,9 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     g.caseLevels.insert(g.caseLevels.end(), ids.begin(), ids.end());
     work.dep.insert(work.dep.end(), dep.begin(), dep.end());
     work.cov.insert(work.cov.end(), cov.begin(), cov.end());
-    work.w.push_back(w);
-    work.r.push_back(r);
+    if (weighted) work.w.push_back(w);
+    if (regVar) work.r.push_back(r);
+    ++work.cases;
     g.sumWeights += w;
     ++g.nvalid;
   }

@@ -17,14 +17,18 @@ struct CaseWorkFile {
   int ndepvr = 0, ncovar = 0;
   std::vector<double> dep;  // ndepvr per case
   std::vector<double> cov;  // ncovar per case
-  std::vector<double> w;    // case weight
-  std::vector<double> r;    // regression weight (1.0 without REGWGT)
-  long size() const { return static_cast<long>(w.size()); }
+  std::vector<double> w;    // case weight; empty when every case weighs 1
+  std::vector<double> r;    // regression weight; empty without REGWGT
+  long cases = 0;
+  long size() const { return cases; }
+  double weight(long k) const { return w.empty() ? 1.0 : w[k]; }
+  double regWeight(long k) const { return r.empty() ? 1.0 : r[k]; }
   void clear() {
     dep.clear();
     cov.clear();
     w.clear();
     r.clear();
+    cases = 0;
   }
   const double* depOf(long k) const { return dep.data() + k * ndepvr; }
   const double* covOf(long k) const { return cov.data() + k * ncovar; }

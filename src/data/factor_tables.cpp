@@ -119,7 +119,7 @@ DescriptiveTable accumulateDescriptives(const ProcedureState& st, const CaseWork
       cellKeys.emplace_back(lev, lev + nf);
       cells.push_back(empty);
     }
-    cells[it->second].add(work.depOf(k), work.w[k], work.w[k] * work.r[k]);
+    cells[it->second].add(work.depOf(k), work.weight(k), work.weight(k) * work.regWeight(k));
   }
 
   // Every subset of the factors replaced by the total marker 0, the full cell included.

@@ -68,7 +68,7 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   g.depShift.clear();
   if (shifted) {
     for (long k = 0; k < work.size(); ++k)
-      if (work.w[k] * work.r[k] > 0) {
+      if (work.weight(k) * work.regWeight(k) > 0) {
         g.depShift.assign(work.depOf(k), work.depOf(k) + nd);
         break;
       }
@@ -90,7 +90,7 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
     inBlock = 0;
   };
   for (long k = 0; k < work.size(); ++k) {
-    const double wr = work.w[k] * work.r[k];
+    const double wr = work.weight(k) * work.regWeight(k);
     if (!(wr > 0.0)) continue;
     designRow(st, k, work.covOf(k), row);
     idx.clear();
@@ -212,7 +212,7 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
     std::vector<std::pair<int, double>> row;
     std::vector<double> e(nd);
     for (long k = 0; k < work.size(); ++k) {
-      const double wr = work.w[k] * work.r[k];
+      const double wr = work.weight(k) * work.regWeight(k);
       if (!(wr > 0.0)) continue;
       designRow(st, k, work.covOf(k), row);
       const double* y = work.depOf(k);

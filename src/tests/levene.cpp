@@ -54,7 +54,7 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
   std::vector<std::pair<int, double>> row;
   std::vector<double> e(nd);
   for (long k = 0; k < work.size(); ++k) {
-    const double w = work.w[k], v = work.r[k];
+    const double w = work.weight(k), v = work.regWeight(k);
     if (!(w > 0.0) || !(v > 0.0)) continue;
     designRow(st, k, work.covOf(k), row);
     const double* y = work.depOf(k);

@@ -126,6 +126,7 @@ struct ModelFixture {
       for (auto& c : covs) work.cov.push_back((*row)[csv.col(c)]);
       work.w.push_back(w);
       work.r.push_back(r);
+      ++work.cases;
       g.sumWeights += w;
       ++g.nvalid;
     }

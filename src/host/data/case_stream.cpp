@@ -184,8 +184,10 @@ class CsvDataSource : public DataSource {
   std::vector<int> split;
   bool separate = false;
   long nonFinite = 0;
+  long cases = 0;
 
   const Dictionary& dictionary() const override { return dict; }
+  long caseCount() const override { return cases; }
   int weightIndex() const override { return weight; }
   const std::vector<int>& splitIndexes() const override { return split; }
   bool splitSeparate() const override { return separate; }
@@ -412,6 +414,7 @@ std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, cons
 
     const size_t ncol = dict.vars.size();
     while (sc.next()) {
+      ++ds->cases;
       const auto& f = sc.fields();
       if (f.size() != ncol) {
         std::string text = fmt::format("this row has {} field{}, but the first row names {} variable{}",

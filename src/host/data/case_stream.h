@@ -48,6 +48,8 @@ class DataSource {
   virtual bool splitSeparate() const = 0;
   // Number of data values that were not finite (NaN, Inf) and are read as system-missing.
   virtual long nonFiniteCount() const = 0;
+  // Number of cases in the data (all split groups); an upper bound for any one group.
+  virtual long caseCount() const { return 0; }
   // Starts a fresh pass over the cases. The reader must not outlive the source. A reader
   // throws std::runtime_error when the file cannot be read any more or was changed after open().
   virtual std::unique_ptr<CaseReader> read() const = 0;
