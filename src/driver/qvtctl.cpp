@@ -1,4 +1,5 @@
 #include "driver/qvtctl.h"
+#include "parse/optional_subcommands.h"
 
 #include <exception>
 #include <memory>
@@ -54,6 +55,7 @@ void runCommand(Context& ctx, const std::string& commandText) {
   ParseContext pc{ctx, tok, ctx.data->dictionary(), *st};
   parseCommand(pc);
   if (ctx.errorFlag) return;
+  noteUnconsumedRequests(pc);
   analyseGroups(ctx, *st);
 }
 

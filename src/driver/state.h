@@ -101,6 +101,7 @@ struct ProcedureState {
   bool plotSpreadLevel = false, plotResiduals = false;
   int profilePlotCount = 0;
   std::vector<ProfilePlotRequest> profileList;
+  // PLOT WITH: per covariate the value to plot at, kSysmis = its mean; empty = no WITH.
   std::vector<double> plotCovValues;
   int ncontr = 0;
   std::vector<ContrastRequest> contrastSpecs;
@@ -115,8 +116,10 @@ struct ProcedureState {
   int emmeansCount = 0;
   std::vector<EmmeansRequest> emmeansList;
   int saveCount = 0;
-  std::array<int, 10> saveKeywords{};
-  std::array<std::string, 10> saveNames{};
+  std::array<int, 10> saveKeywords{};  // SaveKeyword codes in the order given; 0 = unused
+  // Per entry of saveKeywords, the new variables' names given for it, one per dependent
+  // variable in order (fewer or none: the rest are generated).
+  std::array<std::vector<std::string>, 10> saveNames{};
   // OUTFILE: file paths (empty = not requested)
   std::string outdpcPath, outdpdPath, effectOutPath;
   int matrixFileKind = 0;  // 1 COVB, 2 CORB

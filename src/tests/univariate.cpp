@@ -129,7 +129,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
       const double ssh = dfh > 0 ? g.pthscp[e](d, d) : 0.0;
       int sc = tb.cell(statDim, ssTitle, out::Value::num(ssh, out::Fmt::Coefficient));
       if (st.sstype == 4 && g.typeIVUnique[e] != 1)
-        tb.annotateCell(sc, tb.footnote("The Type IV testable hypothesis is not unique."));
+        tb.annotateCell(sc, tb.footnote("The Type IV testable ..."));
       tb.cell(statDim, "df", out::Value::num(dfh, out::Fmt::Count));
       testCells(GMTUNV(st.alplev, dfh, dfe, ssh, sse));
     }

@@ -80,7 +80,7 @@ TEST(Qvtctl, ParseErrorStopsTheCommand) {
   auto m = r.messages();
   ASSERT_EQ(m.size(), 1u);  // nothing from the analysis
   EXPECT_EQ(m[0].number, 2);
-  EXPECT_EQ(m[0].text.find("FOO"), m[0].text.size() - 3);
+  EXPECT_NE(m[0].text.find("FOO"), std::string::npos) << m[0].text;
 }
 
 TEST(Qvtctl, EachCommandStartsAfresh) {

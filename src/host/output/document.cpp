@@ -24,6 +24,22 @@ std::string markerFor(size_t index) {
   return m;
 }
 
+// A cell's coordinates as one string, for the index of placed cells. Every key is written with
+// its length first, so no key can be mistaken for a separator.
+std::string encodePath(const std::vector<std::vector<std::string>>& path) {
+  std::string s;
+  for (const auto& dim : path) {
+    s += std::to_string(dim.size());
+    s += '|';
+    for (const auto& key : dim) {
+      s += std::to_string(key.size());
+      s += ':';
+      s += key;
+    }
+  }
+  return s;
+}
+
 }  // namespace
 
 TableBuilder::TableBuilder(int id, std::string title, std::string subtype) {
@@ -57,13 +73,17 @@ Category* TableBuilder::currentContainer(int dim) {
   return group;
 }
 
+std::string TableBuilder::categoryId(int dim, const std::string& key) const {
+  std::vector<std::vector<std::string>> path{{std::to_string(dim)}, groupStack_.at(dim), {key}};
+  return encodePath(path);
+}
+
 void TableBuilder::beginGroup(int dim, const std::string& key, const std::string& label) {
   Category* parent = currentContainer(dim);
   auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
-  Category* g = findChild(list, key);
-  if (!g) {
+  if (categoryIndex_.insert(categoryId(dim, key)).second) {
     list.push_back(Category{key, label, true, {}});
-  } else {
+  } else if (Category* g = findChild(list, key)) {
     g->isGroup = true;
   }
   groupStack_[dim].push_back(key);
@@ -74,9 +94,12 @@ void TableBuilder::endGroup(int dim) {
 }
 
 void TableBuilder::category(int dim, const std::string& key, const std::string& label) {
-  Category* parent = currentContainer(dim);
-  auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
-  if (!findChild(list, key)) list.push_back(Category{key, label, false, {}});
+  // The index answers "is it there already" without a search through long category lists.
+  if (categoryIndex_.insert(categoryId(dim, key)).second) {
+    Category* parent = currentContainer(dim);
+    auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
+    list.push_back(Category{key, label, false, {}});
+  }
   current_[dim] = groupStack_[dim];
   current_[dim].push_back(key);
 }
@@ -87,18 +110,18 @@ int TableBuilder::cell(int cellDim, const std::string& statistic, const Value& v
 }
 
 int TableBuilder::cellHere(const Value& v) {
+  // A cell placed again at the same coordinates replaces the earlier one (keeping its
+  // footnotes and its place in the order of cells).
+  auto [it, inserted] = cellIndex_.try_emplace(encodePath(current_), static_cast<int>(t_.cells.size()));
+  if (!inserted) {
+    t_.cells[static_cast<size_t>(it->second)].value = v;
+    return it->second;
+  }
   Cell c;
   c.path = current_;
   c.value = v;
-  // A cell placed again at the same coordinates replaces the earlier one.
-  for (size_t i = 0; i < t_.cells.size(); ++i) {
-    if (t_.cells[i].path == c.path) {
-      t_.cells[i].value = v;
-      return static_cast<int>(i);
-    }
-  }
   t_.cells.push_back(std::move(c));
-  return static_cast<int>(t_.cells.size()) - 1;
+  return it->second;
 }
 
 int TableBuilder::footnote(const std::string& text, std::vector<std::pair<std::string, double>> values) {
@@ -124,6 +147,12 @@ void TableBuilder::annotateCategory(int dim, int footnoteIndex) {
   if (std::find(f.begin(), f.end(), footnoteIndex) == f.end()) f.push_back(footnoteIndex);
 }
 
+void TableBuilder::annotateCategoryKey(int dim, const std::string& key, int footnoteIndex) {
+  (void)t_.dimensions.at(static_cast<size_t>(dim));  // the dimension must exist
+  auto& f = t_.categoryFootnotes[{dim, key}];
+  if (std::find(f.begin(), f.end(), footnoteIndex) == f.end()) f.push_back(footnoteIndex);
+}
+
 void TableBuilder::setSplit(std::vector<std::pair<std::string, std::string>> caption) {
   t_.split = std::move(caption);
 }
@@ -139,17 +168,28 @@ Table TableBuilder::finish() {
   });
   std::vector<size_t> newIndex(n);
   for (size_t i = 0; i < n; ++i) newIndex[order[i]] = i;
-  Table out = t_;
+  // The table is handed over, not copied: a large table is built once.
+  Table out = std::move(t_);
+  t_ = Table{};
+  t_.id = out.id;
+  t_.title = out.title;
+  t_.subtype = out.subtype;
+  std::vector<Dimension> dims = std::move(out.dimensions);
   out.dimensions.clear();
-  for (size_t i : order) out.dimensions.push_back(t_.dimensions[i]);
+  for (size_t i : order) out.dimensions.push_back(std::move(dims[i]));
   for (auto& c : out.cells) {
     std::vector<std::vector<std::string>> p(n);
-    for (size_t i = 0; i < n; ++i) p[newIndex[i]] = c.path[i];
+    // A cell placed before a later dimension was declared has no category there.
+    for (size_t i = 0; i < n && i < c.path.size(); ++i) p[newIndex[i]] = std::move(c.path[i]);
     c.path = std::move(p);
   }
+  auto notes = std::move(out.categoryFootnotes);
   out.categoryFootnotes.clear();
-  for (auto& [k, v] : t_.categoryFootnotes)
-    out.categoryFootnotes[{static_cast<int>(newIndex[k.first]), k.second}] = v;
+  for (auto& [k, v] : notes) out.categoryFootnotes[{static_cast<int>(newIndex[k.first]), k.second}] = v;
+  groupStack_.clear();
+  current_.clear();
+  cellIndex_.clear();
+  categoryIndex_.clear();
   return out;
 }
 

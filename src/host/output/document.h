@@ -6,6 +6,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -19,7 +21,7 @@ enum class Axis { Layer, Row, Column };
 // How a number is shown to people. The JSON form always carries the full double as well.
 enum class Fmt {
   Text,          // a string value
-  Count,         // N, df: integer when whole, else 2 decimals
+  Count,         // N, df: integer when whole, else up to 3 decimals
   Coefficient,   // sums of squares, mean squares, estimates, standard errors
   GeneralStat,   // F, t, noncentrality
   Significance,  // p-values, power: 3 decimals
@@ -27,7 +29,7 @@ enum class Fmt {
   Mean,          // means of a dependent variable
   StdDev,        // standard deviations of a dependent variable
   Integer,       // integer labels and counts
-  Percent,
+  Percent,       // a percentage value without the sign (95, 97.5): the "%" is in the label
   Value,         // a data value (dependent variable scale)
 };
 
@@ -40,7 +42,8 @@ struct Value {
   std::string text;  // used when isString
   bool isString = false;
   Fmt fmt = Fmt::GeneralStat;
-  int decimals = -1;  // explicit decimals for Coefficient/Mean/StdDev/Value; -1 = renderer default
+  int decimals = -1;  // explicit decimals (all numeric formats but Significance/Correlation);
+                      // -1 = the format's default
 
   static Value num(double x, Fmt f, int dec = -1) { return Value{x, {}, false, f, dec}; }
   static Value str(std::string s) { return Value{kSysmis, std::move(s), true, Fmt::Text, -1}; }
@@ -85,8 +88,10 @@ struct Table {
   std::vector<Dimension> dimensions;  // layout order: layers, rows outer->inner, columns outer->inner
   std::vector<Cell> cells;
   std::vector<Footnote> footnotes;
-  std::vector<int> tableFootnotes;                  // footnotes attached to the whole table
-  std::map<std::pair<int, std::string>, std::vector<int>> categoryFootnotes;  // (dim, leaf key)
+  std::vector<int> tableFootnotes;  // footnotes attached to the whole table
+  // Footnotes on categories, by (dimension, category key): they apply to every category of
+  // the dimension with that key, leaf or group.
+  std::map<std::pair<int, std::string>, std::vector<int>> categoryFootnotes;
 };
 
 struct Message {
@@ -148,15 +153,18 @@ class TableBuilder {
   int cellHere(const Value& v);
 
   // Footnotes: the same text gives the same footnote.
-  int footnote(const std::string& text,
-               std::vector<std::pair<std::string, double>> values = {});
+  int footnote(const std::string& text, std::vector<std::pair<std::string, double>> values = {});
   void annotateCell(int cellIndex, int footnoteIndex);
   void annotateTable(int footnoteIndex);
   // Footnote on the current leaf category of a dimension (e.g. a column header).
   void annotateCategory(int dim, int footnoteIndex);
+  // Footnote on every category (leaf or group) of a dimension with the given key, e.g. the
+  // confidence-interval group over "Lower Bound" and "Upper Bound".
+  void annotateCategoryKey(int dim, const std::string& key, int footnoteIndex);
 
   void setSplit(std::vector<std::pair<std::string, std::string>> caption);
 
+  // Hands the finished table over; the builder is left empty (no dimensions, no cells).
   Table finish();
 
  private:
@@ -164,6 +172,9 @@ class TableBuilder {
   Table t_;
   std::vector<std::vector<std::string>> groupStack_;  // per dimension, keys of open groups
   std::vector<std::vector<std::string>> current_;     // per dimension, path of current leaf
+  std::unordered_map<std::string, int> cellIndex_;    // encoded cell path -> index in t_.cells
+  std::unordered_set<std::string> categoryIndex_;     // encoded (dimension, path) of every category
+  std::string categoryId(int dim, const std::string& key) const;
 };
 
 }  // namespace qv::out

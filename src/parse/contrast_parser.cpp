@@ -1,0 +1,124 @@
+// CONTRAST: "(" factor ")" ["="] [type [argument]]. Parsed in a pre-pass, once per occurrence;
+// each accepted occurrence appends one contrast.
+#include "parse/optional_subcommands.h"
+#include "parse/subcommand_support.h"
+
+namespace qv {
+
+namespace {
+
+using namespace parse;
+using syntax::kLParen;
+using syntax::kRParen;
+
+const std::vector<std::string> kContrastTypes = {"DEVIATIO", "DIFFEREN", "SIMPLE",   "HELMERT",
+                                                 "POLYNOMI", "REPEATED", "INDICATO", "SPECIAL"};
+
+// Optional "(" refcat ")" of DEVIATION and SIMPLE.
+bool readReferenceCategory(ParseContext& pc, ContrastRequest& c) {
+  if (!pc.sym().isSpecial(kLParen)) return true;
+  pc.tok.advance();
+  const syntax::Token& t = pc.sym();
+  if (t.cls != syntax::kNumber || t.value != static_cast<double>(static_cast<long>(t.value)) ||
+      t.value < 1.0 || t.value > 2147483647.0)
+    return failHere(pc, 19);
+  c.refcat = static_cast<int>(t.value);
+  pc.tok.advance();
+  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 20);
+  pc.tok.advance();
+  return true;
+}
+
+}  // namespace
+
+void parseContrast(ParseContext& pc) {
+  ProcedureState& st = pc.st;
+  if (!pc.sym().isSpecial(kLParen)) {
+    failHere(pc, 66);
+    return;
+  }
+  pc.tok.advance();
+  const int factor = factorNumber(pc, pc.sym());
+  if (factor < 0) {
+    failHere(pc, 67);
+    return;
+  }
+  const int mainEffect = mainEffectOf(st, factor);
+  if (mainEffect < 0) {
+    // Only this contrast is dropped; the command goes on.
+    pc.warning(68);
+    pc.tok.skipToEndOfSubcommand();
+    return;
+  }
+  pc.tok.advance();
+  if (!pc.sym().isSpecial(kRParen)) {
+    failHere(pc, 69);
+    return;
+  }
+  pc.tok.advance();
+  if (pc.sym().isSpecial(syntax::kEquals)) pc.tok.advance();
+
+  ContrastRequest c;
+  c.factor = factor;
+  c.mainEffect = mainEffect;
+  if (!pc.sym().endsSubcommand()) {
+    const int type = syntax::matchKeyword(pc.sym(), kContrastTypes);
+    if (type == 0) {
+      failHere(pc, 12);
+      return;
+    }
+    c.ctrtyp = static_cast<ContrastType>(type);
+    pc.tok.advance();
+    std::vector<double> values;
+    bool distinct = true;
+    switch (c.ctrtyp) {
+      case ContrastType::Deviation:
+      case ContrastType::Simple:
+        if (!readReferenceCategory(pc, c)) return;
+        break;
+      case ContrastType::Difference:
+      case ContrastType::Helmert:
+      case ContrastType::Repeated:
+        break;
+      case ContrastType::Polynomial:
+        if (pc.sym().isSpecial(kLParen)) {
+          if (!readNumberList(pc, values, distinct)) return;
+          if (values.empty()) {
+            failHere(pc, 78);
+            return;
+          }
+          if (!distinct) {
+            failHere(pc, 142);
+            return;
+          }
+          c.values = std::move(values);
+        }
+        break;
+      case ContrastType::Indicator:
+        failHere(pc, 13);
+        return;
+      case ContrastType::Special:
+        // The number of values is checked by the analysis, once the levels are known. An
+        // empty list defines no contrast at all and is refused here.
+        if (!pc.sym().isSpecial(kLParen)) {
+          failHere(pc, 22);
+          return;
+        }
+        if (!readNumberList(pc, values, distinct)) return;
+        if (values.empty()) {
+          failHere(pc, 22);
+          return;
+        }
+        c.values = std::move(values);
+        break;
+    }
+  }
+  if (!pc.sym().endsSubcommand()) {
+    failHere(pc, 12);
+    return;
+  }
+  st.contrastSpecs.push_back(std::move(c));
+  st.ncontr = static_cast<int>(st.contrastSpecs.size());
+}
+
+}  // namespace qv
