@@ -36,8 +36,10 @@ struct LevelCollector {
   int add(double x, const std::string* s, double w) {
     int id;
     if (isString) {
-      auto [it, isNew] = strIds.try_emplace(*s, static_cast<int>(strs.size()));
-      if (isNew) strs.push_back(*s);
+      // A string value is blank-padded to its width: trailing blanks are not part of it.
+      std::string key = stringKey(*s);
+      auto [it, isNew] = strIds.try_emplace(key, static_cast<int>(strs.size()));
+      if (isNew) strs.push_back(std::move(key));
       id = it->second;
     } else {
       if (x == 0.0) x = 0.0;  // -0 and +0 are one level

@@ -211,6 +211,18 @@ std::string composeName(const ProcedureState& st, const Dictionary& dict, int e,
 }  // namespace
 
 std::string effectName(const ProcedureState& st, const Dictionary& dict, int e) {
+  // A covariate nested within factors is named by its covariates and, in one pair of
+  // parentheses, all its factors in command order, whatever their depths: x(a * b). Its
+  // parameter labels keep the depths.
+  if (e < static_cast<int>(st.ptecwf.size()) && st.ptecwf[e] == 1 &&
+      effectHasFactors(st.ptefds[e], st.nfactr)) {
+    std::string s;
+    appendCovariates(st, dict, st.ptefds[e], s);
+    std::string factors;
+    for (int f = 0; f < st.nfactr; ++f)
+      if (st.ptefds[e][f] >= 0) factors += (factors.empty() ? "" : " * ") + dict.vars[st.factorVars[f]].name;
+    return s + "(" + factors + ")";
+  }
   return composeName(st, dict, e, [&](int f) { return dict.vars[st.factorVars[f]].name; });
 }
 

@@ -34,7 +34,7 @@ void GMECTR(ProcedureState& st, SweepState& ss) {
       g.contrastL[f] = g.effectL[main];
     } else {
       bool unique = true;
-      num::Mat l = typeIVHypothesis(st, ss, main, unique);
+      num::Mat l = typeIVHypothesis(st, ss, main, unique, false);
       g.contrastDf[f] = static_cast<int>(l.rows);
       g.contrastUnique[f] = unique ? 1 : 0;
       g.contrastL[f] = std::move(l);

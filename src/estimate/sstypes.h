@@ -21,7 +21,9 @@ void GMEST3(ProcedureState& st, SweepState& ss);
 void GMEST4(ProcedureState& st, SweepState& ss);
 
 // Type IV hypothesis of effect `cur` in the current sweep state (used for Type IV and the
-// contrast bases). Returns the L rows; `unique` is cleared when some row is not unique.
-num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& unique);
+// contrast bases). Returns the L rows; `unique` is cleared when some row is not unique. With
+// `markColumns` the effect's swept columns are recorded as hypothesis columns (Type IV
+// itself; not the contrast bases, which are no hypothesis of the chosen type).
+num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& unique, bool markColumns = true);
 
 }  // namespace qv

@@ -126,33 +126,40 @@ bool buildFunction(const Type4Work& w, double* row, bool& unique) {
     if (any && !solveConditions(w, rs)) return false;
   }
 
-  // Distribution (GME4CD) over the cells of the top containing level.
+  // Distribution (GME4CD) over the cells of the top containing level. Each top-level effect
+  // spreads the whole coefficient over its own cells inside the E cell: its columns there sum
+  // to the E column, so an estimable function gives them the E coefficient in total, and
+  // sharing one count across several top-level effects would leave the later cells of each
+  // to be forced unevenly by the estimability conditions.
   for (int ec = ecol0; ec < ecol1; ++ec) {
     const double c = rs.x[ec];
     if (c == 0.0) continue;
-    for (;;) {
-      std::vector<int> cells;
-      for (int j = 0; j < w.p; ++j)
-        if (w.lev[w.colEffect[j]] == w.maxchy && w.inside(j, ec) && (!rs.fixed[j] || rs.x[j] != 0.0))
-          cells.push_back(j);
-      if (cells.empty()) break;
-      const double share = c / static_cast<double>(cells.size());
-      RowState before = rs;
-      int failed = -1;
-      for (int j : cells) {
-        if (rs.fixed[j]) continue;
-        rs.x[j] = share;
-        rs.fixed[j] = 1;
-        if (!solveConditions(w, rs)) {
-          failed = j;
-          break;
+    for (int top = 0; top < st.neffds; ++top) {
+      if (w.lev[top] != w.maxchy) continue;
+      const int t0 = g.effectFirstCol[top] - 1, t1 = t0 + g.effectNcols[top];
+      for (;;) {
+        std::vector<int> cells;
+        for (int j = t0; j < t1; ++j)
+          if (w.inside(j, ec) && (!rs.fixed[j] || rs.x[j] != 0.0)) cells.push_back(j);
+        if (cells.empty()) break;
+        const double share = c / static_cast<double>(cells.size());
+        RowState before = rs;
+        int failed = -1;
+        for (int j : cells) {
+          if (rs.fixed[j]) continue;
+          rs.x[j] = share;
+          rs.fixed[j] = 1;
+          if (!solveConditions(w, rs)) {
+            failed = j;
+            break;
+          }
         }
+        if (failed < 0) break;
+        rs = before;
+        rs.x[failed] = 0.0;
+        rs.fixed[failed] = 1;
+        solveConditions(w, rs);
       }
-      if (failed < 0) break;
-      rs = before;
-      rs.x[failed] = 0.0;
-      rs.fixed[failed] = 1;
-      solveConditions(w, rs);
     }
   }
   // Lower levels receive the sums of the top-level cells inside their cells.
@@ -186,7 +193,7 @@ bool buildFunction(const Type4Work& w, double* row, bool& unique) {
 
 }  // namespace
 
-num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& unique) {
+num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& unique, bool markColumns) {
   GroupState& g = st.group;
   const int p = g.dmncol;
   Type4Work w{st, cur, {}, 0, {}, {}, {}, p};
@@ -209,7 +216,7 @@ num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& uni
       anyContaining = true;
     }
   num::Mat l = effectLRows(ss, g.effectFirstCol[cur] - 1, g.effectFirstCol[cur] + g.effectNcols[cur] - 2,
-                           &g.hypothesisColumns);
+                           markColumns ? &g.hypothesisColumns : nullptr);
   if (!anyContaining) return l;
 
   // Null-space basis of the design in the current sweep state.
