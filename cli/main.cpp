@@ -253,9 +253,13 @@ int main(int argc, char** argv) {
     if (!data) return usageError(err.describe());
   }
 
+  const auto commands = qv::syntax::splitCommands(script);
+  if (commands.empty())
+    return usageError((o.script.empty() ? std::string("-e") : o.script) + ": there is no command to run");
+
   qv::out::Document doc;
   int failed = 0;
-  for (const auto& cmd : qv::syntax::splitCommands(script)) {
+  for (const auto& cmd : commands) {
     doc.commands.push_back(runCommand(cmd.text, data.get()));
     if (doc.commands.back().error) ++failed;
   }

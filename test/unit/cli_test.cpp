@@ -101,6 +101,8 @@ TEST_F(Cli, UsageErrorsExitWithTwo) {
       {{"-e", "QUORVEST y BY a.", "--data", data, "--split-layout", "tiled"}, "--split-layout"},
       {{path("absent.qv"), "--data", data}, "absent.qv: cannot open"},
       {{"-e", "x.", path("script.qv")}, "excludes"},
+      {{file("empty.qv", "* nothing but a comment.\n\n"), "--data", data},
+       "empty.qv: there is no command to run"},
   };
   for (const auto& c : cases) {
     RunResult r = run(c.args);
