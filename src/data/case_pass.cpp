@@ -32,6 +32,8 @@ struct LevelCollector {
   std::vector<double> nums;
   std::vector<std::string> strs;
   std::vector<double> weights;
+  static constexpr int kSmallLevels = 1024;
+  std::vector<int> smallIds;
 
   int add(double x, const std::string* s, double w) {
     int id;
@@ -41,6 +43,15 @@ struct LevelCollector {
       auto [it, isNew] = strIds.try_emplace(key, static_cast<int>(strs.size()));
       if (isNew) strs.push_back(std::move(key));
       id = it->second;
+    } else if (x >= 0.0 && x < kSmallLevels && x == static_cast<double>(static_cast<int>(x))) {
+      // Fast path for the usual codes 0, 1, 2, ...: a direct table instead of hashing.
+      if (smallIds.empty()) smallIds.assign(kSmallLevels, -1);
+      int& slot = smallIds[static_cast<size_t>(x)];
+      if (slot < 0) {
+        slot = static_cast<int>(nums.size());
+        nums.push_back(x + 0.0);  // -0 and +0 are one level
+      }
+      id = slot;
     } else {
       if (x == 0.0) x = 0.0;  // -0 and +0 are one level
       uint64_t bits;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
 #include <functional>
 
 #include "data/case_pass.h"
@@ -79,36 +82,68 @@ bool layoutDesign(Context& ctx, ProcedureState& st) {
     g.effectPossibleCells[e] = static_cast<long>(prod);
   }
 
+  // Design cells: number the observed level combinations, then lay out each effect's columns
+  // from the design cells instead of from every case.
+  g.caseDesignCell.assign(static_cast<size_t>(g.nvalid), 0);
+  std::vector<int> firstCase;  // per design cell, a case that lies in it
+  if (nf > 0) {
+    double full = 1.0;
+    for (int f = 0; f < nf; ++f) full *= g.nlevls[f];
+    const int* lv = g.caseLevels.data();
+    if (full <= static_cast<double>(kDenseCellLimit)) {
+      std::vector<int> id(static_cast<size_t>(full), -1);
+      for (long k = 0; k < g.nvalid; ++k, lv += nf) {
+        size_t key = 0;
+        for (int f = 0; f < nf; ++f) key = key * g.nlevls[f] + (lv[f] - 1);
+        if (id[key] < 0) {
+          id[key] = static_cast<int>(firstCase.size());
+          firstCase.push_back(static_cast<int>(k));
+        }
+        g.caseDesignCell[k] = id[key];
+      }
+    } else {
+      std::unordered_map<std::string, int> id;
+      std::string key(sizeof(int) * nf, '\0');
+      for (long k = 0; k < g.nvalid; ++k, lv += nf) {
+        std::memcpy(key.data(), lv, key.size());
+        auto [it, isNew] = id.try_emplace(key, static_cast<int>(firstCase.size()));
+        if (isNew) firstCase.push_back(static_cast<int>(k));
+        g.caseDesignCell[k] = it->second;
+      }
+    }
+  } else if (g.nvalid > 0) {
+    firstCase.push_back(0);
+  }
+  const size_t ncells = firstCase.size();
+
   g.effectFirstCol.assign(ne, 0);
   g.effectNcols.assign(ne, 0);
   g.colCell.clear();
   g.cellColumn.assign(ne, {});
   g.cellColumnSparse.assign(ne, {});
+  g.designCellColumns.assign(ncells * ne, -1);
   int col = 0;
   for (int e = 0; e < ne; ++e) {
     g.effectFirstCol[e] = col + 1;
     const long possible = g.effectPossibleCells[e];
-    std::vector<long> cells;
-    if (nf == 0 || g.effectOrder[e].empty()) {
-      cells.push_back(1);
-    } else if (possible <= kDenseCellLimit) {
-      std::vector<char> seen(possible + 1, 0);
-      for (long k = 0; k < g.nvalid; ++k)
-        seen[cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(k) * nf])] = 1;
-      for (long c = 1; c <= possible; ++c)
-        if (seen[c]) cells.push_back(c);
-    } else {
-      for (long k = 0; k < g.nvalid; ++k)
-        cells.push_back(cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(k) * nf]));
-      std::sort(cells.begin(), cells.end());
-      cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
-    }
+    std::vector<long> cellOf(ncells, 1);
+    if (nf > 0 && !g.effectOrder[e].empty())
+      for (size_t c = 0; c < ncells; ++c)
+        cellOf[c] = cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(firstCase[c]) * nf]);
+    std::vector<long> cells(cellOf);
+    if (cells.empty()) cells.push_back(1);
+    std::sort(cells.begin(), cells.end());
+    cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
     g.effectNcols[e] = static_cast<int>(cells.size());
     if (possible <= kDenseCellLimit) {
       g.cellColumn[e].assign(possible + 1, -1);
       for (size_t i = 0; i < cells.size(); ++i) g.cellColumn[e][cells[i]] = col + static_cast<int>(i);
     } else {
       for (size_t i = 0; i < cells.size(); ++i) g.cellColumnSparse[e][cells[i]] = col + static_cast<int>(i);
+    }
+    for (size_t c = 0; c < ncells; ++c) {
+      auto pos = std::lower_bound(cells.begin(), cells.end(), cellOf[c]);
+      g.designCellColumns[c * ne + e] = col + static_cast<int>(pos - cells.begin());
     }
     g.colCell.insert(g.colCell.end(), cells.begin(), cells.end());
     col += static_cast<int>(cells.size());
@@ -129,17 +164,20 @@ int caseColumn(const ProcedureState& st, int e, long k) {
 
 void designRow(const ProcedureState& st, long k, const double* cov, std::vector<std::pair<int, double>>& out) {
   out.clear();
+  const GroupState& g = st.group;
   const int nf = st.nfactr;
-  for (int e = 0; e < st.neffds; ++e) {
-    const EffectRow& row = st.ptefds[e];
+  const int ne = st.neffds;
+  const int* cols = g.designCellColumns.data() + static_cast<size_t>(g.caseDesignCell[k]) * ne;
+  for (int e = 0; e < ne; ++e) {
     double v = 1.0;
-    for (int c = 0; c < st.ncovar; ++c) {
-      int p = row[nf + c];
-      if (p >= 1) v *= p == 1 ? cov[c] : std::pow(cov[c], p);
+    if (st.ncovar > 0) {
+      const EffectRow& row = st.ptefds[e];
+      for (int c = 0; c < st.ncovar; ++c) {
+        int p = row[nf + c];
+        if (p >= 1) v *= p == 1 ? cov[c] : std::pow(cov[c], p);
+      }
     }
-    int col = caseColumn(st, e, k);
-    QV_ASSERT(col >= 0, "GMDDMR");
-    out.emplace_back(col, v);
+    out.emplace_back(cols[e], v);
   }
   if (out.empty()) out.emplace_back(0, 1.0);
 }

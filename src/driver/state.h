@@ -45,6 +45,11 @@ struct GroupState {
   // when the effect has few possible cells, else sparse.
   std::vector<std::vector<int>> cellColumn;
   std::vector<std::unordered_map<long, int>> cellColumnSparse;
+  // The observed combinations of all factor levels ("design cells"): per case its design cell,
+  // and per design cell the design column of each effect (neffds per cell). Every case of a
+  // design cell has the same design row up to its covariate values.
+  std::vector<int> caseDesignCell;
+  std::vector<int> designCellColumns;
 
   // Estimation (filled by estimate/)
   // Cross-products of (design row, dependent values, [1]) weighted by case x regression weight,
