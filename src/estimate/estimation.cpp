@@ -57,14 +57,66 @@ SweepState makeSweepState(const ProcedureState& st) {
   return ss;
 }
 
+namespace {
+
+// Within one design cell every case has the same design columns; the values in them are 1 or a
+// covariate product. Effects with the same covariate powers carry the same value ("kind"), so a
+// case's cross-products follow from the small vector u = (1, one product per kind of covariate
+// term, dependents). The accumulation sums u u' per design cell and spreads the sums over the
+// design columns once at the end: the work per case no longer grows with the number of effects.
+struct ValueKinds {
+  std::vector<int> effectKind;  // per effect: 0 for the constant 1, else 1..nkinds
+  std::vector<EffectRow> kindPowers;  // per kind 1..nkinds (index kind-1): covariate powers
+  int nkinds = 0;
+
+  explicit ValueKinds(const ProcedureState& st) {
+    effectKind.assign(st.neffds, 0);
+    for (int e = 0; e < st.neffds; ++e) {
+      EffectRow pw(st.ptefds[e].begin() + st.nfactr, st.ptefds[e].end());
+      bool any = false;
+      for (int& v : pw) {
+        if (v < 1) v = 0;
+        any = any || v > 0;
+      }
+      if (!any) continue;
+      auto it = std::find(kindPowers.begin(), kindPowers.end(), pw);
+      if (it == kindPowers.end()) {
+        kindPowers.push_back(pw);
+        it = kindPowers.end() - 1;
+      }
+      effectKind[e] = static_cast<int>(it - kindPowers.begin()) + 1;
+    }
+    nkinds = static_cast<int>(kindPowers.size());
+  }
+
+  // u[0] = 1, u[1..nkinds] = covariate products of the case.
+  void fill(const double* cov, double* u) const {
+    u[0] = 1.0;
+    for (int k = 0; k < nkinds; ++k) {
+      double v = 1.0;
+      const EffectRow& pw = kindPowers[k];
+      for (size_t c = 0; c < pw.size(); ++c)
+        if (pw[c] > 0) v *= pw[c] == 1 ? cov[c] : std::pow(cov[c], pw[c]);
+      u[k + 1] = v;
+    }
+  }
+};
+
+// Largest number of per-cell accumulator entries (two per packed entry) kept in memory before the
+// accumulation falls back to updating the full matrix case by case.
+constexpr size_t kCellAccumulatorBudget = size_t{1} << 22;
+
+}  // namespace
+
 void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   (void)ctx;
   GroupState& g = st.group;
   const int p = g.dmncol;
   const int nd = st.ndepvr;
+  const int ne = st.neffds;
   const bool shifted = st.interceptIncluded && p > 0;
   const size_t order = static_cast<size_t>(p + nd + (shifted ? 1 : 0));
-  num::Packed total(order), block(order);
+  num::Packed total(order);
   g.depShift.clear();
   if (shifted) {
     for (long k = 0; k < work.size(); ++k)
@@ -80,40 +132,71 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   bool haveOrigin = false;
   double wsum = 0.0;
 
-  std::vector<std::pair<int, double>> row;
-  std::vector<size_t> idx;
-  std::vector<double> val;
-  long inBlock = 0;
-  auto flush = [&] {
-    for (size_t i = 0; i < block.a.size(); ++i) total.a[i] += block.a[i];
-    std::fill(block.a.begin(), block.a.end(), 0.0);
-    inBlock = 0;
+  const ValueKinds kinds(st);
+  const size_t m = static_cast<size_t>(1 + kinds.nkinds + nd);  // u = (1, kinds, dependents)
+  const size_t msize = num::packedSize(m);
+  const size_t ncells = ne > 0 ? g.designCellColumns.size() / static_cast<size_t>(ne) : 0;
+  QV_ASSERT(ne > 0 && ncells > 0, "GMEINI");
+  // Global positions of the entries of u in design cell c.
+  std::vector<size_t> where, kindOf;
+  auto positions = [&](size_t c) {
+    where.clear();
+    kindOf.clear();
+    for (int e = 0; e < ne; ++e) {
+      where.push_back(static_cast<size_t>(g.designCellColumns[c * ne + e]));
+      kindOf.push_back(static_cast<size_t>(kinds.effectKind[e]));
+    }
+    for (int d = 0; d < nd; ++d) {
+      where.push_back(static_cast<size_t>(p + d));
+      kindOf.push_back(static_cast<size_t>(1 + kinds.nkinds + d));
+    }
+    if (shifted) {
+      where.push_back(order - 1);
+      kindOf.push_back(0);
+    }
   };
+  auto spread = [&](size_t c, const double* t, num::Packed& into) {
+    positions(c);
+    for (size_t i = 0; i < where.size(); ++i)
+      for (size_t j = 0; j <= i; ++j) into(where[i], where[j]) += t[num::packedIndex(kindOf[i], kindOf[j])];
+  };
+  // With very many design cells the per-cell sums would not fit: each case then goes through a
+  // block of the full matrix instead.
+  const bool perCell = ncells * msize * 2 <= kCellAccumulatorBudget;
+  const size_t slots = perCell ? ncells : 1;
+  // Per design cell: a block of at most kBlockCases cases and the running total of the cell.
+  std::vector<double> cellBlock(slots * msize, 0.0), cellTotal(slots * msize, 0.0);
+  std::vector<long> cellCount(slots, 0);
+  num::Packed block(perCell ? 0 : order);
+  long inBlock = 0;
+  std::vector<double> u(m);
   for (long k = 0; k < work.size(); ++k) {
     const double wr = work.weight(k) * work.regWeight(k);
     if (!(wr > 0.0)) continue;
-    designRow(st, k, work.covOf(k), row);
-    idx.clear();
-    val.clear();
-    for (auto& [c, v] : row) {
-      if (v == 0.0) continue;
-      idx.push_back(static_cast<size_t>(c));
-      val.push_back(v);
-    }
     const double* y = work.depOf(k);
-    for (int d = 0; d < nd; ++d) {
-      idx.push_back(static_cast<size_t>(p + d));
-      val.push_back(shifted ? y[d] - g.depShift[d] : y[d]);
+    kinds.fill(work.covOf(k), u.data());
+    for (int d = 0; d < nd; ++d) u[1 + kinds.nkinds + d] = shifted ? y[d] - g.depShift[d] : y[d];
+    const size_t c = perCell ? static_cast<size_t>(g.caseDesignCell[k]) : 0;
+    double* a = cellBlock.data() + c * msize;
+    if (!perCell) std::fill(a, a + msize, 0.0);
+    for (size_t i = 0; i < m; ++i) {
+      const double wi = wr * u[i];
+      double* rowp = a + i * (i + 1) / 2;
+      for (size_t j = 0; j <= i; ++j) rowp[j] += wi * u[j];
     }
-    if (shifted) {
-      idx.push_back(order - 1);
-      val.push_back(1.0);
-    }
-    double* a = block.a.data();
-    for (size_t i = 0; i < idx.size(); ++i) {
-      const double wi = wr * val[i];
-      double* rowp = a + idx[i] * (idx[i] + 1) / 2;
-      for (size_t j = 0; j <= i; ++j) rowp[idx[j]] += wi * val[j];
+    if (!perCell) {
+      spread(static_cast<size_t>(g.caseDesignCell[k]), a, block);
+      if (++inBlock == kBlockCases) {
+        for (size_t i = 0; i < block.a.size(); ++i) total.a[i] += block.a[i];
+        std::fill(block.a.begin(), block.a.end(), 0.0);
+        inBlock = 0;
+      }
+    } else if (++cellCount[c] % kBlockCases == 0) {
+      double* t = cellTotal.data() + c * msize;
+      for (size_t i = 0; i < msize; ++i) {
+        t[i] += a[i];
+        a[i] = 0.0;
+      }
     }
     if (!haveOrigin) {
       origin.assign(y, y + nd);
@@ -126,9 +209,17 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
       mean[d] += delta * wr / wsum;
       m2[d] += wr * delta * (yd - mean[d]);
     }
-    if (++inBlock == kBlockCases) flush();
   }
-  flush();
+  if (perCell) {
+    for (size_t c = 0; c < ncells; ++c) {
+      double* t = cellTotal.data() + c * msize;
+      const double* b = cellBlock.data() + c * msize;
+      for (size_t i = 0; i < msize; ++i) t[i] += b[i];
+      spread(c, t, total);
+    }
+  } else {
+    for (size_t i = 0; i < block.a.size(); ++i) total.a[i] += block.a[i];
+  }
   g.crossProducts = std::move(total);
   for (int d = 0; d < nd; ++d) mean[d] += origin[d];
   g.depMeans = mean;
@@ -206,19 +297,31 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
   for (int k = p - 1; k >= 0; --k)
     if (ss.swept[k]) num::LTRSWE(ss.m, static_cast<size_t>(k), ss.scale, ss.swept, ss.eps);
 
-  // Error SSCP from the residuals of a second pass.
+  // Error SSCP from the residuals of a second pass. Within a design cell the fitted value is
+  // u . coef, with coef summing the estimates of the columns that carry each kind of value.
   g.errorSSCP = num::Packed(static_cast<size_t>(nd));
   if (g.sumWeights - g.modldf > 0) {
-    std::vector<std::pair<int, double>> row;
-    std::vector<double> e(nd);
+    const ValueKinds kinds(st);
+    const int ne = st.neffds;
+    const size_t nk = static_cast<size_t>(1 + kinds.nkinds);
+    const size_t ncells = ne > 0 ? g.designCellColumns.size() / static_cast<size_t>(ne) : 0;
+    std::vector<double> coef(ncells * nk * nd, 0.0);
+    for (size_t c = 0; c < ncells; ++c)
+      for (int e = 0; e < ne; ++e)
+        for (int d = 0; d < nd; ++d)
+          coef[(c * nk + kinds.effectKind[e]) * nd + d] += bShift(g.designCellColumns[c * ne + e], d);
+    if (ne == 0)
+      for (int d = 0; d < nd; ++d) coef[d] = bShift(0, d);
+    std::vector<double> e(nd), u(nk);
     for (long k = 0; k < work.size(); ++k) {
       const double wr = work.weight(k) * work.regWeight(k);
       if (!(wr > 0.0)) continue;
-      designRow(st, k, work.covOf(k), row);
+      kinds.fill(work.covOf(k), u.data());
+      const double* cf = coef.data() + static_cast<size_t>(g.caseDesignCell[k]) * nk * nd;
       const double* y = work.depOf(k);
       for (int d = 0; d < nd; ++d) {
         double fit = 0.0;
-        for (auto& [c, v] : row) fit += v * bShift(c, d);
+        for (size_t q = 0; q < nk; ++q) fit += u[q] * cf[q * nd + d];
         const double yy = g.depShift.empty() ? y[d] : y[d] - g.depShift[d];
         e[d] = num::QLRALMOSTEQUAL(yy, fit, 4096) ? 0.0 : yy - fit;
       }
