@@ -173,7 +173,10 @@ TEST(ModelTable, TypeIVFootnoteOnlyWhereTheHypothesisIsNotUnique) {
 TEST(ModelTable, EverySplitGroupIsFittedOnItsOwnCases) {
   MemoryData d = oneWayData();
   const int g = d.numeric("g");
-  for (size_t i = 0; i < d.rows.size(); ++i) d.rows[i][g] = i < 7 ? 1 : 2;
+  for (size_t i = 0; i < d.rows.size(); ++i) {
+    d.rows[i].resize(static_cast<size_t>(g) + 1);  // the rows were made before the column
+    d.rows[i][g] = i < 7 ? 1 : 2;
+  }
   d.split = {g};
   // An empty group between them: every case of group 3 has a missing y.
   d.add({M, 1, 1, 1, 3});
