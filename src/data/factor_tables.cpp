@@ -89,6 +89,9 @@ void DescriptiveCell::merge(const DescriptiveCell& o) {
 
 double DescriptiveCell::stdDev(int d) const {
   if (!(n > 1.0)) return kSysmis;
+  // Values near the limits of the arithmetic overflow the running sums; an infinite or undefined
+  // sum must not be clipped to a variance of 0.
+  if (!std::isfinite(m2[d]) || !std::isfinite(mean[d])) return kSysmis;
   // sqrt(m2 / (n - 1)) scaled by sqrt(n / wsum): the weighted variance m2 / wsum with the
   // small-sample factor n / (n - 1) of the case count.
   return std::sqrt(std::max(m2[d], 0.0) / (n - 1.0)) * std::sqrt(n / wsum);

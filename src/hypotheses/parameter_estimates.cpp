@@ -20,6 +20,8 @@ ParameterRow parameterStatistics(double b, double cjj, double mse, double dfe, d
   row.redundant = redundant;
   if (redundant || isSysmis(mse)) return row;
   const double var = cjj * mse;
+  // Cross-products that overflowed leave an infinite or undefined variance: nothing can be said.
+  if (!std::isfinite(var) || !std::isfinite(b)) return row;
   if (var > 0.0) {
     row.stdError = std::sqrt(var);
     row.t = b / row.stdError;

@@ -15,6 +15,8 @@ namespace qv {
 UnivariateTest GMTUNV(double alplev, double dfh, double dfe, double ssh, double sse) {
   QV_ASSERT(alplev >= 0.0 && alplev <= 1.0, "GMTUNV");
   UnivariateTest t;
+  // Sums of squares that overflowed (data of the order of 1e154 and beyond) support no test.
+  if (!std::isfinite(ssh) || !std::isfinite(sse)) return t;
   num::FTEST(dfh, dfe, ssh, sse, t.msh, t.mse, t.f, t.sig);
   if (ssh + sse > 0) t.etaSquared = ssh / (ssh + sse);
   if (!(sse > 0)) return t;
@@ -38,7 +40,7 @@ void GMTRSQ(const ProcedureState& st, double n, double dfe, int d, double& rsq, 
   const double sst = g.totalSS[d];
   const double sse = g.errorSSCP(d, d);
   rsq = adjRsq = kSysmis;
-  if (sst <= 0) return;
+  if (!(sst > 0) || !std::isfinite(sst) || !std::isfinite(sse)) return;
   rsq = sst >= sse ? 1.0 - sse / sst : 0.0;
   const double dft = st.interceptIncluded ? n - 1 : n;
   if (dft <= 0 || dfe <= 0) return;
@@ -103,6 +105,10 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     const double sse = g.errorSSCP(d, d);
     const double sst = g.totalSS[d];
+    if (!std::isfinite(sst) || !std::isfinite(sse))
+      ctx.note("The sums of squares of ^1 exceed the range of the arithmetic; the tests for it are not "
+               "computed. Rescale the variable (divide it by a power of ten).",
+               out::Severity::Warning, {dict.vars[var].name});
 
     // Model
     tb.category(srcDim, st.interceptIncluded ? "Corrected Model" : "Model");
@@ -111,7 +117,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     double rsq, adj;
     GMTRSQ(st, n, dfe, d, rsq, adj);
     auto fmt3 = [](double x) {
-      if (isSysmis(x)) return std::string(".");
+      if (isSysmis(x) || !std::isfinite(x)) return std::string(".");
       std::string s = fmt::format("{:.3f}", x);
       if (s.rfind("0.", 0) == 0) s.erase(0, 1);
       if (s.rfind("-0.", 0) == 0) s.erase(1, 1);

@@ -1,0 +1,210 @@
+// The quorvest program fed degenerate and hostile data: every run ends with a sensible exit status,
+// a message that says what happened, blank cells for what cannot be computed, and output that
+// parses; never a crash, a hang or "nan" shown as a number.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct RunResult {
+  int status = -1;  // exit status, -1 when the program did not exit normally
+  std::string out, err;
+};
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// A number the arithmetic could not represent, printed as such. The warning about NaN and
+// infinity in the data names them in words, so it is taken out first.
+bool showsNonFinite(std::string text) {
+  const std::string warning = "(NaN or infinity)";
+  for (size_t at; (at = text.find(warning)) != std::string::npos;) text.erase(at, warning.size());
+  static const std::regex bad(R"(\b(nan|inf|infinity)\b)", std::regex::icase);
+  return std::regex_search(text, bad);
+}
+
+class CliBadInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) / ("qv_bad_" + std::to_string(::getpid()) + "_" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string file(const std::string& name, const std::string& text) {
+    fs::path p = dir_ / name;
+    std::ofstream(p, std::ios::binary) << text;
+    return p.string();
+  }
+
+  RunResult run(const std::vector<std::string>& args) {
+    std::string cmd = "timeout 20 " + quote(QV_BINARY);
+    for (const auto& a : args) cmd += " " + quote(a);
+    cmd += " > " + quote((dir_ / "stdout.txt").string()) + " 2> " + quote((dir_ / "stderr.txt").string());
+    int st = std::system(cmd.c_str());
+    RunResult r;
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = slurp(dir_ / "stdout.txt");
+    r.err = slurp(dir_ / "stderr.txt");
+    return r;
+  }
+
+  // Runs the command as text and as JSON; both must exit alike and show no non-finite number,
+  // and the JSON must parse. Returns the text run; the parsed JSON goes to *doc.
+  RunResult runBoth(const std::vector<std::string>& args, json* doc = nullptr) {
+    RunResult text = run(args);
+    std::vector<std::string> jargs = args;
+    jargs.insert(jargs.end(), {"--format", "json"});
+    RunResult js = run(jargs);
+    EXPECT_EQ(js.status, text.status) << js.err;
+    EXPECT_FALSE(showsNonFinite(text.out)) << text.out;
+    EXPECT_FALSE(showsNonFinite(js.out)) << js.out;
+    if (!js.out.empty()) {
+      json parsed = json::parse(js.out, nullptr, false);
+      EXPECT_FALSE(parsed.is_discarded()) << js.out;
+      if (doc) *doc = parsed;
+    }
+    return text;
+  }
+
+  fs::path dir_;
+};
+
+// The cell of the named table at the given categories, or null json when it is not there.
+json cellOf(const json& doc, const std::string& title, const json& at) {
+  for (const auto& cmd : doc["commands"])
+    for (const auto& item : cmd["items"]) {
+      if (item.value("title", "") != title) continue;
+      for (const auto& c : item["cells"]) {
+        bool match = true;
+        for (const auto& [k, v] : at.items()) match = match && c["at"].value(k, "") == v.get<std::string>();
+        if (match) return c;
+      }
+    }
+  return json();
+}
+
+// Values whose squares overflow double arithmetic used to reach the tables as "-nan" in the
+// R squared footnote, as t = 0 with significance 1 beside a blank standard error, as partial eta
+// squared 0 and power .05 beside an infinite error sum of squares, and as a standard deviation of
+// 0 for two values 2.7e308 apart. All of these must now be blank, with a warning naming the
+// dependent variable.
+TEST_F(CliBadInput, OverflowingSumsLeaveBlankCellsAndAWarning) {
+  // y = 1e200 x exactly: the fit is perfect, but y squared is far out of range.
+  const std::string data = file("huge.csv", "y,a,x\n1e200,1,1\n2e200,1,2\n3e200,2,3\n5e200,2,5\n");
+  json doc;
+  RunResult r = runBoth(
+      {"-e", "QUORVEST y BY a WITH x /PRINT=PARAMETER DESCRIPTIVE ETASQ OPOWER.", "--data", data}, &doc);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("The sums of squares of y exceed the range of the arithmetic"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("R Squared = . (Adjusted R Squared = .)"), std::string::npos) << r.out;
+  const char* const tests = "Tests of Between-Subjects Effects";
+  for (const char* stat : {"F", "Significance", "Eta Squared", "Noncentrality Parameter", "Observed Power"})
+    EXPECT_TRUE(cellOf(doc, tests, {{"Source", "a"}, {"Statistics", stat}})["value"].is_null()) << stat;
+  for (const char* stat : {"Std. Error", "t", "Significance", "Eta Squared", "Observed Power"})
+    EXPECT_TRUE(
+        cellOf(doc, "Parameter Estimates", {{"Parameter", "x"}, {"Statistics", stat}})["value"].is_null())
+        << stat;
+
+  // Two values at opposite ends of the range: their spread is not 0, it is beyond reach.
+  const std::string far = file("far.csv", "y,a\n1.7e308,1\n1.7e308,1\n-1.7e308,2\n1e308,2\n");
+  r = runBoth({"-e", "QUORVEST y BY a /PRINT=DESCRIPTIVE.", "--data", far}, &doc);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const char* const desc = "Descriptive Statistics";
+  EXPECT_EQ(cellOf(doc, desc, {{"a", "1"}, {"Statistics", "Std. Deviation"}})["value"], 0.0);
+  EXPECT_TRUE(cellOf(doc, desc, {{"a", "2"}, {"Statistics", "Std. Deviation"}})["value"].is_null());
+  EXPECT_TRUE(cellOf(doc, desc, {{"a", "Total"}, {"Statistics", "Std. Deviation"}})["value"].is_null());
+}
+
+// Degenerate designs and data, each run end to end in both formats: the exit status and the
+// message a user sees.
+TEST_F(CliBadInput, DegenerateInputsEndWithAMessageOrBlankCells) {
+  const std::string six = file("six.csv",
+                               "y,z,a,b,x,s,w\n1,2,1,1,2,A,1\n2,3,1,2,3,B,0\n3,5,2,1,5,A,-1\n"
+                               "4,4,2,2,4,C,\n5,7,1,1,7,B,2\n6,6,2,2,6,C,1\n");
+  const std::string constant = file("const.csv", "y,a,x\n1,1,1\n1,1,2\n1,2,3\n1,2,4\n");
+  const std::string missing = file("missing.csv", "y,a\n,1\n2,\n,\n");
+  const std::string header = file("header.csv", "y,a\n");
+  const std::string zeros = file("zeros.csv", "y,a,w\n1,1,0\n2,2,0\n3,1,0\n");
+  const std::string one = file("one.csv", "y,a,x\n5,1,3\n");
+  const std::string nonfinite =
+      file("nonfinite.csv", "y,a,x\n1,1,nan\n2,1,2\ninf,2,3\n4,2,4\n5,1,-inf\n6,2,5\n9,1,6\n");
+  const std::string split =
+      file("split.csv", "g,y,a\n1,1,1\n1,2,2\n1,3,1\n2,,1\n2,,2\n3,5,1\n3,7,2\n3,6,1\n");
+  std::string wide = "y";
+  for (int f = 0; f < 12; ++f) wide += ",f" + std::to_string(f);
+  wide += "\n";
+  for (int c = 0; c < 30; ++c) {
+    wide += std::to_string(c);
+    for (int f = 0; f < 12; ++f) wide += "," + std::to_string((c * (f + 3)) % 40);
+    wide += "\n";
+  }
+  const std::string many = file("many.csv", wide);
+  const std::string script = file("two.qv", "QUORVEST y BY nosuch.\nQUORVEST y BY a /PRINT=DESCRIPTIVE.\n");
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string needle;  // in standard output
+  };
+  const std::string all = " /PRINT=PARAMETER ETASQ OPOWER DESCRIPTIVE HOMOGENEITY.";
+  const Case cases[] = {
+      {{"-e", "QUORVEST y BY a WITH x" + all, "--data", constant},
+       0,
+       "R Squared = . (Adjusted R Squared = .)"},
+      {{"-e", "QUORVEST y BY a" + all, "--data", one}, 0, "fewer than two non-empty groups"},
+      {{"-e", "QUORVEST y BY a b" + all, "--data", six}, 0, "Levene's Test"},
+      {{"-e", "QUORVEST y z BY a b" + all, "--data", six}, 0, "Tests of Between-Subjects Effects"},
+      {{"-e", "QUORVEST y BY a b /INTERCEPT=EXCLUDE" + all, "--data", six}, 0, "Model"},
+      {{"-e", "QUORVEST y BY a b /METHOD=SSTYPE(4) /DESIGN=a b(a)" + all, "--data", six}, 0, "b(a)"},
+      {{"-e", "QUORVEST y WITH x" + all, "--data", six}, 0, "Warning 34"},
+      {{"-e", "QUORVEST y" + all, "--data", six}, 0, "Intercept"},
+      {{"-e", "QUORVEST y BY s" + all, "--data", six}, 0, "[s=A]"},
+      {{"-e", "QUORVEST y BY a /REGWGT=w" + all, "--data", six}, 0, "Weighted Least Squares"},
+      {{"-e", "QUORVEST y BY a WITH x" + all, "--data", nonfinite}, 0, "not finite numbers"},
+      {{"-e", "QUORVEST y BY a" + all, "--data", split, "--split", "g"},
+       0,
+       "No valid cases in split group g=2"},
+      {{"-e", "QUORVEST y BY a" + all, "--data", split, "--split", "g", "--split-layout", "separate"},
+       0,
+       "No valid cases in split group g=2"},
+      {{"-e", "QUORVEST y BY a.", "--data", missing}, 1, "Error 77"},
+      {{"-e", "QUORVEST y BY a.", "--data", header}, 1, "Error 153"},
+      {{"-e", "QUORVEST y BY a.", "--data", zeros, "--weight", "w"}, 1, "Error 77"},
+      {{"-e", "QUORVEST y BY a /REGWGT=w.", "--data", zeros}, 1, "Error 77"},
+      {{"-e", "QUORVEST y BY f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 f10 f11.", "--data", many}, 1, "Error 151"},
+      {{script, "--data", six}, 1, "Descriptive Statistics"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = runBoth(c.args);
+    const std::string what = c.args.size() > 1 ? c.args[1] : c.args[0];
+    EXPECT_EQ(r.status, c.status) << what << "\n" << r.out << r.err;
+    EXPECT_NE(r.out.find(c.needle), std::string::npos) << what << "\n" << r.out;
+  }
+}
+
+}  // namespace
