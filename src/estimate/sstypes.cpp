@@ -59,15 +59,6 @@ num::Packed difference(const num::Packed& a, const num::Packed& b) {
   return r;
 }
 
-void resetOutputs(ProcedureState& st) {
-  GroupState& g = st.group;
-  g.effectDf.assign(st.neffds, 0);
-  g.effectL.assign(st.neffds, num::Mat());
-  g.pthscp.assign(st.neffds, num::Packed());
-  g.typeIVUnique.assign(st.neffds, 1);
-  g.hypothesisColumns.assign(g.dmncol, 0);
-}
-
 double snap(double v, double j) {
   if (std::fabs(v) <= j) return 0.0;
   if (std::fabs(v - 1.0) <= j) return 1.0;
@@ -78,6 +69,15 @@ double snap(double v, double j) {
 }
 
 }  // namespace
+
+void resetOutputs(ProcedureState& st) {
+  GroupState& g = st.group;
+  g.effectDf.assign(st.neffds, 0);
+  g.effectL.assign(st.neffds, num::Mat());
+  g.pthscp.assign(st.neffds, num::Packed());
+  g.typeIVUnique.assign(st.neffds, 1);
+  g.hypothesisColumns.assign(g.dmncol, 0);
+}
 
 bool effectContains(const ProcedureState& st, int f, int e) {
   if (st.nfactr == 0 || f == e) return false;

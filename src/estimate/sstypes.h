@@ -15,6 +15,9 @@ bool effectContains(const ProcedureState& st, int f, int e);
 // itself, >= 1 containing, refined into levels; `maxchy` receives the largest level.
 std::vector<int> containmentLevels(const ProcedureState& st, int cur, int& maxchy);
 
+// Clears every effect's hypothesis (df, L, SSCP, Type IV uniqueness) before a type is formed.
+void resetOutputs(ProcedureState& st);
+
 void GMEST1(ProcedureState& st, SweepState& ss);
 void GMEST2(ProcedureState& st, SweepState& ss);
 void GMEST3(ProcedureState& st, SweepState& ss);

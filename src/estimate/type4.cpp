@@ -254,11 +254,7 @@ num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& uni
 
 void GMEST4(ProcedureState& st, SweepState& ss) {
   GroupState& g = st.group;
-  g.effectDf.assign(st.neffds, 0);
-  g.effectL.assign(st.neffds, num::Mat());
-  g.pthscp.assign(st.neffds, num::Packed());
-  g.typeIVUnique.assign(st.neffds, 1);
-  g.hypothesisColumns.assign(g.dmncol, 0);
+  resetOutputs(st);
   for (int e = 0; e < st.neffds; ++e) {
     bool unique = true;
     num::Mat l = typeIVHypothesis(st, ss, e, unique);
