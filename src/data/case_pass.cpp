@@ -191,8 +191,10 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     g.nlevls[f] = static_cast<int>(n);
     for (size_t k = 0; k < n; ++k) {
       remap[f][order[k]] = static_cast<int>(k) + 1;
-      if (lc.isString) g.levelStrings[f].push_back(lc.strs[order[k]]);
-      else g.levelNumbers[f].push_back(lc.nums[order[k]]);
+      if (lc.isString)
+        g.levelStrings[f].push_back(lc.strs[order[k]]);
+      else
+        g.levelNumbers[f].push_back(lc.nums[order[k]]);
       g.levelWeights[f].push_back(lc.weights[order[k]]);
     }
   }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <unordered_map>
-#include <functional>
 
 #include "data/case_pass.h"
 
@@ -129,7 +129,8 @@ bool layoutDesign(Context& ctx, ProcedureState& st) {
     std::vector<long> cellOf(ncells, 1);
     if (nf > 0 && !g.effectOrder[e].empty())
       for (size_t c = 0; c < ncells; ++c)
-        cellOf[c] = cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(firstCase[c]) * nf]);
+        cellOf[c] =
+            cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(firstCase[c]) * nf]);
     std::vector<long> cells(cellOf);
     if (cells.empty()) cells.push_back(1);
     std::sort(cells.begin(), cells.end());
@@ -162,7 +163,8 @@ int caseColumn(const ProcedureState& st, int e, long k) {
   return it == g.cellColumnSparse[e].end() ? -1 : it->second;
 }
 
-void designRow(const ProcedureState& st, long k, const double* cov, std::vector<std::pair<int, double>>& out) {
+void designRow(const ProcedureState& st, long k, const double* cov,
+               std::vector<std::pair<int, double>>& out) {
   out.clear();
   const GroupState& g = st.group;
   const int nf = st.nfactr;
@@ -197,7 +199,8 @@ int maxCode(const EffectRow& row, int nfactr) {
   return m;
 }
 
-void appendCovariates(const ProcedureState& st, const Dictionary& dict, const EffectRow& row, std::string& s) {
+void appendCovariates(const ProcedureState& st, const Dictionary& dict, const EffectRow& row,
+                      std::string& s) {
   for (int c = 0; c < st.ncovar; ++c)
     for (int p = 0; p < row[st.nfactr + c]; ++p) {
       if (!s.empty()) s += " * ";

@@ -1,5 +1,4 @@
 #include "driver/qvtctl.h"
-#include "parse/optional_subcommands.h"
 
 #include <exception>
 #include <memory>
@@ -8,6 +7,7 @@
 #include "driver/group_loop.h"
 #include "driver/state.h"
 #include "parse/dispatcher.h"
+#include "parse/optional_subcommands.h"
 
 namespace qv {
 

@@ -24,12 +24,12 @@ struct GroupState {
   // Data pass
   long nvalid = 0;
   double sumWeights = 0.0;
-  std::vector<int> nlevls;                        // per factor
-  std::vector<std::vector<double>> levelNumbers;  // per factor, sorted distinct numeric values
+  std::vector<int> nlevls;                             // per factor
+  std::vector<std::vector<double>> levelNumbers;       // per factor, sorted distinct numeric values
   std::vector<std::vector<std::string>> levelStrings;  // per factor, sorted distinct string values
-  std::vector<std::vector<double>> levelWeights;  // per factor, weighted count per level
-  std::vector<int> caseLevels;                    // nfactr x nvalid, case-major, 1-based levels
-  std::vector<int> caseCell;                      // per case, 1-based cell (when cells are numbered)
+  std::vector<std::vector<double>> levelWeights;       // per factor, weighted count per level
+  std::vector<int> caseLevels;                         // nfactr x nvalid, case-major, 1-based levels
+  std::vector<int> caseCell;                           // per case, 1-based cell (when cells are numbered)
   int nonEmptyCells = 0;
   std::vector<std::pair<std::string, std::string>> splitCaption;  // (name, value) of the group
 
@@ -37,8 +37,8 @@ struct GroupState {
   int dmncol = 0;
   std::vector<int> effectFirstCol;  // per effect, 1-based first column
   std::vector<int> effectNcols;
-  std::vector<long> colCell;        // per column, 1-based cell within its effect
-  std::vector<std::string> paramLabels;  // per column
+  std::vector<long> colCell;                  // per column, 1-based cell within its effect
+  std::vector<std::string> paramLabels;       // per column
   std::vector<std::vector<int>> effectOrder;  // per effect, its factors in cell order
   std::vector<long> effectPossibleCells;      // per effect, product of nlevls of its factors
   // Per effect, the design column (0-based) of each 1-based cell, -1 for empty cells; dense
@@ -57,21 +57,21 @@ struct GroupState {
   // case's values) and a constant column is appended, so that data with a large constant
   // offset keep their digits; see estimation.cpp.
   num::Packed crossProducts;
-  std::vector<double> depShift;  // per dependent; empty when no shift is applied
-  int modldf = 0;                  // model rank: number of non-redundant columns
-  std::vector<char> nonRedundant;  // per column, 1 when accepted as a pivot
-  num::Mat paramEst;               // dmncol x ndepvr; 0 for redundant columns
-  num::Packed ginverse;            // order dmncol; 0 rows/columns for redundant columns
-  num::Mat estBasis;               // modldf x dmncol
-  num::Mat nullBasis;              // (dmncol - modldf) x dmncol, one vector per redundant column
-  std::vector<double> totalSS;     // per dependent: about the mean (intercept) or about zero
-  std::vector<double> depMeans;    // per dependent: weighted mean (case x regression weight)
-  num::Packed errorSSCP;           // order ndepvr
-  num::Packed totalSSCP;           // order ndepvr, about zero
-  std::vector<num::Packed> pthscp; // per effect hypothesis SSCP (n = 0 when the effect has no df)
-  std::vector<int> effectDf;       // per effect
-  std::vector<num::Mat> effectL;   // per effect, effectDf x dmncol (rows = 0 when none)
-  std::vector<int> typeIVUnique;   // per effect, Type IV only: 1 unique, 0 not
+  std::vector<double> depShift;         // per dependent; empty when no shift is applied
+  int modldf = 0;                       // model rank: number of non-redundant columns
+  std::vector<char> nonRedundant;       // per column, 1 when accepted as a pivot
+  num::Mat paramEst;                    // dmncol x ndepvr; 0 for redundant columns
+  num::Packed ginverse;                 // order dmncol; 0 rows/columns for redundant columns
+  num::Mat estBasis;                    // modldf x dmncol
+  num::Mat nullBasis;                   // (dmncol - modldf) x dmncol, one vector per redundant column
+  std::vector<double> totalSS;          // per dependent: about the mean (intercept) or about zero
+  std::vector<double> depMeans;         // per dependent: weighted mean (case x regression weight)
+  num::Packed errorSSCP;                // order ndepvr
+  num::Packed totalSSCP;                // order ndepvr, about zero
+  std::vector<num::Packed> pthscp;      // per effect hypothesis SSCP (n = 0 when the effect has no df)
+  std::vector<int> effectDf;            // per effect
+  std::vector<num::Mat> effectL;        // per effect, effectDf x dmncol (rows = 0 when none)
+  std::vector<int> typeIVUnique;        // per effect, Type IV only: 1 unique, 0 not
   std::vector<char> hypothesisColumns;  // per column, 1 when it carries a hypothesis row
   // Contrast bases of factor main effects (only when CONTRAST is given)
   std::vector<int> contrastDf, contrastUnique;
@@ -85,24 +85,23 @@ struct ProcedureState {
   std::vector<int> factorWidth;                   // per factor, value width in 8-byte cells
   int nameWidth = 8;
   int neffds = 0;
-  std::vector<EffectRow> ptefds;   // effect rows in design order
-  std::vector<int> ptecwf;         // per effect, 1 for a covariate nested within factors
+  std::vector<EffectRow> ptefds;  // effect rows in design order
+  std::vector<int> ptecwf;        // per effect, 1 for a covariate nested within factors
   bool interceptIncluded = true;
   int designContent = 0;
   std::vector<bool> factorUsed, covariateUsed;
   int neffrn = 0;
-  std::vector<int> randomEffect;   // per effect, 1 = random
-  int regwgtVar = -1;              // dictionary index of the regression weight, -1 = none
+  std::vector<int> randomEffect;  // per effect, 1 = random
+  int regwgtVar = -1;             // dictionary index of the regression weight, -1 = none
   bool includeUserMissing = false;
   int sstype = 3;
   double alplev = 0.05;
-  std::string alphaText;           // ALPHA as typed (decimal character of the locale); empty = none
+  std::string alphaText;  // ALPHA as typed (decimal character of the locale); empty = none
   double rdneps = 1e-8;
 
   // Display and analysis requests
-  bool printDescriptives = false, printHomogeneity = false, printParameters = false,
-       printEtaSquared = false, printGef = false, printObservedPower = false,
-       printLackOfFit = false, printLMatrix = false;
+  bool printDescriptives = false, printHomogeneity = false, printParameters = false, printEtaSquared = false,
+       printGef = false, printObservedPower = false, printLackOfFit = false, printLMatrix = false;
   bool plotSpreadLevel = false, plotResiduals = false;
   int profilePlotCount = 0;
   std::vector<ProfilePlotRequest> profileList;

@@ -39,7 +39,8 @@ num::Packed SweepState::dependentBlock() const {
     const size_t one = static_cast<size_t>(dmncol + ndepvr);
     for (int d = 0; d < ndepvr; ++d)
       for (int e = 0; e <= d; ++e)
-        r(d, e) += shift[e] * m(dmncol + d, one) + shift[d] * m(one, dmncol + e) + shift[d] * shift[e] * m(one, one);
+        r(d, e) +=
+            shift[e] * m(dmncol + d, one) + shift[d] * m(one, dmncol + e) + shift[d] * shift[e] * m(one, one);
   }
   return r;
 }
@@ -65,7 +66,7 @@ namespace {
 // term, dependents). The accumulation sums u u' per design cell and spreads the sums over the
 // design columns once at the end: the work per case no longer grows with the number of effects.
 struct ValueKinds {
-  std::vector<int> effectKind;  // per effect: 0 for the constant 1, else 1..nkinds
+  std::vector<int> effectKind;        // per effect: 0 for the constant 1, else 1..nkinds
   std::vector<EffectRow> kindPowers;  // per kind 1..nkinds (index kind-1): covariate powers
   int nkinds = 0;
 
@@ -248,7 +249,8 @@ num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<c
   for (int i = colfst; i <= collst; ++i) {
     if (!ss.swept[i]) continue;
     double* row = l.row(r++);
-    for (int j = 0; j < p; ++j) row[j] = ss.swept[j] ? 0.0 : ss.m(static_cast<size_t>(i), static_cast<size_t>(j));
+    for (int j = 0; j < p; ++j)
+      row[j] = ss.swept[j] ? 0.0 : ss.m(static_cast<size_t>(i), static_cast<size_t>(j));
     row[i] = 1.0;
     if (hypCols) (*hypCols)[i] = 1;
     num::CLNVEC(row, static_cast<size_t>(p), kBasisCleanFactor * p);
@@ -281,7 +283,9 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
   g.ginverse = num::Packed(static_cast<size_t>(p));
   for (int i = 0; i < p; ++i)
     for (int j = 0; j <= i; ++j)
-      g.ginverse(i, j) = (g.nonRedundant[i] && g.nonRedundant[j]) ? -ss.m(static_cast<size_t>(i), static_cast<size_t>(j)) : 0.0;
+      g.ginverse(i, j) = (g.nonRedundant[i] && g.nonRedundant[j])
+                             ? -ss.m(static_cast<size_t>(i), static_cast<size_t>(j))
+                             : 0.0;
 
   g.estBasis = num::Mat(static_cast<size_t>(g.modldf), static_cast<size_t>(p));
   size_t r = 0;
@@ -289,7 +293,8 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
     if (!g.nonRedundant[i]) continue;
     double* row = g.estBasis.row(r++);
     for (int j = 0; j < p; ++j)
-      row[j] = g.nonRedundant[j] ? (i == j ? 1.0 : 0.0) : ss.m(static_cast<size_t>(i), static_cast<size_t>(j));
+      row[j] =
+          g.nonRedundant[j] ? (i == j ? 1.0 : 0.0) : ss.m(static_cast<size_t>(i), static_cast<size_t>(j));
     num::CLNVEC(row, static_cast<size_t>(p), kBasisCleanFactor * p);
   }
   g.nullBasis = GMEOCG(g);

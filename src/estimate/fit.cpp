@@ -49,10 +49,18 @@ void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   SweepState ss = makeSweepState(st);
   GMESTA(ctx, st, work, ss);
   switch (st.sstype) {
-    case 1: GMEST1(st, ss); break;
-    case 2: GMEST2(st, ss); break;
-    case 4: GMEST4(st, ss); break;
-    default: GMEST3(st, ss); break;
+    case 1:
+      GMEST1(st, ss);
+      break;
+    case 2:
+      GMEST2(st, ss);
+      break;
+    case 4:
+      GMEST4(st, ss);
+      break;
+    default:
+      GMEST3(st, ss);
+      break;
   }
   st.group.pthscp.push_back(st.group.errorSSCP);
   st.group.pthscp.push_back(st.group.totalSSCP);

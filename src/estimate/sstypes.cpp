@@ -23,7 +23,9 @@ bool sameCovariates(const ProcedureState& st, int a, int b) {
 }
 
 int firstCol(const ProcedureState& st, int e) { return st.group.effectFirstCol[e] - 1; }
-int lastCol(const ProcedureState& st, int e) { return st.group.effectFirstCol[e] + st.group.effectNcols[e] - 2; }
+int lastCol(const ProcedureState& st, int e) {
+  return st.group.effectFirstCol[e] + st.group.effectNcols[e] - 2;
+}
 
 void sweepEffect(const ProcedureState& st, SweepState& ss, int e, bool in, int* count = nullptr) {
   int n = 0;

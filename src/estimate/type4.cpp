@@ -18,11 +18,11 @@ constexpr double kType4Tolerance = 1.0e-8;
 
 struct Type4Work {
   const ProcedureState& st;
-  int cur;                       // the effect under test
-  std::vector<int> lev;          // containment level per effect
+  int cur;               // the effect under test
+  std::vector<int> lev;  // containment level per effect
   int maxchy = 0;
-  std::vector<int> colEffect;    // per column its effect
-  num::Mat nullVecs;             // rows: null-space vectors of the design
+  std::vector<int> colEffect;               // per column its effect
+  num::Mat nullVecs;                        // rows: null-space vectors of the design
   std::vector<std::vector<int>> colLevels;  // per column, its level combination (-1 absent)
   int p = 0;
 
@@ -99,8 +99,10 @@ bool buildFunction(const Type4Work& w, double* row, bool& unique) {
     int f = w.colEffect[j];
     if (f == e) {
       double v = rs.x[j];
-      if (num::QLREPS(v, 1.0, 16.0 * w.p)) v = 0.0;
-      else if (num::QLRINT(v, 16.0 * w.p)) v = std::nearbyint(v);
+      if (num::QLREPS(v, 1.0, 16.0 * w.p))
+        v = 0.0;
+      else if (num::QLRINT(v, 16.0 * w.p))
+        v = std::nearbyint(v);
       rs.x[j] = v;
       rs.fixed[j] = 1;
     } else if (w.lev[f] < 1) {

@@ -13,8 +13,8 @@ namespace qv {
 struct Context {
   const DataSource* data = nullptr;  // may be null when no data file was given
   out::CommandOutput* output = nullptr;
-  bool errorFlag = false;   // set by every error message; stops the command
-  char decimalChar = '.';   // the locale's decimal character
+  bool errorFlag = false;  // set by every error message; stops the command
+  char decimalChar = '.';  // the locale's decimal character
 
   // Issues a numbered message of the procedure (the key comes from the catalogue).
   // `param` replaces ^1 when the key takes a parameter.
@@ -44,7 +44,9 @@ struct InternalError {
   std::string routine;
 };
 
-#define QV_ASSERT(cond, routine) \
-  do { if (!(cond)) throw ::qv::InternalError{#cond, routine}; } while (0)
+#define QV_ASSERT(cond, routine)                            \
+  do {                                                      \
+    if (!(cond)) throw ::qv::InternalError{#cond, routine}; \
+  } while (0)
 
 }  // namespace qv

@@ -16,14 +16,18 @@ struct ParseContext {
 
   const syntax::Token& sym() const { return tok.current(); }
   // Issues a command-phase message with the current symbol as parameter.
-  void error(int number) { ctx.message(number, out::Phase::Command, out::Severity::Error, tok.current().text); }
-  void warning(int number) { ctx.message(number, out::Phase::Command, out::Severity::Warning, tok.current().text); }
+  void error(int number) {
+    ctx.message(number, out::Phase::Command, out::Severity::Error, tok.current().text);
+  }
+  void warning(int number) {
+    ctx.message(number, out::Phase::Command, out::Severity::Warning, tok.current().text);
+  }
 };
 
 // Result of the effect parser.
 struct ParsedEffect {
-  EffectRow row;                // nfactr codes then ncovar powers
-  bool covariateWithin = false; // X(A): a covariate nested within factors
+  EffectRow row;                 // nfactr codes then ncovar powers
+  bool covariateWithin = false;  // X(A): a covariate nested within factors
   bool failed = false;
 };
 

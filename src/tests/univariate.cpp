@@ -1,8 +1,8 @@
 #include "tests/univariate.h"
 
-#include <cmath>
-
 #include <fmt/format.h>
+
+#include <cmath>
 
 #include "data/design.h"
 #include "host/numeric/distributions.h"
@@ -78,9 +78,9 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
   double dfm = st.interceptIncluded ? n - 1 - dfe : n - dfe;
   dfm = std::max(dfm, 0.0);
 
-  out::TableBuilder tb(6, "Tests of Between-Subjects Effects",
-                       st.neffrn > 0 ? "Test of Between Subjects Mixed Effects"
-                                     : "Test of Between Subjects Fixed Effects");
+  out::TableBuilder tb(
+      6, "Tests of Between-Subjects Effects",
+      st.neffrn > 0 ? "Test of Between Subjects Mixed Effects" : "Test of Between Subjects Fixed Effects");
   const int depDim = tb.dimension("Dependent Variable", st.ndepvr == 1 ? out::Axis::Layer : out::Axis::Row);
   const int srcDim = tb.dimension("Source", out::Axis::Row);
   const int statDim = tb.dimension("Statistics", out::Axis::Column);
@@ -92,7 +92,8 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     tb.cell(statDim, "Mean Square", out::Value::num(t.msh, out::Fmt::Coefficient));
     tb.cell(statDim, "F", out::Value::num(t.f, out::Fmt::GeneralStat));
     tb.cell(statDim, "Significance", out::Value::num(t.sig, out::Fmt::Significance));
-    if (st.printEtaSquared) tb.cell(statDim, "Eta Squared", out::Value::num(t.etaSquared, out::Fmt::Correlation));
+    if (st.printEtaSquared)
+      tb.cell(statDim, "Eta Squared", out::Value::num(t.etaSquared, out::Fmt::Correlation));
     if (st.printObservedPower) {
       tb.cell(statDim, "Noncentrality Parameter", out::Value::num(t.noncentrality, out::Fmt::GeneralStat));
       tb.cell(statDim, "Observed Power", out::Value::num(t.power, out::Fmt::Significance));
@@ -106,9 +107,10 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     const double sse = g.errorSSCP(d, d);
     const double sst = g.totalSS[d];
     if (!std::isfinite(sst) || !std::isfinite(sse))
-      ctx.note("The sums of squares of ^1 exceed the range of the arithmetic; the tests for it are not "
-               "computed. Rescale the variable (divide it by a power of ten).",
-               out::Severity::Warning, {dict.vars[var].name});
+      ctx.note(
+          "The sums of squares of ^1 exceed the range of the arithmetic; the tests for it are not "
+          "computed. Rescale the variable (divide it by a power of ten).",
+          out::Severity::Warning, {dict.vars[var].name});
 
     // Model
     tb.category(srcDim, st.interceptIncluded ? "Corrected Model" : "Model");
@@ -126,7 +128,8 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     std::vector<std::pair<std::string, double>> values;
     if (!isSysmis(rsq)) values.emplace_back("R Squared", rsq);
     if (!isSysmis(adj)) values.emplace_back("Adjusted R Squared", adj);
-    tb.annotateCell(c, tb.footnote("R Squared = " + fmt3(rsq) + " (Adjusted R Squared = " + fmt3(adj) + ")", values));
+    tb.annotateCell(
+        c, tb.footnote("R Squared = " + fmt3(rsq) + " (Adjusted R Squared = " + fmt3(adj) + ")", values));
     tb.cell(statDim, "df", out::Value::num(dfm, out::Fmt::Count));
     testCells(GMTUNV(st.alplev, dfm, dfe, ssm, sse));
 

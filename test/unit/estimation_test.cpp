@@ -147,14 +147,16 @@ TEST(SumsOfSquares, LargeOffsetKeepsItsDigits) {
   double meanY = 1e12 + static_cast<double>(grand);
   ModelFixture m1(csv, "y", {"a"}, {}, {{-1}, {0}});
   ASSERT_TRUE(m1.fit(1));
-  EXPECT_NEAR(m1.ss(0), static_cast<double>(n) * meanY * meanY, 1e-12 * static_cast<double>(n) * meanY * meanY);
+  EXPECT_NEAR(m1.ss(0), static_cast<double>(n) * meanY * meanY,
+              1e-12 * static_cast<double>(n) * meanY * meanY);
   EXPECT_NEAR(m1.ss(1), static_cast<double>(ssb), 1e-10 * static_cast<double>(ssb));
 }
 
 TEST(Containment, LevelsFollowTheEffectHierarchy) {
   Csv csv;
   csv.names = {"a", "b", "c", "y"};
-  for (int i = 0; i < 16; ++i) csv.rows.push_back({double(i % 2), double((i / 2) % 2), double((i / 4) % 2), double(i)});
+  for (int i = 0; i < 16; ++i)
+    csv.rows.push_back({double(i % 2), double((i / 2) % 2), double((i / 4) % 2), double(i)});
   ModelFixture m(csv, "y", {"a", "b", "c"}, {},
                  {{-1, -1, -1}, {0, -1, -1}, {-1, 0, -1}, {0, 0, -1}, {0, -1, 0}, {0, 0, 0}});
   int maxchy = 0;
@@ -166,6 +168,6 @@ TEST(Containment, LevelsFollowTheEffectHierarchy) {
   EXPECT_EQ(lev[5], 2);  // a*b*c contains a*b and a*c
   EXPECT_EQ(lev[3], 1);
   EXPECT_EQ(lev[4], 1);
-  EXPECT_TRUE(qv::effectContains(m.st, 1, 0));   // a contains the intercept
+  EXPECT_TRUE(qv::effectContains(m.st, 1, 0));  // a contains the intercept
   EXPECT_FALSE(qv::effectContains(m.st, 0, 1));
 }

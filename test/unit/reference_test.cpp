@@ -135,7 +135,8 @@ constexpr double kEngineTolerance = 1e-9;
 Tolerance toleranceFor(const json& expected, const std::vector<std::string>& where) {
   // We hold ourselves to 1e-9 where a case allows looser agreement; an override (a value the
   // reference itself knows to fewer digits) still decides for its path.
-  Tolerance t{std::min(expected.value("tolerance", 1e-7), kEngineTolerance), expected.value("abs_tolerance", 1e-10)};
+  Tolerance t{std::min(expected.value("tolerance", 1e-7), kEngineTolerance),
+              expected.value("abs_tolerance", 1e-10)};
   size_t best = 0;
   if (expected.contains("tolerance_overrides")) {
     for (const auto& o : expected["tolerance_overrides"]) {

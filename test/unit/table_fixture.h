@@ -84,7 +84,7 @@ struct TableFixture {
 class TableData : public qv::DataSource {
  public:
   TableData(Csv csv, const std::string& weight = "", const std::vector<std::string>& split = {},
-             bool separate = false)
+            bool separate = false)
       : csv_(std::move(csv)), separate_(separate) {
     for (const auto& n : csv_.names) {
       qv::Variable v;

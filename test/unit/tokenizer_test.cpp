@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "host/syntax/tokenizer.h"
+
+#include <gtest/gtest.h>
 
 using namespace qv::syntax;
 
@@ -56,7 +56,8 @@ TEST(KeywordMatcher, AbbreviationsAndEightCharacterForms) {
 }
 
 TEST(SplitCommands, PeriodAtEndOfLineEndsACommand) {
-  auto cmds = splitCommands("* a comment\nQUORVEST y BY a\n  /CRITERIA=ALPHA(.05).\n\nQUORVEST z.\nQUORVEST w");
+  auto cmds =
+      splitCommands("* a comment\nQUORVEST y BY a\n  /CRITERIA=ALPHA(.05).\n\nQUORVEST z.\nQUORVEST w");
   ASSERT_EQ(cmds.size(), 3u);
   EXPECT_EQ(cmds[0].firstLine, 2);
   EXPECT_NE(cmds[0].text.find("ALPHA(.05)"), std::string::npos);

@@ -1,11 +1,12 @@
 // The univariate F test with effect size, noncentrality and observed power, and R squared,
 // against the reference one-way case (independently computed).
+#include "tests/univariate.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "model_fixture.h"
-#include "tests/univariate.h"
 
 using namespace qvtest;
 

@@ -13,10 +13,10 @@ namespace qv {
 
 struct DataOptions {
   std::string dataPath;
-  std::string dictionaryPath;         // optional JSON dictionary
-  std::string weightVar;              // optional case weight variable
-  std::vector<std::string> splitVars; // optional split-file variables
-  bool splitSeparate = false;         // --split-layout separate
+  std::string dictionaryPath;          // optional JSON dictionary
+  std::string weightVar;               // optional case weight variable
+  std::vector<std::string> splitVars;  // optional split-file variables
+  bool splitSeparate = false;          // --split-layout separate
 };
 
 // A problem with an input file, located for the user.
@@ -43,7 +43,7 @@ class DataSource {
   virtual ~DataSource() = default;
 
   virtual const Dictionary& dictionary() const = 0;
-  virtual int weightIndex() const = 0;                    // -1 when no case weight
+  virtual int weightIndex() const = 0;                       // -1 when no case weight
   virtual const std::vector<int>& splitIndexes() const = 0;  // empty when split files are off
   virtual bool splitSeparate() const = 0;
   // Number of data values that were not finite (NaN, Inf) and are read as system-missing.

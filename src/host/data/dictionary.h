@@ -17,9 +17,9 @@ struct PrintFormat {
 };
 
 struct MissingValues {
-  std::vector<double> numbers;            // discrete user-missing numeric values
+  std::vector<double> numbers;                     // discrete user-missing numeric values
   std::optional<std::pair<double, double>> range;  // low..high (inclusive), numeric only
-  std::vector<std::string> strings;       // discrete user-missing string values (trailing blanks ignored)
+  std::vector<std::string> strings;  // discrete user-missing string values (trailing blanks ignored)
   bool empty() const { return numbers.empty() && !range && strings.empty(); }
 };
 

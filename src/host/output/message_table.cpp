@@ -1,7 +1,7 @@
-#include "host/output/messages.h"
-
 #include <algorithm>
 #include <array>
+
+#include "host/output/messages.h"
 
 namespace qv {
 

@@ -31,9 +31,7 @@ std::string keywordForm(std::string_view text) {
   return k;
 }
 
-bool Token::is(std::string_view keyword) const {
-  return cls == kName && kw8 == keywordForm(keyword);
-}
+bool Token::is(std::string_view keyword) const { return cls == kName && kw8 == keywordForm(keyword); }
 
 Tokenizer::Tokenizer(std::string_view s) {
   int line = 1;
@@ -65,10 +63,14 @@ Tokenizer::Tokenizer(std::string_view s) {
       t.text = std::string(s.substr(start, i - start));
       t.kw8 = keywordForm(t.text);
       std::string u = upper(t.text);
-      if (u == "WITH") t.code = kWith;
-      else if (u == "BY") t.code = kBy;
-      else if (u == "ALL") t.code = kAll;
-      else if (u == "TO") t.code = kTo;
+      if (u == "WITH")
+        t.code = kWith;
+      else if (u == "BY")
+        t.code = kBy;
+      else if (u == "ALL")
+        t.code = kAll;
+      else if (u == "TO")
+        t.code = kTo;
       push(std::move(t), start);
       continue;
     }
@@ -127,19 +129,45 @@ Tokenizer::Tokenizer(std::string_view s) {
     t.text = std::string(1, c);
     t.kw8 = keywordForm(t.text);
     switch (c) {
-      case '=': t.code = kEquals; break;
-      case '+': t.code = kPlus; break;
-      case '-': t.code = kMinus; break;
-      case '*': t.code = kStar; break;
-      case '/': t.code = kSlash; break;
-      case '(': t.code = kLParen; break;
-      case ')': t.code = kRParen; break;
-      case ';': t.code = kSemicolon; break;
-      case ',': t.code = kComma; break;
-      case '.': t.code = kPeriod; break;
-      case '<': t.code = kLess; break;
-      case '>': t.code = kGreater; break;
-      default: t.cls = kInvalid; break;
+      case '=':
+        t.code = kEquals;
+        break;
+      case '+':
+        t.code = kPlus;
+        break;
+      case '-':
+        t.code = kMinus;
+        break;
+      case '*':
+        t.code = kStar;
+        break;
+      case '/':
+        t.code = kSlash;
+        break;
+      case '(':
+        t.code = kLParen;
+        break;
+      case ')':
+        t.code = kRParen;
+        break;
+      case ';':
+        t.code = kSemicolon;
+        break;
+      case ',':
+        t.code = kComma;
+        break;
+      case '.':
+        t.code = kPeriod;
+        break;
+      case '<':
+        t.code = kLess;
+        break;
+      case '>':
+        t.code = kGreater;
+        break;
+      default:
+        t.cls = kInvalid;
+        break;
     }
     push(std::move(t), start);
   }

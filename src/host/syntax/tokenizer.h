@@ -10,8 +10,8 @@ namespace qv::syntax {
 
 // Symbol classes.
 enum SymClass : int {
-  kEnd = 1,      // end of the command
-  kName = 2,     // a name or keyword (also special characters, with a character code)
+  kEnd = 1,   // end of the command
+  kName = 2,  // a name or keyword (also special characters, with a character code)
   kNumber = 3,
   kString = 4,   // a quoted string; text holds the value without quotes
   kInvalid = 5,  // a character that cannot start any symbol
@@ -41,9 +41,9 @@ enum CharCode : int {
 struct Token {
   int cls = kEnd;
   int code = kNoCode;
-  double value = 0.0;  // numbers only
-  std::string text;    // full text (string value without quotes)
-  std::string kw8;     // 8-character blank-padded upper-case keyword form
+  double value = 0.0;        // numbers only
+  std::string text;          // full text (string value without quotes)
+  std::string kw8;           // 8-character blank-padded upper-case keyword form
   int line = 1, column = 1;  // where the symbol starts in the command text
 
   bool isEnd() const { return cls == kEnd; }
@@ -51,10 +51,11 @@ struct Token {
   bool isSlash() const { return isSpecial(kSlash); }
   // End of a subcommand: "/" or the end of the command.
   bool endsSubcommand() const { return isEnd() || isSlash(); }
-  bool isName() const { return cls == kName && code != kEquals && code != kPlus && code != kMinus &&
-                               code != kStar && code != kSlash && code != kLParen && code != kRParen &&
-                               code != kSemicolon && code != kComma && code != kPeriod && code != kLess &&
-                               code != kGreater; }
+  bool isName() const {
+    return cls == kName && code != kEquals && code != kPlus && code != kMinus && code != kStar &&
+           code != kSlash && code != kLParen && code != kRParen && code != kSemicolon && code != kComma &&
+           code != kPeriod && code != kLess && code != kGreater;
+  }
   // Keyword equality in the 8-character form (QABEQL).
   bool is(std::string_view keyword) const;
 };
