@@ -1,6 +1,6 @@
 #pragma once
 // The procedure state: everything the procedure knows about the current command. The parser
-// writes the model specification and the requests; the data pass, design layout and
+// writes the model as the command states it and the requests; the data pass, design layout and
 // estimation add the per-group fields, which are reset at the start of every split group.
 // Vectors are 0-based; where a field holds a 1-based number (a level, a cell, a column) it
 // says so.
@@ -79,7 +79,7 @@ struct GroupState {
 };
 
 struct ProcedureState {
-  // Model specification
+  // The model as the command states it
   int ndepvr = 0, nfactr = 0, ncovar = 0;
   std::vector<int> depVars, factorVars, covVars;  // dictionary indexes
   std::vector<int> factorWidth;                   // per factor, value width in 8-byte cells

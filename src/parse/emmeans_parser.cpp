@@ -1,6 +1,6 @@
 // EMMEANS: TABLES "(" OVERALL | factor {BY|* factor} ")" [WITH "(" {covariate ["="] value|MEAN} ")"]
 //          [COMPARE ["(" factor ")"]] [ADJ "(" NONE|LSD|BONFERRONI|SIDAK ")"].
-// Each subcommand is one TABLES specification; its keywords may come in any order, each once.
+// Each subcommand is one TABLES request; its keywords may come in any order, each once.
 // A subcommand without TABLES asks for the grand mean (OVERALL).
 #include <algorithm>
 #include <array>

@@ -48,7 +48,7 @@ constexpr CatalogueEntry kCatalogue[] = {
      "the factors, then WITH and the covariates; the list ends with a slash or the end of the "
      "command."},
     {"Unknown contrast ^1 ...",
-     "^1 is not a valid contrast specification. Use DEVIATION, SIMPLE, DIFFERENCE, HELMERT, "
+     "^1 is not a valid contrast. Use DEVIATION, SIMPLE, DIFFERENCE, HELMERT, "
      "REPEATED, POLYNOMIAL or SPECIAL, with its optional argument in parentheses, and nothing "
      "after it in the same CONTRAST subcommand."},
     {"Indicator not valid ...",
@@ -115,7 +115,7 @@ constexpr CatalogueEntry kCatalogue[] = {
      "^1 is not a CRITERIA keyword. Use EPS(value) or ALPHA(value)."},
     {"Syntax error in CRITERIA ^1 ...",
      "CRITERIA expects a keyword followed by a number in parentheses, such as ALPHA(.05); the "
-     "specification is not valid at ^1."},
+     "request is not valid at ^1."},
     {"Invalid EPS ^1 in CRITERIA ...",
      "^1 is not a valid EPS value. The tolerance for redundant parameters must be a positive "
      "number, such as EPS(1E-8)."},
@@ -150,7 +150,7 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Right parenthesis expected in CONTRAST ^1 ...",
      "A right parenthesis is expected after the factor name on CONTRAST; found ^1."},
     {"Invalid METHOD ^1 ...",
-     "^1 is not valid on METHOD. The only specification is SSTYPE(n), with n from 1 to 4."},
+     "^1 is not valid on METHOD. The only form is SSTYPE(n), with n from 1 to 4."},
     {"In METHOD, SSTYPE not found ^1 ...",
      "METHOD expects SSTYPE(n); found ^1."},
     {"In METHOD, left parenthesis not found ^1 ...",
@@ -170,7 +170,7 @@ constexpr CatalogueEntry kCatalogue[] = {
      "The list of metric values for POLYNOMIAL is empty. Give one value per level, or leave out "
      "the parentheses to use equally spaced levels."},
     {"Redundant EMMEANS ...",
-     "An EMMEANS TABLES specification repeats an earlier one and has been ignored."},
+     "An EMMEANS TABLES request repeats an earlier one and has been ignored."},
     {"Invalid ALPHA ^1 in CRITERIA ...",
      "^1 is not a valid ALPHA. The significance level must be greater than 0 and less than 1, "
      "such as ALPHA(.05)."},
