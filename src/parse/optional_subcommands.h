@@ -30,8 +30,9 @@ enum class RequestKind : int {
   Lmatrix,
   Kmatrix,
   Test,
+  Outfile,
 };
-inline constexpr int kRequestKindCount = 10;
+inline constexpr int kRequestKindCount = 11;
 
 // Per request kind (indexed by RequestKind), whether an analysis consumes it.
 using RequestConsumption = std::array<bool, kRequestKindCount>;

@@ -18,6 +18,7 @@ RequestConsumption consumedRequests() {
   c[static_cast<int>(RequestKind::Lmatrix)] = false;
   c[static_cast<int>(RequestKind::Kmatrix)] = false;
   c[static_cast<int>(RequestKind::Test)] = false;
+  c[static_cast<int>(RequestKind::Outfile)] = false;
   return c;
 }
 
@@ -41,6 +42,8 @@ void noteUnconsumedRequests(ParseContext& pc, const RequestConsumption& consumed
       {RequestKind::Lmatrix, st.nlmatr > 0, "LMATRIX"},
       {RequestKind::Kmatrix, !st.ptkmat.empty(), "KMATRIX"},
       {RequestKind::Test, st.ntests > 0, "TEST"},
+      {RequestKind::Outfile, !st.outdpcPath.empty() || !st.outdpdPath.empty() || !st.effectOutPath.empty(),
+       "OUTFILE"},
   };
   for (const Requested& r : requested) {
     if (!r.present || consumed[static_cast<size_t>(r.kind)]) continue;
