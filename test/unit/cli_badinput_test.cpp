@@ -13,28 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "program_runner.h"
+
 namespace {
+
+using namespace qvtest;
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-struct RunResult {
-  int status = -1;  // exit status, -1 when the program did not exit normally
-  std::string out, err;
-};
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // A number the arithmetic could not represent, printed as such. The warning about NaN and
 // infinity in the data names them in words, so it is taken out first.
@@ -45,32 +31,11 @@ bool showsNonFinite(std::string text) {
   return std::regex_search(text, bad);
 }
 
-class CliBadInput : public ::testing::Test {
+class CliBadInput : public ProgramTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("qv_bad_" + std::to_string(::getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  CliBadInput() : ProgramTest("qv_bad_") {}
 
-  std::string file(const std::string& name, const std::string& text) {
-    fs::path p = dir_ / name;
-    std::ofstream(p, std::ios::binary) << text;
-    return p.string();
-  }
-
-  RunResult run(const std::vector<std::string>& args) {
-    std::string cmd = "timeout 20 " + quote(QV_BINARY);
-    for (const auto& a : args) cmd += " " + quote(a);
-    cmd += " > " + quote((dir_ / "stdout.txt").string()) + " 2> " + quote((dir_ / "stderr.txt").string());
-    int st = std::system(cmd.c_str());
-    RunResult r;
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.out = slurp(dir_ / "stdout.txt");
-    r.err = slurp(dir_ / "stderr.txt");
-    return r;
-  }
+  RunResult run(const std::vector<std::string>& args) { return ProgramTest::run(args, 20); }
 
   // Runs the command as text and as JSON; both must exit alike and show no non-finite number,
   // and the JSON must parse. Returns the text run; the parsed JSON goes to *doc.
@@ -89,8 +54,6 @@ class CliBadInput : public ::testing::Test {
     }
     return text;
   }
-
-  fs::path dir_;
 };
 
 // The cell of the named table at the given categories, or null json when it is not there.

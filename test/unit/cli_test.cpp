@@ -10,58 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "program_runner.h"
+
 namespace {
+
+using namespace qvtest;
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-  int status = -1;  // exit status, -1 when the program did not exit normally
-  std::string out, err;
-};
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-class Cli : public ::testing::Test {
+class Cli : public ProgramTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("qv_cli_" + std::to_string(::getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string file(const std::string& name, const std::string& text) {
-    fs::path p = dir_ / name;
-    std::ofstream(p, std::ios::binary) << text;
-    return p.string();
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  RunResult run(const std::vector<std::string>& args) {
-    std::string cmd = quote(QV_BINARY);
-    for (const auto& a : args) cmd += " " + quote(a);
-    cmd += " > " + quote(path("stdout.txt")) + " 2> " + quote(path("stderr.txt"));
-    int st = std::system(cmd.c_str());
-    RunResult r;
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.out = slurp(dir_ / "stdout.txt");
-    r.err = slurp(dir_ / "stderr.txt");
-    fs::remove(dir_ / "stdout.txt");
-    fs::remove(dir_ / "stderr.txt");
-    return r;
-  }
-
   // Files in the test directory (to see that nothing, not even a temporary file, is left).
   std::vector<std::string> listing() const {
     std::vector<std::string> names;
@@ -69,8 +27,6 @@ class Cli : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(Cli, HelpDescribesEveryOption) {

@@ -24,7 +24,12 @@
 #include <string>
 #include <vector>
 
+#include "program_runner.h"
+
 namespace {
+
+using qvtest::shellQuote;
+using qvtest::slurp;
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -481,19 +486,6 @@ std::string errorMessages(const json& doc) {
     for (const auto& c : doc["commands"])
       if (c.contains("items")) walk(c["items"]);
   return s;
-}
-
-std::string shellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 TEST(ReferenceCases, AreFoundAndPendingNamesExist) {
