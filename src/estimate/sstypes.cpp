@@ -123,27 +123,33 @@ std::vector<int> containmentLevels(const ProcedureState& st, int cur, int& maxch
   return lev;
 }
 
+namespace {
+
+// Sweeps effect e in and stores its hypothesis as the drop in the residual SSCP from r0.
+// Returns the residual SSCP afterwards (r0 itself when no column of e could be swept).
+num::Packed sweepInAndTest(ProcedureState& st, SweepState& ss, int e, const num::Packed& r0) {
+  int df = 0;
+  sweepEffect(st, ss, e, true, &df);
+  if (df == 0) {
+    storeHypothesis(st, e, 0, {}, {});
+    return r0;
+  }
+  num::Mat l = effectLRows(ss, firstCol(st, e), lastCol(st, e), &st.group.hypothesisColumns);
+  num::Packed r1 = ss.dependentBlock();
+  storeHypothesis(st, e, df, std::move(l), difference(r0, r1));
+  return r1;
+}
+
+}  // namespace
+
 void GMEST1(ProcedureState& st, SweepState& ss) {
-  GroupState& g = st.group;
   resetOutputs(st);
   num::Packed r = ss.dependentBlock();
-  for (int e = 0; e < st.neffds; ++e) {
-    int df = 0;
-    sweepEffect(st, ss, e, true, &df);
-    if (df == 0) {
-      storeHypothesis(st, e, 0, {}, {});
-      continue;
-    }
-    num::Mat l = effectLRows(ss, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns);
-    num::Packed r1 = ss.dependentBlock();
-    storeHypothesis(st, e, df, std::move(l), difference(r, r1));
-    r = std::move(r1);
-  }
+  for (int e = 0; e < st.neffds; ++e) r = sweepInAndTest(st, ss, e, r);
   sweepAllOut(ss);
 }
 
 void GMEST2(ProcedureState& st, SweepState& ss) {
-  GroupState& g = st.group;
   resetOutputs(st);
   for (int e = 0; e < st.neffds; ++e) {
     sweepEffect(st, ss, e, false);
@@ -151,15 +157,7 @@ void GMEST2(ProcedureState& st, SweepState& ss) {
       if (f != e && effectContains(st, f, e)) sweepEffect(st, ss, f, false);
     for (int f = 0; f < st.neffds; ++f)
       if (f != e && !effectContains(st, f, e)) sweepEffect(st, ss, f, true);
-    num::Packed r0 = ss.dependentBlock();
-    int df = 0;
-    sweepEffect(st, ss, e, true, &df);
-    if (df == 0) {
-      storeHypothesis(st, e, 0, {}, {});
-      continue;
-    }
-    num::Mat l = effectLRows(ss, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns);
-    storeHypothesis(st, e, df, std::move(l), difference(r0, ss.dependentBlock()));
+    sweepInAndTest(st, ss, e, ss.dependentBlock());
   }
   sweepAllOut(ss);
 }
