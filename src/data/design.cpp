@@ -119,13 +119,10 @@ bool layoutDesign(Context& ctx, ProcedureState& st) {
   g.effectFirstCol.assign(ne, 0);
   g.effectNcols.assign(ne, 0);
   g.colCell.clear();
-  g.cellColumn.assign(ne, {});
-  g.cellColumnSparse.assign(ne, {});
   g.designCellColumns.assign(ncells * ne, -1);
   int col = 0;
   for (int e = 0; e < ne; ++e) {
     g.effectFirstCol[e] = col + 1;
-    const long possible = g.effectPossibleCells[e];
     std::vector<long> cellOf(ncells, 1);
     if (nf > 0 && !g.effectOrder[e].empty())
       for (size_t c = 0; c < ncells; ++c)
@@ -136,12 +133,6 @@ bool layoutDesign(Context& ctx, ProcedureState& st) {
     std::sort(cells.begin(), cells.end());
     cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
     g.effectNcols[e] = static_cast<int>(cells.size());
-    if (possible <= kDenseCellLimit) {
-      g.cellColumn[e].assign(possible + 1, -1);
-      for (size_t i = 0; i < cells.size(); ++i) g.cellColumn[e][cells[i]] = col + static_cast<int>(i);
-    } else {
-      for (size_t i = 0; i < cells.size(); ++i) g.cellColumnSparse[e][cells[i]] = col + static_cast<int>(i);
-    }
     for (size_t c = 0; c < ncells; ++c) {
       auto pos = std::lower_bound(cells.begin(), cells.end(), cellOf[c]);
       g.designCellColumns[c * ne + e] = col + static_cast<int>(pos - cells.begin());
@@ -151,16 +142,6 @@ bool layoutDesign(Context& ctx, ProcedureState& st) {
   }
   g.dmncol = std::max(col, 1);
   return true;
-}
-
-int caseColumn(const ProcedureState& st, int e, long k) {
-  const GroupState& g = st.group;
-  long cell = 1;
-  if (st.nfactr > 0 && !g.effectOrder[e].empty())
-    cell = cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(k) * st.nfactr]);
-  if (!g.cellColumn[e].empty()) return g.cellColumn[e][cell];
-  auto it = g.cellColumnSparse[e].find(cell);
-  return it == g.cellColumnSparse[e].end() ? -1 : it->second;
 }
 
 void designRow(const ProcedureState& st, long k, const double* cov,

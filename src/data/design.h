@@ -30,9 +30,6 @@ bool layoutDesign(Context& ctx, ProcedureState& st);
 // (0-based column, value). `cov` holds the case's covariate values.
 void designRow(const ProcedureState& st, long k, const double* cov, std::vector<std::pair<int, double>>& out);
 
-// Column of case k in effect e (0-based), or -1 (cannot happen for valid cases).
-int caseColumn(const ProcedureState& st, int e, long k);
-
 // Effect name: "Intercept", "a", "a * b", "b(a)", "X(a)", "a * X".
 std::string effectName(const ProcedureState& st, const Dictionary& dict, int e);
 

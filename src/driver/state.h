@@ -6,7 +6,6 @@
 // says so.
 #include <array>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "host/numeric/matrix.h"
@@ -41,10 +40,6 @@ struct GroupState {
   std::vector<std::string> paramLabels;       // per column
   std::vector<std::vector<int>> effectOrder;  // per effect, its factors in cell order
   std::vector<long> effectPossibleCells;      // per effect, product of nlevls of its factors
-  // Per effect, the design column (0-based) of each 1-based cell, -1 for empty cells; dense
-  // when the effect has few possible cells, else sparse.
-  std::vector<std::vector<int>> cellColumn;
-  std::vector<std::unordered_map<long, int>> cellColumnSparse;
   // The observed combinations of all factor levels ("design cells"): per case its design cell,
   // and per design cell the design column of each effect (neffds per cell). Every case of a
   // design cell has the same design row up to its covariate values.

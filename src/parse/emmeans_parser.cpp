@@ -177,7 +177,7 @@ void parseEmmeans(ParseContext& pc) {
     if (!ok) return;
   }
 
-  // Checks that need the whole specification (the keywords may come in any order).
+  // Checks that need the whole request (the keywords may come in any order).
   if (compare) {
     if (req.factors.empty()) {
       failHere(pc, 159);

@@ -79,7 +79,7 @@ struct PosthocRequest {
 
 enum class EmmeansAdjustment : int { Lsd = 1, Bonferroni = 2, Sidak = 3 };
 
-// One TABLES specification.
+// One TABLES request.
 struct EmmeansRequest {
   std::vector<int> factors;    // table factors, the last innermost; empty = OVERALL
   std::optional<int> compare;  // COMPARE: index into `factors` of the factor compared
