@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "data/design.h"
+#include "emmeans/emmeans.h"
 #include "host/numeric/distributions.h"
 #include "hypotheses/estimable_functions.h"
 #include "hypotheses/parameter_estimates.h"
@@ -174,6 +175,7 @@ void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) 
   if (st.printParameters) printParameterEstimates(ctx, st);
   if (st.printGef) printGeneralEstimableFunction(ctx, st);
   if (st.printLMatrix) printEffectLMatrices(ctx, st);
+  if (st.emmeansCount > 0) printEstimatedMarginalMeans(ctx, st, work);
 }
 
 }  // namespace qv
