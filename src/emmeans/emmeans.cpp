@@ -20,6 +20,10 @@ namespace {
 // Tolerance of the estimability tests of marginal means.
 constexpr double kEstimabilityTolerance = 1.0e-8;
 
+// A table is laid out cell by cell, with a row of coefficients for each: more cells than this
+// are refused with the too-many-cells note instead of exhausting memory.
+constexpr double kMaxTableCells = 1.0e7;
+
 // Covariate values are shown with the decimals of the variable's print format; means with two
 // more.
 constexpr int kMeanExtraDecimals = 2;
@@ -195,7 +199,7 @@ void runRequest(Context& ctx, const ProcedureState& st, int i, const std::vector
   const Evaluation ev = evaluationValues(st, dict, r, means);
   double cellCount = 1.0;
   for (int f : r.factors) cellCount *= st.group.nlevls[f];
-  bool built = cellCount <= 1.0e50;
+  bool built = cellCount <= kMaxTableCells;
   if (built) {
     t.cells = tableCells(st.group, r.factors);
     built = buildMarginalRows(st, t.cells, ev.values, kEstimabilityTolerance, t.rows, t.status);

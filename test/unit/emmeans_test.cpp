@@ -287,6 +287,23 @@ TEST(Emmeans, OtherFormsAndBadInput) {
     for (const char* b : {"1", "2"})
       EXPECT_TRUE(nearRel(cellValue(*t, {{"b", b}, {"Statistics", "Mean"}}), want, 1e-12));
   }
+  // A table of 60^4 cells is refused with a note; the rest of the command runs.
+  {
+    Csv wide;
+    wide.names = {"a", "b", "c", "d", "y"};
+    for (int i = 1; i <= 60; ++i)
+      wide.rows.push_back({double(i), double(i), double(i), double(i), std::sin(i)});
+    CommandRun r{TableData(wide)};
+    r.exec("QUORVEST y BY a b c d /DESIGN=a b c d /EMMEANS=TABLES(a*b*c*d) /EMMEANS=TABLES(a).");
+    ASSERT_FALSE(r.ctx.errorFlag);
+    std::vector<qv::out::Message> msgs;
+    collectMessages(r.output.items, msgs);
+    int notes = 0;
+    for (const auto& m : msgs)
+      notes += m.key == "Too many cells in emmean ^1" && m.text.find("table 1 ") != std::string::npos;
+    EXPECT_EQ(notes, 1);
+    EXPECT_NE(findTable(r.output, "2. a"), nullptr);
+  }
   // No error degrees of freedom: the means are the cell values; no standard errors or bounds.
   {
     CommandRun r{TableData(makeCsv({{1, 1, 3.0}, {2, 1, 7.5}}))};
