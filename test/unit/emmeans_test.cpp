@@ -316,3 +316,53 @@ TEST(Emmeans, OtherFormsAndBadInput) {
     EXPECT_TRUE(qv::isSysmis(cellValue(*t, {{"a", "2"}, {"Statistics", "Upper Bound"}})));
   }
 }
+
+TEST(Emmeans, CellRowsCarryTheCovariateValuesOfTheirEffects) {
+  // y = a + x + a*x over the ancova data: columns Intercept, x, [a=1..3], [a=1..3]*x. Evaluated
+  // at x = 10, the row of level 2 is 1, 10, (0 1 0), (0 10 0); the grand mean spreads the
+  // factor columns evenly over the three levels.
+  ModelFixture m(readCsv(referenceDir() + "ancova_mean/data.csv"), "y", {"a"}, {"x"},
+                 {{-1, 0}, {-1, 1}, {0, 0}, {0, 1}});
+  ASSERT_TRUE(m.fit(3));
+  struct Case {
+    std::vector<int> factors;
+    long cell;
+    std::vector<double> want;  // dense row over the 8 columns
+  };
+  const Case cases[] = {
+      {{0}, 1, {1, 10, 0, 1, 0, 0, 10, 0}},
+      {{}, 0, {1, 10, 1.0 / 3, 1.0 / 3, 1.0 / 3, 10.0 / 3, 10.0 / 3, 10.0 / 3}},
+  };
+  for (const Case& c : cases) {
+    const qv::TableCells cells = qv::tableCells(m.st.group, c.factors);
+    std::vector<qv::SparseRow> rows;
+    std::vector<qv::CellStatus> status;
+    ASSERT_TRUE(qv::buildMarginalRows(m.st, cells, {10.0}, 1e-8, rows, status));
+    ASSERT_EQ(rows.size(), static_cast<size_t>(cells.count));
+    EXPECT_EQ(status[c.cell], qv::CellStatus::Ordinary);
+    std::vector<double> dense(8, 0.0);
+    for (size_t i = 0; i < rows[c.cell].col.size(); ++i) dense[rows[c.cell].col[i]] = rows[c.cell].val[i];
+    for (size_t j = 0; j < 8; ++j) EXPECT_TRUE(nearRel(dense[j], c.want[j], qv::test::kTolRoundoff)) << j;
+  }
+  // The sparse estimability test agrees with the dense one on single columns and on sums of
+  // pairs of columns, estimable or not.
+  const qv::EstimabilityIndex ix = qv::estimabilityIndex(m.st.group);
+  int estimable = 0;
+  for (int i = 0; i < 8; ++i)
+    for (int j = i; j < 8; ++j) {
+      std::vector<double> dense(8, 0.0);
+      dense[i] += 1.0;
+      dense[j] += 1.0;
+      qv::SparseRow row;
+      for (int k = 0; k < 8; ++k)
+        if (dense[k] != 0.0) {
+          row.col.push_back(k);
+          row.val.push_back(dense[k]);
+        }
+      const bool want = qv::QESTMB(m.st.group, dense.data(), 1e-8);
+      EXPECT_EQ(qv::sparseEstimable(m.st.group, ix, row, 1e-8), want) << i << " " << j;
+      estimable += want;
+    }
+  EXPECT_GT(estimable, 0);
+  EXPECT_LT(estimable, 36);
+}
