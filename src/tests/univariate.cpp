@@ -6,8 +6,10 @@
 
 #include "data/design.h"
 #include "host/numeric/distributions.h"
+#include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
 #include "hypotheses/parameter_estimates.h"
+#include "tests/lack_of_fit.h"
 #include "tests/levene.h"
 
 namespace qv {
@@ -174,6 +176,8 @@ void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) 
   if (st.printParameters) printParameterEstimates(ctx, st);
   if (st.printGef) printGeneralEstimableFunction(ctx, st);
   if (st.printLMatrix) printEffectLMatrices(ctx, st);
+  if (st.printLackOfFit) printLackOfFit(ctx, st, work);
+  printCustomHypotheses(ctx, st);
 }
 
 }  // namespace qv
