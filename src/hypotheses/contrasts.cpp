@@ -258,6 +258,7 @@ void runContrasts(Context& ctx, const ProcedureState& st, bool several) {
     // comes with the L matrix display.
     if (code != 0) ctx.note(contrastErrorKey(code), out::Severity::Warning);
     if (st.printLMatrix) {
+      SeparateSplitHeading lHeading(ctx, catalogueText("Contrast Coefficients ..."));
       if (code != 0)
         printContrastErrorTable(ctx, code);
       else
@@ -275,7 +276,10 @@ void runContrasts(Context& ctx, const ProcedureState& st, bool several) {
     if (!catNote.empty()) t.footnotes.push_back(catNote);
     t.lb = &core.lb;
     t.se = &se;
-    printContrastResults(ctx, st, t, dfe);
+    {
+      SeparateSplitHeading resultsHeading(ctx, "Contrast Results (K Matrix)");
+      printContrastResults(ctx, st, t, dfe);
+    }
     printHypothesisTestResults(ctx, st, core.dfh, dfe, &core.sscp);
   }
 }

@@ -220,6 +220,15 @@ CustomTestHeading::~CustomTestHeading() {
   while (ctx_.headingStack.size() > depth_) ctx_.endHeading();
 }
 
+SeparateSplitHeading::SeparateSplitHeading(Context& ctx, const std::string& text) : ctx_(ctx) {
+  open_ = !ctx.splitCaption.empty() && ctx.data && ctx.data->splitSeparate();
+  if (open_) ctx.beginHeading(text);
+}
+
+SeparateSplitHeading::~SeparateSplitHeading() {
+  if (open_) ctx_.endHeading();
+}
+
 void printCustomHypothesisIndex(Context& ctx, const ProcedureState& st) {
   const Dictionary& dict = ctx.data->dictionary();
   out::TableBuilder tb(8, "Custom Hypothesis Tests Index", "Custom Hypothesis Tests Index");

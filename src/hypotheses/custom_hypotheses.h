@@ -64,6 +64,20 @@ class CustomTestHeading {
   size_t depth_;
 };
 
+// An outline heading that only split groups printed separately get (around the L matrix and
+// the results of a custom hypothesis), closed when the guard ends.
+class SeparateSplitHeading {
+ public:
+  SeparateSplitHeading(Context& ctx, const std::string& text);
+  ~SeparateSplitHeading();
+  SeparateSplitHeading(const SeparateSplitHeading&) = delete;
+  SeparateSplitHeading& operator=(const SeparateSplitHeading&) = delete;
+
+ private:
+  Context& ctx_;
+  bool open_ = false;
+};
+
 // CONTRAST hypotheses of the group (numbered after the TEST hypotheses).
 void runContrasts(Context& ctx, const ProcedureState& st, bool several);
 // Title, description and category footnote of contrast i.

@@ -133,7 +133,10 @@ void runLMatrixTests(Context& ctx, const ProcedureState& st, bool several) {
       for (size_t j = 0; j < l.rows && estimable; ++j)
         estimable = QESTMB(g, l.row(j), kEstimabilityTolerance);
     if (!estimable && !st.printLMatrix) printContrastErrorTable(ctx, 8);
-    if (st.printLMatrix) printLTable(ctx, st, lnum, l, estimable);
+    if (st.printLMatrix) {
+      SeparateSplitHeading lHeading(ctx, catalogueText("Contrast Coefficients ..."));
+      printLTable(ctx, st, lnum, l, estimable);
+    }
 
     num::Mat k;
     if (kGiven) {
@@ -157,7 +160,10 @@ void runLMatrixTests(Context& ctx, const ProcedureState& st, bool several) {
     t.lb = estimable ? &core.lb : nullptr;
     t.k = kGiven ? &k : nullptr;
     t.se = &se;
-    printContrastResults(ctx, st, t, dfe);
+    {
+      SeparateSplitHeading resultsHeading(ctx, "Contrast Results (K Matrix)");
+      printContrastResults(ctx, st, t, dfe);
+    }
     if (estimable) printHypothesisTestResults(ctx, st, core.dfh, dfe, &core.sscp);
   }
 }

@@ -118,10 +118,12 @@ void runTestHypotheses(Context& ctx, const ProcedureState& st, bool several) {
     const CustomTestResult r = GMTELC(st, t);
     const std::string name = effectName(st, dict, t.ieffh);
 
-    if (st.printLMatrix)
+    if (st.printLMatrix) {
+      SeparateSplitHeading lHeading(ctx, catalogueText("Contrast Coefficients ..."));
       printEffectLMatrix(
           ctx, st, t.ieffh, catalogueText("Contrast Coefficients ..."),
           expandComposite(catalogueText("The estimable function for [:^1:]1 ..."), {}, {{name}}));
+    }
 
     out::TableBuilder tb(14, "Test Results", "Univariate Test Results");
     const int depDim = tb.dimension("Dependent Variable", out::Axis::Layer);
