@@ -4,6 +4,7 @@
 // forms computed from projections by the independent least-squares solver of model_fixture.h.
 #include <gtest/gtest.h>
 
+#include <boost/math/distributions/fisher_f.hpp>
 #include <cmath>
 #include <map>
 #include <string>
@@ -435,6 +436,10 @@ TEST(MixedModel, UnbalancedErrorTermsMatchTheirExpectations) {
     EXPECT_TRUE(
         qv::test::nearRel(valueAt(*t, {effects[e].name, "Error", "df"}), msErr * msErr / denominator, tol));
     EXPECT_TRUE(qv::test::nearRel(valueAt(*t, {effects[e].name, "Hypothesis", "F"}), ms[e] / msErr, tol));
+    // The significance at Satterthwaite's fractional df, from the F distribution directly.
+    const boost::math::fisher_f f(df[e], msErr * msErr / denominator);
+    EXPECT_TRUE(qv::test::nearRel(valueAt(*t, {effects[e].name, "Hypothesis", "Significance"}),
+                                  boost::math::cdf(boost::math::complement(f, ms[e] / msErr)), tol));
   }
   EXPECT_GT(combinations, 0);  // unbalanced: some error term is a true combination
 }
