@@ -287,3 +287,29 @@ TEST_F(CustomHypotheses, KMatrixAloneTestsTheIntercept) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CustomHypotheses, ContrastCoefficientsAreTheBasisAveragedOverTheOtherFactor) {
+  // Level 1 against the mean of four levels: 3/4 on [a=1], -1/4 on the others, and half of that
+  // on each of the two cells of a * b in the level (the design is balanced, 4 x 2).
+  Output o = outputOf(run(kRefDir + "contrast_deviation/data.csv",
+                          "QUORVEST y BY a b /CONTRAST(a)=DEVIATION /PRINT=TEST(LMATRIX)"));
+  const json* l = nullptr;
+  for (const json* t : o.titled(qv::catalogueText("Contrast Coefficients ...")))
+    for (const auto& d : t->at("dimensions"))
+      if (d["name"] == "a Deviation Contrast") l = t;
+  ASSERT_NE(l, nullptr);
+  const std::vector<std::pair<std::string, double>> want = {
+      {"Intercept", 0},         {"[a=1]", 0.75},           {"[a=4]", -0.25},          {"[b=1]", 0},
+      {"[a=1] * [b=1]", 0.375}, {"[a=2] * [b=2]", -0.125}, {"[a=4] * [b=2]", -0.125},
+  };
+  for (const auto& [parameter, value] : want) {
+    const json* c = cell(*l, {parameter, "Level 1 vs. Mean"});
+    ASSERT_NE(c, nullptr) << parameter;
+    EXPECT_NEAR(c->at("value").get<double>(), value, 1e-12) << parameter;
+  }
+  EXPECT_EQ(tableFootnotes(*l).front(), "Omitted category = 4");
+}
+
+}  // namespace
