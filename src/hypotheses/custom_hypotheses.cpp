@@ -243,7 +243,10 @@ void printCustomHypothesisIndex(Context& ctx, const ProcedureState& st) {
     tb.cell(detDim, "Hypothesis Term", out::Value::str(items.hypothesisTerm));
     tb.cell(detDim, "Error Term", out::Value::str(items.errorTerm));
     if (items.errorDf)
-      tb.cell(detDim, "Error df", out::Value::num(*items.errorDf, out::Fmt::Count));
+      tb.cell(detDim, "Error df",
+              out::Value::num(*items.errorDf, *items.errorDf == std::nearbyint(*items.errorDf)
+                                                  ? out::Fmt::Count
+                                                  : out::Fmt::Coefficient));
     else
       tb.category(detDim, "Error df");
     if (st.printLMatrix)
