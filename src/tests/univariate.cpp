@@ -6,9 +6,11 @@
 
 #include "data/design.h"
 #include "host/numeric/distributions.h"
+#include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
 #include "hypotheses/parameter_estimates.h"
 #include "tests/expected_mean_squares.h"
+#include "tests/lack_of_fit.h"
 #include "tests/levene.h"
 #include "tests/mixed_tests.h"
 
@@ -183,6 +185,8 @@ void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) 
   if (st.printParameters) printParameterEstimates(ctx, st);
   if (st.printGef) printGeneralEstimableFunction(ctx, st);
   if (st.printLMatrix) printEffectLMatrices(ctx, st);
+  if (st.printLackOfFit) printLackOfFit(ctx, st, work);
+  printCustomHypotheses(ctx, st);
 }
 
 }  // namespace qv
