@@ -71,6 +71,13 @@ struct GroupState {
   // Contrast bases of factor main effects (only when CONTRAST is given)
   std::vector<int> contrastDf, contrastUnique;
   std::vector<num::Mat> contrastL;
+
+  // Random effects (GMXMDL; filled only when the model has random effects). Columns of the
+  // per-effect rows: the random effects in model order, then the error variance.
+  num::Mat emsCoef;                             // neffds x (neffrn + 1): expected-mean-square coefficients
+  std::vector<std::vector<char>> emsQuadratic;  // neffds x neffds: 1 for a fixed effect in the quadratic term
+  num::Mat ertcof;                              // neffds x (neffrn + 1): error-term coefficients of the MS
+  std::vector<int> errorTermStatus;  // per effect, an ErrorTermStatus (tests/expected_mean_squares.h)
 };
 
 struct ProcedureState {

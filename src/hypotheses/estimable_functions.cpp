@@ -16,8 +16,10 @@ namespace {
 // coefficients come out of sweeps and carry rounding in their last bits.
 constexpr double kIntegerFactor = 64.0;
 
-// Coefficients of estimable functions: integers (within rounding) as exact integers without
-// decimals, others as coefficients.
+std::string zeroDfText() { return catalogueText("Zero degrees of freedom ..."); }
+
+}  // namespace
+
 out::Value lValue(double x) {
   if (num::QLRINT(x, kIntegerFactor)) return out::Value::num(std::nearbyint(x) + 0.0, out::Fmt::Integer);
   return out::Value::num(x, out::Fmt::Coefficient);
@@ -30,15 +32,11 @@ const std::vector<std::string>& parameterLabels(const Context& ctx, const Proced
   return local;
 }
 
-std::string zeroDfText() { return catalogueText("Zero degrees of freedom ..."); }
-
 std::string sstypeFootnote(int sstype) {
   QV_ASSERT(sstype >= 1 && sstype <= 4, "gmalda");
   static const char* const kRoman[] = {"I", "II", "III", "IV"};
   return expandTemplate(catalogueText("This is the L transpose based on ^1 ..."), {kRoman[sstype - 1]});
 }
-
-}  // namespace
 
 std::vector<int> effectLColumns(const ProcedureState& st, int e) {
   const GroupState& g = st.group;
@@ -92,33 +90,36 @@ void printGeneralEstimableFunction(Context& ctx, const ProcedureState& st) {
   ctx.emitTable(tb);
 }
 
-void printEffectLMatrices(Context& ctx, const ProcedureState& st) {
+void printEffectLMatrix(Context& ctx, const ProcedureState& st, int e, const std::string& title,
+                        const std::string& extraFootnote) {
   const GroupState& g = st.group;
-  const Dictionary& dict = ctx.data->dictionary();
   std::vector<std::string> local;
   const std::vector<std::string>& labels = parameterLabels(ctx, st, local);
-  ctx.beginHeading(catalogueText("Contrast Coefficients ..."));
-  for (int e = 0; e < st.neffds; ++e) {
-    const std::string name = effectName(st, dict, e);
-    out::TableBuilder tb(11, name, "Contrast Coefficients");
-    const num::Mat& l = g.effectL[e];
-    if (g.effectDf[e] < 1 || l.rows == 0) {
-      tb.annotateTable(tb.footnote(zeroDfText()));
-    } else {
-      const int conDim = tb.dimension("Contrast", out::Axis::Column);
-      const int parDim = tb.dimension("Parameter", out::Axis::Row);
-      tb.annotateTable(tb.footnote(sstypeFootnote(st.sstype)));
-      if (st.sstype == 4 && g.typeIVUnique[e] != 1)
-        tb.annotateTable(tb.footnote(catalogueText("Estimable not unique ...")));
-      const std::vector<int> cols = effectLColumns(st, e);
-      for (int i = 0; i < g.dmncol; ++i) {
-        tb.category(parDim, labels[i]);
-        for (size_t k = 0; k < cols.size(); ++k)
-          tb.cell(conDim, out::lColumnLabel(cols[k] + 1), lValue(l(k, static_cast<size_t>(i))));
-      }
+  out::TableBuilder tb(11, title, "Contrast Coefficients");
+  const num::Mat& l = g.effectL[e];
+  if (!extraFootnote.empty()) tb.annotateTable(tb.footnote(extraFootnote));
+  if (g.effectDf[e] < 1 || l.rows == 0) {
+    tb.annotateTable(tb.footnote(zeroDfText()));
+  } else {
+    const int conDim = tb.dimension("Contrast", out::Axis::Column);
+    const int parDim = tb.dimension("Parameter", out::Axis::Row);
+    tb.annotateTable(tb.footnote(sstypeFootnote(st.sstype)));
+    if (st.sstype == 4 && g.typeIVUnique[e] != 1)
+      tb.annotateTable(tb.footnote(catalogueText("Estimable not unique ...")));
+    const std::vector<int> cols = effectLColumns(st, e);
+    for (int i = 0; i < g.dmncol; ++i) {
+      tb.category(parDim, labels[i]);
+      for (size_t k = 0; k < cols.size(); ++k)
+        tb.cell(conDim, out::lColumnLabel(cols[k] + 1), lValue(l(k, static_cast<size_t>(i))));
     }
-    ctx.emitTable(tb);
   }
+  ctx.emitTable(tb);
+}
+
+void printEffectLMatrices(Context& ctx, const ProcedureState& st) {
+  const Dictionary& dict = ctx.data->dictionary();
+  ctx.beginHeading(catalogueText("Contrast Coefficients ..."));
+  for (int e = 0; e < st.neffds; ++e) printEffectLMatrix(ctx, st, e, effectName(st, dict, e), "");
   ctx.endHeading();
 }
 

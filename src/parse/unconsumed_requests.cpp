@@ -8,16 +8,16 @@ namespace qv {
 RequestConsumption consumedRequests() {
   RequestConsumption c{};
   // Set an entry to true when the analysis that reads the request is in place.
-  c[static_cast<int>(RequestKind::Contrast)] = false;
+  c[static_cast<int>(RequestKind::Contrast)] = true;
   c[static_cast<int>(RequestKind::Posthoc)] = false;
   c[static_cast<int>(RequestKind::Emmeans)] = true;
   c[static_cast<int>(RequestKind::ProfilePlot)] = false;
   c[static_cast<int>(RequestKind::SpreadLevelPlot)] = false;
   c[static_cast<int>(RequestKind::ResidualPlot)] = false;
   c[static_cast<int>(RequestKind::Save)] = false;
-  c[static_cast<int>(RequestKind::Lmatrix)] = false;
-  c[static_cast<int>(RequestKind::Kmatrix)] = false;
-  c[static_cast<int>(RequestKind::Test)] = false;
+  c[static_cast<int>(RequestKind::Lmatrix)] = true;
+  c[static_cast<int>(RequestKind::Kmatrix)] = true;
+  c[static_cast<int>(RequestKind::Test)] = true;
   c[static_cast<int>(RequestKind::Outfile)] = false;
   return c;
 }

@@ -7,9 +7,13 @@
 #include "data/design.h"
 #include "emmeans/emmeans.h"
 #include "host/numeric/distributions.h"
+#include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
 #include "hypotheses/parameter_estimates.h"
+#include "tests/expected_mean_squares.h"
+#include "tests/lack_of_fit.h"
 #include "tests/levene.h"
+#include "tests/mixed_tests.h"
 
 namespace qv {
 
@@ -112,6 +116,11 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
           "The sums of squares of ^1 exceed the range of the arithmetic; the tests for it are not "
           "computed. Rescale the variable (divide it by a power of ten).",
           out::Severity::Warning, {dict.vars[var].name});
+    if (st.neffrn > 0) {
+      // Each effect against its own error term instead of the residual.
+      powerShown |= writeMixedEffectRows(tb, srcDim, statDim, st, dict);
+      continue;
+    }
 
     // Model
     tb.category(srcDim, st.interceptIncluded ? "Corrected Model" : "Model");
@@ -170,11 +179,15 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
 }
 
 void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
+  if (st.neffrn > 0) GMXMDL(st);
   if (st.printHomogeneity) printLevene(ctx, st, work);
   printBetweenSubjects(ctx, st);
+  if (st.neffrn > 0) printExpectedMeanSquares(ctx, st);
   if (st.printParameters) printParameterEstimates(ctx, st);
   if (st.printGef) printGeneralEstimableFunction(ctx, st);
   if (st.printLMatrix) printEffectLMatrices(ctx, st);
+  if (st.printLackOfFit) printLackOfFit(ctx, st, work);
+  printCustomHypotheses(ctx, st);
   if (st.emmeansCount > 0) printEstimatedMarginalMeans(ctx, st, work);
 }
 
