@@ -10,7 +10,7 @@ RequestConsumption consumedRequests() {
   // Set an entry to true when the analysis that reads the request is in place.
   c[static_cast<int>(RequestKind::Contrast)] = true;
   c[static_cast<int>(RequestKind::Posthoc)] = false;
-  c[static_cast<int>(RequestKind::Emmeans)] = false;
+  c[static_cast<int>(RequestKind::Emmeans)] = true;
   c[static_cast<int>(RequestKind::ProfilePlot)] = false;
   c[static_cast<int>(RequestKind::SpreadLevelPlot)] = false;
   c[static_cast<int>(RequestKind::ResidualPlot)] = false;

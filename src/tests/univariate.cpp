@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "data/design.h"
+#include "emmeans/emmeans.h"
 #include "host/numeric/distributions.h"
 #include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
@@ -187,6 +188,7 @@ void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) 
   if (st.printLMatrix) printEffectLMatrices(ctx, st);
   if (st.printLackOfFit) printLackOfFit(ctx, st, work);
   printCustomHypotheses(ctx, st);
+  if (st.emmeansCount > 0) printEstimatedMarginalMeans(ctx, st, work);
 }
 
 }  // namespace qv

@@ -640,6 +640,18 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Emmeans UNV annotation 4 for ^1 ...",
      "The F tests of ^1 are not computed where the comparisons of its estimated marginal means "
      "are not estimable."},
+    // The covariate values of the marginal means. List 1: (covariate, value) pairs.
+    {"Evaluated at [%1 = %2:, ^1 = ^2:]1",
+     "Covariates appearing in the model are evaluated at the following values: "
+     "[%1 = %2:, ^1 = ^2:]1."},
+    // ^1: the number of the EMMEANS request.
+    {"Too many cells in emmean ^1",
+     "The estimated marginal means of EMMEANS table ^1 are not computed: the table has too many "
+     "cells."},
+    // ^1: the number of the EMMEANS request; list 2: the (name, value) pairs of the split group.
+    {"Too many cells in emmean ^1 split [%1 = %2:, ^1 = ^2]2",
+     "The estimated marginal means of EMMEANS table ^1 are not computed for the split group "
+     "[%1=%2:, ^1=^2]2: the table has too many cells."},
 };
 // clang-format on
 
