@@ -71,6 +71,18 @@ struct GroupState {
   // Contrast bases of factor main effects (only when CONTRAST is given)
   std::vector<int> contrastDf, contrastUnique;
   std::vector<num::Mat> contrastL;
+  // Extended precision of the fit (filled by estimate/): the low parts of crossProducts,
+  // paramEst and ginverse in double-double (value = high part + low part, same layouts). The
+  // high parts above keep their meaning; the L core uses the low parts when they are present
+  // (same size as the high parts), so hypotheses on offset or collinear data keep their digits.
+  std::vector<double> crossProductsLo;
+  std::vector<double> paramEstLo;  // dmncol x ndepvr, row-major like paramEst.a
+  std::vector<double> ginverseLo;  // packed like ginverse.a
+  // Per design column, the weighted sum of squares of its covariate value about its mean
+  // within the column's cell (0 for a column without a covariate): the scale against which
+  // the sweep judges a covariate column, so that a large constant in a covariate is not
+  // mistaken for aliasing (see SweepState).
+  std::vector<double> columnCellSS;
 };
 
 struct ProcedureState {

@@ -152,6 +152,7 @@ class CsvCaseReader : public CaseReader {
   bool nextGroup() override;
   bool endOfData() const override { return !haveLook_; }
   double number(int var) const override;
+  double numberRemainder(int var) const override;
   const std::string& string(int var) const override;
   double caseWeight() const override;
   std::vector<std::pair<std::string, std::string>> splitCaption() const override;
@@ -159,6 +160,7 @@ class CsvCaseReader : public CaseReader {
  private:
   struct Slot {
     std::vector<double> num;
+    std::vector<double> rem;  // per numeric field: exact decimal value minus num
     std::vector<std::string> str;
   };
   bool load(Slot& s);
@@ -217,6 +219,7 @@ CsvCaseReader::CsvCaseReader(const CsvDataSource& ds) : ds_(ds), sc_(openScanner
   size_t n = ds.dict.vars.size();
   for (Slot* s : {&cur_, &look_}) {
     s->num.assign(n, kSysmis);
+    s->rem.assign(n, 0.0);
     s->str.assign(n, std::string());
   }
   keyBits_.assign(ds.split.size(), 0);
@@ -250,10 +253,12 @@ bool CsvCaseReader::load(Slot& s) {
     switch (n.kind) {
       case csv::NumberKind::Finite:
         s.num[v] = n.value;
+        s.rem[v] = n.remainder;
         break;
       case csv::NumberKind::Empty:
       case csv::NumberKind::NonFinite:
         s.num[v] = kSysmis;
+        s.rem[v] = 0.0;
         break;
       case csv::NumberKind::NotNumber:
         changed(f[v].line, f[v].column,
@@ -305,6 +310,11 @@ bool CsvCaseReader::nextGroup() {
 double CsvCaseReader::number(int var) const {
   QV_ASSERT(var >= 0 && static_cast<size_t>(var) < cur_.num.size(), "CaseReader::number");
   return ds_.dict.vars[var].isString() ? kSysmis : cur_.num[var];
+}
+
+double CsvCaseReader::numberRemainder(int var) const {
+  QV_ASSERT(var >= 0 && static_cast<size_t>(var) < cur_.rem.size(), "CaseReader::numberRemainder");
+  return ds_.dict.vars[var].isString() ? 0.0 : cur_.rem[var];
 }
 
 const std::string& CsvCaseReader::string(int var) const {
