@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "data/design.h"
 #include "host/numeric/ddouble.h"
@@ -473,14 +474,21 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
   // Total SSCP about zero, from the unswept matrix.
   g.totalSSCP = ss.dependentBlock();
 
+  std::vector<size_t> nearlyAliased;
   for (int k = 0; k < p; ++k) {
     const size_t kk = static_cast<size_t>(k);
     const double pivot = ss.m(kk, kk);
     if (ss.sweep(k)) continue;
     // Refused: silent when the column is aliased exactly (its pivot is rounding noise), a
     // warning naming the parameter when it is only nearly a combination of the earlier ones.
-    if (ss.scale[kk] > 0.0 && pivot > kExactAliasRatio * ss.scale[kk] && kk < g.paramLabels.size())
-      ctx.note("Near-aliased parameter ^1 ...", out::Severity::Warning, {g.paramLabels[kk]});
+    if (ss.scale[kk] > 0.0 && pivot > kExactAliasRatio * ss.scale[kk]) nearlyAliased.push_back(kk);
+  }
+  if (!nearlyAliased.empty()) {
+    std::vector<std::string> labels = g.paramLabels;
+    if (labels.size() != static_cast<size_t>(p) && ctx.data) buildParamLabels(st, ctx.data->dictionary(), labels);
+    for (size_t kk : nearlyAliased)
+      ctx.note("Near-aliased parameter ^1 ...", out::Severity::Warning,
+               {kk < labels.size() ? labels[kk] : "in column " + std::to_string(kk + 1)});
   }
   g.nonRedundant.assign(ss.swept.begin(), ss.swept.begin() + p);
   g.modldf = static_cast<int>(std::count(g.nonRedundant.begin(), g.nonRedundant.end(), 1));

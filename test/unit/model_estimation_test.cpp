@@ -11,6 +11,7 @@
 
 #include "estimate/sstypes.h"
 #include "model_fixture.h"
+#include "program_runner.h"
 #include "tolerances.h"
 
 using namespace qvtest;
@@ -465,7 +466,22 @@ TEST(ModelEstimation, NearlyAliasedRegressorIsDroppedWithAWarning) {
     const auto w = warnings(out);
     EXPECT_EQ(w.size(), c.warned ? 1u : 0u);
     if (c.warned && !w.empty()) {
-      EXPECT_NE(w[0].find("parameter z "), std::string::npos) << w[0];
+      EXPECT_NE(w[0].find("parameter in column 3 "), std::string::npos) << w[0];
     }
   }
+}
+
+// Through the program the warning names the parameter by its label.
+class NearAliasProgram : public ProgramTest {};
+TEST_F(NearAliasProgram, WarningNamesTheParameter) {
+  std::string text = "x,z,y\n";
+  for (int i = 0; i < 12; ++i) {
+    const double x = 1000 + i * 0.5;
+    text += std::to_string(x) + "," + std::to_string(2 * x + 3 + ((i * 7) % 5 - 2) / 64.0) + "," +
+            std::to_string(0.5 * x + (i % 3) * 0.25) + "\n";
+  }
+  const std::string data = file("n.csv", text);
+  RunResult r = run({"--data", data, "-e", "QUORVEST y WITH x z /CRITERIA=EPS(1E-4)."});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("The parameter z is nearly a linear combination"), std::string::npos) << r.out;
 }
