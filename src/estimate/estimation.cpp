@@ -485,7 +485,8 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
   }
   if (!nearlyAliased.empty()) {
     std::vector<std::string> labels = g.paramLabels;
-    if (labels.size() != static_cast<size_t>(p) && ctx.data) buildParamLabels(st, ctx.data->dictionary(), labels);
+    if (labels.size() != static_cast<size_t>(p) && ctx.data)
+      buildParamLabels(st, ctx.data->dictionary(), labels);
     for (size_t kk : nearlyAliased)
       ctx.note("Near-aliased parameter ^1 ...", out::Severity::Warning,
                {kk < labels.size() ? labels[kk] : "in column " + std::to_string(kk + 1)});

@@ -19,11 +19,11 @@ namespace qv {
 // covariate value about its mean within the column's cell (GroupState::columnCellSS), when that
 // is not zero. Otherwise, with an intercept in the model, a column's scale is its weighted sum
 // of squares about its weighted mean (the pivot it would have with only the intercept swept);
-// without one, and for the intercept column itself, its raw sum of squares. A column k is accepted as a pivot when
-// its current pivot exceeds eps * scale[k]. The intercept, offered after other columns, is
-// accepted when its pivot passes against its raw scale, or when sweeping it would leave every
-// swept column passing against its own scale (so a covariate with a large constant part does
-// not make the intercept look aliased).
+// without one, and for the intercept column itself, its raw sum of squares. A column k is
+// accepted as a pivot when its current pivot exceeds eps * scale[k]. The intercept, offered
+// after other columns, is accepted when its pivot passes against its raw scale, or when
+// sweeping it would leave every swept column passing against its own scale (so a covariate
+// with a large constant part does not make the intercept look aliased).
 struct SweepState {
   num::Packed m;
   std::vector<double> scale;
@@ -32,9 +32,9 @@ struct SweepState {
   int ndepvr = 0;
   std::vector<double> shift;  // dependent shifts; empty when none
   double eps = 1e-8;
-  std::vector<double> lo;     // low parts of m (double-double)
-  bool centred = false;       // scales taken about the mean (the model has an intercept)
-  num::Packed m0;             // the unswept matrix (high and low parts), for restore()
+  std::vector<double> lo;  // low parts of m (double-double)
+  bool centred = false;    // scales taken about the mean (the model has an intercept)
+  num::Packed m0;          // the unswept matrix (high and low parts), for restore()
   std::vector<double> lo0;
 
   // Residual SSCP of the actual dependent values (packed, order ndepvr) in the current state.

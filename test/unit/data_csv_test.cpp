@@ -394,8 +394,8 @@ TEST_F(TempDir, FilesAreReadAndAChangedFileIsRefused) {
 // Decimal texts a double cannot hold keep their exact value as value + remainder: checked
 // against the long double reading of the text (64-bit mantissa, so to about 19 digits).
 TEST(CsvNumbers, RemainderCarriesTheDigitsADoubleDrops) {
-  for (const char* text : {"0.1", "1000000000000.4", "-107.81500243", "1e-5", "2.5e15", "1000000.3", "0.5", "3",
-                           "-0"}) {
+  for (const char* text :
+       {"0.1", "1000000000000.4", "-107.81500243", "1e-5", "2.5e15", "1000000.3", "0.5", "3", "-0"}) {
     SCOPED_TRACE(text);
     const qv::csv::ParsedNumber n = qv::csv::parseNumber(text);
     ASSERT_EQ(n.kind, qv::csv::NumberKind::Finite);

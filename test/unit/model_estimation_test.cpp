@@ -417,11 +417,13 @@ TEST(ModelEstimation, CovariateOffsetKeepsEstimatesAndHypotheses) {
       for (int e = 0; e < 5; ++e) EXPECT_EQ(m1.st.group.effectDf[e], m0.st.group.effectDf[e]) << e;
       EXPECT_TRUE(qv::test::nearRel(m1.st.group.errorSSCP(0, 0), m0.st.group.errorSSCP(0, 0), 1e-9));
       for (int j = 1; j < m0.st.group.dmncol; ++j)
-        EXPECT_TRUE(qv::test::nearRel(m1.st.group.paramEst(j, 0), m0.st.group.paramEst(j, 0), 1e-9, 1e-12)) << j;
+        EXPECT_TRUE(qv::test::nearRel(m1.st.group.paramEst(j, 0), m0.st.group.paramEst(j, 0), 1e-9, 1e-12))
+            << j;
       // The intercept moves by -slope * offset exactly.
       const size_t xcol = static_cast<size_t>(m0.st.group.dmncol - 1);
       EXPECT_TRUE(qv::test::nearRel(m1.st.group.paramEst(0, 0),
-                                    m0.st.group.paramEst(0, 0) - offset * m0.st.group.paramEst(xcol, 0), 1e-9));
+                                    m0.st.group.paramEst(0, 0) - offset * m0.st.group.paramEst(xcol, 0),
+                                    1e-9));
     }
   }
 }
