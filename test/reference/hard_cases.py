@@ -245,7 +245,26 @@ def noint():
                "Regression through the origin on offset data.")
 
 
+def ax_only():
+    # DESIGN=a*x alone: the a*x columns carry the covariate's constant themselves (no a, no x).
+    rows = []
+    for a in (1, 2):
+        for i in range(6):
+            xv = 1000 + (i * 5 + a) % 3 // 2 + F(i % 2, 4)
+            yv = 3 + a * F(3, 4) * (xv - 1000) + F(wobble(i + a, 5) - 2, 8)
+            rows.append((a, xv, yv))
+    y = [r[2] for r in rows]
+    one = [F(1)] * len(rows)
+    cols = [("Intercept", one)] + [("[a=%d] * x" % lv, [F(r[1]) if r[0] == lv else F(0) for r in rows]) for lv in (1, 2)]
+    effects = [("Intercept", ["Intercept"]), ("a * x", ["[a=1] * x", "[a=2] * x"])]
+    tables, foot = fit_tables(y, cols, effects, ["Intercept", "[a=1] * x", "[a=2] * x"], set())
+    write_case("acc_ax_only_1000", "DESIGN=a*x, x = 1000 .. 1001.25", ["a", "x", "y"], rows,
+               "QUORVEST y BY a WITH x\n  /DESIGN=a*x\n  /PRINT=PARAMETER.", tables, foot,
+               "Covariate columns within factor levels, without the factor or the covariate alone.")
+
+
 if __name__ == "__main__":
+    ax_only()
     ancova("acc_ancova_off9", 10 ** 9, False)
     ancova("acc_ancova_off9_type1", 10 ** 9, False, sstype=1)
     ancova("acc_axax_off6", 10 ** 6, True)
