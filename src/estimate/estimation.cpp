@@ -73,20 +73,21 @@ bool SweepState::accepts(int k) const {
   const num::DD p(m(kk, kk), lo[num::packedIndex(kk, kk)]);
   if (!(scale[kk] > 0.0) || !(p.hi > 0.0)) return false;
   if (p.hi > eps * scale[kk]) return true;
-  if (k != 0 || !centred) return false;
-  // The intercept after other columns: its raw pivot may be small only because the swept
-  // covariates carry a large constant part. It is aliased when sweeping it would make some
-  // swept column a (near) combination of the others and the constant, judged against that
-  // column's scale about its mean.
-  bool others = false;
-  for (int j = 1; j < dmncol; ++j) others = others || swept[static_cast<size_t>(j)];
-  if (!others || !(p.hi > 1.0e-24 * scale[0])) return false;
+  // A column without a covariate (the intercept, a factor's indicator) offered after covariate
+  // columns that carry a large constant part: its pivot may be small against its own scale
+  // only because those columns nearly contain it through that constant. It is aliased when
+  // sweeping it would make some swept column a (near) combination of the others, judged
+  // against that column's own scale.
+  if (kk >= kind.size() || kind[kk] != kColumnPlain) return false;
+  bool offsetSwept = false;
+  for (size_t j = 0; j < kind.size() && !offsetSwept; ++j) offsetSwept = swept[j] && kind[j] == kColumnOffset;
+  if (!offsetSwept || !(p.hi > 1.0e-29 * m0(kk, kk))) return false;
   num::Packed mm = m;
   std::vector<double> ll = lo;
-  num::sweepExtended(mm, ll, 0, true);
-  for (int j = 1; j < dmncol; ++j) {
+  num::sweepExtended(mm, ll, kk, true);
+  for (int j = 0; j < dmncol; ++j) {
     const size_t jj = static_cast<size_t>(j);
-    if (!swept[jj]) continue;
+    if (!swept[jj] || jj == kk) continue;
     // The swept diagonal is -1 / (residual of column j on the other swept columns).
     const num::DD dj(mm(jj, jj), ll[num::packedIndex(jj, jj)]);
     if (!(dj.hi < 0.0)) return false;
@@ -122,14 +123,16 @@ SweepState makeSweepState(const ProcedureState& st) {
   ss.centred = st.interceptIncluded && ss.dmncol > 0;
   ss.scale.assign(ss.m.n, 0.0);
   const size_t p = static_cast<size_t>(ss.dmncol);
+  ss.kind.assign(p, SweepState::kColumnPlain);
   const num::DD n0 = p > 0 ? num::DD(ss.m(0, 0), ss.lo[0]) : num::DD(0.0);
   const std::vector<double>& cellSS = st.group.columnCellSS;
   for (size_t i = 0; i < p; ++i) {
     const num::DD d(ss.m(i, i), ss.lo[num::packedIndex(i, i)]);
-    if (i < cellSS.size() && cellSS[i] > 1.0e-20 * d.hi) {
+    if (i < cellSS.size() && cellSS[i] > 1.0e-28 * d.hi) {
       // A covariate column: about its mean within its cell, where the constant part of the
       // covariate goes to the cell's own column (or the intercept).
       ss.scale[i] = cellSS[i];
+      ss.kind[i] = d.hi > 1.0e2 * cellSS[i] ? SweepState::kColumnOffset : SweepState::kColumnCovariate;
     } else if (i > 0 && ss.centred && n0.hi > 0.0) {
       const num::DD c(ss.m(i, 0), ss.lo[num::packedIndex(i, 0)]);
       const num::DD centredSS = d - c * c / n0;

@@ -20,10 +20,11 @@ namespace qv {
 // is not zero. Otherwise, with an intercept in the model, a column's scale is its weighted sum
 // of squares about its weighted mean (the pivot it would have with only the intercept swept);
 // without one, and for the intercept column itself, its raw sum of squares. A column k is
-// accepted as a pivot when its current pivot exceeds eps * scale[k]. The intercept, offered
-// after other columns, is accepted when its pivot passes against its raw scale, or when
-// sweeping it would leave every swept column passing against its own scale (so a covariate
-// with a large constant part does not make the intercept look aliased).
+// accepted as a pivot when its current pivot exceeds eps * scale[k]. A column without a
+// covariate (the intercept, a factor indicator) offered after covariate columns with a large
+// constant part is also accepted when sweeping it would leave every swept column passing
+// against its own scale (so such a covariate does not make the intercept or a factor level
+// look aliased).
 struct SweepState {
   num::Packed m;
   std::vector<double> scale;
@@ -36,6 +37,10 @@ struct SweepState {
   bool centred = false;    // scales taken about the mean (the model has an intercept)
   num::Packed m0;          // the unswept matrix (high and low parts), for restore()
   std::vector<double> lo0;
+  // Per design column: no covariate, a covariate, or a covariate whose constant part dwarfs
+  // its spread (raw sum of squares above 100 times its scale).
+  static constexpr char kColumnPlain = 0, kColumnCovariate = 1, kColumnOffset = 2;
+  std::vector<char> kind;
 
   // Residual SSCP of the actual dependent values (packed, order ndepvr) in the current state.
   num::Packed dependentBlock() const;
