@@ -82,12 +82,39 @@ bool SweepState::accepts(int k) const {
   bool offsetSwept = false;
   for (size_t j = 0; j < kind.size() && !offsetSwept; ++j) offsetSwept = swept[j] && kind[j] == kColumnOffset;
   if (!offsetSwept || !(p.hi > 1.0e-29 * m0(kk, kk))) return false;
+  // First among the columns without a covariate alone: their cross-products are sums of
+  // weights, free of the covariates' constants, so an exact dependence shows exactly.
+  std::vector<size_t> plain;
+  for (size_t j = 0; j < kind.size(); ++j)
+    if (kind[j] == kColumnPlain && (swept[j] || j == kk)) plain.push_back(j);
+  num::Packed pm(plain.size());
+  std::vector<double> pl(pm.a.size(), 0.0), pscale(plain.size(), 0.0);
+  std::vector<char> pswept(plain.size(), 0);
+  size_t kpos = 0;
+  for (size_t a = 0; a < plain.size(); ++a) {
+    if (plain[a] == kk) kpos = a;
+    pscale[a] = scale[plain[a]];
+    for (size_t b = 0; b <= a; ++b) {
+      const size_t q = num::packedIndex(plain[a], plain[b]);
+      pm(a, b) = m0.a[q];
+      pl[num::packedIndex(a, b)] = lo0[q];
+    }
+  }
+  for (size_t a = 0; a < plain.size(); ++a) {
+    if (a == kpos) continue;
+    const num::DD d(pm(a, a), pl[num::packedIndex(a, a)]);
+    if (d.hi > eps * pscale[a]) num::sweepExtended(pm, pl, a, true);
+  }
+  const num::DD pk(pm(kpos, kpos), pl[num::packedIndex(kpos, kpos)]);
+  if (!(pk.hi > eps * scale[kk])) return false;
+  // Then with the covariate columns: sweeping k must not make a swept covariate column a
+  // (near) combination of the others, judged against that column's own scale.
   num::Packed mm = m;
   std::vector<double> ll = lo;
   num::sweepExtended(mm, ll, kk, true);
   for (int j = 0; j < dmncol; ++j) {
     const size_t jj = static_cast<size_t>(j);
-    if (!swept[jj] || jj == kk) continue;
+    if (!swept[jj] || jj == kk || kind[jj] == kColumnPlain) continue;
     // The swept diagonal is -1 / (residual of column j on the other swept columns).
     const num::DD dj(mm(jj, jj), ll[num::packedIndex(jj, jj)]);
     if (!(dj.hi < 0.0)) return false;

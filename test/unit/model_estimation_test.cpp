@@ -487,3 +487,30 @@ TEST_F(NearAliasProgram, WarningNamesTheParameter) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("The parameter z is nearly a linear combination"), std::string::npos) << r.out;
 }
+
+// DESIGN=a x a*x with the covariate near 10^6: every effect keeps the degrees of freedom it has
+// near 0 (the intercept and a are then hypotheses far from the data, but still of full rank),
+// and the hypotheses that do not depend on the covariate's origin keep their sums of squares.
+TEST(ModelEstimation, FactorByCovariateDesignKeepsItsRankAtAnOffset) {
+  Csv csv;
+  csv.names = {"a", "x", "y"};
+  Lcg rng(23);
+  for (int a = 1; a <= 3; ++a)
+    for (int k = 0; k < 8; ++k) {
+      const double x = rng.grid(0, 5);
+      csv.rows.push_back({double(a), x, a + (0.5 + 0.25 * a) * x + rng.grid(-1, 1)});
+    }
+  Csv shifted = csv;
+  for (auto& r : shifted.rows) r[1] += 1e6;
+  const std::vector<qv::EffectRow> rows{{-1, -1}, {0, -1}, {-1, 1}, {0, 1}};
+  for (int type : {1, 2, 3, 4}) {
+    SCOPED_TRACE(type);
+    ModelFixture m0(csv, "y", {"a"}, {"x"}, rows), m1(shifted, "y", {"a"}, {"x"}, rows);
+    ASSERT_TRUE(m0.fit(type));
+    ASSERT_TRUE(m1.fit(type));
+    EXPECT_EQ(m1.st.group.nonRedundant, m0.st.group.nonRedundant);
+    for (int e = 0; e < 4; ++e) EXPECT_EQ(m1.st.group.effectDf[e], m0.st.group.effectDf[e]) << e;
+    EXPECT_TRUE(qv::test::nearRel(m1.ss(3), m0.ss(3), 1e-9));
+    EXPECT_TRUE(qv::test::nearRel(m1.st.group.errorSSCP(0, 0), m0.st.group.errorSSCP(0, 0), 1e-9));
+  }
+}
