@@ -431,6 +431,11 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Undefined message ...",
      "An internal message with an unknown number was issued. Please report this problem."},
 
+    // ---- Notes of the model fit. ^1 is the parameter label of a design column.
+    {"Near-aliased parameter ^1 ...",
+     "The parameter ^1 is nearly a linear combination of the parameters before it: its pivot is "
+     "negligible against its sum of squares at the singularity tolerance (CRITERIA EPS), so it is "
+     "treated as redundant and set to 0. Its data are not exactly collinear; a smaller EPS keeps it."},
     // ---- Notes on the case pass and the output.
     // List 1: the (name, value) pairs of the split group.
     {"[No valid cases in split :^1=^2:]1 ...",
