@@ -8,6 +8,7 @@
 #include "host/numeric/distributions.h"
 #include "hypotheses/estimable_functions.h"
 #include "hypotheses/parameter_estimates.h"
+#include "posthoc/posthoc.h"
 #include "tests/levene.h"
 
 namespace qv {
@@ -174,6 +175,7 @@ void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) 
   if (st.printParameters) printParameterEstimates(ctx, st);
   if (st.printGef) printGeneralEstimableFunction(ctx, st);
   if (st.printLMatrix) printEffectLMatrices(ctx, st);
+  if (st.posthocCount > 0) printPosthoc(ctx, st, work);
 }
 
 }  // namespace qv
