@@ -153,6 +153,13 @@ void placeRows(const FactorScope& fs, PosthocTest test, const std::vector<Compar
   const int stat = t.mcStat;
   tb.category(t.mcTest, posthocTestInfo(test).name);
   const std::string ciLabel = confidenceIntervalLabel(st.alplev, false);
+  // Every level in level order along both pair dimensions, whatever pair comes first.
+  if (posthocTestInfo(test).rule != PairRule::Control) {
+    for (int l = 1; l <= fs.k; ++l) {
+      tb.category(t.mcI, levelKey(st, fs.factor, l), levelLabel(st, *fs.dict, fs.factor, l));
+      tb.category(t.mcJ, levelKey(st, fs.factor, l), levelLabel(st, *fs.dict, fs.factor, l));
+    }
+  }
   const int sigNote = tb.footnoteWithMarker(
       expandTemplate(catalogueText("Mean difference is significant at ^1 ..."), {alphaItem(st)}), "*");
   if (posthocTestInfo(test).rule == PairRule::Control)

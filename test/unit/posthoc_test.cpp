@@ -196,3 +196,96 @@ TEST(PosthocCommand, ZeroErrorDfAndTwoLevelsGiveBothNotes) {
   EXPECT_TRUE(has(keys, "No POSTHOC for ^1 zero error DF ..."));
   EXPECT_EQ(findTable(r.output, "Multiple Comparisons"), nullptr);
 }
+
+TEST(PosthocCommand, ErrorTermAfterVsGivesTheRowsAndTheFootnote) {
+  // Error term a * b of the unbalanced 2 x 3 reference data: mean square 40.986446611186224 on
+  // 2 df (the reference value of its between-subjects table). With 2 df the t distribution has
+  // closed forms: two-sided p = 1 - |t| / sqrt(2 + t^2), and t(.975; 2) = sqrt(2 q / (1 - q))
+  // with q = .95^2.
+  CommandRun r(TableData(readCsv(referenceDir() + "unbal_type3/data.csv")));
+  r.exec("QUORVEST y BY a b /POSTHOC=b (LSD) VS a*b.");
+  ASSERT_FALSE(r.ctx.errorFlag);
+  const qv::out::Table* mc = findTable(r.output, "Multiple Comparisons");
+  ASSERT_NE(mc, nullptr);
+  const double mse = 40.986446611186224, q = 0.95 * 0.95;
+  const double tcrit = std::sqrt(2 * q / (1 - q));
+  // Level means of b from the data file (11, 11 and 7 cases).
+  const double m1 = 519.08 / 11, m3 = 365.66 / 7;
+  const double se = std::sqrt(mse * (1.0 / 11 + 1.0 / 7));
+  const double t = (m1 - m3) / se;
+  const std::map<std::string, std::string> at{{"(I) b", "1"}, {"(J) b", "3"}};
+  auto stat = [&](const char* s) {
+    auto a = at;
+    a["Statistics"] = s;
+    return cellValue(*mc, a);
+  };
+  expectClose(stat("Mean Difference (I-J)"), m1 - m3, 1e-12, "difference");
+  expectClose(stat("Std. Error"), se, 1e-12, "standard error");
+  expectClose(stat("Significance"), 1 - std::fabs(t) / std::sqrt(2 + t * t), 1e-9, "significance");
+  expectClose(stat("Upper Bound"), m1 - m3 + tcrit * se, 1e-9, "upper bound");
+  const auto notes = tableFootnotes(*mc);
+  ASSERT_FALSE(notes.empty());
+  EXPECT_NE(notes[0].find("Mean Square(a * b) = 40.986"), std::string::npos) << notes[0];
+}
+
+TEST(PosthocCommand, SubsetFootnotesFollowTheTest) {
+  // Unequal sizes 6, 9, 7, 8: harmonic mean 4 / (1/6 + 1/9 + 1/7 + 1/8).
+  const double harmonic = 4.0 / (1.0 / 6 + 1.0 / 9 + 1.0 / 7 + 1.0 / 8);
+  CommandRun r(TableData(readCsv(referenceDir() + "posthoc_oneway/data.csv")));
+  r.exec("QUORVEST y BY a /POSTHOC=a (SNK DUNCAN BTUKEY FREGW LSD).");
+  ASSERT_FALSE(r.ctx.errorFlag);
+  std::vector<const qv::out::Table*> all;
+  collectTables(r.output.items, all);
+  const qv::out::Table* hs = nullptr;
+  for (auto* t : all)
+    if (t->subtype == "Homogeneous Subsets") hs = t;
+  ASSERT_NE(hs, nullptr);
+  EXPECT_EQ(hs->title, "y");
+  ASSERT_EQ(hs->dimensions.size(), 3u);
+  EXPECT_EQ(hs->dimensions[0].name, "Test");
+  EXPECT_EQ(hs->dimensions[0].axis, qv::out::Axis::Row);  // several tests: row blocks
+  const int testDim = 0;
+  auto notesOf = [&](const std::string& test) {
+    std::vector<std::string> texts;
+    auto it = hs->categoryFootnotes.find({testDim, test});
+    if (it != hs->categoryFootnotes.end())
+      for (int f : it->second) texts.push_back(hs->footnotes[f].text);
+    return texts;
+  };
+  const std::string unequal = qv::catalogueText("The group sizes are unequal ...");
+  struct Case {
+    std::string test;
+    bool harmonicNote, significanceRow;
+  };
+  for (const Case& c : {Case{"Student-Newman-Keuls", true, true}, Case{"Duncan", true, true},
+                        Case{"Tukey B", true, false}, Case{"Ryan-Einot-Gabriel-Welsch F", false, true}}) {
+    const auto notes = notesOf(c.test);
+    EXPECT_EQ(has(notes, unequal), c.harmonicNote) << c.test;
+    bool harmonicSeen = false;
+    for (int f = 0; f < static_cast<int>(hs->footnotes.size()); ++f)
+      for (const auto& [name, value] : hs->footnotes[f].values)
+        if (name == "Uses Harmonic Mean Sample Size" && has(notes, hs->footnotes[f].text)) {
+          harmonicSeen = true;
+          expectClose(value, harmonic, 1e-13, "harmonic mean");
+        }
+    EXPECT_EQ(harmonicSeen, c.harmonicNote) << c.test;
+    bool sigRow = false;
+    for (const auto& cell : hs->cells)
+      sigRow = sigRow || (cell.path[0].back() == c.test && cell.path[1].back() == "Significance");
+    EXPECT_EQ(sigRow, c.significanceRow) << c.test;
+  }
+  EXPECT_TRUE(has(notesOf("Student-Newman-Keuls"), "Alpha = .050."));
+}
+
+TEST(PosthocCommand, ControlBeyondTheLevelsIsTheLastLevelWithANote) {
+  CommandRun r(TableData(readCsv(referenceDir() + "posthoc_oneway/data.csv")));
+  r.exec("QUORVEST y BY a /POSTHOC=a (DUNNETT(7)).");
+  ASSERT_FALSE(r.ctx.errorFlag);
+  EXPECT_TRUE(has(messageKeys(r.output), "Dunnett control ^1 beyond ^2 levels of ^3 ..."));
+  const qv::out::Table* mc = findTable(r.output, "Multiple Comparisons");
+  ASSERT_NE(mc, nullptr);
+  EXPECT_EQ(mc->dimensions[0].name, "Test");
+  EXPECT_EQ(mc->dimensions[0].axis, qv::out::Axis::Layer);  // one test: a layer
+  EXPECT_EQ(leafKeys(*mc, "(J) a"), (std::vector<std::string>{"4"}));
+  EXPECT_EQ(leafKeys(*mc, "(I) a"), (std::vector<std::string>{"1", "2", "3"}));
+}
