@@ -289,3 +289,19 @@ TEST(PosthocCommand, ControlBeyondTheLevelsIsTheLastLevelWithANote) {
   EXPECT_EQ(leafKeys(*mc, "(J) a"), (std::vector<std::string>{"4"}));
   EXPECT_EQ(leafKeys(*mc, "(I) a"), (std::vector<std::string>{"1", "2", "3"}));
 }
+
+TEST(PosthocCommand, RefusalsNameTheSplitGroup) {
+  Csv csv;
+  csv.names = {"s", "a", "y"};
+  csv.rows = {{1, 1, 3.0}, {1, 1, 3.5}, {1, 2, 4.0}, {1, 2, 4.4}, {2, 1, 5.0}, {2, 2, 6.0}, {2, 2, 6.5}};
+  CommandRun r(TableData(std::move(csv), "", {"s"}));
+  r.exec("QUORVEST y BY a /POSTHOC=a (TUKEY).");
+  std::vector<qv::out::Message> all;
+  collectMessages(r.output.items, all);
+  int named = 0;
+  for (const auto& m : all)
+    if (m.key == "No POSTHOC for ^1 [%1=%2:, ^1=^2:]2 < 3 groups.") {
+      EXPECT_NE(m.text.find("s=" + std::to_string(++named)), std::string::npos) << m.text;
+    }
+  EXPECT_EQ(named, 2);
+}
