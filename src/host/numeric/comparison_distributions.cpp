@@ -6,6 +6,7 @@
 #include "host/numeric/comparison_distributions.h"
 
 #include <boost/math/distributions/normal.hpp>
+#include <boost/math/quadrature/gauss.hpp>
 #include <boost/math/quadrature/gauss_kronrod.hpp>
 #include <boost/math/tools/toms748_solve.hpp>
 #include <cmath>
@@ -22,7 +23,7 @@ namespace {
 using Kronrod = boost::math::quadrature::gauss_kronrod<double, 61>;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kQuadTol = 1e-11;  // relative to the L1 norm of each integrand
-constexpr unsigned kQuadDepth = 12;
+constexpr unsigned kQuadDepth = 8;
 // Beyond |z| = 9 the normal density is below 1e-18: the integrals over z stop there.
 constexpr double kZLimit = 9.0;
 
@@ -38,9 +39,29 @@ bool dfUsable(double df) { return !isSysmis(df) && !std::isnan(df) && df > 0.0; 
 double normalUpper(double x) { return 0.5 * std::erfc(x / std::numbers::sqrt2); }
 double normalDensity(double x) { return std::exp(-0.5 * x * x) / std::sqrt(2.0 * std::numbers::pi); }
 
+// Adaptive integral over [a, b], mapped onto [−1, 1] first: the adaptive rule compares its
+// error estimate on the unit interval with a tolerance scaled by the interval's width, so a
+// narrow interval (the density of S at large df) would otherwise never meet it.
 double integrate(const std::function<double(double)>& f, double a, double b) {
   if (!(b > a)) return 0.0;
-  return Kronrod::integrate(f, a, b, kQuadDepth, kQuadTol);
+  const double mid = 0.5 * (a + b), half = 0.5 * (b - a);
+  return half *
+         Kronrod::integrate([&](double t) { return f(mid + half * t); }, -1.0, 1.0, kQuadDepth, kQuadTol);
+}
+
+// Integrals over the normal variable z use a fixed rule: 20-point Gauss-Legendre on panels of
+// width at most 1, which resolves every feature of these integrands (the normal density and
+// normal tails shifted by the bound) to about 1e-14, and, being fixed, gives a smooth function
+// of the bound for the adaptive integral over S outside it. (A nested adaptive rule would make
+// the inner value jump with its subdivision and keep the outer rule from converging.)
+using Legendre = boost::math::quadrature::gauss<double, 20>;
+double integrateOverZ(const std::function<double(double)>& f, double a, double b) {
+  if (!(b > a)) return 0.0;
+  const int panels = std::max(1, static_cast<int>(std::ceil(b - a)));
+  const double width = (b - a) / panels;
+  double sum = 0.0;
+  for (int i = 0; i < panels; ++i) sum += Legendre::integrate(f, a + i * width, a + (i + 1) * width);
+  return sum;
 }
 
 // E[g(S)] for S = sqrt(chi2(df)/df). The unnormalised log density is (df−1) log s − df s²/2.
@@ -59,9 +80,21 @@ double expectOverScale(const std::function<double(double)>& g, double df) {
         integrate([&](double u) { return weight(u) * g(std::pow(u, 1.0 / df)); }, 0.0, uHigh);
     return value / mass;
   }
+  // Relative to the mode m = sqrt((df−1)/df), with s = m (1 + x), the log density is
+  // (df−1) (log1p(x) − x − x²/2): no large terms cancel, which matters when df is large.
   const double mode = std::sqrt((df - 1.0) / df);
-  const double logPeak = (df - 1.0) * std::log(mode) - 0.5 * df * mode * mode;
-  auto logDensity = [&](double s) { return (df - 1.0) * std::log(s) - 0.5 * df * s * s - logPeak; };
+  // Near the mode the bracket is summed as its series −x² + x³/3 − x⁴/4 + …, whose terms do
+  // not cancel; the series is cut where the next term is below 1e-17 of x².
+  auto logDensity = [&](double s) {
+    const double x = s / mode - 1.0;
+    if (std::fabs(x) >= 0.05) return (df - 1.0) * (std::log1p(x) - x - 0.5 * x * x);
+    double sum = -x * x, power = x * x;
+    for (int n = 3; n <= 14; ++n) {
+      power *= -x;
+      sum -= power / n;
+    }
+    return (df - 1.0) * sum;
+  };
   // The density falls monotonically on each side of the mode: bisect for the e^-46 points.
   auto edge = [&](double inside, double outside) {
     for (int i = 0; i < 200 && std::fabs(outside - inside) > 1e-15 * mode; ++i) {
@@ -119,7 +152,7 @@ double rangeUpperNormal(double w, double k) {
     const double b = normalUpper(z + w);
     return k * normalDensity(z) * -std::pow(a, k - 1.0) * std::expm1((k - 1.0) * std::log1p(-b / a));
   };
-  return integrate(integrand, -kZLimit, 0.0) + integrate(integrand, 0.0, kZLimit);
+  return integrateOverZ(integrand, -kZLimit, kZLimit);
 }
 
 // P(range <= w) = k ∫ φ(z) (P(Z > z) − P(Z > z + w))^(k−1) dz.
@@ -129,7 +162,7 @@ double rangeCdfNormal(double w, double k) {
     const double d = normalUpper(z) - normalUpper(z + w);
     return d > 0.0 ? k * normalDensity(z) * std::pow(d, k - 1.0) : 0.0;
   };
-  return integrate(integrand, -kZLimit - w, -0.5 * w) + integrate(integrand, -0.5 * w, kZLimit);
+  return integrateOverZ(integrand, -kZLimit, kZLimit);
 }
 
 bool rangeArgs(NumericDiag* diag, const char* routine, double k, double df) {
@@ -170,7 +203,7 @@ double manyToOneUpperNormal(double x, const std::vector<double>& lambdas, bool t
     }
     return -normalDensity(z) * std::expm1(logInside);
   };
-  return integrate(integrand, -kZLimit, 0.0) + integrate(integrand, 0.0, kZLimit);
+  return integrateOverZ(integrand, -kZLimit, kZLimit);
 }
 
 bool manyToOneArgs(NumericDiag* diag, const char* routine, const std::vector<double>& lambdas, double df) {
