@@ -189,6 +189,19 @@ TEST(PostHocEngine, TukeyBelowSidakBelowBonferroni) {
   }
 }
 
+// Infinite-df limits: with df = 1e6 and 1e9 the density of S is a narrow spike at 1, and the
+// quantiles approach the normal-theory ones (the difference shrinks like 1/df).
+TEST(ComparisonDistributions, LargeDfApproachesNormalTheory) {
+  const std::vector<double> lambdas{0.5, 0.6, 0.7};
+  for (double df : {1e6, 1e9}) {
+    const double tol = 20.0 / df;
+    EXPECT_NEAR(studentizedRangeQuantile(0.95, 5, df), studentizedRangeQuantile(0.95, 5, kInf), tol) << df;
+    EXPECT_NEAR(maxModulusQuantile(0.99, 10, df), maxModulusQuantile(0.99, 10, kInf), tol) << df;
+    EXPECT_NEAR(dunnettTwoSidedQuantile(0.95, lambdas, df), dunnettTwoSidedQuantile(0.95, lambdas, kInf), tol)
+        << df;
+  }
+}
+
 // Every function gives the missing value for arguments outside its domain.
 TEST(ComparisonDistributions, BadArgumentsGiveMissing) {
   const std::vector<double> lambdas{0.5, 0.5};

@@ -3,6 +3,7 @@
 // significances and subsets, and these are compared with the expected tables.
 #include <gtest/gtest.h>
 
+#include <boost/math/distributions/students_t.hpp>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -202,6 +203,66 @@ TEST(PostHocEngine, SubsetsMatchBalancedReferenceCase) {
     for (size_t q = 1; q < r.order.size(); ++q)
       EXPECT_LE(w.input.means[r.order[q - 1]], w.input.means[r.order[q]]);
   }
+}
+
+}  // namespace
+}  // namespace qv::num
+
+namespace qv::num {
+namespace {
+
+// Two levels with unequal variances: one comparison, so Games-Howell (q / sqrt(2)), Tamhane's
+// T2 (Sidak over one pair) and Dunnett's T3 (maximum modulus of one variable) all reduce to
+// Welch's t interval; Dunnett's C reduces to the Cochran-Cox weighting of the two levels' own
+// t quantiles, (t_1 v_1 + t_2 v_2) / sqrt(v_1 + v_2) with v = s²/n (Dunnett 1980, JASA 75,
+// 796-800, and q(2, f) / sqrt(2) = t(f)). The Welch figures are worked out here.
+TEST(PostHocEngine, UnequalVarianceTestsWithTwoLevelsAreWelch) {
+  PostHocInput in;
+  in.means = {10.0, 13.5};
+  in.sds = {2.0, 4.5};
+  in.sizes = {8.0, 12.0};
+  in.errorDf = 18;
+  in.mse = 14.0;
+  const double v1 = 4.0 / 8.0, v2 = 20.25 / 12.0;
+  const double se = std::sqrt(v1 + v2);
+  const double welchDf = (v1 + v2) * (v1 + v2) / (v1 * v1 / 7.0 + v2 * v2 / 11.0);
+  boost::math::students_t_distribution<> welch(welchDf);
+  const double tWelch = quantile(complement(welch, 0.025));
+  const double pWelch = 2 * cdf(complement(welch, 3.5 / se));
+  for (PostHocTest t : {PostHocTest::GamesHowell, PostHocTest::TamhaneT2, PostHocTest::DunnettT3}) {
+    in.test = t;
+    const PostHocResult r = phtest(in);
+    ASSERT_EQ(r.status, PostHocStatus::Ok);
+    EXPECT_TRUE(nearRel(r.halfWidth(0, 1), tWelch * se, 1e-9)) << static_cast<int>(t);
+    EXPECT_NEAR(r.significance(1, 0), pWelch, 1e-9) << static_cast<int>(t);
+    EXPECT_EQ(r.pairDiffers(0, 1), 3.5 > tWelch * se);
+  }
+  in.test = PostHocTest::DunnettC;
+  const PostHocResult c = phtest(in);
+  ASSERT_EQ(c.status, PostHocStatus::Ok);
+  const double t1 = quantile(complement(boost::math::students_t_distribution<>(7.0), 0.025));
+  const double t2 = quantile(complement(boost::math::students_t_distribution<>(11.0), 0.025));
+  EXPECT_TRUE(nearRel(c.halfWidth(0, 1), (t1 * v1 + t2 * v2) / se, 1e-9));
+  EXPECT_LT(c.significance(0, 1), 0.0);  // Dunnett's C gives no significance
+  EXPECT_EQ(c.pairDiffers(1, 0), 3.5 > (t1 * v1 + t2 * v2) / se);
+}
+
+// Bad input gives no results.
+TEST(PostHocEngine, BadInputFails) {
+  PostHocInput ok;
+  ok.means = {1, 2, 3};
+  ok.sds = {1, 1, 1};
+  ok.sizes = {3, 3, 3};
+  ok.errorDf = 6;
+  ok.mse = 1;
+  std::vector<PostHocInput> bad(5, ok);
+  bad[0].sizes[1] = 0;
+  bad[1].errorDf = 0;
+  bad[2].alpha = 1.0;
+  bad[3].means.pop_back();
+  bad[4].mse = -1;
+  for (const PostHocInput& in : bad) EXPECT_EQ(phtest(in).status, PostHocStatus::Failed);
+  EXPECT_EQ(phtest(ok).status, PostHocStatus::Ok);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "host/numeric/comparison_distributions.h"
 
 #include <boost/math/distributions/normal.hpp>
+#include <boost/math/quadrature/gauss.hpp>
 #include <boost/math/quadrature/gauss_kronrod.hpp>
 #include <boost/math/tools/toms748_solve.hpp>
 #include <cmath>
@@ -22,7 +23,7 @@ namespace {
 using Kronrod = boost::math::quadrature::gauss_kronrod<double, 61>;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kQuadTol = 1e-11;  // relative to the L1 norm of each integrand
-constexpr unsigned kQuadDepth = 12;
+constexpr unsigned kQuadDepth = 8;
 // Beyond |z| = 9 the normal density is below 1e-18: the integrals over z stop there.
 constexpr double kZLimit = 9.0;
 
@@ -38,9 +39,47 @@ bool dfUsable(double df) { return !isSysmis(df) && !std::isnan(df) && df > 0.0; 
 double normalUpper(double x) { return 0.5 * std::erfc(x / std::numbers::sqrt2); }
 double normalDensity(double x) { return std::exp(-0.5 * x * x) / std::sqrt(2.0 * std::numbers::pi); }
 
+// Adaptive integral over [a, b], mapped onto [−1, 1] first: the adaptive rule compares its
+// error estimate on the unit interval with a tolerance scaled by the interval's width, so a
+// narrow interval (the density of S at large df) would otherwise never meet it.
 double integrate(const std::function<double(double)>& f, double a, double b) {
   if (!(b > a)) return 0.0;
-  return Kronrod::integrate(f, a, b, kQuadDepth, kQuadTol);
+  const double mid = 0.5 * (a + b), half = 0.5 * (b - a);
+  return half *
+         Kronrod::integrate([&](double t) { return f(mid + half * t); }, -1.0, 1.0, kQuadDepth, kQuadTol);
+}
+
+// Integrals over the normal variable z use a fixed rule: 20-point Gauss-Legendre on the unit
+// panels of [−9, 9], which resolves every feature of these integrands (the normal density and
+// normal tails shifted by the bound) to about 1e-14, and, being fixed, gives a smooth function
+// of the bound for the adaptive integral over S outside it. (A nested adaptive rule would make
+// the inner value jump with its subdivision and keep the outer rule from converging.) The
+// nodes carry their weight times φ(z) and the tail P(Z > z), which do not depend on the bound.
+struct ZNode {
+  double z;
+  double weightedDensity;  // quadrature weight × φ(z)
+  double upper;            // P(Z > z)
+};
+
+const std::vector<ZNode>& zNodes() {
+  using Legendre = boost::math::quadrature::gauss<double, 20>;
+  static const std::vector<ZNode> nodes = [] {
+    std::vector<ZNode> list;
+    const auto& x = Legendre::abscissa();
+    const auto& w = Legendre::weights();
+    for (double left = -kZLimit; left < kZLimit; left += 1.0) {
+      const double mid = left + 0.5;
+      for (size_t i = 0; i < x.size(); ++i) {
+        for (double sign : {-1.0, 1.0}) {
+          if (x[i] == 0.0 && sign > 0.0) continue;  // the centre node once
+          const double z = mid + sign * 0.5 * x[i];
+          list.push_back({z, 0.5 * w[i] * normalDensity(z), normalUpper(z)});
+        }
+      }
+    }
+    return list;
+  }();
+  return nodes;
 }
 
 // E[g(S)] for S = sqrt(chi2(df)/df). The unnormalised log density is (df−1) log s − df s²/2.
@@ -59,9 +98,21 @@ double expectOverScale(const std::function<double(double)>& g, double df) {
         integrate([&](double u) { return weight(u) * g(std::pow(u, 1.0 / df)); }, 0.0, uHigh);
     return value / mass;
   }
+  // Relative to the mode m = sqrt((df−1)/df), with s = m (1 + x), the log density is
+  // (df−1) (log1p(x) − x − x²/2): no large terms cancel, which matters when df is large.
   const double mode = std::sqrt((df - 1.0) / df);
-  const double logPeak = (df - 1.0) * std::log(mode) - 0.5 * df * mode * mode;
-  auto logDensity = [&](double s) { return (df - 1.0) * std::log(s) - 0.5 * df * s * s - logPeak; };
+  // Near the mode the bracket is summed as its series −x² + x³/3 − x⁴/4 + …, whose terms do
+  // not cancel; the series is cut where the next term is below 1e-17 of x².
+  auto logDensity = [&](double s) {
+    const double x = s / mode - 1.0;
+    if (std::fabs(x) >= 0.05) return (df - 1.0) * (std::log1p(x) - x - 0.5 * x * x);
+    double sum = -x * x, power = x * x;
+    for (int n = 3; n <= 14; ++n) {
+      power *= -x;
+      sum -= power / n;
+    }
+    return (df - 1.0) * sum;
+  };
   // The density falls monotonically on each side of the mode: bisect for the e^-46 points.
   auto edge = [&](double inside, double outside) {
     for (int i = 0; i < 200 && std::fabs(outside - inside) > 1e-15 * mode; ++i) {
@@ -97,12 +148,23 @@ double tUpper(double a, double df) {
 // Solves upper(c) = a for a decreasing upper tail on the bracket [lo, hi] (widened when needed),
 // relative precision about 1e-12 on c.
 double solveUpper(const std::function<double(double)>& upper, double a, double lo, double hi) {
-  auto f = [&](double c) { return upper(c) - a; };
-  for (int i = 0; i < 60 && f(lo) < 0.0; ++i) lo = lo > 0.0 ? lo * 0.5 : lo - 1.0;
-  for (int i = 0; i < 60 && f(hi) > 0.0; ++i) hi = hi * 2.0 + 1.0;
+  // On the log scale the tail is close to linear in c near the root, which the bracketing
+  // solver exploits; the end values are kept so that no evaluation is repeated.
+  auto f = [&](double c) { return std::log(std::max(upper(c), 1e-300) / a); };
+  double flo = f(lo), fhi = f(hi);
+  for (int i = 0; i < 60 && flo < 0.0; ++i) {
+    lo = lo > 0.0 ? lo * 0.5 : lo - 1.0;
+    flo = f(lo);
+  }
+  for (int i = 0; i < 60 && fhi > 0.0; ++i) {
+    hi = hi * 2.0 + 1.0;
+    fhi = f(hi);
+  }
+  if (flo == 0.0) return lo;
+  if (fhi == 0.0) return hi;
   std::uintmax_t iterations = 200;
   const auto root = boost::math::tools::toms748_solve(
-      f, lo, hi, boost::math::tools::eps_tolerance<double>(42), iterations, BoostPolicy());
+      f, lo, hi, flo, fhi, boost::math::tools::eps_tolerance<double>(42), iterations, BoostPolicy());
   return 0.5 * (root.first + root.second);
 }
 
@@ -113,23 +175,24 @@ double solveUpper(const std::function<double(double)>& upper, double a, double l
 // −A^(k−1) expm1((k−1) log1p(−B/A)) so that it keeps its digits when B is small.
 double rangeUpperNormal(double w, double k) {
   if (w <= 0.0) return 1.0;
-  auto integrand = [&](double z) {
-    const double a = normalUpper(z);
-    if (a <= 0.0) return 0.0;
-    const double b = normalUpper(z + w);
-    return k * normalDensity(z) * -std::pow(a, k - 1.0) * std::expm1((k - 1.0) * std::log1p(-b / a));
-  };
-  return integrate(integrand, -kZLimit, 0.0) + integrate(integrand, 0.0, kZLimit);
+  double sum = 0.0;
+  for (const ZNode& n : zNodes()) {
+    if (n.upper <= 0.0) continue;
+    const double b = normalUpper(n.z + w);
+    sum -= n.weightedDensity * std::pow(n.upper, k - 1.0) * std::expm1((k - 1.0) * std::log1p(-b / n.upper));
+  }
+  return k * sum;
 }
 
 // P(range <= w) = k ∫ φ(z) (P(Z > z) − P(Z > z + w))^(k−1) dz.
 double rangeCdfNormal(double w, double k) {
   if (w <= 0.0) return 0.0;
-  auto integrand = [&](double z) {
-    const double d = normalUpper(z) - normalUpper(z + w);
-    return d > 0.0 ? k * normalDensity(z) * std::pow(d, k - 1.0) : 0.0;
-  };
-  return integrate(integrand, -kZLimit - w, -0.5 * w) + integrate(integrand, -0.5 * w, kZLimit);
+  double sum = 0.0;
+  for (const ZNode& n : zNodes()) {
+    const double d = n.upper - normalUpper(n.z + w);
+    if (d > 0.0) sum += n.weightedDensity * std::pow(d, k - 1.0);
+  }
+  return k * sum;
 }
 
 bool rangeArgs(NumericDiag* diag, const char* routine, double k, double df) {
@@ -159,18 +222,23 @@ bool modulusArgs(NumericDiag* diag, const char* routine, double m, double df) {
 // 1 − ∫ φ(z) Π_i (1 − e_i(z)) dz with e_i the exceedance of treatment i.
 double manyToOneUpperNormal(double x, const std::vector<double>& lambdas, bool twoSided) {
   if (twoSided && x <= 0.0) return 1.0;
-  auto integrand = [&](double z) {
+  double sum = 0.0;
+  for (const ZNode& n : zNodes()) {
     double logInside = 0.0;
+    bool all = false;
     for (double lambda : lambdas) {
       const double r = std::sqrt(1.0 - lambda * lambda);
-      double e = normalUpper((x + lambda * z) / r);
-      if (twoSided) e += normalUpper((x - lambda * z) / r);
-      if (e >= 1.0) return normalDensity(z);
+      double e = normalUpper((x + lambda * n.z) / r);
+      if (twoSided) e += normalUpper((x - lambda * n.z) / r);
+      if (e >= 1.0) {
+        all = true;
+        break;
+      }
       logInside += std::log1p(-e);
     }
-    return -normalDensity(z) * std::expm1(logInside);
-  };
-  return integrate(integrand, -kZLimit, 0.0) + integrate(integrand, 0.0, kZLimit);
+    sum += all ? n.weightedDensity : -n.weightedDensity * std::expm1(logInside);
+  }
+  return sum;
 }
 
 bool manyToOneArgs(NumericDiag* diag, const char* routine, const std::vector<double>& lambdas, double df) {

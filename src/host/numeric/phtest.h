@@ -146,7 +146,8 @@ class PostHocCache {
 
 // Runs one test (PHTEST). Bad input (k < 2, sizes not all > 0, errorDf < 1, mse < 0, alpha
 // outside (0, 1), mismatched vector lengths, kRatio <= 1 for Waller-Duncan) gives status Failed
-// and nothing else. `cache` may be null.
+// and nothing else. `cache` may be null. Waller-Duncan (code 1) is not computed yet: it comes
+// back with status Failed, so the caller shows no subsets for it.
 PostHocResult phtest(const PostHocInput& input, PostHocCache* cache = nullptr);
 
 }  // namespace qv::num
