@@ -9,7 +9,7 @@ RequestConsumption consumedRequests() {
   RequestConsumption c{};
   // Set an entry to true when the analysis that reads the request is in place.
   c[static_cast<int>(RequestKind::Contrast)] = true;
-  c[static_cast<int>(RequestKind::Posthoc)] = false;
+  c[static_cast<int>(RequestKind::Posthoc)] = true;
   c[static_cast<int>(RequestKind::Emmeans)] = true;
   c[static_cast<int>(RequestKind::ProfilePlot)] = false;
   c[static_cast<int>(RequestKind::SpreadLevelPlot)] = false;

@@ -10,6 +10,7 @@
 #include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
 #include "hypotheses/parameter_estimates.h"
+#include "posthoc/posthoc.h"
 #include "tests/expected_mean_squares.h"
 #include "tests/lack_of_fit.h"
 #include "tests/levene.h"
@@ -189,6 +190,7 @@ void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) 
   if (st.printLackOfFit) printLackOfFit(ctx, st, work);
   printCustomHypotheses(ctx, st);
   if (st.emmeansCount > 0) printEstimatedMarginalMeans(ctx, st, work);
+  if (st.posthocCount > 0) printPosthoc(ctx, st, work);
 }
 
 }  // namespace qv

@@ -595,6 +595,15 @@ constexpr CatalogueEntry kCatalogue[] = {
     // ^1: the significance level.
     {"No homogeneous subsets for alpha = ^1 ...",
      "No homogeneous subsets are formed at alpha = ^1."},
+    // ^1: the error mean square of the model residual.
+    {"Based on observed means.",
+     "Based on observed means. The error term is Mean Square(Error) = ^1."},
+    // ^1: the test's name; ^2: the factor.
+    {"Posthoc test ^1 not computed for ^2 ...",
+     "The ^1 test cannot be computed for ^2 with these data; it is left out of the tables."},
+    // ^1: the control category requested; ^2: the number of levels; ^3: the factor; ^4: the test.
+    {"Dunnett control ^1 beyond ^2 levels of ^3 ...",
+     "^4: ^3 has ^2 levels, so there is no control category ^1; the last level is the control."},
 
     // Estimated marginal means.
     {"EMMEAN LSD ...",
