@@ -278,14 +278,16 @@ double studentizedRangeUpperTail(double q, double k, double df, NumericDiag* dia
                  [&] { return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k); }, df); });
 }
 
-double studentizedRangeQuantile(double p, double k, double df, NumericDiag* diag) {
-  const char* r = "QTUKEY";
+namespace {
+
+double rangeQuantile(double p, double k, double df, double guess, NumericDiag* diag, const char* r) {
   if (!(probabilityArg(diag, r, p) && rangeArgs(diag, r, k, df))) return kSysmis;
   const double a = 1.0 - p;
   const std::optional<double> v = evaluateGuarded([&] {
     auto upper = [&](double q) {
       return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k); }, df);
     };
+    if (guess > 0.0 && std::isfinite(guess)) return solveUpper(upper, a, guess * 0.999, guess * 1.001);
     // The range of k exceeds every pairwise difference and is bounded by the union over the
     // k(k−1)/2 pairs: sqrt(2) t(a/2) <= q <= sqrt(2) t(a / (k(k−1))).
     const double lo = std::numbers::sqrt2 * tUpper(0.5 * a, df);
@@ -294,6 +296,16 @@ double studentizedRangeQuantile(double p, double k, double df, NumericDiag* diag
   });
   if (!v) return fail(diag, r, "", 0.0, "evaluation failed");
   return *v;
+}
+
+}  // namespace
+
+double studentizedRangeQuantile(double p, double k, double df, NumericDiag* diag) {
+  return rangeQuantile(p, k, df, 0.0, diag, "QTUKEY");
+}
+
+double studentizedRangeQuantileNear(double p, double k, double df, double guess, NumericDiag* diag) {
+  return rangeQuantile(p, k, df, guess, diag, "QTUKEY");
 }
 
 double maxModulusCdf(double c, double m, double df, NumericDiag* diag) {

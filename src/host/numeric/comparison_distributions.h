@@ -23,6 +23,9 @@ double studentizedRangeCdf(double q, double k, double df, NumericDiag* diag = nu
 double studentizedRangeUpperTail(double q, double k, double df, NumericDiag* diag = nullptr);
 // Quantile: q with P(Q <= q) = p. 0 < p < 1; k >= 2; df > 0 or +infinity.
 double studentizedRangeQuantile(double p, double k, double df, NumericDiag* diag = nullptr);
+// The same quantile, searched first near `guess` (a quantile already known for nearby df, say):
+// the result does not depend on the guess, only the number of evaluations does. guess > 0.
+double studentizedRangeQuantileNear(double p, double k, double df, double guess, NumericDiag* diag = nullptr);
 
 // Studentized maximum modulus of m independent N(0,1): M = max |Z_i| / S.
 // Cdf P(M <= c) and upper tail P(M > c). c >= 0; m >= 1 (real m allowed); df > 0 or +infinity.

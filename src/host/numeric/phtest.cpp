@@ -35,9 +35,13 @@ class Evaluator {
   explicit Evaluator(PostHocCache* cache) : cache_(cache) {}
 
   // q with P(Q(k, df) > q) = a.
+  // The search starts from the quantile cached for the nearest df with the same a and k, when
+  // there is one (the unequal-variance tests ask for one df per pair).
   double rangeCritical(double a, double k, double df) {
-    return cached({double(Eval::RangeQuantile), a, k, df},
-                  [&] { return studentizedRangeQuantile(1.0 - a, k, df); });
+    return cached({double(Eval::RangeQuantile), a, k, df}, [&] {
+      const double guess = nearestCached({double(Eval::RangeQuantile), a, k, df});
+      return studentizedRangeQuantileNear(1.0 - a, k, df, guess);
+    });
   }
   double rangeUpper(double q, double k, double df) {
     return cached({double(Eval::RangeUpper), q, k, df}, [&] { return studentizedRangeUpperTail(q, k, df); });
@@ -61,6 +65,30 @@ class Evaluator {
   static double tTwoSided(double t, double df) { return DSIGT(t, df); }
 
   bool failed() const { return failed_; }
+
+  // The cached value whose key differs from `key` in the last entry only, with that entry
+  // nearest; 0 when there is none.
+  double nearestCached(const std::vector<double>& key) const {
+    if (cache_ == nullptr) return 0.0;
+    const auto& values = cache_->impl().values;
+    auto samePrefix = [&](const std::vector<double>& other) {
+      return other.size() == key.size() && std::equal(key.begin(), key.end() - 1, other.begin());
+    };
+    double best = 0.0, distance = HUGE_VAL;
+    const auto above = values.lower_bound(key);
+    if (above != values.end() && samePrefix(above->first) && !isSysmis(above->second)) {
+      distance = std::fabs(above->first.back() - key.back());
+      best = above->second;
+    }
+    if (above != values.begin()) {
+      const auto below = std::prev(above);
+      if (samePrefix(below->first) && !isSysmis(below->second) &&
+          std::fabs(below->first.back() - key.back()) < distance) {
+        best = below->second;
+      }
+    }
+    return best;
+  }
 
  private:
   template <class F>
