@@ -112,10 +112,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     const double sse = g.errorSSCP(d, d);
     const double sst = g.totalSS[d];
     if (!std::isfinite(sst) || !std::isfinite(sse))
-      ctx.note(
-          "The sums of squares of ^1 exceed the range of the arithmetic; the tests for it are not "
-          "computed. Rescale the variable (divide it by a power of ten).",
-          out::Severity::Warning, {dict.vars[var].name});
+      ctx.note("Sums of squares out of range ^1 ...", out::Severity::Warning, {dict.vars[var].name});
     if (st.neffrn > 0) {
       // Each effect against its own error term instead of the residual.
       powerShown |= writeMixedEffectRows(tb, srcDim, statDim, st, dict);
