@@ -702,6 +702,9 @@ constexpr CatalogueEntry kCatalogue[] = {
     // ^1: the role of the list; ^2: the symbol found.
     {"Variable list expected ^1 ^2 ...",
      "A list of ^1 was expected here, not ^2."},
+    // ---- Custom hypothesis tables. List 1: the pieces of the hypothesis term's name.
+    {"Estimable Function for [:^1:]1",
+     "Estimable Function for [:^1:]1"},
 };
 // clang-format on
 
