@@ -7,6 +7,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "host/output/message_numbers.h"
+
 namespace qv {
 
 double fuzzyRound(double w) {
@@ -170,13 +172,13 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
         list += name + "=" + value;
       }
       args.push_back(list);
-      ctx.note("No valid cases in split group ^1.", out::Severity::Warning, args);
+      ctx.note("No valid cases in split group ^1 ...", out::Severity::Warning, args);
       return PassResult::EmptySplitGroup;
     }
     if (casesRead > 0 || !firstGroup) {
-      ctx.message(77, out::Phase::Processing, out::Severity::Error);
+      ctx.message(msg::kNoValidCases, out::Phase::Processing, out::Severity::Error);
     } else {
-      ctx.message(153, out::Phase::Processing, out::Severity::Error);
+      ctx.message(msg::kNoCasesRemainInTheAnalysis, out::Phase::Processing, out::Severity::Error);
     }
     return PassResult::Error;
   }

@@ -47,8 +47,7 @@ void noteUnconsumedRequests(ParseContext& pc, const RequestConsumption& consumed
   };
   for (const Requested& r : requested) {
     if (!r.present || consumed[static_cast<size_t>(r.kind)]) continue;
-    pc.ctx.note("The ^1 request was read, but this version does not compute it yet: it produces no output.",
-                out::Severity::Note, {r.what}, out::Phase::None);
+    pc.ctx.note("Request not computed yet ^1 ...", out::Severity::Note, {r.what}, out::Phase::None);
   }
 }
 

@@ -666,6 +666,59 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Too many cells in emmean ^1 split [%1 = %2:, ^1 = ^2]2",
      "The estimated marginal means of EMMEANS table ^1 are not computed for the split group "
      "[%1=%2:, ^1=^2]2: the table has too many cells."},
+    // ---- Messages of the host and of the driver (unnumbered). Arguments as at the call.
+    // ^1: the lexical problem; ^2, ^3: its line and column within the command.
+    {"Lexical error ^1 at ^2 ^3 ...",
+     "^1 at line ^2, column ^3 of the command."},
+    {"No active data ...",
+     "There is no active data: give a data file before running QUORVEST."},
+    // ^1: the symbol that stands where the command name belongs ("an empty line" when none).
+    {"Command not QUORVEST ^1 ...",
+     "The command must begin with QUORVEST, not ^1."},
+    // ^1: the routine; ^2: the condition that failed.
+    {"Internal error in ^1 ^2 ...",
+     "Internal error in ^1: the condition ^2 does not hold. The command was stopped; please "
+     "report this with the command and data."},
+    // ^1: what the run-time library reported.
+    {"Internal error ^1 ...",
+     "Internal error: ^1. The command was stopped; please report this with the command and "
+     "data."},
+    // ^1: the number of values.
+    {"Non-finite data values ^1 ...",
+     "^1 data values are not finite numbers (NaN or infinity); they are treated as "
+     "system-missing."},
+    // ^1: the split group, as name=value pairs.
+    {"No valid cases in split group ^1 ...",
+     "No valid cases in split group ^1."},
+    // ^1: the subcommand or keyword that was read.
+    {"Request not computed yet ^1 ...",
+     "The ^1 request was read, but this version does not compute it yet: it produces no "
+     "output."},
+    // ^1: the dependent variable.
+    {"Sums of squares out of range ^1 ...",
+     "The sums of squares of ^1 exceed the range of the arithmetic; the tests for it are not "
+     "computed. Rescale the variable (divide it by a power of ten)."},
+    // Variable lists. ^1: the name; ^2: " Did you mean ...?" with the nearest names, or empty.
+    {"Variable ^1 not in data ^2 ...",
+     "Variable ^1 is not in the active data.^2"},
+    // ^1: the first name of the range; ^2: the symbol after TO.
+    {"No name after TO ^1 ^2 ...",
+     "A variable name must follow TO in the range starting at ^1, not ^2."},
+    // ^1, ^2: the two ends of the range.
+    {"Range ^1 TO ^2 backwards ...",
+     "In the range ^1 TO ^2, ^2 comes before ^1 in the active data; a range runs in the order "
+     "of the variables in the data."},
+    // ^1: the variable; ^2: its role in the list ("dependent variable" ...).
+    {"String variable ^1 as ^2 ...",
+     "^1 is a string variable, but the ^2 must be numeric."},
+    {"TO not between names ...",
+     "TO must come between two variable names."},
+    // ^1: the role of the list; ^2: the symbol found.
+    {"Variable list expected ^1 ^2 ...",
+     "A list of ^1 was expected here, not ^2."},
+    // ---- Custom hypothesis tables. List 1: the pieces of the hypothesis term's name.
+    {"Estimable Function for [:^1:]1",
+     "Estimable Function for [:^1:]1"},
 };
 // clang-format on
 
