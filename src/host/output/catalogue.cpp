@@ -719,6 +719,8 @@ constexpr CatalogueEntry kCatalogue[] = {
     // ---- Custom hypothesis tables. List 1: the pieces of the hypothesis term's name.
     {"Estimable Function for [:^1:]1",
      "Estimable Function for [:^1:]1"},
+    {"Post Hoc Tests #^1",
+     "Post Hoc Tests #^1"},
 };
 // clang-format on
 
