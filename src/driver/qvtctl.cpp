@@ -69,6 +69,8 @@ void QVTCTL(Context& ctx, const std::string& commandText) {
     ContextRestorer restore(ctx);
     try {
       runCommand(ctx, commandText);
+    } catch (const DataChanged&) {
+      throw;  // ends the run, not only this command
     } catch (const InternalError& e) {
       ctx.note(
           "Internal error in ^1: the condition ^2 does not hold. The command was stopped; please report "
