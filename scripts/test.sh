@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project and runs the whole test suite.
 #   scripts/test.sh            plain build (warnings are errors)
-#   scripts/test.sh --sanitize also a second build under ASan and UBSan
+#   scripts/test.sh --sanitize also a second build with clang under ASan and UBSan, whose
+#                              fuzz targets then run for a bounded time (FUZZ_SECONDS each)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,5 +14,7 @@ run() {
 }
 run build
 if [ "${1:-}" = "--sanitize" ]; then
-  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 run build-asan -DQV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+  export ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  run build-asan -DQV_SANITIZE=ON -DQV_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++
+  scripts/fuzz.sh build-asan "${FUZZ_SECONDS:-45}"
 fi

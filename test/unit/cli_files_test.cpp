@@ -133,3 +133,21 @@ TEST_F(CliFiles, SplitTakesOneListAndLeavesTheScript) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliFiles, UserTextIsShownAsItStandsWithControlCharactersEscaped) {
+  const std::string dict = file("d.json", R"({"variables": {
+    "y": {"label": "Insufficient memory ..."},
+    "a": {"value_labels": {"1": "two\nlines", "2": "red\u001b[31m"}}}})");
+  RunResult r = run({"-e", "QUORVEST y BY a /PRINT=DESCRIPTIVE.", "--data", data_, "--dictionary", dict});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Insufficient memory ..."), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("not enough memory"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("two\\nlines"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("red\\x1b[31m"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(r.out.find('\x1f'), std::string::npos);
+}
+
+}  // namespace

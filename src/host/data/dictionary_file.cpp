@@ -7,6 +7,7 @@
 #include <set>
 
 #include "host/data/csv_scanner.h"
+#include "host/output/messages.h"
 
 namespace qv {
 
@@ -315,17 +316,17 @@ bool applyDeclaration(const DeclaredVariable& d, Variable& v, const std::string&
     err = InputError{file, d.line, d.column, "variable \"" + d.name + "\": " + text};
     return false;
   };
-  if (d.label) v.label = *d.label;
+  if (d.label) v.label = userText(*d.label);
 
   // Value labels are keyed by the value's key form, so that "1", "1.0" and "01" are one value.
   for (const auto& [raw, label] : d.valueLabels) {
     if (v.isString()) {
-      v.valueLabels[stringKey(raw)] = label;
+      v.valueLabels[stringKey(raw)] = userText(label);
     } else {
       csv::ParsedNumber n = csv::parseNumber(raw);
       if (n.kind != csv::NumberKind::Finite)
         return fail("value label key \"" + raw + "\" is not a number, but the variable is numeric");
-      v.valueLabels[numberKey(n.value)] = label;
+      v.valueLabels[numberKey(n.value)] = userText(label);
     }
   }
 
