@@ -71,7 +71,10 @@ namespace {
 // The bytes that end an unquoted field.
 struct FieldEndTable {
   bool at[256] = {};
-  constexpr FieldEndTable() { at[','] = at['\n'] = at['\r'] = true; }
+  constexpr FieldEndTable() {
+    at[static_cast<unsigned char>(',')] = at[static_cast<unsigned char>('\n')] =
+        at[static_cast<unsigned char>('\r')] = true;
+  }
 };
 constexpr FieldEndTable kFieldEnd;
 
