@@ -14,10 +14,12 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "driver/qvtctl.h"
@@ -260,6 +262,18 @@ qv::out::Message stoppedMessage(const std::string& key, const std::string& text)
   return m;
 }
 
+// Moves the places of messages from command lines to script lines, and finds the first error.
+void placeMessages(std::vector<qv::out::Item>& items, int firstLine, const qv::out::Message*& firstError) {
+  for (auto& item : items) {
+    if (auto* m = std::get_if<qv::out::Message>(&item)) {
+      if (m->line > 0) m->line += firstLine - 1;
+      if (!firstError && m->severity == qv::out::Severity::Error) firstError = m;
+    } else if (auto* h = std::get_if<std::shared_ptr<qv::out::Heading>>(&item)) {
+      if (*h) placeMessages((*h)->items, firstLine, firstError);
+    }
+  }
+}
+
 // Runs one command with a fresh context; no failure of the procedure escapes.
 qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource* data) {
   qv::out::CommandOutput co;
@@ -400,10 +414,19 @@ int main(int argc, char** argv) {
 
   qv::out::Document doc;
   int failed = 0;
+  const std::string source = o.script.empty() ? std::string("-e") : o.script == "-" ? "<stdin>" : o.script;
+  std::string firstErrorAt;  // "script:line:column" of the first located error
   try {
     for (const auto& cmd : commands) {
       doc.commands.push_back(runCommand(cmd.text, data.get()));
-      if (doc.commands.back().error) ++failed;
+      qv::out::CommandOutput& co = doc.commands.back();
+      co.source = source;
+      const qv::out::Message* firstError = nullptr;
+      placeMessages(co.items, cmd.firstLine, firstError);
+      if (co.error) ++failed;
+      if (firstErrorAt.empty() && firstError && firstError->line > 0)
+        firstErrorAt =
+            source + ":" + std::to_string(firstError->line) + ":" + std::to_string(firstError->column);
     }
   } catch (const qv::DataChanged& e) {
     // The user's situation, not a fault: one message, and no output from a data set that
@@ -428,7 +451,8 @@ int main(int argc, char** argv) {
   }
   if (failed > 0) {
     std::cerr << "quorvest: " << failed << " of " << doc.commands.size()
-              << (doc.commands.size() == 1 ? " command" : " commands") << " reported an error\n";
+              << (doc.commands.size() == 1 ? " command" : " commands") << " reported an error"
+              << (firstErrorAt.empty() ? std::string() : "; the first is at " + firstErrorAt) << "\n";
     return kExitCommandError;
   }
   return kExitOk;

@@ -43,8 +43,19 @@ void runCommand(Context& ctx, const std::string& commandText) {
   if (const auto& lex = tok.error()) {
     ctx.note("^1 at line ^2, column ^3 of the command.", out::Severity::Error,
              {lex->text, std::to_string(lex->line), std::to_string(lex->column)}, out::Phase::Command);
+    if (ctx.output && !ctx.output->items.empty())
+      if (auto* m = std::get_if<out::Message>(&ctx.output->items.back())) {
+        m->line = lex->line;
+        m->column = lex->column;
+      }
     return;
   }
+  // Command-phase messages point at the current symbol while this command is parsed.
+  struct Located {
+    Context& ctx;
+    ~Located() { ctx.commandTokens = nullptr; }
+  } located{ctx};
+  ctx.commandTokens = &tok;
   if (!ctx.data) {
     ctx.note("There is no active data: give a data file before running QUORVEST.", out::Severity::Error, {},
              out::Phase::Command);
@@ -56,6 +67,7 @@ void runCommand(Context& ctx, const std::string& commandText) {
   parseCommand(pc);
   if (ctx.errorFlag) return;
   noteUnconsumedRequests(pc);
+  ctx.commandTokens = nullptr;
   analyseGroups(ctx, *st);
 }
 

@@ -7,6 +7,7 @@
 
 #include "host/data/case_stream.h"
 #include "host/output/document.h"
+#include "host/syntax/tokenizer.h"
 
 namespace qv {
 
@@ -35,6 +36,13 @@ struct Context {
   std::vector<std::pair<std::string, std::string>> splitCaption;
 
   std::vector<out::Heading*> headingStack;
+
+  // The symbols of the command being parsed (null outside parsing): a command-phase message is
+  // located at the current one.
+  const syntax::Tokenizer* commandTokens = nullptr;
+
+ private:
+  void locate(out::Message& m) const;
 };
 
 // An internal-consistency failure: a bug, never user input. The driver turns it into an

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,36 @@ TEST_F(CliFiles, UserTextIsShownAsItStandsWithControlCharactersEscaped) {
   EXPECT_NE(r.out.find("red\\x1b[31m"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
   EXPECT_EQ(r.out.find('\x1f'), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliFiles, CommandErrorsNameTheirPlaceInTheScript) {
+  const std::string script =
+      file("s.qv", "* first a comment.\nQUORVEST y BY a.\n\nQUORVEST y BY a\n  /FOO.\n");
+  RunResult r = run({script, "--data", data_});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Error 2 at " + script + ":5:4: FOO"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("the first is at " + script + ":5:4\n"), std::string::npos) << r.err;
+
+  r = run({"-e", "QUORVEST y BY a /FOO.", "--data", data_, "--format", "json"});
+  const auto doc = nlohmann::json::parse(r.out);
+  const auto& m = doc["commands"][0]["items"][0];
+  EXPECT_EQ(m.value("line", 0), 1) << m;
+  EXPECT_EQ(m.value("column", 0), 18) << m;
+  EXPECT_NE(r.err.find("at -e:1:18"), std::string::npos) << r.err;
+}
+
+TEST_F(CliFiles, QuotedUserTextIsCutAndShowsInvisibleCharacters) {
+  const std::string name(200, 'g');
+  RunResult r =
+      run({"-e", "QUORVEST y BY a /OUTFILE=COVB('f' '\xEF\xBB\xBF" + name + "').", "--data", data_});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("<U+FEFF>ggg"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("g\u2026"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(name), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -602,9 +602,9 @@ void renderTable(const Table& t, std::string& out) {
   for (const auto& f : t.footnotes) out += f.marker + ". " + shown(f.text) + "\n";
 }
 
-void renderTextItems(const std::vector<Item>& items, int depth, std::string& out);
+void renderTextItems(const std::vector<Item>& items, int depth, const std::string& source, std::string& out);
 
-void renderTextItem(const Item& item, int depth, std::string& out) {
+void renderTextItem(const Item& item, int depth, const std::string& source, std::string& out) {
   if (const auto* h = std::get_if<std::shared_ptr<Heading>>(&item)) {
     if (!*h) return;
     std::string text = shown((*h)->text);
@@ -612,13 +612,18 @@ void renderTextItem(const Item& item, int depth, std::string& out) {
     out += text + "\n";
     out.append(std::max<size_t>(displayWidth(text), 1), kUnderline[std::min(depth, 2)]);
     out += "\n\n";
-    renderTextItems((*h)->items, depth + 1, out);
+    renderTextItems((*h)->items, depth + 1, source, out);
   } else if (const auto* m = std::get_if<Message>(&item)) {
     const char* word = m->severity == Severity::Error     ? "Error"
                        : m->severity == Severity::Warning ? "Warning"
                                                           : "Note";
     out += word;
     if (m->number) out += " " + std::to_string(*m->number);
+    if (m->line > 0) {
+      out += " at ";
+      if (!source.empty()) out += visible(source) + ":";
+      out += std::to_string(m->line) + ":" + std::to_string(m->column);
+    }
     out += ": " + shown(m->text) + "\n\n";
   } else if (const auto* t = std::get_if<Table>(&item)) {
     renderTable(*t, out);
@@ -628,8 +633,8 @@ void renderTextItem(const Item& item, int depth, std::string& out) {
   }
 }
 
-void renderTextItems(const std::vector<Item>& items, int depth, std::string& out) {
-  for (const auto& item : items) renderTextItem(item, depth, out);
+void renderTextItems(const std::vector<Item>& items, int depth, const std::string& source, std::string& out) {
+  for (const auto& item : items) renderTextItem(item, depth, source, out);
 }
 
 // ---- JSON ----------------------------------------------------------------------------------
@@ -744,6 +749,10 @@ ojson itemJson(const Item& item) {
     j["number"] = m->number ? ojson(*m->number) : ojson(nullptr);
     j["key"] = m->key;
     j["text"] = display(m->text);
+    if (m->line > 0) {
+      j["line"] = m->line;
+      j["column"] = m->column;
+    }
   } else if (const auto* t = std::get_if<Table>(&item)) {
     j = tableJson(*t);
   } else if (const auto* c = std::get_if<Chart>(&item)) {
@@ -984,7 +993,7 @@ std::string renderText(const Document& doc) {
     out += c.command;
     if (c.command.empty() || c.command.back() != '\n') out += '\n';
     out += '\n';
-    renderTextItems(c.items, 0, out);
+    renderTextItems(c.items, 0, c.source, out);
   }
   return out;
 }
