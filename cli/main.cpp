@@ -1,6 +1,8 @@
 // The quorvest program: runs QUORVEST command scripts over a CSV data file and writes the
 // output document as text or JSON.
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,10 +14,12 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "driver/qvtctl.h"
@@ -36,7 +40,7 @@ struct Options {
   std::string data;
   std::string dictionary;
   std::string weight;
-  std::vector<std::string> split;
+  std::string split;  // comma-separated names
   std::string splitLayout = "layered";
   std::string format = "text";
   std::string output;
@@ -48,11 +52,27 @@ int usageError(const std::string& text) {
   return kExitUsage;
 }
 
+// The largest script read; a bigger input (a device, a wrong file) is refused before it fills
+// the memory.
+constexpr size_t kMaxScriptBytes = size_t{16} << 20;
+
+// Reads at most `limit` + 1 bytes of the stream, in pieces.
+void readBounded(std::istream& in, size_t limit, std::string& text) {
+  text.clear();
+  std::vector<char> piece(size_t{1} << 16);
+  while (text.size() <= limit) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    text.append(piece.data(), static_cast<size_t>(in.gcount()));
+    if (!in) break;
+  }
+}
+
 // Reads a script file ("-" for standard input). A file that is not text is refused with the
 // place of the first bad byte.
 bool readScript(const std::string& path, std::string& text, std::string& why) {
+  const std::string name = path == "-" ? std::string("<stdin>") : path;
   if (path == "-") {
-    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    readBounded(std::cin, kMaxScriptBytes, text);
   } else {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
@@ -64,19 +84,22 @@ bool readScript(const std::string& path, std::string& text, std::string& why) {
       why = path + ": cannot open: " + std::strerror(errno);
       return false;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
+    readBounded(in, kMaxScriptBytes, text);
     if (in.bad()) {
       why = path + ": read error";
       return false;
     }
-    text = ss.str();
+  }
+  if (text.size() > kMaxScriptBytes) {
+    why = name + ": the script is larger than " + std::to_string(kMaxScriptBytes >> 20) +
+          " MiB; is it a script file?";
+    return false;
   }
   long line = 1, column = 1;
   for (char c : text) {
     if (c == '\0') {
-      why = (path == "-" ? std::string("<stdin>") : path) + ":" + std::to_string(line) + ":" +
-            std::to_string(column) + ": the script holds a NUL byte; is it a text file?";
+      why = name + ":" + std::to_string(line) + ":" + std::to_string(column) +
+            ": the script holds a NUL byte; is it a text file?";
       return false;
     }
     if (c == '\n') {
@@ -89,43 +112,145 @@ bool readScript(const std::string& path, std::string& text, std::string& why) {
   return true;
 }
 
-// Writes the file through a temporary file in the same directory and a rename, so that a
-// reader never sees half a document and a failure leaves nothing behind.
-bool writeAtomically(const std::string& path, const std::string& text, std::string& why) {
-  namespace fs = std::filesystem;
-  fs::path target(path);
-  fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  std::string tmp = (dir / ("." + target.filename().string() + ".tmpXXXXXX")).string();
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) {
-    why = path + ": cannot write: " + std::strerror(errno);
-    return false;
-  }
-  // mkstemp makes the file private; give it the mode an ordinary new file would get.
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+// The temporary output file, removed by the signal handler when the program is interrupted
+// while it exists. A fixed buffer, since a handler may only touch such memory.
+char gTemporaryOutput[PATH_MAX + 1] = {};
+
+extern "C" void removeTemporaryAndDie(int sig) {
+  if (gTemporaryOutput[0] != '\0') ::unlink(gTemporaryOutput);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+// Interruptions remove the temporary file before the program ends. A full file system limit or
+// a closed pipe makes the write fail with an error instead of ending the program, so that it is
+// reported and cleaned up like any other write error.
+void installSignalHandlers() {
+  struct sigaction sa {};
+  sa.sa_handler = removeTemporaryAndDie;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+  ::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool writeAll(int fd, const std::string& text) {
   size_t done = 0;
-  bool ok = true;
-  while (ok && done < text.size()) {
+  while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<size_t>(n);
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
   }
-  if (!ok) why = path + ": cannot write: " + std::strerror(errno);
+  return true;
+}
+
+// Follows symbolic links to the file they name (which need not exist yet).
+std::filesystem::path followLinks(std::filesystem::path p) {
+  namespace fs = std::filesystem;
+  for (int hop = 0; hop < 40; ++hop) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) return p;
+    fs::path to = fs::read_symlink(p, ec);
+    if (ec) return p;
+    p = to.is_absolute() ? to : p.parent_path() / to;
+  }
+  return p;
+}
+
+// Writes the output file. A regular (or new) file is written through a temporary file in the
+// same directory and a rename, so that a reader never sees half a document and a failure leaves
+// nothing behind; the file keeps its permissions. Anything else (a device, a pipe) is written to
+// as it is, and a symbolic link is followed, so that what it names is written, never replaced.
+bool writeOutputFile(const std::string& path, const std::string& text, std::string& why) {
+  namespace fs = std::filesystem;
+  auto fail = [&](const char* what) {
+    why = path + ": " + what + ": " + std::strerror(errno);
+    return false;
+  };
+  const fs::path target = followLinks(path);
+  struct stat st {};
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return fail("cannot write");
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    int fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return fail("cannot write");
+    bool ok = writeAll(fd, text);
+    int saved = errno;
+    ok = (::close(fd) == 0 || errno == EINTR) && ok;
+    if (!ok) {
+      errno = saved;
+      return fail("cannot write");
+    }
+    return true;
+  }
+
+  // The temporary name must fit the directory's limit on names, whatever the target's length.
+  const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  long nameMax = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+  if (nameMax <= 0) nameMax = 255;
+  const std::string suffix = ".tmpXXXXXX";
+  std::string stem = target.filename().string();
+  const size_t room = static_cast<size_t>(nameMax) - suffix.size() - 1;
+  if (stem.size() > room) stem.resize(room);
+  std::string tmp = (dir / ("." + stem + suffix)).string();
+  if (tmp.size() > PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return fail("cannot write");
+  }
+  // Signals are held while the temporary file is created and its name published.
+  sigset_t all, old;
+  sigfillset(&all);
+  ::sigprocmask(SIG_BLOCK, &all, &old);
+  int fd = ::mkstemp(tmp.data());
+  if (fd >= 0) std::memcpy(gTemporaryOutput, tmp.c_str(), tmp.size() + 1);
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (fd < 0) return fail("cannot write");
+
+  if (exists) {
+    // Keep the owner and permissions of the file being replaced (the owner when allowed).
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+    }
+    ::fchmod(fd, st.st_mode & 07777);
+  } else {
+    // mkstemp makes the file private; give it the mode an ordinary new file would get.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
+  bool ok = writeAll(fd, text);
+  int saved = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
-    why = path + ": cannot write: " + std::strerror(errno);
+    saved = errno;
   }
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+  if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
     ok = false;
-    why = path + ": cannot write: " + std::strerror(errno);
+    saved = errno;
   }
+  ::sigprocmask(SIG_BLOCK, &all, &old);
   if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  gTemporaryOutput[0] = '\0';
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (!ok) {
+    errno = saved;
+    return fail("cannot write");
+  }
+  return true;
+}
+
+// True when `output` names the same file as `input` (after following links).
+bool sameFile(const std::string& output, const std::string& input) {
+  struct stat a {
+  }, b{};
+  return !input.empty() && input != "-" && ::stat(output.c_str(), &a) == 0 &&
+         ::stat(input.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 qv::out::Message stoppedMessage(const std::string& key, const std::string& text) {
@@ -135,6 +260,18 @@ qv::out::Message stoppedMessage(const std::string& key, const std::string& text)
   m.key = key;
   m.text = text;
   return m;
+}
+
+// Moves the places of messages from command lines to script lines, and finds the first error.
+void placeMessages(std::vector<qv::out::Item>& items, int firstLine, const qv::out::Message*& firstError) {
+  for (auto& item : items) {
+    if (auto* m = std::get_if<qv::out::Message>(&item)) {
+      if (m->line > 0) m->line += firstLine - 1;
+      if (!firstError && m->severity == qv::out::Severity::Error) firstError = m;
+    } else if (auto* h = std::get_if<std::shared_ptr<qv::out::Heading>>(&item)) {
+      if (*h) placeMessages((*h)->items, firstLine, firstError);
+    }
+  }
 }
 
 // Runs one command with a fresh context; no failure of the procedure escapes.
@@ -147,6 +284,8 @@ qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource*
   bool stopped = false;
   try {
     qv::QVTCTL(ctx, text);
+  } catch (const qv::DataChanged&) {
+    throw;
   } catch (const qv::InternalError& e) {
     stopped = true;
     co.items.push_back(
@@ -200,7 +339,6 @@ int main(int argc, char** argv) {
   app.add_option("--weight", o.weight, "case (frequency) weight variable")->type_name("VAR");
   app.add_option("--split", o.split,
                  "split-file variables; a group is a run of consecutive cases with equal values")
-      ->delimiter(',')
       ->type_name("VAR[,VAR...]");
   app.add_option("--split-layout", o.splitLayout, "split groups in one layered table or separate tables")
       ->check(CLI::IsMember({"layered", "separate"}))
@@ -234,23 +372,40 @@ int main(int argc, char** argv) {
     return usageError("--dictionary, --weight and --split need a data file (--data FILE)");
 
   // Every input is read and checked before any command runs or any output is written.
-  std::string script = o.command;
-  if (!o.script.empty()) {
-    std::string why;
-    if (!readScript(o.script, script, why)) return usageError(why);
+  if (!o.output.empty()) {
+    for (const std::string* in : {&o.data, &o.script, &o.dictionary})
+      if (sameFile(o.output, *in))
+        return usageError(o.output + ": the output file is the input file " + *in +
+                          "; give another name with -o");
   }
-
+  std::string script = o.command;
   std::unique_ptr<qv::DataSource> data;
-  if (!o.data.empty()) {
-    qv::DataOptions dopt;
-    dopt.dataPath = o.data;
-    dopt.dictionaryPath = o.dictionary;
-    dopt.weightVar = o.weight;
-    dopt.splitVars = o.split;
-    dopt.splitSeparate = o.splitLayout == "separate";
-    qv::InputError err;
-    data = qv::DataSource::open(dopt, err);
-    if (!data) return usageError(err.describe());
+  try {
+    if (!o.script.empty()) {
+      std::string why;
+      if (!readScript(o.script, script, why)) return usageError(why);
+    }
+
+    if (!o.data.empty()) {
+      qv::DataOptions dopt;
+      dopt.dataPath = o.data;
+      dopt.dictionaryPath = o.dictionary;
+      dopt.weightVar = o.weight;
+      if (!o.split.empty()) {
+        for (size_t at = 0;;) {
+          size_t comma = o.split.find(',', at);
+          dopt.splitVars.push_back(o.split.substr(at, comma - at));
+          if (comma == std::string::npos) break;
+          at = comma + 1;
+        }
+      }
+      dopt.splitSeparate = o.splitLayout == "separate";
+      qv::InputError err;
+      data = qv::DataSource::open(dopt, err);
+      if (!data) return usageError(err.describe());
+    }
+  } catch (const std::bad_alloc&) {
+    return usageError("there is not enough memory to read the inputs");
   }
 
   const auto commands = qv::syntax::splitCommands(script);
@@ -259,12 +414,28 @@ int main(int argc, char** argv) {
 
   qv::out::Document doc;
   int failed = 0;
-  for (const auto& cmd : commands) {
-    doc.commands.push_back(runCommand(cmd.text, data.get()));
-    if (doc.commands.back().error) ++failed;
+  const std::string source = o.script.empty() ? std::string("-e") : o.script == "-" ? "<stdin>" : o.script;
+  std::string firstErrorAt;  // "script:line:column" of the first located error
+  try {
+    for (const auto& cmd : commands) {
+      doc.commands.push_back(runCommand(cmd.text, data.get()));
+      qv::out::CommandOutput& co = doc.commands.back();
+      co.source = source;
+      const qv::out::Message* firstError = nullptr;
+      placeMessages(co.items, cmd.firstLine, firstError);
+      if (co.error) ++failed;
+      if (firstErrorAt.empty() && firstError && firstError->line > 0)
+        firstErrorAt =
+            source + ":" + std::to_string(firstError->line) + ":" + std::to_string(firstError->column);
+    }
+  } catch (const qv::DataChanged& e) {
+    // The user's situation, not a fault: one message, and no output from a data set that
+    // is no longer the one read.
+    return usageError(e.what());
   }
 
   std::string rendered;
+  installSignalHandlers();
   try {
     rendered = o.format == "json" ? qv::out::renderJson(doc) : qv::out::renderText(doc);
   } catch (const std::exception& e) {
@@ -276,11 +447,12 @@ int main(int argc, char** argv) {
     if (!std::cout) return usageError("cannot write to standard output");
   } else {
     std::string why;
-    if (!writeAtomically(o.output, rendered, why)) return usageError(why);
+    if (!writeOutputFile(o.output, rendered, why)) return usageError(why);
   }
   if (failed > 0) {
     std::cerr << "quorvest: " << failed << " of " << doc.commands.size()
-              << (doc.commands.size() == 1 ? " command" : " commands") << " reported an error\n";
+              << (doc.commands.size() == 1 ? " command" : " commands") << " reported an error"
+              << (firstErrorAt.empty() ? std::string() : "; the first is at " + firstErrorAt) << "\n";
     return kExitCommandError;
   }
   return kExitOk;

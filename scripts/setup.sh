@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when they are missing. Run as root.
 set -euo pipefail
 pkgs=(g++ cmake ninja-build libboost-math-dev nlohmann-json3-dev libcli11-dev libfmt-dev
-      libgtest-dev googletest libeigen3-dev)
+      libgtest-dev googletest libeigen3-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -44,8 +44,19 @@ void runCommand(Context& ctx, const std::string& commandText) {
   if (const auto& lex = tok.error()) {
     ctx.note("Lexical error ^1 at ^2 ^3 ...", out::Severity::Error,
              {lex->text, std::to_string(lex->line), std::to_string(lex->column)}, out::Phase::Command);
+    if (ctx.output && !ctx.output->items.empty())
+      if (auto* m = std::get_if<out::Message>(&ctx.output->items.back())) {
+        m->line = lex->line;
+        m->column = lex->column;
+      }
     return;
   }
+  // Command-phase messages point at the current symbol while this command is parsed.
+  struct Located {
+    Context& ctx;
+    ~Located() { ctx.commandTokens = nullptr; }
+  } located{ctx};
+  ctx.commandTokens = &tok;
   if (!ctx.data) {
     ctx.note("No active data ...", out::Severity::Error, {}, out::Phase::Command);
     return;
@@ -56,6 +67,7 @@ void runCommand(Context& ctx, const std::string& commandText) {
   parseCommand(pc);
   if (ctx.errorFlag) return;
   noteUnconsumedRequests(pc);
+  ctx.commandTokens = nullptr;
   analyseGroups(ctx, *st);
 }
 
@@ -69,6 +81,8 @@ void QVTCTL(Context& ctx, const std::string& commandText) {
     ContextRestorer restore(ctx);
     try {
       runCommand(ctx, commandText);
+    } catch (const DataChanged&) {
+      throw;  // ends the run, not only this command
     } catch (const InternalError& e) {
       ctx.note("Internal error in ^1 ^2 ...", out::Severity::Error, {e.routine, e.condition},
                out::Phase::Processing);

@@ -4,6 +4,49 @@
 
 namespace qv {
 
+namespace {
+
+// A user's text quoted in a message: cut to a sensible length, and characters that cannot be
+// seen (NUL, byte-order mark, no-break and zero-width spaces) named.
+std::string quotedUserText(const std::string& s) {
+  constexpr size_t kMaxBytes = 80;
+  std::string out;
+  size_t i = 0;
+  for (; i < s.size() && out.size() < kMaxBytes; ++i) {
+    const std::string_view rest(s.data() + i, s.size() - i);
+    if (s[i] == '\0') {
+      out += "<U+0000>";
+    } else if (rest.starts_with("\xEF\xBB\xBF")) {
+      out += "<U+FEFF>";
+      i += 2;
+    } else if (rest.starts_with("\xC2\xA0")) {
+      out += "<U+00A0>";
+      i += 1;
+    } else if (rest.starts_with("\xE2\x80\x8B")) {
+      out += "<U+200B>";
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  if (i < s.size()) {
+    // Do not end inside a multi-byte character.
+    while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) out.pop_back();
+    if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0) out.pop_back();
+    out += "\u2026";
+  }
+  return out;
+}
+
+}  // namespace
+
+void Context::locate(out::Message& m) const {
+  if (m.phase != out::Phase::Command || !commandTokens) return;
+  const syntax::Token& t = commandTokens->current();
+  m.line = t.line;
+  m.column = t.column;
+}
+
 void Context::message(int number, out::Phase phase, out::Severity severity, const std::string& param) {
   const MessageDef& def = messageDef(number);
   out::Message m;
@@ -12,8 +55,9 @@ void Context::message(int number, out::Phase phase, out::Severity severity, cons
   m.number = number;
   m.key = def.key;
   std::vector<std::string> args;
-  if (def.hasParam) args.push_back(param);
+  if (def.hasParam) args.push_back(quotedUserText(param));
   m.text = expandTemplate(catalogueText(def.key), args);
+  locate(m);
   if (severity == out::Severity::Error) errorFlag = true;
   emit(std::move(m));
 }
@@ -25,6 +69,7 @@ void Context::note(const std::string& key, out::Severity severity, const std::ve
   m.phase = phase;
   m.key = key;
   m.text = expandTemplate(catalogueText(key), args);
+  locate(m);
   if (severity == out::Severity::Error) errorFlag = true;
   emit(std::move(m));
 }

@@ -8,6 +8,7 @@
 #include "host/assert.h"  // QV_ASSERT and InternalError, for the routines that take a context
 #include "host/data/case_stream.h"
 #include "host/output/document.h"
+#include "host/syntax/tokenizer.h"
 
 namespace qv {
 
@@ -36,6 +37,13 @@ struct Context {
   std::vector<std::pair<std::string, std::string>> splitCaption;
 
   std::vector<out::Heading*> headingStack;
+
+  // The symbols of the command being parsed (null outside parsing): a command-phase message is
+  // located at the current one.
+  const syntax::Tokenizer* commandTokens = nullptr;
+
+ private:
+  void locate(out::Message& m) const;
 };
 
 }  // namespace qv

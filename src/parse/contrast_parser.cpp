@@ -19,9 +19,7 @@ bool readReferenceCategory(ParseContext& pc, ContrastRequest& c) {
   if (!pc.sym().isSpecial(kLParen)) return true;
   pc.tok.advance();
   const syntax::Token& t = pc.sym();
-  if (t.cls != syntax::kNumber || t.value != static_cast<double>(static_cast<long>(t.value)) ||
-      t.value < 1.0 || t.value > 2147483647.0)
-    return failHere(pc, 19);
+  if (t.cls != syntax::kNumber || !wholeNumberIn(t.value, 1.0, 2147483647.0)) return failHere(pc, 19);
   c.refcat = static_cast<int>(t.value);
   pc.tok.advance();
   if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 20);

@@ -40,8 +40,7 @@ bool readItem(ParseContext& pc, std::vector<double>& row) {
   }
   // Repetition: v is the count.
   if (fraction) return failHere(pc, 100);
-  if (v != static_cast<double>(static_cast<long long>(v)) || v < 1.0 || v > kMaxRepetitions)
-    return failWith(pc, 178, countText);
+  if (!wholeNumberIn(v, 1.0, kMaxRepetitions)) return failWith(pc, 178, countText);
   pc.tok.advance();
   if (pc.sym().isSpecial(kStar)) return failHere(pc, 99);
   if (!atNumber(pc)) return failHere(pc, 100);

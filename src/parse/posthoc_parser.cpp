@@ -52,10 +52,8 @@ bool readTestArgument(ParseContext& pc, PosthocRequest& req, PosthocTest test) {
   pc.tok.advance();
   const syntax::Token& t = pc.sym();
   if (t.endsSubcommand()) return failHere(pc, 121);
-  bool integral = t.cls == syntax::kNumber && t.value == static_cast<double>(static_cast<long>(t.value)) &&
-                  t.value <= 2147483647.0;
   const double lowest = test == PosthocTest::Waller ? 2.0 : 1.0;  // k-ratio > 1, control > 0
-  if (!integral || t.value < lowest) return failHere(pc, 120);
+  if (t.cls != syntax::kNumber || !wholeNumberIn(t.value, lowest, 2147483647.0)) return failHere(pc, 120);
   const int v = static_cast<int>(t.value);
   pc.tok.advance();
   if (pc.sym().endsSubcommand()) return failHere(pc, 121);

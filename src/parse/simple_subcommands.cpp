@@ -190,6 +190,11 @@ void parsePrint(ParseContext& pc) {
 void parseOutfile(ParseContext& pc) {
   static const std::vector<std::string> kTable{"COVB", "CORB", "EFFECT", "DESIGN"};
   ProcedureState& st = pc.st;
+  // A repeated OUTFILE replaces the earlier one whole.
+  st.outdpcPath.clear();
+  st.outdpdPath.clear();
+  st.effectOutPath.clear();
+  st.matrixFileKind = 0;
   while (!pc.sym().endsSubcommand()) {
     const syntax::Token& kw = pc.sym();
     if (kw.cls != syntax::kName || !kw.isName()) return failHere(pc, 85);

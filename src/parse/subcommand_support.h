@@ -1,6 +1,7 @@
 #pragma once
 // Small readers and look-ups shared by the optional-subcommand parsers: names against the
 // variable lists and the design, signed numbers, fractions and parenthesised number lists.
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ int covariateNumber(const ParseContext& pc, const syntax::Token& t);
 int designEffect(const ProcedureState& st, const EffectRow& row);
 // Effect number of the main effect of a factor (code 0 for it, absent elsewhere), -1 if none.
 int mainEffectOf(const ProcedureState& st, int factor);
+
+// True when x is a whole number within [low, high]; false for NaN and infinities. Checks the
+// range before any conversion, so the caller may then cast x to an integer type.
+inline bool wholeNumberIn(double x, double low, double high) {
+  return x >= low && x <= high && std::trunc(x) == x;
+}
 
 // True when the current symbol starts a number: a number, or a sign followed by a number.
 bool atNumber(const ParseContext& pc);

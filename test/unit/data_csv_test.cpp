@@ -10,6 +10,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "driver/qvtctl.h"
+#include "host/context.h"
 #include "host/data/case_stream.h"
 #include "host/data/csv_scanner.h"
 #include "host/sysmis.h"
@@ -342,6 +344,32 @@ TEST(CaseReader, LargeInputAcrossBufferBoundaries) {
   }
 }
 
+TEST(CsvReader, ARecordBeyondTheLimitIsRefusedWhereItStarts) {
+  const std::string text = "a,b\n1,2\n3,\"" + std::string(5000, 'x') + "\n";
+  csv::Scanner sc(std::make_unique<csv::TextSource>(std::make_shared<const std::string>(text)), 64, 1000);
+  ASSERT_TRUE(sc.next());
+  ASSERT_TRUE(sc.next());
+  try {
+    sc.next();
+    ADD_FAILURE() << "no error";
+  } catch (const csv::ScanError& e) {
+    EXPECT_EQ(e.line, 3);
+    EXPECT_EQ(e.column, 1);
+    EXPECT_NE(e.text.find("longer than 1000 bytes"), std::string::npos) << e.text;
+  }
+}
+
+TEST(CsvReader, RepeatedNamesAreFoundAmongManyColumns) {
+  // 100 000 distinct names and then one that repeats the fifth in another case.
+  std::string header;
+  for (int i = 1; i <= 100000; ++i) header += "c" + std::to_string(i) + ",";
+  header += "C5\n";
+  InputError err;
+  EXPECT_FALSE(openCsv(header, err));
+  EXPECT_EQ(err.line, 1);
+  EXPECT_NE(err.text.find("repeats \"c5\" of column 5"), std::string::npos) << err.text;
+}
+
 class TempDir : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -370,7 +398,13 @@ TEST_F(TempDir, FilesAreReadAndAChangedFileIsRefused) {
   EXPECT_EQ(r->string(1), "x");
 
   write("d.csv", "a,b\n1,x\n2,y\n3,z\n");
-  EXPECT_THROW(ds->read(), std::runtime_error);
+  EXPECT_THROW(ds->read(), DataChanged);
+  // A command over the changed file ends the run with that message, not as a fault of its own.
+  out::CommandOutput co;
+  Context ctx;
+  ctx.data = ds.get();
+  ctx.output = &co;
+  EXPECT_THROW(QVTCTL(ctx, "QUORVEST a BY b."), DataChanged);
 
   o.dataPath = (dir_ / "absent.csv").string();
   EXPECT_FALSE(DataSource::open(o, err));

@@ -129,6 +129,9 @@ TEST(DictionaryFile, ErrorsNameFileEntryAndPlace) {
        "low above high"},
       {"{\"variables\": {\n\"a\": {\"value_labels\": {\"one\": \"x\"}}}}", 2, "\"one\" is not a number"},
       {"[1, 2]", 1, "\"variables\" object"},
+      // Numbers beyond the double range, anywhere in the file.
+      {"{\"comment\":\n 1e400, \"variables\": {}}", 2, "number overflow"},
+      {"{\"variables\": {\n\"a\": {\"missing\": [-1e999]}}}", 2, "number overflow"},
   };
   for (const auto& c : cases) {
     InputError err;
@@ -137,6 +140,14 @@ TEST(DictionaryFile, ErrorsNameFileEntryAndPlace) {
     EXPECT_EQ(err.line, c.line) << c.dict << "\n" << err.describe();
     EXPECT_NE(err.text.find(c.needle), std::string::npos) << err.describe();
   }
+}
+
+TEST(DictionaryFile, OnlyTheKeysOfVariablesNameVariables) {
+  InputError err;
+  auto ds =
+      openWith("a,b\n1,2\n",
+               R"({"comment": {"a": 1, "b": {"a": 2}}, "variables": {"a": {"comment": {"a": 3}}}})", err);
+  EXPECT_TRUE(ds) << err.describe();
 }
 
 }  // namespace

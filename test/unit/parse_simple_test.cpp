@@ -134,6 +134,16 @@ TEST(Outfile, Files) {
   Parsed covb;
   covb.run("QUORVEST y BY a /OUTFILE=COVB('c')");
   EXPECT_EQ(covb.st.matrixFileKind, 1);
+
+  // A repeated OUTFILE warns that the last one is used, and uses it.
+  Parsed twice;
+  twice.run("QUORVEST y BY a /OUTFILE=COVB('c1') EFFECT('e1') /OUTFILE=CORB('c2')");
+  ASSERT_EQ(twice.messages().size(), 1u);
+  EXPECT_EQ(twice.messages()[0].number, 4);
+  EXPECT_FALSE(twice.ctx.errorFlag);
+  EXPECT_EQ(twice.st.outdpcPath, "c2");
+  EXPECT_EQ(twice.st.matrixFileKind, 2);
+  EXPECT_TRUE(twice.st.effectOutPath.empty());
 }
 
 TEST(Outfile, Errors) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "host/context.h"
 #include "host/data/csv_scanner.h"
@@ -76,6 +77,12 @@ struct FileStamp {
   }
   bool operator==(const FileStamp&) const = default;
 };
+
+std::string upperAscii(std::string_view s) {
+  std::string u(s);
+  for (auto& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return u;
+}
 
 bool equalNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -216,8 +223,7 @@ class CsvDataSource : public DataSource {
   long nonFiniteCount() const override { return nonFinite; }
   std::unique_ptr<CaseReader> read() const override {
     if (!src.text && !(FileStamp::of(src.name) == stamp))
-      throw std::runtime_error(src.name +
-                               ": the data file changed after it was opened; run the command again");
+      throw DataChanged(src.name + ": the data file changed after it was opened; run the command again");
     return std::make_unique<CsvCaseReader>(*this);
   }
 };
@@ -226,7 +232,7 @@ csv::Scanner openScanner(const Source& src) {
   try {
     return csv::Scanner(src.open());
   } catch (const csv::ScanError& e) {
-    throw std::runtime_error(InputError{src.name, e.line, e.column, e.text}.describe());
+    throw DataChanged(InputError{src.name, e.line, e.column, e.text}.describe());
   }
 }
 
@@ -250,7 +256,7 @@ CsvCaseReader::CsvCaseReader(const CsvDataSource& ds) : ds_(ds), sc_(openScanner
 
 void CsvCaseReader::changed(long line, long column, const std::string& what) const {
   InputError e{ds_.src.name, line, column, what};
-  throw std::runtime_error(e.describe());
+  throw DataChanged(e.describe());
 }
 
 bool CsvCaseReader::load(Slot& s) {
@@ -367,7 +373,7 @@ std::vector<std::pair<std::string, std::string>> CsvCaseReader::splitCaption() c
   return out;
 }
 
-bool readWholeFile(const std::string& path, std::string& text, InputError& err) {
+bool readWholeFile(const std::string& path, size_t limit, std::string& text, InputError& err) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     err = InputError{path, 0, 0, std::string("cannot open: ") + std::strerror(errno)};
@@ -382,13 +388,25 @@ bool readWholeFile(const std::string& path, std::string& text, InputError& err) 
     err = InputError{path, 0, 0, std::string("cannot open: ") + std::strerror(errno)};
     return false;
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
+  // Read in pieces up to one byte past the limit, so that an endless input (a device, a pipe)
+  // is refused instead of filling the memory.
+  text.clear();
+  std::vector<char> piece(size_t{1} << 16);
+  while (text.size() <= limit) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    text.append(piece.data(), static_cast<size_t>(in.gcount()));
+    if (!in) break;
+  }
   if (in.bad()) {
     err = InputError{path, 0, 0, "read error"};
     return false;
   }
-  text = ss.str();
+  if (text.size() > limit) {
+    err = InputError{path, 0, 0,
+                     fmt::format("the file is larger than {} MiB; is it the right file?", limit >> 20)};
+    text.clear();
+    return false;
+  }
   return true;
 }
 
@@ -405,6 +423,7 @@ std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, cons
   if (!src.text) ds->stamp = FileStamp::of(dataName);
   std::vector<ColumnScan> cols;
   Dictionary& dict = ds->dict;
+  std::unordered_map<std::string, int> byName;  // upper-cased name -> column
   try {
     csv::Scanner sc(src.open());
     if (!sc.next()) {
@@ -418,8 +437,9 @@ std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, cons
         err = InputError{dataName, f.line, f.column, why};
         return nullptr;
       }
-      int dup = dict.find(name);
-      if (dup >= 0) {
+      auto [at, fresh] = byName.emplace(upperAscii(name), static_cast<int>(dict.vars.size()));
+      if (!fresh) {
+        const int dup = at->second;
         err = InputError{dataName, f.line, f.column,
                          fmt::format("variable name \"{}\" repeats \"{}\" of column {} (names are compared "
                                      "without regard to case)",
@@ -431,8 +451,10 @@ std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, cons
       dict.vars.push_back(std::move(v));
     }
     cols.resize(dict.vars.size());
-    for (const auto& d : declared) {
-      int idx = dict.find(d.name);
+    for (auto& d : declared) {
+      auto at = byName.find(upperAscii(d.name));
+      const int idx = at == byName.end() ? -1 : at->second;
+      d.index = idx;
       if (idx < 0) {
         err = InputError{dictName, d.line, d.column,
                          fmt::format("variable \"{}\" is not in the data file {}{}", d.name, dataName,
@@ -503,8 +525,8 @@ std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, cons
     }
   }
   for (const auto& d : declared) {
-    Variable& v = dict.vars[dict.find(d.name)];
-    const ColumnScan& cs = cols[dict.find(d.name)];
+    Variable& v = dict.vars[d.index];
+    const ColumnScan& cs = cols[d.index];
     if (d.type == VarType::Numeric && !cs.numeric) {
       err = InputError{
           dictName, d.line, d.column,
@@ -563,7 +585,8 @@ std::unique_ptr<DataSource> DataSource::open(const DataOptions& opts, InputError
     return nullptr;
   }
   std::string dictText;
-  if (!opts.dictionaryPath.empty() && !readWholeFile(opts.dictionaryPath, dictText, err)) return nullptr;
+  if (!opts.dictionaryPath.empty() && !readWholeFile(opts.dictionaryPath, kMaxDictionaryBytes, dictText, err))
+    return nullptr;
   return openSource(Source{opts.dataPath, nullptr}, opts, opts.dictionaryPath.empty() ? nullptr : &dictText,
                     err);
 }

@@ -3,6 +3,7 @@
 // streaming passes. A pass walks the cases in file order, grouped into split groups: runs of
 // consecutive cases with equal values of the split variables.
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,12 @@ struct InputError {
 
 class CaseReader;
 
+// The data file changed or vanished after it was opened: the user's situation, not a fault of
+// a command. It ends the run rather than one command.
+struct DataChanged : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 class DataSource {
  public:
   // Opens and validates the data file (and dictionary file); infers variable types.
@@ -51,7 +58,7 @@ class DataSource {
   // Number of cases in the data (all split groups); an upper bound for any one group.
   virtual long caseCount() const { return 0; }
   // Starts a fresh pass over the cases. The reader must not outlive the source. A reader
-  // throws std::runtime_error when the file cannot be read any more or was changed after open().
+  // throws DataChanged when the file cannot be read any more or was changed after open().
   virtual std::unique_ptr<CaseReader> read() const = 0;
 };
 

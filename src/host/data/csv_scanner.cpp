@@ -39,8 +39,10 @@ size_t TextSource::read(char* dst, size_t n) {
   return k;
 }
 
-Scanner::Scanner(std::unique_ptr<ByteSource> src, size_t bufferBytes)
-    : src_(std::move(src)), buf_(std::max<size_t>(bufferBytes, 16)) {}
+Scanner::Scanner(std::unique_ptr<ByteSource> src, size_t bufferBytes, size_t maxRecordBytes)
+    : src_(std::move(src)),
+      buf_(std::max<size_t>(std::min(bufferBytes, std::max<size_t>(maxRecordBytes, 16)), 16)),
+      maxRecord_(std::max<size_t>(maxRecordBytes, 16)) {}
 
 void Scanner::refill() {
   if (pos_ > 0) {
@@ -49,8 +51,14 @@ void Scanner::refill() {
     end_ -= pos_;
     pos_ = 0;
   }
-  // A record longer than the buffer: grow it.
-  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
+  // A record longer than the buffer: grow it, up to the limit of one record.
+  if (end_ == buf_.size()) {
+    if (end_ >= maxRecord_)
+      throw ScanError{line_, static_cast<long>(base_ - lineStart_ + 1),
+                      "the record that starts here is longer than " + std::to_string(maxRecord_) +
+                          " bytes; is a quote never closed?"};
+    buf_.resize(std::min(buf_.size() * 2, std::max(maxRecord_, buf_.size())));
+  }
   size_t n = src_->read(buf_.data() + end_, buf_.size() - end_);
   if (n == 0)
     eof_ = true;
@@ -63,7 +71,10 @@ namespace {
 // The bytes that end an unquoted field.
 struct FieldEndTable {
   bool at[256] = {};
-  constexpr FieldEndTable() { at[','] = at['\n'] = at['\r'] = true; }
+  constexpr FieldEndTable() {
+    at[static_cast<unsigned char>(',')] = at[static_cast<unsigned char>('\n')] =
+        at[static_cast<unsigned char>('\r')] = true;
+  }
 };
 constexpr FieldEndTable kFieldEnd;
 

@@ -59,8 +59,11 @@ struct Field {
 class Scanner {
  public:
   static constexpr size_t kDefaultBuffer = size_t{1} << 20;
+  // The longest record read; a longer one (most often a quote never closed) is refused.
+  static constexpr size_t kMaxRecordBytes = size_t{128} << 20;
 
-  explicit Scanner(std::unique_ptr<ByteSource> src, size_t bufferBytes = kDefaultBuffer);
+  explicit Scanner(std::unique_ptr<ByteSource> src, size_t bufferBytes = kDefaultBuffer,
+                   size_t maxRecordBytes = kMaxRecordBytes);
 
   // Reads the next record. Empty lines are skipped. Returns false at the end of the input.
   // Throws ScanError for a quote that is never closed or text after a closing quote.
@@ -83,6 +86,7 @@ class Scanner {
 
   std::unique_ptr<ByteSource> src_;
   std::vector<char> buf_;
+  size_t maxRecord_;
   size_t pos_ = 0;  // start of the unread bytes
   size_t end_ = 0;  // end of the valid bytes
   bool eof_ = false;

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "host/data/csv_scanner.h"
+#include "host/output/messages.h"
 
 namespace qv {
 
@@ -46,6 +47,30 @@ void locateKey(const std::string& text, const std::string& key, long& line, long
     }
   }
 }
+
+// A parse that builds nothing and records where the first failure is.
+struct ErrorLocator : nlohmann::json_sax<json> {
+  size_t byte = 0;
+  std::string token;
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return true; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t position, const std::string& last,
+                   const nlohmann::detail::exception&) override {
+    token = last.substr(0, 40);
+    byte = position >= last.size() ? position - last.size() : 0;  // where the token starts
+    return false;
+  }
+};
 
 struct Fail {
   std::string text;
@@ -208,12 +233,22 @@ void parseVariable(const json& j, DeclaredVariable& d) {
 bool readDictionaryText(const std::string& text, const std::string& file, std::vector<DeclaredVariable>& out,
                         InputError& err) {
   err = InputError{file, 0, 0, {}};
+  if (text.size() > kMaxDictionaryBytes) {
+    err.text = "the dictionary is larger than " + std::to_string(kMaxDictionaryBytes >> 20) +
+               " MiB; is it a dictionary file?";
+    return false;
+  }
   json doc;
   std::vector<std::string> variableKeys;  // every key of the "variables" object, duplicates included
+  std::string topKey;                     // the top-level key whose value is being read
   try {
     doc = json::parse(text, [&](int depth, json::parse_event_t ev, json& parsed) {
-      if (ev == json::parse_event_t::key && depth == 2 && parsed.is_string())
-        variableKeys.push_back(parsed.get<std::string>());
+      if (ev == json::parse_event_t::key && parsed.is_string()) {
+        if (depth == 1)
+          topKey = parsed.get<std::string>();
+        else if (depth == 2 && topKey == "variables")
+          variableKeys.push_back(parsed.get<std::string>());
+      }
       return true;
     });
   } catch (const json::parse_error& e) {
@@ -221,6 +256,14 @@ bool readDictionaryText(const std::string& text, const std::string& file, std::v
     std::string what = e.what();
     size_t colon = what.find(": ");
     err.text = "malformed JSON: " + (colon == std::string::npos ? what : what.substr(colon + 2));
+    return false;
+  } catch (const json::exception&) {
+    // A number beyond the double range: the exception has no place, so the text is read once
+    // more by a parser that keeps the place of the first failure.
+    ErrorLocator where;
+    json::sax_parse(text, &where);
+    lineColumnAt(text, where.byte, err.line, err.column);
+    err.text = "malformed JSON: number overflow: " + where.token + " is beyond the range of numbers";
     return false;
   }
   if (!doc.is_object() || !doc.contains("variables")) {
@@ -273,17 +316,17 @@ bool applyDeclaration(const DeclaredVariable& d, Variable& v, const std::string&
     err = InputError{file, d.line, d.column, "variable \"" + d.name + "\": " + text};
     return false;
   };
-  if (d.label) v.label = *d.label;
+  if (d.label) v.label = userText(*d.label);
 
   // Value labels are keyed by the value's key form, so that "1", "1.0" and "01" are one value.
   for (const auto& [raw, label] : d.valueLabels) {
     if (v.isString()) {
-      v.valueLabels[stringKey(raw)] = label;
+      v.valueLabels[stringKey(raw)] = userText(label);
     } else {
       csv::ParsedNumber n = csv::parseNumber(raw);
       if (n.kind != csv::NumberKind::Finite)
         return fail("value label key \"" + raw + "\" is not a number, but the variable is numeric");
-      v.valueLabels[numberKey(n.value)] = label;
+      v.valueLabels[numberKey(n.value)] = userText(label);
     }
   }
 

@@ -28,7 +28,11 @@ struct DeclaredVariable {
   std::optional<std::pair<double, double>> missingRange;
   std::optional<PrintFormat> format;
   long line = 0, column = 0;  // where the variable's entry is in the file
+  int index = -1;             // its column in the data file, once the header is read
 };
+
+// The largest dictionary file read; anything bigger is refused before it is parsed.
+constexpr size_t kMaxDictionaryBytes = size_t{64} << 20;
 
 // Parses the text of a dictionary file. On failure fills `err` (file, line, column, text) and
 // returns false.

@@ -100,6 +100,9 @@ struct Message {
   std::optional<int> number;
   std::string key;
   std::string text;
+  // Where the offending symbol is (1-based): in the command text while the command runs, in
+  // the script once the program has placed the command; 0 when not tied to a symbol.
+  long line = 0, column = 0;
 };
 
 struct Chart {
@@ -120,6 +123,7 @@ struct CommandOutput {
   std::string command;
   bool error = false;
   std::vector<Item> items;
+  std::string source = {};  // the script the command came from ("-e" for command-line text), if known
 };
 
 struct Document {

@@ -25,6 +25,14 @@ bool catalogueHas(const std::string& key);
 // True when a text is a catalogue key: it ends in "..." (with or without a blank before).
 bool isCatalogueKey(const std::string& text);
 
+// A text from the user (a label) is shown as it stands, never translated. One that happens to
+// read as a catalogue key is stored with this invisible end mark, which the renderers drop.
+inline constexpr char kUserTextMark = '\x1f';
+inline std::string userText(std::string text) {
+  if (isCatalogueKey(text) && catalogueHas(text)) text += kUserTextMark;
+  return text;
+}
+
 // Expands "^1" ... "^9" in a template with the given arguments (args[0] is ^1; a missing
 // argument expands to nothing) and "\x" escapes. A bracketed repeat list expands to nothing;
 // use expandComposite when the template has one.

@@ -103,8 +103,34 @@ std::string formatNumber(double x, Fmt f, int decimals) {
 // A stored text as shown: catalogue keys become their full texts. Only keys the catalogue
 // holds are translated, so a data label that happens to end in "..." is shown as it stands.
 std::string display(const std::string& s) {
+  if (!s.empty() && s.back() == kUserTextMark) return s.substr(0, s.size() - 1);
   return isCatalogueKey(s) && catalogueHas(s) ? catalogueText(s) : s;
 }
+
+// Text for a terminal: control characters (line breaks, tabs, escape sequences) written as
+// C-style escapes, so that a label cannot break the frame of a table or drive the terminal.
+std::string visible(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char ch : s) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c >= 0x20 && c != 0x7f) {
+      out += ch;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      out += fmt::format("\\x{:02x}", c);
+    }
+  }
+  return out;
+}
+
+// A stored text as a terminal shows it.
+std::string shown(const std::string& s) { return visible(display(s)); }
 
 // Display width in terminal columns: one per code point (continuation bytes do not count).
 size_t displayWidth(std::string_view s) {
@@ -160,7 +186,7 @@ const std::vector<int>* categoryNotes(const Table& t, int dim, const std::string
 }
 
 std::string categoryLabel(const Table& t, int dim, const Category& c) {
-  std::string s = display(c.label);
+  std::string s = shown(c.label);
   if (const auto* notes = categoryNotes(t, dim, c.key)) s += markerSuffix(t, *notes);
   return s;
 }
@@ -362,7 +388,7 @@ class TableLayout {
     for (size_t r = 0; r < headerRows; ++r) {
       size_t col = 0;
       for (size_t k = 0; k < rowDims_.size(); ++k) {
-        std::string name = r + 1 == headerRows ? t_.dimensions[rowDims_[k]].name : "";
+        std::string name = r + 1 == headerRows ? visible(t_.dimensions[rowDims_[k]].name) : "";
         header_[r].push_back(Span{col, col + rowDepth_[k] - 1, std::move(name), Align::Left, false});
         col += rowDepth_[k];
       }
@@ -413,7 +439,7 @@ class TableLayout {
         std::string value, marks;
         bool text = false;
         if (c) {
-          value = formatValue(c->value);
+          value = c->value.isString ? shown(c->value.text) : formatValue(c->value);
           marks = markerSuffix(t_, c->footnotes);
           text = c->value.isString;
           if (!text) markerWidth[j] = std::max(markerWidth[j], displayWidth(marks));
@@ -558,8 +584,8 @@ void renderTable(const Table& t, std::string& out) {
     blocks[layerTuple][idx] = &c;
   }
 
-  if (t.split && !t.split->empty()) out += splitGroupCaption(*t.split) + "\n";
-  out += display(t.title) + markerSuffix(t, t.tableFootnotes) + "\n";
+  if (t.split && !t.split->empty()) out += visible(splitGroupCaption(*t.split)) + "\n";
+  out += shown(t.title) + markerSuffix(t, t.tableFootnotes) + "\n";
 
   for (const auto& [tuple, cells] : blocks) {
     for (size_t k = 0; k < layerDims.size(); ++k) {
@@ -569,41 +595,46 @@ void renderTable(const Table& t, std::string& out) {
         if (!label.empty()) label += " / ";
         label += categoryLabel(t, static_cast<int>(layerDims[k]), *c);
       }
-      out += t.dimensions[layerDims[k]].name + ": " + label + "\n";
+      out += visible(t.dimensions[layerDims[k]].name) + ": " + label + "\n";
     }
     TableLayout(t, leaves, cells, tuple).write(out);
   }
-  for (const auto& f : t.footnotes) out += f.marker + ". " + display(f.text) + "\n";
+  for (const auto& f : t.footnotes) out += f.marker + ". " + shown(f.text) + "\n";
 }
 
-void renderTextItems(const std::vector<Item>& items, int depth, std::string& out);
+void renderTextItems(const std::vector<Item>& items, int depth, const std::string& source, std::string& out);
 
-void renderTextItem(const Item& item, int depth, std::string& out) {
+void renderTextItem(const Item& item, int depth, const std::string& source, std::string& out) {
   if (const auto* h = std::get_if<std::shared_ptr<Heading>>(&item)) {
     if (!*h) return;
-    std::string text = display((*h)->text);
+    std::string text = shown((*h)->text);
     static constexpr char kUnderline[] = {'=', '-', '~'};
     out += text + "\n";
     out.append(std::max<size_t>(displayWidth(text), 1), kUnderline[std::min(depth, 2)]);
     out += "\n\n";
-    renderTextItems((*h)->items, depth + 1, out);
+    renderTextItems((*h)->items, depth + 1, source, out);
   } else if (const auto* m = std::get_if<Message>(&item)) {
     const char* word = m->severity == Severity::Error     ? "Error"
                        : m->severity == Severity::Warning ? "Warning"
                                                           : "Note";
     out += word;
     if (m->number) out += " " + std::to_string(*m->number);
-    out += ": " + display(m->text) + "\n\n";
+    if (m->line > 0) {
+      out += " at ";
+      if (!source.empty()) out += visible(source) + ":";
+      out += std::to_string(m->line) + ":" + std::to_string(m->column);
+    }
+    out += ": " + shown(m->text) + "\n\n";
   } else if (const auto* t = std::get_if<Table>(&item)) {
     renderTable(*t, out);
     out += "\n";
   } else if (const auto* c = std::get_if<Chart>(&item)) {
-    out += "Chart (" + c->kind + "): " + display(c->title) + "\n\n";
+    out += "Chart (" + c->kind + "): " + shown(c->title) + "\n\n";
   }
 }
 
-void renderTextItems(const std::vector<Item>& items, int depth, std::string& out) {
-  for (const auto& item : items) renderTextItem(item, depth, out);
+void renderTextItems(const std::vector<Item>& items, int depth, const std::string& source, std::string& out) {
+  for (const auto& item : items) renderTextItem(item, depth, source, out);
 }
 
 // ---- JSON ----------------------------------------------------------------------------------
@@ -718,6 +749,10 @@ ojson itemJson(const Item& item) {
     j["number"] = m->number ? ojson(*m->number) : ojson(nullptr);
     j["key"] = m->key;
     j["text"] = display(m->text);
+    if (m->line > 0) {
+      j["line"] = m->line;
+      j["column"] = m->column;
+    }
   } else if (const auto* t = std::get_if<Table>(&item)) {
     j = tableJson(*t);
   } else if (const auto* c = std::get_if<Chart>(&item)) {
@@ -958,7 +993,7 @@ std::string renderText(const Document& doc) {
     out += c.command;
     if (c.command.empty() || c.command.back() != '\n') out += '\n';
     out += '\n';
-    renderTextItems(c.items, 0, out);
+    renderTextItems(c.items, 0, c.source, out);
   }
   return out;
 }
