@@ -614,9 +614,10 @@ TEST_P(ReferenceCase, MatchesExpected) {
     const fs::path out =
         fs::path(::testing::TempDir()) / ("qv_ref_" + name + "_" + std::to_string(::getpid()) + "." + format);
     const fs::path err = fs::path(out).replace_extension(".err");
-    std::string cmd = std::string(QV_BINARY) + " " + shellQuote((dir / "command.qv").string()) + " --data " +
-                      shellQuote((dir / "data.csv").string()) + " --format " + format + " -o " +
-                      shellQuote(out.string());
+    // Run from the case folder, so that messages locate themselves in "command.qv", not in a
+    // path that differs between machines.
+    std::string cmd = "cd " + shellQuote(dir.string()) + " && " + std::string(QV_BINARY) +
+                      " command.qv --data data.csv --format " + format + " -o " + shellQuote(out.string());
     if (fs::exists(dir / "weight.txt")) {
       std::string w = slurp(dir / "weight.txt");
       w.erase(std::remove_if(w.begin(), w.end(), [](unsigned char c) { return std::isspace(c); }), w.end());

@@ -721,6 +721,19 @@ constexpr CatalogueEntry kCatalogue[] = {
      "Estimable Function for [:^1:]1"},
     {"Post Hoc Tests #^1",
      "Post Hoc Tests #^1"},
+    // ---- Post hoc footnotes, labels and notes shown as they stand.
+    {"Alpha = ^1.",
+     "Alpha = ^1."},
+    {"Range values cannot be computed.",
+     "Range values cannot be computed."},
+    {"Significance",
+     "Significance"},
+    {"Subsets cannot be computed with alpha = ^1",
+     "Subsets cannot be computed with alpha = ^1"},
+    {"Type 1/Type 2 Error Seriousness Ratio = ^1.",
+     "Type 1/Type 2 Error Seriousness Ratio = ^1."},
+    {"Uses Harmonic Mean Sample Size = ^1.",
+     "Uses Harmonic Mean Sample Size = ^1."},
 };
 // clang-format on
 
