@@ -173,13 +173,29 @@ double solveUpper(const std::function<double(double)>& upper, double a, double l
 // P(range of k iid N(0,1) > w) = k ∫ φ(z) { A^(k−1) − (A − B)^(k−1) } dz with A = P(Z > z) and
 // B = P(Z > z + w), since k ∫ φ(z) A^(k−1) dz = 1. A^(k−1) − (A−B)^(k−1) is formed as
 // −A^(k−1) expm1((k−1) log1p(−B/A)) so that it keeps its digits when B is small.
-double rangeUpperNormal(double w, double k) {
+// The factors weight × φ(z) × A^(k−1) do not depend on w: they are formed once per k and
+// evaluation, and the nodes where they underflow to zero (large z, large k) are skipped, which
+// leaves the sum unchanged.
+struct RangeNodeWeights {
+  std::vector<double> z, upper, weight;
+  explicit RangeNodeWeights(double k) {
+    for (const ZNode& n : zNodes()) {
+      if (n.upper <= 0.0) continue;
+      const double weighted = n.weightedDensity * std::pow(n.upper, k - 1.0);
+      if (weighted == 0.0) continue;
+      z.push_back(n.z);
+      upper.push_back(n.upper);
+      weight.push_back(weighted);
+    }
+  }
+};
+
+double rangeUpperNormal(double w, double k, const RangeNodeWeights& nodes) {
   if (w <= 0.0) return 1.0;
   double sum = 0.0;
-  for (const ZNode& n : zNodes()) {
-    if (n.upper <= 0.0) continue;
-    const double b = normalUpper(n.z + w);
-    sum -= n.weightedDensity * std::pow(n.upper, k - 1.0) * std::expm1((k - 1.0) * std::log1p(-b / n.upper));
+  for (size_t i = 0; i < nodes.z.size(); ++i) {
+    const double b = normalUpper(nodes.z[i] + w);
+    sum -= nodes.weight[i] * std::expm1((k - 1.0) * std::log1p(-b / nodes.upper[i]));
   }
   return k * sum;
 }
@@ -274,8 +290,10 @@ double studentizedRangeCdf(double q, double k, double df, NumericDiag* diag) {
 double studentizedRangeUpperTail(double q, double k, double df, NumericDiag* diag) {
   const char* r = "PTUKEYUPPER";
   if (!(boundArg(diag, r, "q", q, true) && rangeArgs(diag, r, k, df))) return kSysmis;
-  return guarded(diag, r,
-                 [&] { return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k); }, df); });
+  return guarded(diag, r, [&] {
+    const RangeNodeWeights nodes(k);
+    return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k, nodes); }, df);
+  });
 }
 
 namespace {
@@ -284,8 +302,9 @@ double rangeQuantile(double p, double k, double df, double guess, NumericDiag* d
   if (!(probabilityArg(diag, r, p) && rangeArgs(diag, r, k, df))) return kSysmis;
   const double a = 1.0 - p;
   const std::optional<double> v = evaluateGuarded([&] {
+    const RangeNodeWeights nodes(k);
     auto upper = [&](double q) {
-      return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k); }, df);
+      return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k, nodes); }, df);
     };
     if (guess > 0.0 && std::isfinite(guess)) return solveUpper(upper, a, guess * 0.999, guess * 1.001);
     // The range of k exceeds every pairwise difference and is bounded by the union over the
