@@ -5,6 +5,7 @@
 // the large-df constant (df/2)^(df/2) / Gamma(df/2) never has to be formed.
 #include "host/numeric/comparison_distributions.h"
 
+#include <algorithm>
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/quadrature/gauss.hpp>
 #include <boost/math/quadrature/gauss_kronrod.hpp>
@@ -235,22 +236,39 @@ bool modulusArgs(NumericDiag* diag, const char* routine, double m, double df) {
 
 // Given the control's standardised deviation z, treatment i exceeds the bound when
 // Z_i = sqrt(1 − λ_i²) Y_i − λ_i z lies beyond x. Upper tail of the maximum, normal theory:
-// 1 − ∫ φ(z) Π_i (1 − e_i(z)) dz with e_i the exceedance of treatment i.
-double manyToOneUpperNormal(double x, const std::vector<double>& lambdas, bool twoSided) {
+// 1 − ∫ φ(z) Π_i (1 − e_i(z)) dz with e_i the exceedance of treatment i. Treatments with the
+// same λ (the same size) share one factor, raised to their count.
+struct LambdaGroup {
+  double lambda, root, count;  // root = sqrt(1 − λ²)
+};
+
+std::vector<LambdaGroup> lambdaGroups(const std::vector<double>& lambdas) {
+  std::vector<double> sorted = lambdas;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<LambdaGroup> groups;
+  for (double lambda : sorted) {
+    if (!groups.empty() && groups.back().lambda == lambda)
+      groups.back().count += 1.0;
+    else
+      groups.push_back({lambda, std::sqrt(1.0 - lambda * lambda), 1.0});
+  }
+  return groups;
+}
+
+double manyToOneUpperNormal(double x, const std::vector<LambdaGroup>& groups, bool twoSided) {
   if (twoSided && x <= 0.0) return 1.0;
   double sum = 0.0;
   for (const ZNode& n : zNodes()) {
     double logInside = 0.0;
     bool all = false;
-    for (double lambda : lambdas) {
-      const double r = std::sqrt(1.0 - lambda * lambda);
-      double e = normalUpper((x + lambda * n.z) / r);
-      if (twoSided) e += normalUpper((x - lambda * n.z) / r);
+    for (const LambdaGroup& g : groups) {
+      double e = normalUpper((x + g.lambda * n.z) / g.root);
+      if (twoSided) e += normalUpper((x - g.lambda * n.z) / g.root);
       if (e >= 1.0) {
         all = true;
         break;
       }
-      logInside += std::log1p(-e);
+      logInside += g.count * std::log1p(-e);
     }
     sum += all ? n.weightedDensity : -n.weightedDensity * std::expm1(logInside);
   }
@@ -367,7 +385,8 @@ std::vector<double> dunnettLambdas(const std::vector<double>& treatmentSizes, do
 namespace {
 
 double manyToOneUpper(double c, const std::vector<double>& lambdas, double df, bool twoSided) {
-  return expectOverScale([&](double s) { return manyToOneUpperNormal(c * s, lambdas, twoSided); }, df);
+  const std::vector<LambdaGroup> groups = lambdaGroups(lambdas);
+  return expectOverScale([&](double s) { return manyToOneUpperNormal(c * s, groups, twoSided); }, df);
 }
 
 double manyToOneQuantile(double p, const std::vector<double>& lambdas, double df, bool twoSided) {
