@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/numeric/comparison_distributions.h"
 #include "host/numeric/phtest.h"
 #include "tolerances.h"
 
@@ -245,6 +246,45 @@ TEST(PostHocEngine, UnequalVarianceTestsWithTwoLevelsAreWelch) {
   EXPECT_TRUE(nearRel(c.halfWidth(0, 1), (t1 * v1 + t2 * v2) / se, 1e-9));
   EXPECT_LT(c.significance(0, 1), 0.0);  // Dunnett's C gives no significance
   EXPECT_EQ(c.pairDiffers(1, 0), 3.5 > (t1 * v1 + t2 * v2) / se);
+}
+
+// With many distinct Welch df the unequal-variance tests take their critical values from an
+// interpolant polished by a Newton step; each must equal the quantile solved directly at the
+// pair's own df. Small df (sizes 3 … 14) and large df (sizes 300 … 5 000), k = 10 and 12.
+TEST(PostHocEngine, CriticalValuesAcrossWelchDfEqualDirectSolution) {
+  struct Case {
+    PostHocTest test;
+    size_t k;
+    double smallest, step;  // level sizes smallest + step · (i mod 7)
+  };
+  const std::vector<Case> cases = {{PostHocTest::GamesHowell, 10, 3.0, 1.7},
+                                   {PostHocTest::GamesHowell, 12, 300.0, 700.0},
+                                   {PostHocTest::DunnettT3, 10, 4.0, 1.5},
+                                   {PostHocTest::DunnettT3, 12, 300.0, 700.0}};
+  for (const Case& c : cases) {
+    PostHocInput in;
+    in.test = c.test;
+    for (size_t i = 0; i < c.k; ++i) {
+      in.means.push_back(double(i % 4));
+      in.sizes.push_back(c.smallest + c.step * double(i % 7));
+      in.sds.push_back(1.0 + 0.3 * double(i));
+    }
+    in.errorDf = 50;
+    in.mse = 2.0;
+    const PostHocResult r = phtest(in);
+    ASSERT_EQ(r.status, PostHocStatus::Ok);
+    const double pairs = 0.5 * double(c.k * (c.k - 1));
+    for (size_t i = 0; i < c.k; ++i)
+      for (size_t j = i + 1; j < c.k; ++j) {
+        const double vi = in.sds[i] * in.sds[i] / in.sizes[i], vj = in.sds[j] * in.sds[j] / in.sizes[j];
+        const double df = (vi + vj) * (vi + vj) / (vi * vi / (in.sizes[i] - 1) + vj * vj / (in.sizes[j] - 1));
+        const double direct = c.test == PostHocTest::GamesHowell
+                                  ? studentizedRangeQuantile(0.95, double(c.k), df) / std::sqrt(2.0)
+                                  : maxModulusQuantile(0.95, pairs, df);
+        EXPECT_TRUE(nearRel(r.halfWidth(i, j), direct * std::sqrt(vi + vj), 1e-9))
+            << int(c.test) << " k " << c.k << " df " << df;
+      }
+  }
 }
 
 // Bad input gives no results.

@@ -5,6 +5,7 @@
 // the large-df constant (df/2)^(df/2) / Gamma(df/2) never has to be formed.
 #include "host/numeric/comparison_distributions.h"
 
+#include <algorithm>
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/quadrature/gauss.hpp>
 #include <boost/math/quadrature/gauss_kronrod.hpp>
@@ -173,13 +174,29 @@ double solveUpper(const std::function<double(double)>& upper, double a, double l
 // P(range of k iid N(0,1) > w) = k ∫ φ(z) { A^(k−1) − (A − B)^(k−1) } dz with A = P(Z > z) and
 // B = P(Z > z + w), since k ∫ φ(z) A^(k−1) dz = 1. A^(k−1) − (A−B)^(k−1) is formed as
 // −A^(k−1) expm1((k−1) log1p(−B/A)) so that it keeps its digits when B is small.
-double rangeUpperNormal(double w, double k) {
+// The factors weight × φ(z) × A^(k−1) do not depend on w: they are formed once per k and
+// evaluation, and the nodes where they underflow to zero (large z, large k) are skipped, which
+// leaves the sum unchanged.
+struct RangeNodeWeights {
+  std::vector<double> z, upper, weight;
+  explicit RangeNodeWeights(double k) {
+    for (const ZNode& n : zNodes()) {
+      if (n.upper <= 0.0) continue;
+      const double weighted = n.weightedDensity * std::pow(n.upper, k - 1.0);
+      if (weighted == 0.0) continue;
+      z.push_back(n.z);
+      upper.push_back(n.upper);
+      weight.push_back(weighted);
+    }
+  }
+};
+
+double rangeUpperNormal(double w, double k, const RangeNodeWeights& nodes) {
   if (w <= 0.0) return 1.0;
   double sum = 0.0;
-  for (const ZNode& n : zNodes()) {
-    if (n.upper <= 0.0) continue;
-    const double b = normalUpper(n.z + w);
-    sum -= n.weightedDensity * std::pow(n.upper, k - 1.0) * std::expm1((k - 1.0) * std::log1p(-b / n.upper));
+  for (size_t i = 0; i < nodes.z.size(); ++i) {
+    const double b = normalUpper(nodes.z[i] + w);
+    sum -= nodes.weight[i] * std::expm1((k - 1.0) * std::log1p(-b / nodes.upper[i]));
   }
   return k * sum;
 }
@@ -219,22 +236,39 @@ bool modulusArgs(NumericDiag* diag, const char* routine, double m, double df) {
 
 // Given the control's standardised deviation z, treatment i exceeds the bound when
 // Z_i = sqrt(1 − λ_i²) Y_i − λ_i z lies beyond x. Upper tail of the maximum, normal theory:
-// 1 − ∫ φ(z) Π_i (1 − e_i(z)) dz with e_i the exceedance of treatment i.
-double manyToOneUpperNormal(double x, const std::vector<double>& lambdas, bool twoSided) {
+// 1 − ∫ φ(z) Π_i (1 − e_i(z)) dz with e_i the exceedance of treatment i. Treatments with the
+// same λ (the same size) share one factor, raised to their count.
+struct LambdaGroup {
+  double lambda, root, count;  // root = sqrt(1 − λ²)
+};
+
+std::vector<LambdaGroup> lambdaGroups(const std::vector<double>& lambdas) {
+  std::vector<double> sorted = lambdas;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<LambdaGroup> groups;
+  for (double lambda : sorted) {
+    if (!groups.empty() && groups.back().lambda == lambda)
+      groups.back().count += 1.0;
+    else
+      groups.push_back({lambda, std::sqrt(1.0 - lambda * lambda), 1.0});
+  }
+  return groups;
+}
+
+double manyToOneUpperNormal(double x, const std::vector<LambdaGroup>& groups, bool twoSided) {
   if (twoSided && x <= 0.0) return 1.0;
   double sum = 0.0;
   for (const ZNode& n : zNodes()) {
     double logInside = 0.0;
     bool all = false;
-    for (double lambda : lambdas) {
-      const double r = std::sqrt(1.0 - lambda * lambda);
-      double e = normalUpper((x + lambda * n.z) / r);
-      if (twoSided) e += normalUpper((x - lambda * n.z) / r);
+    for (const LambdaGroup& g : groups) {
+      double e = normalUpper((x + g.lambda * n.z) / g.root);
+      if (twoSided) e += normalUpper((x - g.lambda * n.z) / g.root);
       if (e >= 1.0) {
         all = true;
         break;
       }
-      logInside += std::log1p(-e);
+      logInside += g.count * std::log1p(-e);
     }
     sum += all ? n.weightedDensity : -n.weightedDensity * std::expm1(logInside);
   }
@@ -274,8 +308,10 @@ double studentizedRangeCdf(double q, double k, double df, NumericDiag* diag) {
 double studentizedRangeUpperTail(double q, double k, double df, NumericDiag* diag) {
   const char* r = "PTUKEYUPPER";
   if (!(boundArg(diag, r, "q", q, true) && rangeArgs(diag, r, k, df))) return kSysmis;
-  return guarded(diag, r,
-                 [&] { return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k); }, df); });
+  return guarded(diag, r, [&] {
+    const RangeNodeWeights nodes(k);
+    return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k, nodes); }, df);
+  });
 }
 
 namespace {
@@ -284,8 +320,9 @@ double rangeQuantile(double p, double k, double df, double guess, NumericDiag* d
   if (!(probabilityArg(diag, r, p) && rangeArgs(diag, r, k, df))) return kSysmis;
   const double a = 1.0 - p;
   const std::optional<double> v = evaluateGuarded([&] {
+    const RangeNodeWeights nodes(k);
     auto upper = [&](double q) {
-      return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k); }, df);
+      return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k, nodes); }, df);
     };
     if (guess > 0.0 && std::isfinite(guess)) return solveUpper(upper, a, guess * 0.999, guess * 1.001);
     // The range of k exceeds every pairwise difference and is bounded by the union over the
@@ -348,7 +385,8 @@ std::vector<double> dunnettLambdas(const std::vector<double>& treatmentSizes, do
 namespace {
 
 double manyToOneUpper(double c, const std::vector<double>& lambdas, double df, bool twoSided) {
-  return expectOverScale([&](double s) { return manyToOneUpperNormal(c * s, lambdas, twoSided); }, df);
+  const std::vector<LambdaGroup> groups = lambdaGroups(lambdas);
+  return expectOverScale([&](double s) { return manyToOneUpperNormal(c * s, groups, twoSided); }, df);
 }
 
 double manyToOneQuantile(double p, const std::vector<double>& lambdas, double df, bool twoSided) {

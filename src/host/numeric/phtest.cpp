@@ -53,6 +53,20 @@ class Evaluator {
   double modulusUpper(double c, double m, double df) {
     return cached({double(Eval::ModulusUpper), c, m, df}, [&] { return maxModulusUpperTail(c, m, df); });
   }
+  // The same critical values for every df in `dfs` at once (the unequal-variance tests ask for
+  // one df per pair); each agrees with rangeCritical / modulusCritical to about 1e-11 relative.
+  std::vector<double> rangeCriticals(double a, double k, const std::vector<double>& dfs) {
+    return criticalsAcrossDf(
+        Eval::RangeQuantile, a, k, dfs, [&](double df) { return rangeCritical(a, k, df); },
+        [&](double q, double df) { return studentizedRangeUpperTail(q, k, df); },
+        [&](double df, double guess) { return studentizedRangeQuantileNear(1.0 - a, k, df, guess); });
+  }
+  std::vector<double> modulusCriticals(double a, double m, const std::vector<double>& dfs) {
+    return criticalsAcrossDf(
+        Eval::ModulusQuantile, a, m, dfs, [&](double df) { return modulusCritical(a, m, df); },
+        [&](double c, double df) { return maxModulusUpperTail(c, m, df); },
+        [&](double df, double) { return maxModulusQuantile(1.0 - a, m, df); });
+  }
   // t with P(T(df) > t) = a, for a <= 1/2.
   double tCritical(double a, double df) {
     return cached({double(Eval::TUpperQuantile), a, df}, [&] { return -IDFT(a, df); });
@@ -108,6 +122,108 @@ class Evaluator {
     }
     if (isSysmis(value)) failed_ = true;
     return value;
+  }
+
+  // Quantiles with upper tail a of a family in df, for many df. With few distinct df each is
+  // solved directly. Otherwise the quantile q and the slope d log P(X > q) / dq at the root are
+  // solved at Chebyshev nodes in 1/df spanning the df asked for and interpolated; at each df one
+  // Newton step on the exact tail, with the interpolated slope, polishes the interpolated
+  // quantile. The step is accepted only when it is below 1e-7 relative: the error left is then
+  // the step times the relative error of the slope (below 1e-3) plus a second-order term, about
+  // 1e-10 relative at most. Otherwise the quantile is solved directly, searched from there.
+  template <class Direct, class Upper, class Near>
+  std::vector<double> criticalsAcrossDf(Eval family, double a, double shape, const std::vector<double>& dfs,
+                                        Direct&& direct, Upper&& upper, Near&& near) {
+    constexpr size_t kNodes = 16;
+    std::vector<double> distinct = dfs;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    std::vector<double> out(dfs.size(), kSysmis);
+    auto finish = [&](const std::vector<double>& values) {
+      for (size_t i = 0; i < dfs.size(); ++i) {
+        const size_t at =
+            size_t(std::lower_bound(distinct.begin(), distinct.end(), dfs[i]) - distinct.begin());
+        out[i] = values[at];
+        if (isSysmis(out[i])) failed_ = true;
+      }
+      return out;
+    };
+    std::vector<double> values(distinct.size(), kSysmis);
+    if (distinct.size() <= 2 * kNodes || !std::isfinite(distinct.back())) {
+      for (size_t i = 0; i < distinct.size(); ++i) values[i] = direct(distinct[i]);
+      return finish(values);
+    }
+    // Nodes in x = 1/df on [1/dfMax, 1/dfMin].
+    const double x0 = 1.0 / distinct.back(), x1 = 1.0 / distinct.front();
+    std::vector<double> nodeX(kNodes), nodeQ(kNodes), nodeSlope(kNodes);
+    for (size_t j = 0; j < kNodes; ++j) {
+      const double theta = std::numbers::pi * (double(j) + 0.5) / double(kNodes);
+      nodeX[j] = 0.5 * (x0 + x1) + 0.5 * (x1 - x0) * std::cos(theta);
+      const double df = 1.0 / nodeX[j];
+      nodeQ[j] = direct(df);
+      if (isSysmis(nodeQ[j])) {
+        for (size_t i = 0; i < distinct.size(); ++i) values[i] = direct(distinct[i]);
+        return finish(values);
+      }
+      const double h = 1e-4 * nodeQ[j];
+      const double up = upper(nodeQ[j] + h, df), down = upper(nodeQ[j] - h, df);
+      nodeSlope[j] = (up > 0.0 && down > 0.0 && !isSysmis(up) && !isSysmis(down))
+                         ? (std::log(up) - std::log(down)) / (2.0 * h)
+                         : kSysmis;
+    }
+    const bool slopes =
+        std::none_of(nodeSlope.begin(), nodeSlope.end(), [](double v) { return isSysmis(v) || !(v < 0.0); });
+    const std::vector<double> qCoef = chebyshevCoefficients(nodeQ);
+    const std::vector<double> slopeCoef = slopes ? chebyshevCoefficients(nodeSlope) : std::vector<double>{};
+    for (size_t i = 0; i < distinct.size(); ++i) {
+      const double df = distinct[i];
+      std::vector<double> key{double(family), a, shape, df};
+      if (cache_ != nullptr) {
+        const auto found = cache_->impl().values.find(key);
+        if (found != cache_->impl().values.end()) {
+          values[i] = found->second;
+          continue;
+        }
+      }
+      const double t = (2.0 / df - x0 - x1) / (x1 - x0);
+      const double guess = chebyshevValue(qCoef, t);
+      double value = kSysmis;
+      if (slopes && guess > 0.0) {
+        const double tail = upper(guess, df);
+        if (!isSysmis(tail) && tail > 0.0) {
+          const double step = std::log(tail / a) / chebyshevValue(slopeCoef, t);
+          if (std::fabs(step) <= 1e-7 * guess) value = guess - step;
+        }
+      }
+      if (isSysmis(value)) value = near(df, guess > 0.0 ? guess : 0.0);
+      if (cache_ != nullptr) cache_->impl().values.emplace(std::move(key), value);
+      values[i] = value;
+    }
+    return finish(values);
+  }
+
+  // Coefficients c_0 … c_{n−1} of the interpolant Σ c_r T_r(t) through values at the Chebyshev
+  // points t_j = cos(π (j + 1/2) / n).
+  static std::vector<double> chebyshevCoefficients(const std::vector<double>& values) {
+    const size_t n = values.size();
+    std::vector<double> c(n, 0.0);
+    for (size_t r = 0; r < n; ++r) {
+      double sum = 0.0;
+      for (size_t j = 0; j < n; ++j)
+        sum += values[j] * std::cos(std::numbers::pi * double(r) * (double(j) + 0.5) / double(n));
+      c[r] = (r == 0 ? 1.0 : 2.0) * sum / double(n);
+    }
+    return c;
+  }
+  // Clenshaw's recurrence for Σ c_r T_r(t).
+  static double chebyshevValue(const std::vector<double>& c, double t) {
+    double b1 = 0.0, b2 = 0.0;
+    for (size_t r = c.size(); r-- > 1;) {
+      const double b0 = 2.0 * t * b1 - b2 + c[r];
+      b2 = b1;
+      b1 = b0;
+    }
+    return t * b1 - b2 + c[0];
   }
 
   PostHocCache* cache_;
@@ -234,6 +350,26 @@ bool unequalVariancePairs(const Setup& s, Evaluator& ev, PostHocResult& r) {
   const PostHocInput& in = s.in;
   const double k = static_cast<double>(s.k);
   const double a = s.alpha;
+  // Welch-Satterthwaite df of pair (i, j).
+  auto welchDf = [&](size_t i, size_t j) {
+    const double vi = in.sds[i] * in.sds[i] / in.sizes[i];
+    const double vj = in.sds[j] * in.sds[j] / in.sizes[j];
+    return (vi + vj) * (vi + vj) / (vi * vi / (in.sizes[i] - 1.0) + vj * vj / (in.sizes[j] - 1.0));
+  };
+  // The range and maximum-modulus critical values of every pair's df, solved together.
+  std::map<double, double> critical;
+  if (in.test == PostHocTest::GamesHowell || in.test == PostHocTest::DunnettT3) {
+    std::vector<double> dfs;
+    for (size_t i = 0; i < s.k; ++i)
+      for (size_t j = i + 1; j < s.k; ++j) {
+        const double df = welchDf(i, j);
+        if (std::isfinite(df) && df > 0.0) dfs.push_back(df);
+      }
+    const std::vector<double> values = in.test == PostHocTest::GamesHowell
+                                           ? ev.rangeCriticals(a, k, dfs)
+                                           : ev.modulusCriticals(a, s.pairs, dfs);
+    for (size_t i = 0; i < dfs.size(); ++i) critical.emplace(dfs[i], values[i]);
+  }
   for (size_t i = 0; i < s.k; ++i) {
     for (size_t j = i + 1; j < s.k; ++j) {
       const double vi = in.sds[i] * in.sds[i] / in.sizes[i];
@@ -257,15 +393,13 @@ bool unequalVariancePairs(const Setup& s, Evaluator& ev, PostHocResult& r) {
         half = (qi * vi + qj * vj) / (kSqrt2 * se);
         differs = diff > half;
       } else {
-        // Welch-Satterthwaite df.
-        const double denom = vi * vi / (in.sizes[i] - 1.0) + vj * vj / (in.sizes[j] - 1.0);
-        const double df = (vi + vj) * (vi + vj) / denom;
+        const double df = welchDf(i, j);
         if (!std::isfinite(df) || !(df > 0.0)) return false;
         const double t = diff / se;
         double c = kSysmis;
         switch (in.test) {
           case PostHocTest::GamesHowell:
-            c = ev.rangeCritical(a, k, df) / kSqrt2;
+            c = critical.at(df) / kSqrt2;
             p = studentizedRangeUpperTail(kSqrt2 * t, k, df);
             break;
           case PostHocTest::TamhaneT2:
@@ -274,7 +408,7 @@ bool unequalVariancePairs(const Setup& s, Evaluator& ev, PostHocResult& r) {
             if (!isSysmis(p)) p = oneMinusPower(p, s.pairs);
             break;
           case PostHocTest::DunnettT3:
-            c = ev.modulusCritical(a, s.pairs, df);
+            c = critical.at(df);
             p = maxModulusUpperTail(t, s.pairs, df);
             break;
           default:
