@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "host/data/case_stream.h"
 #include "host/output/render.h"
 #include "host/syntax/tokenizer.h"
+#include "save/save_data_file.h"
 
 namespace {
 
@@ -138,11 +140,13 @@ qv::out::Message stoppedMessage(const std::string& key, const std::string& text)
 }
 
 // Runs one command with a fresh context; no failure of the procedure escapes.
-qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource* data) {
+qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource* data,
+                                  std::vector<qv::SavedVariable>* saved) {
   qv::out::CommandOutput co;
   co.command = text;
   qv::Context ctx;
   ctx.data = data;
+  ctx.savedVariables = saved;
   ctx.output = &co;
   bool stopped = false;
   try {
@@ -227,11 +231,20 @@ int main(int argc, char** argv) {
   }
 
   if (o.format == "html") return usageError("--format html is not supported yet");
-  if (!o.saveData.empty()) return usageError("--save-data is not supported yet");
   if (o.script.empty() && commandOpt->count() == 0)
     return usageError("no commands: give a SCRIPT file or -e TEXT (see 'quorvest --help')");
-  if (o.data.empty() && (!o.dictionary.empty() || !o.weight.empty() || !o.split.empty()))
-    return usageError("--dictionary, --weight and --split need a data file (--data FILE)");
+  if (o.data.empty() &&
+      (!o.dictionary.empty() || !o.weight.empty() || !o.split.empty() || !o.saveData.empty()))
+    return usageError("--dictionary, --weight, --split and --save-data need a data file (--data FILE)");
+  if (!o.saveData.empty()) {
+    if (o.data == "-")
+      return usageError("--save-data needs a data file that can be read again, not standard input");
+    std::string why;
+    if (!qv::checkSaveDataTarget(o.saveData, {o.data, o.dictionary, o.script, o.output}, why))
+      return usageError(why);
+    // A file-size limit must fail the write (and leave no partial file), not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+  }
 
   // Every input is read and checked before any command runs or any output is written.
   std::string script = o.command;
@@ -259,9 +272,20 @@ int main(int argc, char** argv) {
 
   qv::out::Document doc;
   int failed = 0;
+  std::vector<qv::SavedVariable> saved;
   for (const auto& cmd : commands) {
-    doc.commands.push_back(runCommand(cmd.text, data.get()));
+    doc.commands.push_back(runCommand(cmd.text, data.get(), o.saveData.empty() ? nullptr : &saved));
     if (doc.commands.back().error) ++failed;
+  }
+  bool saveFailed = false;
+  if (!o.saveData.empty()) {
+    std::string why;
+    if (failed > 0) {
+      std::cerr << "quorvest: " << o.saveData << ": not written, because a command reported an error\n";
+    } else if (!qv::writeSaveData(o.data, o.dictionary, o.saveData, saved, why)) {
+      std::cerr << "quorvest: " << why << "\n";
+      saveFailed = true;
+    }
   }
 
   std::string rendered;
@@ -278,6 +302,7 @@ int main(int argc, char** argv) {
     std::string why;
     if (!writeAtomically(o.output, rendered, why)) return usageError(why);
   }
+  if (saveFailed) return kExitUsage;
   if (failed > 0) {
     std::cerr << "quorvest: " << failed << " of " << doc.commands.size()
               << (doc.commands.size() == 1 ? " command" : " commands") << " reported an error\n";

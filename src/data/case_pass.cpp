@@ -108,6 +108,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   long casesRead = 0;
   while (reader.next()) {
     ++casesRead;
+    const long recordNumber = work.recordsRead++;
     double w = 1.0;
     if (weighted) {
       w = reader.caseWeight();
@@ -146,6 +147,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     work.cov.insert(work.cov.end(), cov.begin(), cov.end());
     if (weighted) work.w.push_back(w);
     if (regVar) work.r.push_back(r);
+    if (work.keepRecords) work.record.push_back(recordNumber);
     ++work.cases;
     g.sumWeights += w;
     ++g.nvalid;

@@ -20,6 +20,11 @@ struct CaseWorkFile {
   std::vector<double> w;    // case weight; empty when every case weighs 1
   std::vector<double> r;    // regression weight; empty without REGWGT
   long cases = 0;
+  // Per case, its 0-based position in the active data (kept only when keepRecords is set), and
+  // the number of cases read so far over all groups of the pass.
+  bool keepRecords = false;
+  std::vector<long> record;
+  long recordsRead = 0;
   long size() const { return cases; }
   double weight(long k) const { return w.empty() ? 1.0 : w[k]; }
   double regWeight(long k) const { return r.empty() ? 1.0 : r[k]; }
@@ -28,6 +33,7 @@ struct CaseWorkFile {
     cov.clear();
     w.clear();
     r.clear();
+    record.clear();
     cases = 0;
   }
   const double* depOf(long k) const { return dep.data() + k * ndepvr; }
