@@ -170,6 +170,23 @@ TEST_F(Save, DiagnosticsMatchAnIndependentWeightedFit) {
   EXPECT_EQ(dict["variables"]["COO_1"]["label"], "Cook's Distance for y");
 }
 
+TEST_F(Save, ValuesLandInTheirCasesAcrossSplitGroups) {
+  // With one factor, PRED is the case's cell mean within its split group (worked by hand
+  // below); the case with a missing y and the empty line keep their places.
+  const std::string data =
+      file("d.csv", "g,a,y\n1,1,2\n1,1,4\n1,2,10\n1,2,\n1,2,14\n\n2,1,1\n2,2,5\n2,2,7\n2,1,3\n");
+  const std::string out = path("s.csv");
+  for (const char* layout : {"layered", "separate"}) {
+    RunResult r = run({"-e", "QUORVEST y BY a /SAVE=PRED.", "--data", data, "--split", "g", "--split-layout",
+                       layout, "--save-data", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(out),
+              "g,a,y,PRE_1\n1,1,2,3\n1,1,4,3\n1,2,10,12\n1,2,,\n1,2,14,12\n\n2,1,1,2\n2,2,5,6\n"
+              "2,2,7,6\n2,1,3,2\n")
+        << layout;
+  }
+}
+
 TEST_F(Save, WithoutSaveDataANoteSaysWhereTheValuesGo) {
   const std::string data = file("d.csv", dataCsv());
   RunResult r = run({"-e", "QUORVEST y BY a /SAVE=PRED.", "--data", data});
@@ -196,6 +213,17 @@ TEST_F(Save, BadTargetsAreRefusedBeforeTheAnalysis) {
     EXPECT_EQ(r.out, "") << "nothing ran";
   }
   EXPECT_EQ(slurp(data), dataCsv()) << "the input is untouched";
+}
+
+TEST_F(Save, ACommandThatFailsWritesNoSavedData) {
+  const std::string data = file("d.csv", dataCsv());
+  const std::string out = file("out.csv", "old contents\n");
+  RunResult r = run({"-e", "QUORVEST y BY a /SAVE=PRED.\nQUORVEST nosuch BY a /SAVE=RESID.", "--data", data,
+                     "--save-data", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("not written, because a command reported an error"), std::string::npos) << r.err;
+  EXPECT_EQ(slurp(out), "old contents\n");
+  EXPECT_FALSE(fs::exists(path("out.dict.json")));
 }
 
 TEST_F(Save, AFailedWriteLeavesNoPartialFileAndTheOldOneIntact) {
