@@ -4,6 +4,11 @@
 //                             dependent y (deterministic: the same N gives the same file)
 //   qvbench read FILE         opens the data and reads every case once (the baseline)
 //   qvbench analyse FILE      runs the full-factorial Type III analysis of y BY a b c WITH x
+//   qvbench generate-wide N FILE   writes N cases over factors a and b with 40 and 50 levels
+//                             (every one of the 2 000 cells observed once N >= 2 000)
+//   qvbench emmeans FILE      the full factorial y BY a b with the marginal means of all 2 000
+//                             cells, compared over the 50 levels of b within each level of a
+//                             (40 x 50 x 49 comparisons), the output rendered as JSON
 //
 // Each mode prints one line of key=value pairs: cases, seconds, cases_per_second, peak_rss_mib.
 #include <sys/resource.h>
@@ -18,6 +23,7 @@
 #include "driver/qvtctl.h"
 #include "host/context.h"
 #include "host/data/case_stream.h"
+#include "host/output/render.h"
 
 namespace {
 
@@ -64,6 +70,25 @@ int generate(long n, const char* path) {
   return 0;
 }
 
+int generateWide(long n, const char* path) {
+  FILE* f = std::fopen(path, "w");
+  if (!f) {
+    std::perror(path);
+    return 2;
+  }
+  Rng rng{20261209};
+  std::fprintf(f, "a,b,y\n");
+  for (long i = 0; i < n; ++i) {
+    // The first 2 000 cases visit every cell once; the rest fall anywhere.
+    const int a = i < 2000 ? static_cast<int>(i / 50) + 1 : static_cast<int>(rng.next() % 40) + 1;
+    const int b = i < 2000 ? static_cast<int>(i % 50) + 1 : static_cast<int>(rng.next() % 50) + 1;
+    const double y = 10.0 + 0.05 * a - 0.03 * b + 0.002 * a * b + rng.normal();
+    std::fprintf(f, "%d,%d,%.3f\n", a, b, std::round(y * 1000.0) / 1000.0);
+  }
+  std::fclose(f);
+  return 0;
+}
+
 template <class F>
 int timed(const char* mode, F&& body) {
   auto t0 = std::chrono::steady_clock::now();
@@ -84,6 +109,7 @@ int main(int argc, char** argv) {
   }
   std::string mode = argv[1];
   if (mode == "generate" && argc == 4) return generate(std::atol(argv[2]), argv[3]);
+  if (mode == "generate-wide" && argc == 4) return generateWide(std::atol(argv[2]), argv[3]);
 
   qv::DataOptions opts;
   opts.dataPath = argv[2];
@@ -127,6 +153,40 @@ int main(int argc, char** argv) {
       }
       // Cases analysed: the df of the Total row of the between-subjects table.
       for (auto& item : out.items)
+        if (auto* t = std::get_if<qv::out::Table>(&item))
+          for (auto& c : t->cells)
+            if (c.path.size() == 3 && c.path[1].back() == "Total" && c.path[2].back() == "df")
+              return static_cast<long>(c.value.number);
+      return 0L;
+    });
+  }
+  if (mode == "emmeans") {
+    return timed("emmeans", [&]() -> long {
+      qv::InputError err;
+      auto data = qv::DataSource::open(opts, err);
+      if (!data) {
+        std::fprintf(stderr, "%s\n", err.describe().c_str());
+        return -1;
+      }
+      qv::out::Document doc;
+      doc.commands.emplace_back();
+      qv::Context ctx;
+      ctx.data = data.get();
+      ctx.output = &doc.commands.back();
+      auto t0 = std::chrono::steady_clock::now();
+      qv::QVTCTL(ctx, "QUORVEST y BY a b /EMMEANS=TABLES(a*b) COMPARE(b) ADJ(SIDAK)");
+      if (ctx.errorFlag) {
+        std::fprintf(stderr, "analysis failed\n");
+        return -1;
+      }
+      auto t1 = std::chrono::steady_clock::now();
+      const size_t bytes = qv::out::renderJson(doc).size();
+      auto t2 = std::chrono::steady_clock::now();
+      std::printf("analysis_seconds=%.3f json_seconds=%.3f json_mib=%.1f\n",
+                  std::chrono::duration<double>(t1 - t0).count(),
+                  std::chrono::duration<double>(t2 - t1).count(),
+                  static_cast<double>(bytes) / (1024.0 * 1024.0));
+      for (auto& item : doc.commands.back().items)
         if (auto* t = std::get_if<qv::out::Table>(&item))
           for (auto& c : t->cells)
             if (c.path.size() == 3 && c.path[1].back() == "Total" && c.path[2].back() == "df")

@@ -7,6 +7,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "host/output/message_numbers.h"
+
 namespace qv {
 
 double fuzzyRound(double w) {
@@ -145,6 +147,16 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     g.caseLevels.insert(g.caseLevels.end(), ids.begin(), ids.end());
     work.dep.insert(work.dep.end(), dep.begin(), dep.end());
     work.cov.insert(work.cov.end(), cov.begin(), cov.end());
+    // Remainders of decimal input, kept from the first case that has one.
+    auto keepRemainders = [&](std::vector<double>& into, const std::vector<int>& vars) {
+      bool any = !into.empty();
+      for (size_t i = 0; i < vars.size() && !any; ++i) any = reader.numberRemainder(vars[i]) != 0.0;
+      if (!any) return;
+      if (into.empty()) into.assign(static_cast<size_t>(work.cases) * vars.size(), 0.0);
+      for (int v : vars) into.push_back(reader.numberRemainder(v));
+    };
+    keepRemainders(work.depRem, st.depVars);
+    keepRemainders(work.covRem, st.covVars);
     if (weighted) work.w.push_back(w);
     if (regVar) work.r.push_back(r);
     if (work.keepRecords) work.record.push_back(recordNumber);
@@ -162,13 +174,13 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
         list += name + "=" + value;
       }
       args.push_back(list);
-      ctx.note("No valid cases in split group ^1.", out::Severity::Warning, args);
+      ctx.note("No valid cases in split group ^1 ...", out::Severity::Warning, args);
       return PassResult::EmptySplitGroup;
     }
     if (casesRead > 0 || !firstGroup) {
-      ctx.message(77, out::Phase::Processing, out::Severity::Error);
+      ctx.message(msg::kNoValidCases, out::Phase::Processing, out::Severity::Error);
     } else {
-      ctx.message(153, out::Phase::Processing, out::Severity::Error);
+      ctx.message(msg::kNoCasesRemainInTheAnalysis, out::Phase::Processing, out::Severity::Error);
     }
     return PassResult::Error;
   }

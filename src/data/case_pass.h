@@ -19,6 +19,9 @@ struct CaseWorkFile {
   std::vector<double> cov;  // ncovar per case
   std::vector<double> w;    // case weight; empty when every case weighs 1
   std::vector<double> r;    // regression weight; empty without REGWGT
+  // Remainders of decimal input (exact value minus the double), like dep and cov; empty while
+  // every value so far is exact as a double (then all remainders are 0).
+  std::vector<double> depRem, covRem;
   long cases = 0;
   // Per case, its 0-based position in the active data (kept only when keepRecords is set), and
   // the number of cases read so far over all groups of the pass.
@@ -34,10 +37,15 @@ struct CaseWorkFile {
     w.clear();
     r.clear();
     record.clear();
+    depRem.clear();
+    covRem.clear();
     cases = 0;
   }
   const double* depOf(long k) const { return dep.data() + k * ndepvr; }
   const double* covOf(long k) const { return cov.data() + k * ncovar; }
+  // Remainders of case k, or null when all are 0.
+  const double* depRemOf(long k) const { return depRem.empty() ? nullptr : depRem.data() + k * ndepvr; }
+  const double* covRemOf(long k) const { return covRem.empty() ? nullptr : covRem.data() + k * ncovar; }
 };
 
 // Result of the data pass.

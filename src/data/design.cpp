@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "data/case_pass.h"
+#include "host/output/message_numbers.h"
 
 namespace qv {
 
@@ -76,7 +77,7 @@ bool layoutDesign(Context& ctx, ProcedureState& st) {
     for (int f : g.effectOrder[e]) prod *= g.nlevls[f];
     running += prod;
     if (prod >= kCellLimit || running >= kCellLimit) {
-      ctx.message(151, out::Phase::Processing, out::Severity::Error);
+      ctx.message(msg::kTooManyDesignColumns, out::Phase::Processing, out::Severity::Error);
       return false;
     }
     g.effectPossibleCells[e] = static_cast<long>(prod);

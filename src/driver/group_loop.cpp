@@ -12,8 +12,8 @@ namespace qv {
 void analyseGroups(Context& ctx, ProcedureState& st) {
   if (!ctx.data) return;
   if (ctx.data->nonFiniteCount() > 0) {
-    ctx.note("^1 data values are not finite numbers (NaN or infinity); they are treated as system-missing.",
-             out::Severity::Warning, {std::to_string(ctx.data->nonFiniteCount())});
+    ctx.note("Non-finite data values ^1 ...", out::Severity::Warning,
+             {std::to_string(ctx.data->nonFiniteCount())});
   }
   std::unique_ptr<CaseReader> reader = ctx.data->read();
   const bool splitOn = !ctx.data->splitIndexes().empty();

@@ -6,6 +6,7 @@
 
 #include "driver/group_loop.h"
 #include "driver/state.h"
+#include "host/output/message_numbers.h"
 #include "parse/dispatcher.h"
 #include "parse/optional_subcommands.h"
 
@@ -41,13 +42,12 @@ std::string withoutTerminator(const std::string& text) {
 void runCommand(Context& ctx, const std::string& commandText) {
   syntax::Tokenizer tok(withoutTerminator(commandText));
   if (const auto& lex = tok.error()) {
-    ctx.note("^1 at line ^2, column ^3 of the command.", out::Severity::Error,
+    ctx.note("Lexical error ^1 at ^2 ^3 ...", out::Severity::Error,
              {lex->text, std::to_string(lex->line), std::to_string(lex->column)}, out::Phase::Command);
     return;
   }
   if (!ctx.data) {
-    ctx.note("There is no active data: give a data file before running QUORVEST.", out::Severity::Error, {},
-             out::Phase::Command);
+    ctx.note("No active data ...", out::Severity::Error, {}, out::Phase::Command);
     return;
   }
   // A fresh state for every command: nothing (ALPHA, EPS, requests) survives from the last one.
@@ -70,15 +70,12 @@ void QVTCTL(Context& ctx, const std::string& commandText) {
     try {
       runCommand(ctx, commandText);
     } catch (const InternalError& e) {
-      ctx.note(
-          "Internal error in ^1: the condition ^2 does not hold. The command was stopped; please report "
-          "this with the command and data.",
-          out::Severity::Error, {e.routine, e.condition}, out::Phase::Processing);
+      ctx.note("Internal error in ^1 ^2 ...", out::Severity::Error, {e.routine, e.condition},
+               out::Phase::Processing);
     } catch (const std::bad_alloc&) {
-      ctx.message(1, out::Phase::Processing, out::Severity::Error);
+      ctx.message(msg::kInsufficientMemory, out::Phase::Processing, out::Severity::Error);
     } catch (const std::exception& e) {
-      ctx.note("Internal error: ^1. The command was stopped; please report this with the command and data.",
-               out::Severity::Error, {e.what()}, out::Phase::Processing);
+      ctx.note("Internal error ^1 ...", out::Severity::Error, {e.what()}, out::Phase::Processing);
     }
   }
   if (ctx.output) ctx.output->error = ctx.errorFlag;

@@ -79,6 +79,19 @@ struct GroupState {
   std::vector<std::vector<char>> emsQuadratic;  // neffds x neffds: 1 for a fixed effect in the quadratic term
   num::Mat ertcof;                              // neffds x (neffrn + 1): error-term coefficients of the MS
   std::vector<int> errorTermStatus;  // per effect, an ErrorTermStatus (tests/expected_mean_squares.h)
+
+  // Extended precision of the fit (filled by estimate/): the low parts of crossProducts,
+  // paramEst and ginverse in double-double (value = high part + low part, same layouts). The
+  // high parts above keep their meaning; the L core uses the low parts when they are present
+  // (same size as the high parts), so hypotheses on offset or collinear data keep their digits.
+  std::vector<double> crossProductsLo;
+  std::vector<double> paramEstLo;  // dmncol x ndepvr, row-major like paramEst.a
+  std::vector<double> ginverseLo;  // packed like ginverse.a
+  // Per design column, the weighted sum of squares of its covariate value about its mean
+  // within the column's cell (0 for a column without a covariate): the scale against which
+  // the sweep judges a covariate column, so that a large constant in a covariate is not
+  // mistaken for aliasing (see SweepState).
+  std::vector<double> columnCellSS;
 };
 
 struct ProcedureState {

@@ -14,8 +14,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "data/design.h"
+#include "host/numeric/ddouble.h"
 
 namespace qv {
 
@@ -31,30 +33,144 @@ constexpr double kNullCleanFactor = 16.0;
 
 }  // namespace
 
-num::Packed SweepState::dependentBlock() const {
+num::Packed SweepState::dependentBlock(std::vector<double>& lowParts) const {
   num::Packed r(ndepvr);
+  lowParts.assign(r.a.size(), 0.0);
+  auto at = [&](size_t i, size_t j) {
+    const size_t q = num::packedIndex(i, j);
+    return num::DD(m.a[q], lo[q]);
+  };
+  const bool recover = !shift.empty() && !interceptSwept();
+  const size_t one = static_cast<size_t>(dmncol + ndepvr);
   for (int d = 0; d < ndepvr; ++d)
-    for (int e = 0; e <= d; ++e) r(d, e) = m(dmncol + d, dmncol + e);
-  if (!shift.empty() && !interceptSwept()) {
-    const size_t one = static_cast<size_t>(dmncol + ndepvr);
-    for (int d = 0; d < ndepvr; ++d)
-      for (int e = 0; e <= d; ++e)
-        r(d, e) +=
-            shift[e] * m(dmncol + d, one) + shift[d] * m(one, dmncol + e) + shift[d] * shift[e] * m(one, one);
-  }
+    for (int e = 0; e <= d; ++e) {
+      const size_t rd = static_cast<size_t>(dmncol + d), re = static_cast<size_t>(dmncol + e);
+      num::DD v = at(rd, re);
+      if (recover)
+        v = v + num::DD(shift[e]) * at(rd, one) + num::DD(shift[d]) * at(one, re) +
+            num::twoProd(shift[d], shift[e]) * at(one, one);
+      const size_t q = num::packedIndex(static_cast<size_t>(d), static_cast<size_t>(e));
+      r.a[q] = v.hi;
+      lowParts[q] = v.lo;
+    }
   return r;
+}
+
+num::Packed SweepState::dependentBlock() const {
+  std::vector<double> unused;
+  return dependentBlock(unused);
+}
+
+void SweepState::restore() {
+  m.a = m0.a;
+  lo = lo0;
+  std::fill(swept.begin(), swept.end(), 0);
+}
+
+bool SweepState::accepts(int k) const {
+  const size_t kk = static_cast<size_t>(k);
+  if (swept[kk]) return false;
+  const num::DD p(m(kk, kk), lo[num::packedIndex(kk, kk)]);
+  if (!(scale[kk] > 0.0) || !(p.hi > 0.0)) return false;
+  if (p.hi > eps * scale[kk]) return true;
+  // A column without a covariate (the intercept, a factor's indicator) offered after covariate
+  // columns that carry a large constant part: its pivot may be small against its own scale
+  // only because those columns nearly contain it through that constant. It is aliased when
+  // sweeping it would make some swept column a (near) combination of the others, judged
+  // against that column's own scale.
+  if (kk >= kind.size() || kind[kk] != kColumnPlain) return false;
+  bool offsetSwept = false;
+  for (size_t j = 0; j < kind.size() && !offsetSwept; ++j) offsetSwept = swept[j] && kind[j] == kColumnOffset;
+  if (!offsetSwept || !(p.hi > 1.0e-29 * m0(kk, kk))) return false;
+  // First among the columns without a covariate alone: their cross-products are sums of
+  // weights, free of the covariates' constants, so an exact dependence shows exactly.
+  std::vector<size_t> plain;
+  for (size_t j = 0; j < kind.size(); ++j)
+    if (kind[j] == kColumnPlain && (swept[j] || j == kk)) plain.push_back(j);
+  num::Packed pm(plain.size());
+  std::vector<double> pl(pm.a.size(), 0.0), pscale(plain.size(), 0.0);
+  std::vector<char> pswept(plain.size(), 0);
+  size_t kpos = 0;
+  for (size_t a = 0; a < plain.size(); ++a) {
+    if (plain[a] == kk) kpos = a;
+    pscale[a] = scale[plain[a]];
+    for (size_t b = 0; b <= a; ++b) {
+      const size_t q = num::packedIndex(plain[a], plain[b]);
+      pm(a, b) = m0.a[q];
+      pl[num::packedIndex(a, b)] = lo0[q];
+    }
+  }
+  for (size_t a = 0; a < plain.size(); ++a) {
+    if (a == kpos) continue;
+    const num::DD d(pm(a, a), pl[num::packedIndex(a, a)]);
+    if (d.hi > eps * pscale[a]) num::sweepExtended(pm, pl, a, true);
+  }
+  const num::DD pk(pm(kpos, kpos), pl[num::packedIndex(kpos, kpos)]);
+  if (!(pk.hi > eps * scale[kk])) return false;
+  // Then with the covariate columns: sweeping k must not make a swept covariate column a
+  // (near) combination of the others, judged against that column's own scale.
+  num::Packed mm = m;
+  std::vector<double> ll = lo;
+  num::sweepExtended(mm, ll, kk, true);
+  for (int j = 0; j < dmncol; ++j) {
+    const size_t jj = static_cast<size_t>(j);
+    if (!swept[jj] || jj == kk || kind[jj] == kColumnPlain) continue;
+    // The swept diagonal is -1 / (residual of column j on the other swept columns).
+    const num::DD dj(mm(jj, jj), ll[num::packedIndex(jj, jj)]);
+    if (!(dj.hi < 0.0)) return false;
+    const num::DD resid = num::DD(-1.0) / dj;
+    if (!(resid.hi > eps * scale[jj])) return false;
+  }
+  return true;
+}
+
+bool SweepState::sweep(int k) {
+  const size_t kk = static_cast<size_t>(k);
+  if (swept[kk]) {
+    if (m(kk, kk) == 0.0 && lo[num::packedIndex(kk, kk)] == 0.0) return false;
+    num::sweepExtended(m, lo, kk, false);
+    swept[kk] = 0;
+    return true;
+  }
+  if (!accepts(k)) return false;
+  num::sweepExtended(m, lo, kk, true);
+  swept[kk] = 1;
+  return true;
 }
 
 SweepState makeSweepState(const ProcedureState& st) {
   SweepState ss;
   ss.m = st.group.crossProducts;
+  ss.lo = st.group.crossProductsLo;
+  if (ss.lo.size() != ss.m.a.size()) ss.lo.assign(ss.m.a.size(), 0.0);
   ss.dmncol = st.group.dmncol;
   ss.ndepvr = st.ndepvr;
   ss.shift = st.group.depShift;
   ss.eps = st.rdneps;
+  ss.centred = st.interceptIncluded && ss.dmncol > 0;
   ss.scale.assign(ss.m.n, 0.0);
-  for (size_t i = 0; i < static_cast<size_t>(ss.dmncol); ++i) ss.scale[i] = ss.m(i, i);
+  const size_t p = static_cast<size_t>(ss.dmncol);
+  ss.kind.assign(p, SweepState::kColumnPlain);
+  const num::DD n0 = p > 0 ? num::DD(ss.m(0, 0), ss.lo[0]) : num::DD(0.0);
+  const std::vector<double>& cellSS = st.group.columnCellSS;
+  for (size_t i = 0; i < p; ++i) {
+    const num::DD d(ss.m(i, i), ss.lo[num::packedIndex(i, i)]);
+    if (i < cellSS.size() && cellSS[i] > 1.0e-28 * d.hi) {
+      // A covariate column: about its mean within its cell, where the constant part of the
+      // covariate goes to the cell's own column (or the intercept).
+      ss.scale[i] = cellSS[i];
+      ss.kind[i] = d.hi > 1.0e2 * cellSS[i] ? SweepState::kColumnOffset : SweepState::kColumnCovariate;
+    } else if (i > 0 && ss.centred && n0.hi > 0.0) {
+      const num::DD c(ss.m(i, 0), ss.lo[num::packedIndex(i, 0)]);
+      const num::DD centredSS = d - c * c / n0;
+      ss.scale[i] = centredSS.hi > 0.0 ? centredSS.hi : 0.0;
+    } else {
+      ss.scale[i] = d.hi;
+    }
+  }
   ss.swept.assign(ss.m.n, 0);
+  ss.m0 = ss.m;
+  ss.lo0 = ss.lo;
   return ss;
 }
 
@@ -65,10 +181,22 @@ namespace {
 // case's cross-products follow from the small vector u = (1, one product per kind of covariate
 // term, dependents). The accumulation sums u u' per design cell and spreads the sums over the
 // design columns once at the end: the work per case no longer grows with the number of effects.
+//
+// Digits: the products are not summed as they stand. Each covariate is taken about a shift s
+// (its value in the first valid case), d = x - s, and the case vector summed is
+// v = (the monomials in d that divide some kind's product, dependents about their first valid
+// values); every kind is a fixed combination of those monomials (binomial expansion of
+// (d + s)^p), so the sums of u u' follow exactly from the sums of v v' and are formed from
+// them in double-double. The sums of v v' are the centred-like moments that carry the
+// information; a large constant in a covariate no longer cancels them away.
 struct ValueKinds {
   std::vector<int> effectKind;        // per effect: 0 for the constant 1, else 1..nkinds
   std::vector<EffectRow> kindPowers;  // per kind 1..nkinds (index kind-1): covariate powers
   int nkinds = 0;
+  std::vector<EffectRow> monoPowers;  // shifted monomials; [0] is the constant
+  std::vector<double> covShift;       // per covariate
+  // Row k (0 the constant, 1..nkinds the kinds): coefficients of the kind on the monomials.
+  std::vector<std::vector<num::DD>> expand;
 
   explicit ValueKinds(const ProcedureState& st) {
     effectKind.assign(st.neffds, 0);
@@ -88,24 +216,68 @@ struct ValueKinds {
       effectKind[e] = static_cast<int>(it - kindPowers.begin()) + 1;
     }
     nkinds = static_cast<int>(kindPowers.size());
+    const size_t nc = static_cast<size_t>(st.ncovar);
+    monoPowers.push_back(EffectRow(nc, 0));
+    for (const EffectRow& pw : kindPowers) {
+      // Every alpha <= pw, componentwise.
+      EffectRow a(nc, 0);
+      for (;;) {
+        if (std::find(monoPowers.begin(), monoPowers.end(), a) == monoPowers.end()) monoPowers.push_back(a);
+        size_t c = 0;
+        while (c < nc && a[c] == pw[c]) a[c++] = 0;
+        if (c == nc) break;
+        ++a[c];
+      }
+    }
+    covShift.assign(nc, 0.0);
+    setShifts(covShift.data());
   }
 
-  // u[0] = 1, u[1..nkinds] = covariate products of the case.
-  void fill(const double* cov, double* u) const {
-    u[0] = 1.0;
+  size_t nmono() const { return monoPowers.size(); }
+
+  void setShifts(const double* s) {
+    covShift.assign(s, s + covShift.size());
+    expand.assign(static_cast<size_t>(1 + nkinds), std::vector<num::DD>(nmono(), num::DD(0.0)));
+    expand[0][0] = num::DD(1.0);
     for (int k = 0; k < nkinds; ++k) {
-      double v = 1.0;
       const EffectRow& pw = kindPowers[k];
-      for (size_t c = 0; c < pw.size(); ++c)
-        if (pw[c] > 0) v *= pw[c] == 1 ? cov[c] : std::pow(cov[c], pw[c]);
-      u[k + 1] = v;
+      for (size_t a = 0; a < nmono(); ++a) {
+        const EffectRow& al = monoPowers[a];
+        bool divides = true;
+        for (size_t c = 0; c < pw.size() && divides; ++c) divides = al[c] <= pw[c];
+        if (!divides) continue;
+        num::DD coef(1.0);
+        for (size_t c = 0; c < pw.size(); ++c) {
+          double binom = 1.0;
+          for (int t = 0; t < al[c]; ++t) binom = binom * (pw[c] - t) / (t + 1);
+          coef = coef * num::DD(binom);
+          for (int t = al[c]; t < pw[c]; ++t) coef = coef * num::DD(covShift[c]);
+        }
+        expand[static_cast<size_t>(k + 1)][a] = coef;
+      }
     }
   }
+
+  // w[a] = monomial a of the case's covariates about their shifts; `rem` (may be null) holds
+  // the remainders of decimal input, so that each deviation is that of the exact value.
+  void fillShifted(const double* cov, const double* rem, double* w) const {
+    dev.resize(covShift.size());
+    for (size_t c = 0; c < covShift.size(); ++c) dev[c] = (cov[c] - covShift[c]) + (rem ? rem[c] : 0.0);
+    for (size_t a = 0; a < nmono(); ++a) {
+      double v = 1.0;
+      const EffectRow& al = monoPowers[a];
+      for (size_t c = 0; c < al.size(); ++c)
+        for (int t = 0; t < al[c]; ++t) v *= dev[c];
+      w[a] = v;
+    }
+  }
+  mutable std::vector<double> dev;
 };
 
-// Largest number of per-cell accumulator entries (two per packed entry) kept in memory before the
-// accumulation falls back to updating the full matrix case by case.
-constexpr size_t kCellAccumulatorBudget = size_t{1} << 22;
+// Largest number of per-cell accumulator entries (three per packed entry: the block and the
+// double-double total) kept in memory before the accumulation falls back to updating the full
+// matrix case by case.
+constexpr size_t kCellAccumulatorBudget = size_t{3} << 21;
 
 }  // namespace
 
@@ -118,34 +290,70 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   const bool shifted = st.interceptIncluded && p > 0;
   const size_t order = static_cast<size_t>(p + nd + (shifted ? 1 : 0));
   num::Packed total(order);
+  std::vector<double> totalLo(total.a.size(), 0.0);
   g.depShift.clear();
-  if (shifted) {
-    for (long k = 0; k < work.size(); ++k)
-      if (work.weight(k) * work.regWeight(k) > 0) {
-        g.depShift.assign(work.depOf(k), work.depOf(k) + nd);
-        break;
-      }
-    if (g.depShift.empty()) g.depShift.assign(nd, 0.0);
-  }
+  ValueKinds kinds(st);
+  // Shifts: the first valid case's values.
+  std::vector<double> depOrigin(nd, 0.0);
+  for (long k = 0; k < work.size(); ++k)
+    if (work.weight(k) * work.regWeight(k) > 0) {
+      depOrigin.assign(work.depOf(k), work.depOf(k) + nd);
+      kinds.setShifts(work.covOf(k));
+      break;
+    }
+  if (shifted) g.depShift = depOrigin;
   // Provisional means and sums of squared deviations of the dependents, taken about the first
   // valid case's values so that a large common offset does not cost digits.
   std::vector<double> mean(nd, 0.0), m2(nd, 0.0), origin(nd, 0.0);
   bool haveOrigin = false;
   double wsum = 0.0;
 
-  const ValueKinds kinds(st);
-  const size_t m = static_cast<size_t>(1 + kinds.nkinds + nd);  // u = (1, kinds, dependents)
-  const size_t msize = num::packedSize(m);
+  const size_t nmono = kinds.nmono();
+  const size_t mu = static_cast<size_t>(1 + kinds.nkinds + nd);  // u = (1, kinds, dependents)
+  const size_t mv = nmono + static_cast<size_t>(nd);             // v = (monomials, dependents)
+  const size_t vsize = num::packedSize(mv);
+  const size_t usize = num::packedSize(mu);
   const size_t ncells = ne > 0 ? g.designCellColumns.size() / static_cast<size_t>(ne) : 0;
   QV_ASSERT(ne > 0 && ncells > 0, "GMEINI");
+  // u = E v: row 0 the constant, rows 1..nkinds the kinds, then each dependent (about its
+  // shift when shifted, else raw: v carries it about its first valid value).
+  std::vector<std::vector<num::DD>> e(mu, std::vector<num::DD>(mv, num::DD(0.0)));
+  for (size_t k = 0; k <= static_cast<size_t>(kinds.nkinds); ++k)
+    for (size_t a = 0; a < nmono; ++a) e[k][a] = kinds.expand[k][a];
+  for (int d = 0; d < nd; ++d) {
+    e[1 + kinds.nkinds + d][nmono + d] = num::DD(1.0);
+    if (!shifted) e[1 + kinds.nkinds + d][0] = num::DD(depOrigin[d]);
+  }
+  // Sums of u u' (packed, double-double) from sums of v v' (high parts, optional low parts).
+  std::vector<num::DD> ev(mu * mv), uu(usize);
+  auto toKinds = [&](const double* vh, const double* vl) {
+    for (size_t i = 0; i < mu; ++i)
+      for (size_t b = 0; b < mv; ++b) {
+        num::DD s(0.0);
+        for (size_t a = 0; a < mv; ++a) {
+          if (e[i][a].hi == 0.0) continue;
+          const size_t q = num::packedIndex(a, b);
+          if (vh[q] == 0.0 && (!vl || vl[q] == 0.0)) continue;
+          s += e[i][a] * num::DD(vh[q], vl ? vl[q] : 0.0);
+        }
+        ev[i * mv + b] = s;
+      }
+    for (size_t i = 0; i < mu; ++i)
+      for (size_t j = 0; j <= i; ++j) {
+        num::DD s(0.0);
+        for (size_t b = 0; b < mv; ++b)
+          if (e[j][b].hi != 0.0 && ev[i * mv + b].hi != 0.0) s += ev[i * mv + b] * e[j][b];
+        uu[num::packedIndex(i, j)] = s;
+      }
+  };
   // Global positions of the entries of u in design cell c.
   std::vector<size_t> where, kindOf;
   auto positions = [&](size_t c) {
     where.clear();
     kindOf.clear();
-    for (int e = 0; e < ne; ++e) {
-      where.push_back(static_cast<size_t>(g.designCellColumns[c * ne + e]));
-      kindOf.push_back(static_cast<size_t>(kinds.effectKind[e]));
+    for (int ef = 0; ef < ne; ++ef) {
+      where.push_back(static_cast<size_t>(g.designCellColumns[c * ne + ef]));
+      kindOf.push_back(static_cast<size_t>(kinds.effectKind[ef]));
     }
     for (int d = 0; d < nd; ++d) {
       where.push_back(static_cast<size_t>(p + d));
@@ -156,46 +364,61 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
       kindOf.push_back(0);
     }
   };
-  auto spread = [&](size_t c, const double* t, num::Packed& into) {
+  // Per column: weight, sum and sum of squares of its covariate value within its cell.
+  const size_t ncol = static_cast<size_t>(p);
+  std::vector<num::DD> colW(ncol), colS1(ncol), colS2(ncol);
+  auto spread = [&](size_t c) {
+    for (int ef = 0; ef < ne; ++ef) {
+      const size_t k = static_cast<size_t>(kinds.effectKind[ef]);
+      if (k == 0) continue;
+      const size_t j = static_cast<size_t>(g.designCellColumns[c * ne + ef]);
+      colW[j] += uu[0];
+      colS1[j] += uu[num::packedIndex(k, 0)];
+      colS2[j] += uu[num::packedIndex(k, k)];
+    }
     positions(c);
     for (size_t i = 0; i < where.size(); ++i)
-      for (size_t j = 0; j <= i; ++j) into(where[i], where[j]) += t[num::packedIndex(kindOf[i], kindOf[j])];
+      for (size_t j = 0; j <= i; ++j) {
+        const size_t q = num::packedIndex(where[i], where[j]);
+        const num::DD v = num::DD(total.a[q], totalLo[q]) + uu[num::packedIndex(kindOf[i], kindOf[j])];
+        total.a[q] = v.hi;
+        totalLo[q] = v.lo;
+      }
   };
-  // With very many design cells the per-cell sums would not fit: each case then goes through a
-  // block of the full matrix instead.
-  const bool perCell = ncells * msize * 2 <= kCellAccumulatorBudget;
+  // With very many design cells the per-cell sums would not fit: each case then goes into the
+  // full matrix directly instead.
+  const bool perCell = ncells * vsize * 3 <= kCellAccumulatorBudget;
   const size_t slots = perCell ? ncells : 1;
-  // Per design cell: a block of at most kBlockCases cases and the running total of the cell.
-  std::vector<double> cellBlock(slots * msize, 0.0), cellTotal(slots * msize, 0.0);
+  // Per design cell: a block of at most kBlockCases cases and the running double-double total.
+  std::vector<double> cellBlock(slots * vsize, 0.0), cellHi(perCell ? slots * vsize : 0, 0.0),
+      cellLo(perCell ? slots * vsize : 0, 0.0);
   std::vector<long> cellCount(slots, 0);
-  num::Packed block(perCell ? 0 : order);
-  long inBlock = 0;
-  std::vector<double> u(m);
+  std::vector<double> v(mv);
   for (long k = 0; k < work.size(); ++k) {
     const double wr = work.weight(k) * work.regWeight(k);
     if (!(wr > 0.0)) continue;
     const double* y = work.depOf(k);
-    kinds.fill(work.covOf(k), u.data());
-    for (int d = 0; d < nd; ++d) u[1 + kinds.nkinds + d] = shifted ? y[d] - g.depShift[d] : y[d];
+    const double* yr = work.depRemOf(k);
+    kinds.fillShifted(work.covOf(k), work.covRemOf(k), v.data());
+    for (int d = 0; d < nd; ++d) v[nmono + d] = (y[d] - depOrigin[d]) + (yr ? yr[d] : 0.0);
     const size_t c = perCell ? static_cast<size_t>(g.caseDesignCell[k]) : 0;
-    double* a = cellBlock.data() + c * msize;
-    if (!perCell) std::fill(a, a + msize, 0.0);
-    for (size_t i = 0; i < m; ++i) {
-      const double wi = wr * u[i];
+    double* a = cellBlock.data() + c * vsize;
+    if (!perCell) std::fill(a, a + vsize, 0.0);
+    for (size_t i = 0; i < mv; ++i) {
+      const double wi = wr * v[i];
       double* rowp = a + i * (i + 1) / 2;
-      for (size_t j = 0; j <= i; ++j) rowp[j] += wi * u[j];
+      for (size_t j = 0; j <= i; ++j) rowp[j] += wi * v[j];
     }
     if (!perCell) {
-      spread(static_cast<size_t>(g.caseDesignCell[k]), a, block);
-      if (++inBlock == kBlockCases) {
-        for (size_t i = 0; i < block.a.size(); ++i) total.a[i] += block.a[i];
-        std::fill(block.a.begin(), block.a.end(), 0.0);
-        inBlock = 0;
-      }
+      toKinds(a, nullptr);
+      spread(static_cast<size_t>(g.caseDesignCell[k]));
     } else if (++cellCount[c] % kBlockCases == 0) {
-      double* t = cellTotal.data() + c * msize;
-      for (size_t i = 0; i < msize; ++i) {
-        t[i] += a[i];
+      double* th = cellHi.data() + c * vsize;
+      double* tl = cellLo.data() + c * vsize;
+      for (size_t i = 0; i < vsize; ++i) {
+        const num::DD t = num::DD(th[i], tl[i]) + num::DD(a[i]);
+        th[i] = t.hi;
+        tl[i] = t.lo;
         a[i] = 0.0;
       }
     }
@@ -205,7 +428,7 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
     }
     wsum += wr;
     for (int d = 0; d < nd; ++d) {
-      const double yd = y[d] - origin[d];
+      const double yd = (y[d] - origin[d]) + (yr ? yr[d] : 0.0);
       const double delta = yd - mean[d];
       mean[d] += delta * wr / wsum;
       m2[d] += wr * delta * (yd - mean[d]);
@@ -213,15 +436,27 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   }
   if (perCell) {
     for (size_t c = 0; c < ncells; ++c) {
-      double* t = cellTotal.data() + c * msize;
-      const double* b = cellBlock.data() + c * msize;
-      for (size_t i = 0; i < msize; ++i) t[i] += b[i];
-      spread(c, t, total);
+      double* th = cellHi.data() + c * vsize;
+      double* tl = cellLo.data() + c * vsize;
+      const double* b = cellBlock.data() + c * vsize;
+      for (size_t i = 0; i < vsize; ++i) {
+        const num::DD t = num::DD(th[i], tl[i]) + num::DD(b[i]);
+        th[i] = t.hi;
+        tl[i] = t.lo;
+      }
+      if (cellCount[c] == 0) continue;
+      toKinds(th, tl);
+      spread(c);
     }
-  } else {
-    for (size_t i = 0; i < block.a.size(); ++i) total.a[i] += block.a[i];
   }
+  g.columnCellSS.assign(ncol, 0.0);
+  for (size_t j = 0; j < ncol; ++j)
+    if (colW[j].hi > 0.0) {
+      const num::DD ss = colS2[j] - colS1[j] * colS1[j] / colW[j];
+      g.columnCellSS[j] = ss.hi > 0.0 ? ss.hi : 0.0;
+    }
   g.crossProducts = std::move(total);
+  g.crossProductsLo = std::move(totalLo);
   for (int d = 0; d < nd; ++d) mean[d] += origin[d];
   g.depMeans = mean;
   g.totalSS.assign(nd, 0.0);
@@ -232,8 +467,7 @@ int GMENRE(SweepState& ss, int colfst, int collst, bool sweepIn) {
   QV_ASSERT(colfst >= 0 && collst < ss.dmncol, "GMENRE");
   int count = 0;
   for (int k = colfst; k <= collst; ++k) {
-    if (sweepIn && !ss.swept[k]) num::LTRSWE(ss.m, static_cast<size_t>(k), ss.scale, ss.swept, ss.eps);
-    if (!sweepIn && ss.swept[k]) num::LTRSWE(ss.m, static_cast<size_t>(k), ss.scale, ss.swept, ss.eps);
+    if (sweepIn != static_cast<bool>(ss.swept[k])) ss.sweep(k);
     if (ss.swept[k]) ++count;
   }
   if (!sweepIn) QV_ASSERT(count == 0, "GMENRE");
@@ -259,33 +493,61 @@ num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<c
 }
 
 void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepState& ss) {
-  (void)ctx;
   GroupState& g = st.group;
   const int p = g.dmncol;
   const int nd = st.ndepvr;
+  auto hl = [&](size_t i, size_t j) {
+    const size_t q = num::packedIndex(i, j);
+    return num::DD(ss.m.a[q], ss.lo[q]);
+  };
 
   // Total SSCP about zero, from the unswept matrix.
   g.totalSSCP = ss.dependentBlock();
 
-  for (int k = 0; k < p; ++k) num::LTRSWE(ss.m, static_cast<size_t>(k), ss.scale, ss.swept, ss.eps);
+  std::vector<size_t> nearlyAliased;
+  for (int k = 0; k < p; ++k) {
+    const size_t kk = static_cast<size_t>(k);
+    const double pivot = ss.m(kk, kk);
+    if (ss.sweep(k)) continue;
+    // Refused: silent when the column is aliased exactly (its pivot is rounding noise), a
+    // warning naming the parameter when it is only nearly a combination of the earlier ones.
+    if (ss.scale[kk] > 0.0 && pivot > kExactAliasRatio * ss.scale[kk]) nearlyAliased.push_back(kk);
+  }
+  if (!nearlyAliased.empty()) {
+    std::vector<std::string> labels = g.paramLabels;
+    if (labels.size() != static_cast<size_t>(p) && ctx.data)
+      buildParamLabels(st, ctx.data->dictionary(), labels);
+    for (size_t kk : nearlyAliased)
+      ctx.note("Near-aliased parameter ^1 ...", out::Severity::Warning,
+               {kk < labels.size() ? labels[kk] : "in column " + std::to_string(kk + 1)});
+  }
   g.nonRedundant.assign(ss.swept.begin(), ss.swept.begin() + p);
   g.modldf = static_cast<int>(std::count(g.nonRedundant.begin(), g.nonRedundant.end(), 1));
 
-  // Parameter estimates of the shifted problem, kept for the residual pass.
-  num::Mat bShift(static_cast<size_t>(p), static_cast<size_t>(nd));
+  // Parameter estimates of the shifted problem (double-double), kept for the residual pass.
+  std::vector<num::DD> bShift(static_cast<size_t>(p) * nd, num::DD(0.0));
   for (int j = 0; j < p; ++j)
     for (int d = 0; d < nd; ++d)
-      bShift(j, d) = g.nonRedundant[j] ? ss.m(static_cast<size_t>(p + d), static_cast<size_t>(j)) : 0.0;
-  g.paramEst = bShift;
-  if (!g.depShift.empty() && g.nonRedundant[0])
-    for (int d = 0; d < nd; ++d) g.paramEst(0, d) += g.depShift[d];
+      if (g.nonRedundant[j]) bShift[j * nd + d] = hl(static_cast<size_t>(p + d), static_cast<size_t>(j));
+  g.paramEst = num::Mat(static_cast<size_t>(p), static_cast<size_t>(nd));
+  g.paramEstLo.assign(g.paramEst.a.size(), 0.0);
+  for (int j = 0; j < p; ++j)
+    for (int d = 0; d < nd; ++d) {
+      num::DD b = bShift[j * nd + d];
+      if (j == 0 && !g.depShift.empty() && g.nonRedundant[0]) b += num::DD(g.depShift[d]);
+      g.paramEst(j, d) = b.hi;
+      g.paramEstLo[j * nd + d] = b.lo;
+    }
 
   g.ginverse = num::Packed(static_cast<size_t>(p));
+  g.ginverseLo.assign(g.ginverse.a.size(), 0.0);
   for (int i = 0; i < p; ++i)
     for (int j = 0; j <= i; ++j)
-      g.ginverse(i, j) = (g.nonRedundant[i] && g.nonRedundant[j])
-                             ? -ss.m(static_cast<size_t>(i), static_cast<size_t>(j))
-                             : 0.0;
+      if (g.nonRedundant[i] && g.nonRedundant[j]) {
+        const num::DD v = hl(static_cast<size_t>(i), static_cast<size_t>(j));
+        g.ginverse(i, j) = -v.hi;
+        g.ginverseLo[num::packedIndex(i, j)] = -v.lo;
+      }
 
   g.estBasis = num::Mat(static_cast<size_t>(g.modldf), static_cast<size_t>(p));
   size_t r = 0;
@@ -299,35 +561,50 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
   }
   g.nullBasis = GMEOCG(g);
 
-  for (int k = p - 1; k >= 0; --k)
-    if (ss.swept[k]) num::LTRSWE(ss.m, static_cast<size_t>(k), ss.scale, ss.swept, ss.eps);
+  ss.restore();
 
   // Error SSCP from the residuals of a second pass. Within a design cell the fitted value is
-  // u . coef, with coef summing the estimates of the columns that carry each kind of value.
+  // u . coef, with coef summing the estimates of the columns that carry each kind of value;
+  // it is evaluated on the shifted monomials (coefficients carried over in double-double), so
+  // a covariate's large constant part does not cancel in the fitted values.
   g.errorSSCP = num::Packed(static_cast<size_t>(nd));
   if (g.sumWeights - g.modldf > 0) {
-    const ValueKinds kinds(st);
+    ValueKinds kinds(st);
+    for (long k = 0; k < work.size(); ++k)
+      if (work.weight(k) * work.regWeight(k) > 0) {
+        kinds.setShifts(work.covOf(k));
+        break;
+      }
     const int ne = st.neffds;
     const size_t nk = static_cast<size_t>(1 + kinds.nkinds);
+    const size_t nm = kinds.nmono();
     const size_t ncells = ne > 0 ? g.designCellColumns.size() / static_cast<size_t>(ne) : 0;
-    std::vector<double> coef(ncells * nk * nd, 0.0);
+    std::vector<num::DD> coefK(ncells * nk * nd, num::DD(0.0));
     for (size_t c = 0; c < ncells; ++c)
       for (int e = 0; e < ne; ++e)
         for (int d = 0; d < nd; ++d)
-          coef[(c * nk + kinds.effectKind[e]) * nd + d] += bShift(g.designCellColumns[c * ne + e], d);
-    if (ne == 0)
-      for (int d = 0; d < nd; ++d) coef[d] = bShift(0, d);
-    std::vector<double> e(nd), u(nk);
+          coefK[(c * nk + kinds.effectKind[e]) * nd + d] += bShift[g.designCellColumns[c * ne + e] * nd + d];
+    std::vector<double> coef(ncells * nm * nd, 0.0);
+    for (size_t c = 0; c < ncells; ++c)
+      for (size_t a = 0; a < nm; ++a)
+        for (int d = 0; d < nd; ++d) {
+          num::DD s(0.0);
+          for (size_t q = 0; q < nk; ++q)
+            if (kinds.expand[q][a].hi != 0.0) s += kinds.expand[q][a] * coefK[(c * nk + q) * nd + d];
+          coef[(c * nm + a) * nd + d] = s.hi;
+        }
+    std::vector<double> e(nd), w(nm);
     for (long k = 0; k < work.size(); ++k) {
       const double wr = work.weight(k) * work.regWeight(k);
       if (!(wr > 0.0)) continue;
-      kinds.fill(work.covOf(k), u.data());
-      const double* cf = coef.data() + static_cast<size_t>(g.caseDesignCell[k]) * nk * nd;
+      kinds.fillShifted(work.covOf(k), work.covRemOf(k), w.data());
+      const double* cf = coef.data() + static_cast<size_t>(g.caseDesignCell[k]) * nm * nd;
       const double* y = work.depOf(k);
+      const double* yr = work.depRemOf(k);
       for (int d = 0; d < nd; ++d) {
         double fit = 0.0;
-        for (size_t q = 0; q < nk; ++q) fit += u[q] * cf[q * nd + d];
-        const double yy = g.depShift.empty() ? y[d] : y[d] - g.depShift[d];
+        for (size_t q = 0; q < nm; ++q) fit += w[q] * cf[q * nd + d];
+        const double yy = (g.depShift.empty() ? y[d] : y[d] - g.depShift[d]) + (yr ? yr[d] : 0.0);
         e[d] = num::QLRALMOSTEQUAL(yy, fit, 4096) ? 0.0 : yy - fit;
       }
       for (int d = 0; d < nd; ++d)
@@ -375,45 +652,84 @@ bool QESTMB(const GroupState& g, const double* l, double eps) {
 }
 
 num::Packed hypothesisSSCP(const GroupState& g, const num::Mat& l, double tol, int ndepvr) {
+  // Formed in double-double from the high and low parts of G and b: L G L' of an offset or
+  // collinear design cancels heavily (a hypothesis at the data's centre, far from the origin).
   const size_t m = l.rows;
   const size_t p = l.cols;
   num::Packed result(static_cast<size_t>(ndepvr));
+  const bool gLo = g.ginverseLo.size() == g.ginverse.a.size();
+  const bool bLo = g.paramEstLo.size() == g.paramEst.a.size();
+  auto gAt = [&](size_t i, size_t j) {
+    const size_t q = num::packedIndex(i, j);
+    return num::DD(g.ginverse.a[q], gLo ? g.ginverseLo[q] : 0.0);
+  };
   // M = L G L'
-  num::Mat lg(m, p);
+  std::vector<num::DD> lg(m * p, num::DD(0.0));
   for (size_t i = 0; i < m; ++i)
-    for (size_t j = 0; j < p; ++j) {
-      double s = 0.0;
-      for (size_t k = 0; k < p; ++k) s += l(i, k) * g.ginverse(j, k);
-      lg(i, j) = s;
+    for (size_t k = 0; k < p; ++k) {
+      const double lik = l(i, k);
+      if (lik == 0.0) continue;
+      for (size_t j = 0; j < p; ++j) {
+        const num::DD gjk = gAt(j, k);
+        if (gjk.hi != 0.0) lg[i * p + j] += gjk * num::DD(lik);
+      }
     }
-  num::Packed mm(m);
+  std::vector<num::DD> mm(num::packedSize(m), num::DD(0.0));
   for (size_t i = 0; i < m; ++i)
     for (size_t j = 0; j <= i; ++j) {
-      double s = 0.0;
-      for (size_t k = 0; k < p; ++k) s += lg(i, k) * l(j, k);
-      mm(i, j) = s;
+      num::DD s(0.0);
+      for (size_t k = 0; k < p; ++k)
+        if (l(j, k) != 0.0) s += lg[i * p + k] * num::DD(l(j, k));
+      mm[num::packedIndex(i, j)] = s;
     }
+  // Cholesky with tolerance (as LTRCHD), in double-double.
   std::vector<double> scale(m);
-  for (size_t i = 0; i < m; ++i) scale[i] = mm(i, i);
-  int zeros = num::LTRCHD(mm, scale, tol);
+  for (size_t i = 0; i < m; ++i) scale[i] = mm[num::packedIndex(i, i)].hi;
+  std::vector<char> zero(m, 0);
+  int zeros = 0;
+  for (size_t j = 0; j < m; ++j) {
+    for (size_t k = 0; k < j; ++k) {
+      if (zero[k]) {
+        mm[num::packedIndex(j, k)] = num::DD(0.0);
+        continue;
+      }
+      num::DD s = mm[num::packedIndex(j, k)];
+      for (size_t i = 0; i < k; ++i) s -= mm[num::packedIndex(j, i)] * mm[num::packedIndex(k, i)];
+      mm[num::packedIndex(j, k)] = s / mm[num::packedIndex(k, k)];
+    }
+    num::DD pivot = mm[num::packedIndex(j, j)];
+    for (size_t i = 0; i < j; ++i) pivot -= mm[num::packedIndex(j, i)] * mm[num::packedIndex(j, i)];
+    if (!(scale[j] > 0.0) || !(pivot.hi > tol * scale[j])) {
+      zero[j] = 1;
+      ++zeros;
+      for (size_t k = 0; k <= j; ++k) mm[num::packedIndex(j, k)] = num::DD(0.0);
+      continue;
+    }
+    mm[num::packedIndex(j, j)] = num::sqrt(pivot);
+  }
   if (zeros >= static_cast<int>(m)) return result;
-  num::Packed tinv = num::LTRDGI(mm);
-  std::vector<std::vector<double>> u(static_cast<size_t>(ndepvr), std::vector<double>(m, 0.0));
+  // u_d = T^-1 (L b_d) by forward substitution on the accepted pivots.
+  std::vector<std::vector<num::DD>> u(static_cast<size_t>(ndepvr), std::vector<num::DD>(m, num::DD(0.0)));
   for (int d = 0; d < ndepvr; ++d) {
-    std::vector<double> lb(m, 0.0);
+    const size_t dd = static_cast<size_t>(d);
+    std::vector<num::DD> lb(m, num::DD(0.0));
     for (size_t i = 0; i < m; ++i)
-      for (size_t k = 0; k < p; ++k) lb[i] += l(i, k) * g.paramEst(k, static_cast<size_t>(d));
+      for (size_t k = 0; k < p; ++k)
+        if (l(i, k) != 0.0)
+          lb[i] += num::DD(l(i, k)) * num::DD(g.paramEst(k, dd), bLo ? g.paramEstLo[k * ndepvr + dd] : 0.0);
     for (size_t i = 0; i < m; ++i) {
-      double s = 0.0;
-      for (size_t k = 0; k <= i; ++k) s += tinv(i, k) * lb[k];
-      u[d][i] = s;
+      if (zero[i]) continue;
+      num::DD s = lb[i];
+      for (size_t k = 0; k < i; ++k)
+        if (!zero[k]) s -= mm[num::packedIndex(i, k)] * u[dd][k];
+      u[dd][i] = s / mm[num::packedIndex(i, i)];
     }
   }
   for (int d = 0; d < ndepvr; ++d)
     for (int e = 0; e <= d; ++e) {
-      double s = 0.0;
+      num::DD s(0.0);
       for (size_t i = 0; i < m; ++i) s += u[d][i] * u[e][i];
-      result(d, e) = s;
+      result(d, e) = s.hi;
     }
   return result;
 }

@@ -10,8 +10,21 @@
 
 namespace qv {
 
-// The sweep state of the cross-product matrix: the matrix, its scale (the unswept diagonal),
-// the swept columns and the singularity tolerance.
+// The sweep state of the cross-product matrix: the matrix, its scale, the swept columns and
+// the singularity tolerance. The matrix is carried in double-double: `m` holds the high parts
+// (what a reader of m(i, j) gets is the correctly rounded value) and `lo` the low parts, so
+// sweep it only through sweep(), GMENRE or restore() (never LTRSWE on m directly).
+//
+// Scale: a column carrying a covariate is judged against the weighted sum of squares of its
+// covariate value about its mean within the column's cell (GroupState::columnCellSS), when that
+// is not zero. Otherwise, with an intercept in the model, a column's scale is its weighted sum
+// of squares about its weighted mean (the pivot it would have with only the intercept swept);
+// without one, and for the intercept column itself, its raw sum of squares. A column k is
+// accepted as a pivot when its current pivot exceeds eps * scale[k]. A column without a
+// covariate (the intercept, a factor indicator) offered after covariate columns with a large
+// constant part is also accepted when sweeping it would leave every swept column passing
+// against its own scale (so such a covariate does not make the intercept or a factor level
+// look aliased).
 struct SweepState {
   num::Packed m;
   std::vector<double> scale;
@@ -20,13 +33,33 @@ struct SweepState {
   int ndepvr = 0;
   std::vector<double> shift;  // dependent shifts; empty when none
   double eps = 1e-8;
+  std::vector<double> lo;  // low parts of m (double-double)
+  bool centred = false;    // scales taken about the mean (the model has an intercept)
+  num::Packed m0;          // the unswept matrix (high and low parts), for restore()
+  std::vector<double> lo0;
+  // Per design column: no covariate, a covariate, or a covariate whose constant part dwarfs
+  // its spread (raw sum of squares above 100 times its scale).
+  static constexpr char kColumnPlain = 0, kColumnCovariate = 1, kColumnOffset = 2;
+  std::vector<char> kind;
 
   // Residual SSCP of the actual dependent values (packed, order ndepvr) in the current state.
   num::Packed dependentBlock() const;
+  // The same, high and low parts (lo packed like the result).
+  num::Packed dependentBlock(std::vector<double>& lowParts) const;
   bool interceptSwept() const { return dmncol > 0 && swept[0]; }
+  // Offers column k: swept in when not swept and its pivot passes the test above; swept out
+  // when swept. Returns true when the matrix changed.
+  bool sweep(int k);
+  // Would column k be accepted as a pivot now? (false when swept already)
+  bool accepts(int k) const;
+  // Back to the unswept matrix, exactly.
+  void restore();
 };
-
 SweepState makeSweepState(const ProcedureState& st);
+
+// Pivot ratio (pivot / scale) above which a column refused at the tolerance is taken as not
+// exactly aliased, only nearly: below it the ratio is rounding noise of an exact dependence.
+constexpr double kExactAliasRatio = 1.0e-12;
 
 // Accumulates the cross-product matrix, the dependent means and total sums of squares (GMEINI).
 void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work);

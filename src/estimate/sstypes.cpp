@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "host/numeric/ddouble.h"
+
 namespace qv {
 
 namespace {
@@ -33,10 +35,7 @@ void sweepEffect(const ProcedureState& st, SweepState& ss, int e, bool in, int* 
   if (count) *count = n;
 }
 
-void sweepAllOut(SweepState& ss) {
-  for (int k = ss.dmncol - 1; k >= 0; --k)
-    if (ss.swept[k]) num::LTRSWE(ss.m, static_cast<size_t>(k), ss.scale, ss.swept, ss.eps);
-}
+void sweepAllOut(SweepState& ss) { ss.restore(); }
 
 // Stores an effect's hypothesis: df, L and SSCP (cleaned).
 void storeHypothesis(ProcedureState& st, int e, int df, num::Mat l, num::Packed sscp) {
@@ -53,12 +52,6 @@ void storeHypothesis(ProcedureState& st, int e, int df, num::Mat l, num::Packed 
     g.effectL[e] = num::Mat();
     g.pthscp[e] = num::Packed();
   }
-}
-
-num::Packed difference(const num::Packed& a, const num::Packed& b) {
-  num::Packed r = a;
-  for (size_t i = 0; i < r.a.size(); ++i) r.a[i] -= b.a[i];
-  return r;
 }
 
 double snap(double v, double j) {
@@ -127,7 +120,20 @@ namespace {
 
 // Sweeps effect e in and stores its hypothesis as the drop in the residual SSCP from r0.
 // Returns the residual SSCP afterwards (r0 itself when no column of e could be swept).
-num::Packed sweepInAndTest(ProcedureState& st, SweepState& ss, int e, const num::Packed& r0) {
+// The residual SSCPs are carried with their low parts (double-double), so that the difference
+// keeps its digits when the effect explains little of a large residual.
+struct ResidualSSCP {
+  num::Packed hi;
+  std::vector<double> lo;
+};
+
+ResidualSSCP residual(const SweepState& ss) {
+  ResidualSSCP r;
+  r.hi = ss.dependentBlock(r.lo);
+  return r;
+}
+
+ResidualSSCP sweepInAndTest(ProcedureState& st, SweepState& ss, int e, const ResidualSSCP& r0) {
   int df = 0;
   sweepEffect(st, ss, e, true, &df);
   if (df == 0) {
@@ -135,8 +141,11 @@ num::Packed sweepInAndTest(ProcedureState& st, SweepState& ss, int e, const num:
     return r0;
   }
   num::Mat l = effectLRows(ss, firstCol(st, e), lastCol(st, e), &st.group.hypothesisColumns);
-  num::Packed r1 = ss.dependentBlock();
-  storeHypothesis(st, e, df, std::move(l), difference(r0, r1));
+  ResidualSSCP r1 = residual(ss);
+  num::Packed h = r0.hi;
+  for (size_t i = 0; i < h.a.size(); ++i)
+    h.a[i] = ((num::DD(r0.hi.a[i], r0.lo[i]) - num::DD(r1.hi.a[i], r1.lo[i]))).hi;
+  storeHypothesis(st, e, df, std::move(l), std::move(h));
   return r1;
 }
 
@@ -144,7 +153,7 @@ num::Packed sweepInAndTest(ProcedureState& st, SweepState& ss, int e, const num:
 
 void GMEST1(ProcedureState& st, SweepState& ss) {
   resetOutputs(st);
-  num::Packed r = ss.dependentBlock();
+  ResidualSSCP r = residual(ss);
   for (int e = 0; e < st.neffds; ++e) r = sweepInAndTest(st, ss, e, r);
   sweepAllOut(ss);
 }
@@ -157,7 +166,7 @@ void GMEST2(ProcedureState& st, SweepState& ss) {
       if (f != e && effectContains(st, f, e)) sweepEffect(st, ss, f, false);
     for (int f = 0; f < st.neffds; ++f)
       if (f != e && !effectContains(st, f, e)) sweepEffect(st, ss, f, true);
-    sweepInAndTest(st, ss, e, ss.dependentBlock());
+    sweepInAndTest(st, ss, e, residual(ss));
   }
   sweepAllOut(ss);
 }
@@ -185,6 +194,10 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
     SweepState copy = ss;
     double mx = 0.0;
     for (int i = 0; i < p; ++i) mx = std::max(mx, std::fabs(copy.m(i, i)));
+    // The swept matrix is carried in double-double, so its rounding noise stays far below 1e-8
+    // of the unit scale of the factor coefficients even when covariate entries (the inverse
+    // of an offset covariate's sums, say) are large: the cleaning scale is capped at 1.
+    mx = std::min(mx, 1.0);
     if (mx > 0) {
       for (int i = 0; i < p; ++i)
         for (int j = 0; j <= i; ++j)

@@ -201,8 +201,7 @@ num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& uni
   Type4Work w{st, cur, {}, 0, {}, {}, {}, p};
   w.lev = containmentLevels(st, cur, w.maxchy);
 
-  for (int k = p - 1; k >= 0; --k)
-    if (ss.swept[k]) num::LTRSWE(ss.m, static_cast<size_t>(k), ss.scale, ss.swept, ss.eps);
+  ss.restore();
   auto sweepEff = [&](int e) {
     if (g.effectNcols[e] == 0) return 0;
     return GMENRE(ss, g.effectFirstCol[e] - 1, g.effectFirstCol[e] + g.effectNcols[e] - 2, true);
@@ -268,8 +267,7 @@ void GMEST4(ProcedureState& st, SweepState& ss) {
     g.pthscp[e] = std::move(h);
     g.effectL[e] = std::move(l);
   }
-  for (int k = g.dmncol - 1; k >= 0; --k)
-    if (ss.swept[k]) num::LTRSWE(ss.m, static_cast<size_t>(k), ss.scale, ss.swept, ss.eps);
+  ss.restore();
 }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/assert.h"  // QV_ASSERT and InternalError, for the routines that take a context
 #include "host/data/case_stream.h"
 #include "host/output/document.h"
 
@@ -41,17 +42,5 @@ struct Context {
 
   std::vector<out::Heading*> headingStack;
 };
-
-// An internal-consistency failure: a bug, never user input. The driver turns it into an
-// error message; nothing half-written is left behind.
-struct InternalError {
-  std::string condition;
-  std::string routine;
-};
-
-#define QV_ASSERT(cond, routine)                            \
-  do {                                                      \
-    if (!(cond)) throw ::qv::InternalError{#cond, routine}; \
-  } while (0)
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "host/numeric/contrast_bases.h"
+#include "host/output/message_numbers.h"
 #include "host/output/messages.h"
 #include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
@@ -203,7 +204,7 @@ void runContrasts(Context& ctx, const ProcedureState& st, bool several) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
   if (g.modldf < 1) {
-    ctx.message(150, out::Phase::Processing, out::Severity::Warning);
+    ctx.message(msg::kZeroDegreesOfFreedomInTheModel, out::Phase::Processing, out::Severity::Warning);
     return;
   }
   const double dfe = g.sumWeights - g.modldf;

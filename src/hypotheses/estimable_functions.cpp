@@ -6,7 +6,7 @@
 #include "host/numeric/matrix.h"
 #include "host/output/labels.h"
 #include "host/output/messages.h"
-#include "tests/levene.h"
+#include "report/shared_labels.h"
 
 namespace qv {
 

@@ -6,7 +6,7 @@
 #include "host/numeric/distributions.h"
 #include "host/output/messages.h"
 #include "hypotheses/parameter_estimates.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
 
 namespace qv {
 

@@ -215,7 +215,7 @@ void parseCommand(ParseContext& pc) {
   pc.st.subcommandSeen.fill(false);
   static const std::vector<std::string> kCommand{"QUORVEST"};
   if (syntax::matchKeyword(pc.sym(), kCommand) == 0) {
-    pc.ctx.note("The command must begin with QUORVEST, not ^1.", out::Severity::Error,
+    pc.ctx.note("Command not QUORVEST ^1 ...", out::Severity::Error,
                 {pc.sym().isEnd() ? std::string("an empty line") : pc.sym().text}, out::Phase::Command);
     return;
   }

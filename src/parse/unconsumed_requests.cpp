@@ -9,8 +9,8 @@ RequestConsumption consumedRequests() {
   RequestConsumption c{};
   // Set an entry to true when the analysis that reads the request is in place.
   c[static_cast<int>(RequestKind::Contrast)] = true;
-  c[static_cast<int>(RequestKind::Posthoc)] = false;
-  c[static_cast<int>(RequestKind::Emmeans)] = false;
+  c[static_cast<int>(RequestKind::Posthoc)] = true;
+  c[static_cast<int>(RequestKind::Emmeans)] = true;
   c[static_cast<int>(RequestKind::ProfilePlot)] = false;
   c[static_cast<int>(RequestKind::SpreadLevelPlot)] = false;
   c[static_cast<int>(RequestKind::ResidualPlot)] = false;
@@ -47,8 +47,7 @@ void noteUnconsumedRequests(ParseContext& pc, const RequestConsumption& consumed
   };
   for (const Requested& r : requested) {
     if (!r.present || consumed[static_cast<size_t>(r.kind)]) continue;
-    pc.ctx.note("The ^1 request was read, but this version does not compute it yet: it produces no output.",
-                out::Severity::Note, {r.what}, out::Phase::None);
+    pc.ctx.note("Request not computed yet ^1 ...", out::Severity::Note, {r.what}, out::Phase::None);
   }
 }
 

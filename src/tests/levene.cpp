@@ -102,13 +102,4 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
   return out;
 }
 
-std::string designFootnote(const ProcedureState& st, const Dictionary& dict) {
-  std::string s = "Design: ";
-  for (int e = 0; e < st.neffds; ++e) {
-    if (e > 0) s += " + ";
-    s += effectName(st, dict, e);
-  }
-  return s;
-}
-
 }  // namespace qv

@@ -7,6 +7,7 @@
 #include "data/case_pass.h"
 #include "driver/state.h"
 #include "host/context.h"
+#include "report/shared_labels.h"  // designFootnote
 
 namespace qv {
 
@@ -30,9 +31,6 @@ struct LeveneResult {
   std::vector<double> f, sig;  // per dependent
 };
 LeveneResult GMTLEV(const ProcedureState& st, const CaseWorkFile& work);
-
-// The design footnote "Design: Intercept + a + b + a * b".
-std::string designFootnote(const ProcedureState& st, const Dictionary& dict);
 
 // Runs Levene's test and prints its table, or the warning for fewer than two non-empty cells.
 void printLevene(Context& ctx, const ProcedureState& st, const CaseWorkFile& work);

@@ -5,10 +5,12 @@
 #include <cmath>
 
 #include "data/design.h"
+#include "emmeans/emmeans.h"
 #include "host/numeric/distributions.h"
 #include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
 #include "hypotheses/parameter_estimates.h"
+#include "posthoc/posthoc.h"
 #include "tests/expected_mean_squares.h"
 #include "tests/lack_of_fit.h"
 #include "tests/levene.h"
@@ -51,28 +53,6 @@ void GMTRSQ(const ProcedureState& st, double n, double dfe, int d, double& rsq, 
   adjRsq = rsq > 0 ? 1.0 - (sse / dfe) / (sst / dft) : 1.0 - dft / dfe;
 }
 
-std::string ssTypeTitle(int sstype) {
-  static const char* const kTitles[] = {"Type I Sum of Squares", "Type II Sum of Squares",
-                                        "Type III Sum of Squares", "Type IV Sum of Squares"};
-  return kTitles[(sstype >= 1 && sstype <= 4 ? sstype : 3) - 1];
-}
-
-std::string alphaFootnote(const ProcedureState& st) {
-  std::string a = st.alphaText;
-  while (!a.empty() && a.back() == ' ') a.pop_back();
-  if (a.empty()) {
-    a = fmt::format("{:.3f}", st.alplev);
-    while (a.size() > 1 && a.back() == '0') a.pop_back();
-    if (a.rfind("0.", 0) == 0) a.erase(0, 1);
-  }
-  return "Computed using alpha = " + a;
-}
-
-std::string variableLabel(const Dictionary& dict, int var) {
-  const Variable& v = dict.vars[var];
-  return v.label.empty() ? v.name : v.label;
-}
-
 void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
@@ -111,10 +91,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     const double sse = g.errorSSCP(d, d);
     const double sst = g.totalSS[d];
     if (!std::isfinite(sst) || !std::isfinite(sse))
-      ctx.note(
-          "The sums of squares of ^1 exceed the range of the arithmetic; the tests for it are not "
-          "computed. Rescale the variable (divide it by a power of ten).",
-          out::Severity::Warning, {dict.vars[var].name});
+      ctx.note("Sums of squares out of range ^1 ...", out::Severity::Warning, {dict.vars[var].name});
     if (st.neffrn > 0) {
       // Each effect against its own error term instead of the residual.
       powerShown |= writeMixedEffectRows(tb, srcDim, statDim, st, dict);
@@ -187,6 +164,8 @@ void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) 
   if (st.printLMatrix) printEffectLMatrices(ctx, st);
   if (st.printLackOfFit) printLackOfFit(ctx, st, work);
   printCustomHypotheses(ctx, st);
+  if (st.emmeansCount > 0) printEstimatedMarginalMeans(ctx, st, work);
+  if (st.posthocCount > 0) printPosthoc(ctx, st, work);
 }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include "data/case_pass.h"
 #include "driver/state.h"
 #include "host/context.h"
+#include "report/shared_labels.h"  // the labels and footnotes the test tables share
 
 namespace qv {
 
@@ -18,16 +19,6 @@ UnivariateTest GMTUNV(double alplev, double dfh, double dfe, double ssh, double 
 
 // R squared and adjusted R squared of dependent d (0-based) (GMTRSQ).
 void GMTRSQ(const ProcedureState& st, double n, double dfe, int d, double& rsq, double& adjRsq);
-
-// Title of the sum-of-squares column for a type.
-std::string ssTypeTitle(int sstype);
-
-// Text of the alpha footnote: "Computed using alpha = .05".
-std::string alphaFootnote(const ProcedureState& st);
-
-// Label shown for a dependent variable: its name, or "name (label)"? The category key is the
-// name; the label is the variable label when there is one.
-std::string variableLabel(const Dictionary& dict, int var);
 
 // The Tests of Between-Subjects Effects table.
 void printBetweenSubjects(Context& ctx, const ProcedureState& st);

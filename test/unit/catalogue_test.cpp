@@ -108,6 +108,8 @@ const std::vector<std::string> kOutputKeys = {
     "No POSTHOC for ^1 zero error DF ...",
     "No Waller homogeneous subsets for alpha = ^1 ...",
     "No homogeneous subsets for alpha = ^1 ...",
+    "Posthoc test ^1 not computed for ^2 ...",
+    "Dunnett control ^1 beyond ^2 levels of ^3 ...",
     "Redundant parameter ...",
     "Reference category out of range ...",
     "Test Not less than 2 nonempty some split...",

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -389,3 +390,21 @@ TEST_F(TempDir, FilesAreReadAndAChangedFileIsRefused) {
 
 }  // namespace
 }  // namespace qv
+
+// Decimal texts a double cannot hold keep their exact value as value + remainder: checked
+// against the long double reading of the text (64-bit mantissa, so to about 19 digits).
+TEST(CsvNumbers, RemainderCarriesTheDigitsADoubleDrops) {
+  for (const char* text :
+       {"0.1", "1000000000000.4", "-107.81500243", "1e-5", "2.5e15", "1000000.3", "0.5", "3", "-0"}) {
+    SCOPED_TRACE(text);
+    const qv::csv::ParsedNumber n = qv::csv::parseNumber(text);
+    ASSERT_EQ(n.kind, qv::csv::NumberKind::Finite);
+    const long double exact = std::strtold(text, nullptr);
+    const long double got = static_cast<long double>(n.value) + static_cast<long double>(n.remainder);
+    EXPECT_LE(std::fabs(static_cast<double>(got - exact)), 4e-19 * std::fabs(static_cast<double>(exact)));
+    if (static_cast<long double>(n.value) == exact) {
+      EXPECT_EQ(n.remainder, 0.0);
+    }
+    EXPECT_LE(std::fabs(n.remainder), 0.5001 * std::fabs(std::nextafter(n.value, 1e300) - n.value));
+  }
+}

@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <variant>
 
 #include "estimate/sstypes.h"
 #include "model_fixture.h"
+#include "program_runner.h"
 #include "tolerances.h"
 
 using namespace qvtest;
@@ -382,5 +385,132 @@ TEST(ModelEstimation, ContrastBasesOfMainEffects) {
       }
       EXPECT_TRUE(qv::test::nearRel(lb, lb4, 1e-10, 1e-12)) << f << " " << r;
     }
+  }
+}
+
+// The same model with the covariate moved by a large constant (exact doubles: x is on a grid of
+// 1/64): the slope, every factor estimate and every hypothesis except the intercept's are
+// unchanged for all four types, and no column is judged redundant that was not before. The
+// redundancy test judges a covariate column against its spread, not its raw sum of squares.
+TEST(ModelEstimation, CovariateOffsetKeepsEstimatesAndHypotheses) {
+  Csv csv;
+  csv.names = {"a", "b", "x", "y"};
+  Lcg rng(91);
+  for (int a = 1; a <= 3; ++a)
+    for (int b = 1; b <= 2; ++b)
+      for (int k = 0; k < 2 + (a + b) % 3; ++k) {
+        double x = rng.grid(0, 4);
+        csv.rows.push_back({double(a), double(b), x, a - b + 0.75 * x + rng.grid(-1, 1)});
+      }
+  const std::vector<qv::EffectRow> rows{{-1, -1, -1}, {0, -1, -1}, {-1, 0, -1}, {0, 0, -1}, {-1, -1, 1}};
+  for (double offset : {1e6, 1e9}) {
+    Csv shifted = csv;
+    for (auto& r : shifted.rows) r[2] += offset;
+    for (int type = 1; type <= 4; ++type) {
+      SCOPED_TRACE(std::to_string(type) + " " + std::to_string(offset));
+      ModelFixture m0(csv, "y", {"a", "b"}, {"x"}, rows), m1(shifted, "y", {"a", "b"}, {"x"}, rows);
+      ASSERT_TRUE(m0.fit(type));
+      ASSERT_TRUE(m1.fit(type));
+      EXPECT_EQ(m1.st.group.nonRedundant, m0.st.group.nonRedundant);
+      // Type I tests x last, so its intercept row is the only one that moves.
+      for (int e = 1; e < 5; ++e) EXPECT_TRUE(qv::test::nearRel(m1.ss(e), m0.ss(e), 1e-9)) << e;
+      for (int e = 0; e < 5; ++e) EXPECT_EQ(m1.st.group.effectDf[e], m0.st.group.effectDf[e]) << e;
+      EXPECT_TRUE(qv::test::nearRel(m1.st.group.errorSSCP(0, 0), m0.st.group.errorSSCP(0, 0), 1e-9));
+      for (int j = 1; j < m0.st.group.dmncol; ++j)
+        EXPECT_TRUE(qv::test::nearRel(m1.st.group.paramEst(j, 0), m0.st.group.paramEst(j, 0), 1e-9, 1e-12))
+            << j;
+      // The intercept moves by -slope * offset exactly.
+      const size_t xcol = static_cast<size_t>(m0.st.group.dmncol - 1);
+      EXPECT_TRUE(qv::test::nearRel(m1.st.group.paramEst(0, 0),
+                                    m0.st.group.paramEst(0, 0) - offset * m0.st.group.paramEst(xcol, 0),
+                                    1e-9));
+    }
+  }
+}
+
+// A regressor that is exactly a combination of earlier ones stays redundant without a word; one
+// that is only nearly so (pivot ratio between the rounding noise and EPS) is dropped too, but
+// with a warning naming its parameter; a smaller EPS keeps it.
+TEST(ModelEstimation, NearlyAliasedRegressorIsDroppedWithAWarning) {
+  auto warnings = [](const qv::out::CommandOutput& out) {
+    std::vector<std::string> texts;
+    for (const auto& item : out.items)
+      if (const auto* msg = std::get_if<qv::out::Message>(&item))
+        if (msg->severity == qv::out::Severity::Warning) texts.push_back(msg->text + msg->key);
+    return texts;
+  };
+  struct Case {
+    double tilt;  // z = 2 x + 3 + tilt * (pattern)
+    double eps;
+    bool zKept;
+    bool warned;
+  };
+  for (const Case& c : {Case{0.0, 1e-8, false, false}, Case{1.0 / 65536, 1e-8, false, true},
+                        Case{1.0 / 65536, 1e-12, true, false}, Case{0.25, 1e-8, true, false}}) {
+    SCOPED_TRACE(c.tilt);
+    Csv csv;
+    csv.names = {"x", "z", "y"};
+    for (int i = 0; i < 12; ++i) {
+      const double x = 1000 + i * 0.5;
+      csv.rows.push_back({x, 2 * x + 3 + c.tilt * ((i * 7) % 5 - 2), 0.5 * x + (i % 3) * 0.25});
+    }
+    ModelFixture m(csv, "y", {}, {"x", "z"}, {{-1, -1}, {1, -1}, {-1, 1}});
+    m.st.rdneps = c.eps;
+    m.st.sstype = 3;
+    qv::Context ctx;
+    qv::out::CommandOutput out;
+    ctx.output = &out;
+    ASSERT_TRUE(qv::layoutDesign(ctx, m.st));
+    qv::fitModel(ctx, m.st, m.work);
+    ASSERT_FALSE(ctx.errorFlag);
+    EXPECT_EQ(static_cast<bool>(m.st.group.nonRedundant[2]), c.zKept);
+    EXPECT_TRUE(m.st.group.nonRedundant[1]);
+    const auto w = warnings(out);
+    EXPECT_EQ(w.size(), c.warned ? 1u : 0u);
+    if (c.warned && !w.empty()) {
+      EXPECT_NE(w[0].find("parameter in column 3 "), std::string::npos) << w[0];
+    }
+  }
+}
+
+// Through the program the warning names the parameter by its label.
+class NearAliasProgram : public ProgramTest {};
+TEST_F(NearAliasProgram, WarningNamesTheParameter) {
+  std::string text = "x,z,y\n";
+  for (int i = 0; i < 12; ++i) {
+    const double x = 1000 + i * 0.5;
+    text += std::to_string(x) + "," + std::to_string(2 * x + 3 + ((i * 7) % 5 - 2) / 64.0) + "," +
+            std::to_string(0.5 * x + (i % 3) * 0.25) + "\n";
+  }
+  const std::string data = file("n.csv", text);
+  RunResult r = run({"--data", data, "-e", "QUORVEST y WITH x z /CRITERIA=EPS(1E-4)."});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("The parameter z is nearly a linear combination"), std::string::npos) << r.out;
+}
+
+// DESIGN=a x a*x with the covariate near 10^6: every effect keeps the degrees of freedom it has
+// near 0 (the intercept and a are then hypotheses far from the data, but still of full rank),
+// and the hypotheses that do not depend on the covariate's origin keep their sums of squares.
+TEST(ModelEstimation, FactorByCovariateDesignKeepsItsRankAtAnOffset) {
+  Csv csv;
+  csv.names = {"a", "x", "y"};
+  Lcg rng(23);
+  for (int a = 1; a <= 3; ++a)
+    for (int k = 0; k < 8; ++k) {
+      const double x = rng.grid(0, 5);
+      csv.rows.push_back({double(a), x, a + (0.5 + 0.25 * a) * x + rng.grid(-1, 1)});
+    }
+  Csv shifted = csv;
+  for (auto& r : shifted.rows) r[1] += 1e6;
+  const std::vector<qv::EffectRow> rows{{-1, -1}, {0, -1}, {-1, 1}, {0, 1}};
+  for (int type : {1, 2, 3, 4}) {
+    SCOPED_TRACE(type);
+    ModelFixture m0(csv, "y", {"a"}, {"x"}, rows), m1(shifted, "y", {"a"}, {"x"}, rows);
+    ASSERT_TRUE(m0.fit(type));
+    ASSERT_TRUE(m1.fit(type));
+    EXPECT_EQ(m1.st.group.nonRedundant, m0.st.group.nonRedundant);
+    for (int e = 0; e < 4; ++e) EXPECT_EQ(m1.st.group.effectDf[e], m0.st.group.effectDf[e]) << e;
+    EXPECT_TRUE(qv::test::nearRel(m1.ss(3), m0.ss(3), 1e-9));
+    EXPECT_TRUE(qv::test::nearRel(m1.st.group.errorSSCP(0, 0), m0.st.group.errorSSCP(0, 0), 1e-9));
   }
 }

@@ -65,24 +65,6 @@ TEST(Qvtctl, NoActiveData) {
   EXPECT_NE(r.messages()[0].text.find("no active data"), std::string::npos);
 }
 
-TEST(Qvtctl, LexicalErrorIsACommandErrorWithItsPlace) {
-  CommandRun r;
-  r.exec("QUORVEST y BY a\n /OUTFILE=COVB('unfinished)");
-  EXPECT_TRUE(r.output.error);
-  ASSERT_EQ(r.messages().size(), 1u);
-  EXPECT_EQ(r.messages()[0].text, "Unterminated string at line 2, column 16 of the command.");
-}
-
-TEST(Qvtctl, ParseErrorStopsTheCommand) {
-  CommandRun r;
-  r.exec("QUORVEST y BY a /FOO.");
-  EXPECT_TRUE(r.output.error);
-  auto m = r.messages();
-  ASSERT_EQ(m.size(), 1u);  // nothing from the analysis
-  EXPECT_EQ(m[0].number, 2);
-  EXPECT_NE(m[0].text.find("FOO"), std::string::npos) << m[0].text;
-}
-
 TEST(Qvtctl, EachCommandStartsAfresh) {
   CommandRun r;
   r.ctx.errorFlag = true;  // left over from an earlier command

@@ -8,6 +8,10 @@
 // (the "Dependent Variable" layer, for one) are ignored. When the case's "layout" gives the
 // dimension names of a table and the table has dimensions of exactly those names, each key must
 // lie in its own dimension. null means the cell must be empty.
+//
+// A case may also list the messages the command issues ("messages": severity, number, key and
+// optionally text; the whole list, in order) and hold expected.txt, the text output compared
+// exactly. A case whose messages include an error expects the command-error exit status.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -211,8 +215,11 @@ void compareEntries(const json& expected, const std::string& title, const std::v
                     std::vector<std::string>& keys, Result& r) {
   if (node.is_object()) {
     for (auto it = node.begin(); it != node.end(); ++it) {
-      keys.push_back(it.key());
-      compareEntries(expected, title, tables, layoutNames, *it, keys, r);
+      // "redundant": true marks a parameter set to zero: its standard error cell is empty.
+      const bool redundantMark = it.key() == "redundant" && it->is_boolean();
+      if (redundantMark && !it->get<bool>()) continue;
+      keys.push_back(redundantMark ? "Std. Error" : it.key());
+      compareEntries(expected, title, tables, layoutNames, redundantMark ? json() : *it, keys, r);
       keys.pop_back();
     }
     return;
@@ -255,8 +262,11 @@ Result compareCase(const json& expected, const json& doc) {
   if (expected.contains("tables")) {
     for (auto it = expected["tables"].begin(); it != expected["tables"].end(); ++it) {
       std::vector<const json*> matching;
+      // A table titled by its data (the Homogeneous Subsets table carries the dependent
+      // variable as its title) is keyed by its subtype.
       for (const json* t : tables)
-        if (titleMatches(it.key(), t->value("title", ""))) matching.push_back(t);
+        if (titleMatches(it.key(), t->value("title", "")) || t->value("subtype", "") == it.key())
+          matching.push_back(t);
       if (matching.empty()) {
         ++r.checked;
         std::string titles;
@@ -295,6 +305,68 @@ Result compareCase(const json& expected, const json& doc) {
     }
   }
   return r;
+}
+
+// The messages of an output document, in order, at any heading depth.
+std::vector<const json*> allMessages(const json& doc) {
+  std::vector<const json*> out;
+  std::function<void(const json&)> walk = [&](const json& items) {
+    if (!items.is_array()) return;
+    for (const auto& it : items) {
+      if (!it.is_object()) continue;
+      if (it.value("type", "") == "message") out.push_back(&it);
+      if (it.contains("items")) walk(it["items"]);
+    }
+  };
+  if (doc.is_object() && doc.contains("commands"))
+    for (const auto& c : doc["commands"])
+      if (c.contains("items")) walk(c["items"]);
+  return out;
+}
+
+// Compares the case's "messages" list, entry by entry, with the document's messages; an entry
+// checks the fields it names.
+void compareMessages(const json& expected, const json& doc, Result& r) {
+  if (!expected.contains("messages")) return;
+  const auto got = allMessages(doc);
+  const json& want = expected["messages"];
+  ++r.checked;
+  if (got.size() != want.size()) {
+    std::string seen;
+    for (const json* m : got) seen += "\n    " + m->dump();
+    r.failures.push_back("messages: want " + std::to_string(want.size()) + ", got " +
+                         std::to_string(got.size()) + seen);
+    return;
+  }
+  for (size_t i = 0; i < want.size(); ++i)
+    for (const char* field : {"severity", "number", "key", "text"}) {
+      if (!want[i].contains(field)) continue;
+      ++r.checked;
+      const json g = got[i]->contains(field) ? (*got[i])[field] : json();
+      if (g != want[i][field])
+        r.failures.push_back("messages / " + std::to_string(i + 1) + " / " + field + ": want " +
+                             want[i][field].dump() + ", got " + g.dump());
+    }
+}
+
+// Compares the text output with expected.txt; names the first line that differs.
+void compareText(const std::string& want, const std::string& got, Result& r) {
+  ++r.checked;
+  if (want == got) return;
+  std::istringstream w(want), g(got);
+  std::string wl, gl;
+  for (int line = 1;; ++line) {
+    const bool hw = static_cast<bool>(std::getline(w, wl)), hg = static_cast<bool>(std::getline(g, gl));
+    if (!hw && !hg) {
+      r.failures.push_back("text output: differs in its final line ending");
+      return;
+    }
+    if (hw != hg || wl != gl) {
+      r.failures.push_back("text output, line " + std::to_string(line) + ": want \"" + (hw ? wl : "(end)") +
+                           "\", got \"" + (hg ? gl : "(end)") + "\"");
+      return;
+    }
+  }
 }
 
 std::string report(const Result& r) {
@@ -441,6 +513,40 @@ TEST(ReferenceComparer, TitleStemsMatchWithPossessivesDropped) {
   EXPECT_FALSE(titleMatches("Levene Test ...", "Tests of Between-Subjects Effects"));
 }
 
+TEST(ReferenceComparer, MessagesMatchInOrderOnTheFieldsGiven) {
+  const json doc = json::parse(R"js({"format": "quorvest-output", "commands": [{"items": [
+      {"type": "message", "severity": "warning", "number": 133, "key": "Not unique factors ..."},
+      {"type": "heading", "text": "h", "items": [
+        {"type": "message", "severity": "error", "number": null, "key": "k ...", "text": "K."}]}]}]})js");
+  const struct {
+    const char* messages;
+    size_t failures;
+  } rows[] = {
+      {R"js([{"severity": "warning", "number": 133}, {"severity": "error", "key": "k ...", "text": "K."}])js",
+       0},
+      {R"js([{"severity": "warning"}, {"number": null, "key": "other ..."}])js", 1},
+      {R"js([{"severity": "note"}, {"text": "L."}])js", 2},
+      {R"js([{"severity": "warning", "number": 133}])js", 1},
+  };
+  for (const auto& row : rows) {
+    Result r;
+    compareMessages(json{{"messages", json::parse(row.messages)}}, doc, r);
+    EXPECT_EQ(r.failures.size(), row.failures) << row.messages << "\n" << report(r);
+  }
+}
+
+TEST(ReferenceComparer, TextMustMatchExactlyAndTheFirstDifferenceIsNamed) {
+  Result r;
+  compareText("a\nb\nc\n", "a\nb\nc\n", r);
+  compareText("a\nb\nc\n", "a\nB\nc\n", r);
+  compareText("a\nb\n", "a\nb", r);
+  compareText("a\n", "a\nb\n", r);
+  ASSERT_EQ(r.failures.size(), 3u) << report(r);
+  EXPECT_NE(r.failures[0].find("line 2: want \"b\", got \"B\""), std::string::npos) << r.failures[0];
+  EXPECT_NE(r.failures[1].find("final line ending"), std::string::npos) << r.failures[1];
+  EXPECT_NE(r.failures[2].find("line 2: want \"(end)\""), std::string::npos) << r.failures[2];
+}
+
 // ---------------------------------------------------------------------------------------------
 // The cases.
 
@@ -473,19 +579,17 @@ std::vector<std::string> caseNames() {
 // The texts of the error messages in an output document, one per line.
 std::string errorMessages(const json& doc) {
   std::string s;
-  std::function<void(const json&)> walk = [&](const json& items) {
-    if (!items.is_array()) return;
-    for (const auto& it : items) {
-      if (!it.is_object()) continue;
-      if (it.value("type", "") == "message" && it.value("severity", "") == "error")
-        s += "  error: " + it.value("text", "") + "\n";
-      if (it.contains("items")) walk(it["items"]);
-    }
-  };
-  if (doc.is_object() && doc.contains("commands"))
-    for (const auto& c : doc["commands"])
-      if (c.contains("items")) walk(c["items"]);
+  for (const json* m : allMessages(doc))
+    if (m->value("severity", "") == "error") s += "  error: " + m->value("text", "") + "\n";
   return s;
+}
+
+// Whether the case expects an error message (and so the command-error exit status).
+bool expectsError(const json& expected) {
+  if (!expected.contains("messages")) return false;
+  for (const auto& m : expected["messages"])
+    if (m.value("severity", "") == "error") return true;
+  return false;
 }
 
 TEST(ReferenceCases, AreFoundAndPendingNamesExist) {
@@ -505,27 +609,43 @@ TEST_P(ReferenceCase, MatchesExpected) {
 
   const fs::path dir = kReferenceDir / name;
   const json expected = json::parse(slurp(dir / "expected.json"));
-  const fs::path out =
-      fs::path(::testing::TempDir()) / ("qv_ref_" + name + "_" + std::to_string(::getpid()) + ".json");
-  const fs::path err = fs::path(out).replace_extension(".err");
-  std::string cmd = std::string(QV_BINARY) + " " + shellQuote((dir / "command.qv").string()) + " --data " +
-                    shellQuote((dir / "data.csv").string()) + " --format json -o " + shellQuote(out.string());
-  if (fs::exists(dir / "weight.txt")) {
-    std::string w = slurp(dir / "weight.txt");
-    w.erase(std::remove_if(w.begin(), w.end(), [](unsigned char c) { return std::isspace(c); }), w.end());
-    cmd += " --weight " + shellQuote(w);
-  }
-  cmd += " 2> " + shellQuote(err.string());
-  const int status = std::system(cmd.c_str());
-  const std::string stderrText = slurp(err);
-  const std::string text = fs::exists(out) ? slurp(out) : "";
-  fs::remove(err);
-  fs::remove(out);
+  // Runs the program on the case in one output format; returns the exit status and the output.
+  auto runAs = [&](const std::string& format, std::string& text) {
+    const fs::path out =
+        fs::path(::testing::TempDir()) / ("qv_ref_" + name + "_" + std::to_string(::getpid()) + "." + format);
+    const fs::path err = fs::path(out).replace_extension(".err");
+    std::string cmd = std::string(QV_BINARY) + " " + shellQuote((dir / "command.qv").string()) + " --data " +
+                      shellQuote((dir / "data.csv").string()) + " --format " + format + " -o " +
+                      shellQuote(out.string());
+    if (fs::exists(dir / "weight.txt")) {
+      std::string w = slurp(dir / "weight.txt");
+      w.erase(std::remove_if(w.begin(), w.end(), [](unsigned char c) { return std::isspace(c); }), w.end());
+      cmd += " --weight " + shellQuote(w);
+    }
+    cmd += " 2> " + shellQuote(err.string());
+    const int status = std::system(cmd.c_str());
+    text = fs::exists(out) ? slurp(out) : "";
+    const std::string stderrText = slurp(err);
+    fs::remove(err);
+    fs::remove(out);
+    return std::make_pair(status, cmd + "\n" + stderrText);
+  };
+  const int wantExit = expectsError(expected) ? 1 : 0;  // 1: a command reported an error
+
+  std::string text;
+  const auto [status, how] = runAs("json", text);
   json doc = json::parse(text, nullptr, false);
-  const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  ASSERT_TRUE(clean) << cmd << "\n" << stderrText << errorMessages(doc);
+  const bool asExpected = WIFEXITED(status) && WEXITSTATUS(status) == wantExit;
+  ASSERT_TRUE(asExpected) << how << errorMessages(doc);
   ASSERT_FALSE(doc.is_discarded()) << "the output is not JSON:\n" << text.substr(0, 2000);
   Result r = compareCase(expected, doc);
+  compareMessages(expected, doc, r);
+  if (fs::exists(dir / "expected.txt")) {
+    std::string shown;
+    const auto [textStatus, textHow] = runAs("text", shown);
+    EXPECT_TRUE(WIFEXITED(textStatus) && WEXITSTATUS(textStatus) == wantExit) << textHow;
+    compareText(slurp(dir / "expected.txt"), shown, r);
+  }
   EXPECT_GT(r.checked, 0);
   EXPECT_TRUE(r.failures.empty()) << name << ": " << report(r);
 }

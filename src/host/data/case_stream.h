@@ -69,6 +69,12 @@ class CaseReader {
 
   // Values of the current case. Numbers are kSysmis when the field was empty.
   virtual double number(int var) const = 0;
+  // The field's exact decimal value minus number(var), rounded to a double (0 when the number
+  // is exact or the source keeps no more digits).
+  virtual double numberRemainder(int var) const {
+    (void)var;
+    return 0.0;
+  }
   virtual const std::string& string(int var) const = 0;
   // The case weight: 1.0 when no weight variable; kSysmis when the weight value is missing.
   virtual double caseWeight() const = 0;

@@ -279,7 +279,7 @@ constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 // 10^-22..10^22 is one correctly rounded product or quotient of two exact doubles. Anything else
 // (and every text this path does not accept) goes to std::from_chars, so both read the same
 // texts as numbers.
-bool fastDecimal(const char* p, const char* e, double& out) {
+bool fastDecimal(const char* p, const char* e, double& out, double& rem) {
   bool neg = false;
   if (p < e && *p == '-') {
     neg = true;
@@ -316,13 +316,25 @@ bool fastDecimal(const char* p, const char* e, double& out) {
     }
     scale += expNeg ? -x : x;
   }
-  double v = 0.0;
+  double v = 0.0, r = 0.0;
   if (mantissa != 0) {
     if (scale < -22 || scale > 22) return false;
-    v = static_cast<double>(mantissa);
-    v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
+    const double m = static_cast<double>(mantissa);
+    // The rounding error of one correctly rounded product or quotient of exact doubles is
+    // itself exact through a fused multiply-add (the remainder m - v p of a quotient is a
+    // double; so is m p - v of a product).
+    if (scale < 0) {
+      const double pw = kExactPow10[-scale];
+      v = m / pw;
+      r = std::fma(-v, pw, m) / pw;
+    } else {
+      const double pw = kExactPow10[scale];
+      v = m * pw;
+      r = std::fma(m, pw, -v);
+    }
   }
   out = neg ? -v : v;
+  rem = neg ? -r : r;
   return true;
 }
 
@@ -341,10 +353,11 @@ ParsedNumber parseNumber(std::string_view text, bool wantDecimals) {
     ++b;
     if (b == e || *b == '+' || *b == '-') return r;
   }
-  double v = 0.0;
-  if (fastDecimal(b, e, v)) {
+  double v = 0.0, rem = 0.0;
+  if (fastDecimal(b, e, v, rem)) {
     r.kind = NumberKind::Finite;
     r.value = v == 0.0 ? 0.0 : v;
+    r.remainder = rem;
     if (wantDecimals) r.decimals = displayDecimals(b, e);
     return r;
   }

@@ -110,6 +110,10 @@ struct ParsedNumber {
   NumberKind kind = NumberKind::NotNumber;
   double value = 0.0;
   int decimals = 0;  // digits a display needs after the decimal point (fixed notation)
+  // The decimal text's exact value minus `value`, rounded to a double (0 when the double is
+  // exact, and for texts of more than 15 significant digits): value + remainder carries a
+  // decimal such as 1000000000000.4 to about 32 digits.
+  double remainder = 0.0;
 };
 // `decimals` is only worked out when asked for.
 ParsedNumber parseNumber(std::string_view text, bool wantDecimals = false);

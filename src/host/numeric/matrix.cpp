@@ -7,7 +7,7 @@
 #include <cfloat>
 #include <cmath>
 
-#include "host/context.h"
+#include "host/assert.h"
 
 namespace qv::num {
 

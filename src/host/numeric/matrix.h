@@ -37,6 +37,10 @@ struct Mat {
 // swept out when it is already swept. `swept` records the state. Returns true when the matrix
 // changed.
 bool LTRSWE(Packed& m, size_t k, const std::vector<double>& scale, std::vector<char>& swept, double eps);
+// The same sweep on pivot k in double-double: m holds the high parts and `lo` (same packed
+// layout) the low parts. No tolerance test: the caller has accepted the pivot (in) or is
+// removing a swept column (in = false).
+void sweepExtended(Packed& m, std::vector<double>& lo, size_t k, bool in);
 
 // Cholesky decomposition in place of a packed symmetric matrix with tolerance (LTRCHD):
 // on return m holds the lower factor T (T T' = m on the accepted pivots). Pivot i, the value

@@ -9,6 +9,7 @@
 // cross-products.
 #include <cmath>
 
+#include "host/numeric/ddouble.h"
 #include "host/numeric/matrix.h"
 
 namespace qv::num {
@@ -45,6 +46,47 @@ bool LTRSWE(Packed& m, size_t k, const std::vector<double>& scale, std::vector<c
   a[kk + k] = -inv;
   swept[k] = swept[k] ? 0 : 1;
   return true;
+}
+
+}  // namespace qv::num
+
+namespace qv::num {
+
+void sweepExtended(Packed& m, std::vector<double>& lo, size_t k, bool in) {
+  const size_t n = m.n;
+  double* a = m.a.data();
+  double* b = lo.data();
+  const size_t kk = k * (k + 1) / 2;
+  const DD p(a[kk + k], b[kk + k]);
+  const double sign = in ? 1.0 : -1.0;
+  std::vector<DD> col(n);
+  for (size_t j = 0; j < k; ++j) col[j] = DD(a[kk + j], b[kk + j]);
+  for (size_t i = k + 1; i < n; ++i) col[i] = DD(a[i * (i + 1) / 2 + k], b[i * (i + 1) / 2 + k]);
+  const DD inv = DD(1.0) / p;
+  for (size_t i = 0; i < n; ++i) {
+    if (i == k) continue;
+    const DD f = col[i] * inv;
+    if (f.hi == 0.0) continue;
+    const size_t base = i * (i + 1) / 2;
+    for (size_t j = 0; j <= i; ++j) {
+      if (j == k || col[j].hi == 0.0) continue;
+      const DD v = DD(a[base + j], b[base + j]) - f * col[j];
+      a[base + j] = v.hi;
+      b[base + j] = v.lo;
+    }
+  }
+  for (size_t j = 0; j < k; ++j) {
+    const DD v = col[j] * inv;
+    a[kk + j] = sign * v.hi;
+    b[kk + j] = sign * v.lo;
+  }
+  for (size_t i = k + 1; i < n; ++i) {
+    const DD v = col[i] * inv;
+    a[i * (i + 1) / 2 + k] = sign * v.hi;
+    b[i * (i + 1) / 2 + k] = sign * v.lo;
+  }
+  a[kk + k] = -inv.hi;
+  b[kk + k] = -inv.lo;
 }
 
 }  // namespace qv::num

@@ -431,6 +431,11 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Undefined message ...",
      "An internal message with an unknown number was issued. Please report this problem."},
 
+    // ---- Notes of the model fit. ^1 is the parameter label of a design column.
+    {"Near-aliased parameter ^1 ...",
+     "The parameter ^1 is nearly a linear combination of the parameters before it: its pivot is "
+     "negligible against its sum of squares at the singularity tolerance (CRITERIA EPS), so it is "
+     "treated as redundant and set to 0. Its data are not exactly collinear; a smaller EPS keeps it."},
     // ---- Notes on the case pass and the output.
     // List 1: the (name, value) pairs of the split group.
     {"[No valid cases in split :^1=^2:]1 ...",
@@ -590,6 +595,15 @@ constexpr CatalogueEntry kCatalogue[] = {
     // ^1: the significance level.
     {"No homogeneous subsets for alpha = ^1 ...",
      "No homogeneous subsets are formed at alpha = ^1."},
+    // ^1: the error mean square of the model residual.
+    {"Based on observed means.",
+     "Based on observed means. The error term is Mean Square(Error) = ^1."},
+    // ^1: the test's name; ^2: the factor.
+    {"Posthoc test ^1 not computed for ^2 ...",
+     "The ^1 test cannot be computed for ^2 with these data; it is left out of the tables."},
+    // ^1: the control category requested; ^2: the number of levels; ^3: the factor; ^4: the test.
+    {"Dunnett control ^1 beyond ^2 levels of ^3 ...",
+     "^4: ^3 has ^2 levels, so there is no control category ^1; the last level is the control."},
 
     // Estimated marginal means.
     {"EMMEAN LSD ...",
@@ -640,6 +654,71 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Emmeans UNV annotation 4 for ^1 ...",
      "The F tests of ^1 are not computed where the comparisons of its estimated marginal means "
      "are not estimable."},
+    // The covariate values of the marginal means. List 1: (covariate, value) pairs.
+    {"Evaluated at [%1 = %2:, ^1 = ^2:]1",
+     "Covariates appearing in the model are evaluated at the following values: "
+     "[%1 = %2:, ^1 = ^2:]1."},
+    // ^1: the number of the EMMEANS request.
+    {"Too many cells in emmean ^1",
+     "The estimated marginal means of EMMEANS table ^1 are not computed: the table has too many "
+     "cells."},
+    // ^1: the number of the EMMEANS request; list 2: the (name, value) pairs of the split group.
+    {"Too many cells in emmean ^1 split [%1 = %2:, ^1 = ^2]2",
+     "The estimated marginal means of EMMEANS table ^1 are not computed for the split group "
+     "[%1=%2:, ^1=^2]2: the table has too many cells."},
+    // ---- Messages of the host and of the driver (unnumbered). Arguments as at the call.
+    // ^1: the lexical problem; ^2, ^3: its line and column within the command.
+    {"Lexical error ^1 at ^2 ^3 ...",
+     "^1 at line ^2, column ^3 of the command."},
+    {"No active data ...",
+     "There is no active data: give a data file before running QUORVEST."},
+    // ^1: the symbol that stands where the command name belongs ("an empty line" when none).
+    {"Command not QUORVEST ^1 ...",
+     "The command must begin with QUORVEST, not ^1."},
+    // ^1: the routine; ^2: the condition that failed.
+    {"Internal error in ^1 ^2 ...",
+     "Internal error in ^1: the condition ^2 does not hold. The command was stopped; please "
+     "report this with the command and data."},
+    // ^1: what the run-time library reported.
+    {"Internal error ^1 ...",
+     "Internal error: ^1. The command was stopped; please report this with the command and "
+     "data."},
+    // ^1: the number of values.
+    {"Non-finite data values ^1 ...",
+     "^1 data values are not finite numbers (NaN or infinity); they are treated as "
+     "system-missing."},
+    // ^1: the split group, as name=value pairs.
+    {"No valid cases in split group ^1 ...",
+     "No valid cases in split group ^1."},
+    // ^1: the subcommand or keyword that was read.
+    {"Request not computed yet ^1 ...",
+     "The ^1 request was read, but this version does not compute it yet: it produces no "
+     "output."},
+    // ^1: the dependent variable.
+    {"Sums of squares out of range ^1 ...",
+     "The sums of squares of ^1 exceed the range of the arithmetic; the tests for it are not "
+     "computed. Rescale the variable (divide it by a power of ten)."},
+    // Variable lists. ^1: the name; ^2: " Did you mean ...?" with the nearest names, or empty.
+    {"Variable ^1 not in data ^2 ...",
+     "Variable ^1 is not in the active data.^2"},
+    // ^1: the first name of the range; ^2: the symbol after TO.
+    {"No name after TO ^1 ^2 ...",
+     "A variable name must follow TO in the range starting at ^1, not ^2."},
+    // ^1, ^2: the two ends of the range.
+    {"Range ^1 TO ^2 backwards ...",
+     "In the range ^1 TO ^2, ^2 comes before ^1 in the active data; a range runs in the order "
+     "of the variables in the data."},
+    // ^1: the variable; ^2: its role in the list ("dependent variable" ...).
+    {"String variable ^1 as ^2 ...",
+     "^1 is a string variable, but the ^2 must be numeric."},
+    {"TO not between names ...",
+     "TO must come between two variable names."},
+    // ^1: the role of the list; ^2: the symbol found.
+    {"Variable list expected ^1 ^2 ...",
+     "A list of ^1 was expected here, not ^2."},
+    // ---- Custom hypothesis tables. List 1: the pieces of the hypothesis term's name.
+    {"Estimable Function for [:^1:]1",
+     "Estimable Function for [:^1:]1"},
 };
 // clang-format on
 

@@ -127,7 +127,14 @@ int TableBuilder::cellHere(const Value& v) {
 int TableBuilder::footnote(const std::string& text, std::vector<std::pair<std::string, double>> values) {
   for (size_t i = 0; i < t_.footnotes.size(); ++i)
     if (t_.footnotes[i].text == text) return static_cast<int>(i);
-  t_.footnotes.push_back(Footnote{markerFor(t_.footnotes.size()), text, std::move(values)});
+  t_.footnotes.push_back(Footnote{markerFor(lettered_++), text, std::move(values)});
+  return static_cast<int>(t_.footnotes.size()) - 1;
+}
+
+int TableBuilder::footnoteWithMarker(const std::string& text, const std::string& marker) {
+  for (size_t i = 0; i < t_.footnotes.size(); ++i)
+    if (t_.footnotes[i].text == text && t_.footnotes[i].marker == marker) return static_cast<int>(i);
+  t_.footnotes.push_back(Footnote{marker, text, {}});
   return static_cast<int>(t_.footnotes.size()) - 1;
 }
 
@@ -171,6 +178,7 @@ Table TableBuilder::finish() {
   // The table is handed over, not copied: a large table is built once.
   Table out = std::move(t_);
   t_ = Table{};
+  lettered_ = 0;
   t_.id = out.id;
   t_.title = out.title;
   t_.subtype = out.subtype;

@@ -154,6 +154,9 @@ class TableBuilder {
 
   // Footnotes: the same text gives the same footnote.
   int footnote(const std::string& text, std::vector<std::pair<std::string, double>> values = {});
+  // A footnote shown with its own marker (such as "*") instead of the next letter; the letters of
+  // the other footnotes run on without a gap.
+  int footnoteWithMarker(const std::string& text, const std::string& marker);
   void annotateCell(int cellIndex, int footnoteIndex);
   void annotateTable(int footnoteIndex);
   // Footnote on the current leaf category of a dimension (e.g. a column header).
@@ -169,6 +172,7 @@ class TableBuilder {
 
  private:
   Category* currentContainer(int dim);
+  size_t lettered_ = 0;  // footnotes marked with letters so far
   Table t_;
   std::vector<std::vector<std::string>> groupStack_;  // per dimension, keys of open groups
   std::vector<std::vector<std::string>> current_;     // per dimension, path of current leaf

@@ -27,7 +27,7 @@ int lookUp(Context& ctx, const Dictionary& dict, const Token& t) {
     }
     hint += "?";
   }
-  commandError(ctx, "Variable ^1 is not in the active data.^2", {t.text, hint});
+  commandError(ctx, "Variable ^1 not in data ^2 ...", {t.text, hint});
   return -1;
 }
 
@@ -52,30 +52,23 @@ bool readVariableList(Context& ctx, Tokenizer& tok, const Dictionary& dict, std:
       tok.advance();
       const Token& last = tok.current();
       if (!isVariableName(last))
-        return commandError(ctx, "A variable name must follow TO in the range starting at ^1, not ^2.",
-                            {first.text, describeSymbol(last)});
+        return commandError(ctx, "No name after TO ^1 ^2 ...", {first.text, describeSymbol(last)});
       to = lookUp(ctx, dict, last);
       if (to < 0) return false;
-      if (to < from)
-        return commandError(ctx,
-                            "In the range ^1 TO ^2, ^2 comes before ^1 in the active data; a range "
-                            "runs in the order of the variables in the data.",
-                            {first.text, last.text});
+      if (to < from) return commandError(ctx, "Range ^1 TO ^2 backwards ...", {first.text, last.text});
       tok.advance();
     }
     for (int v = from; v <= to; ++v) {
       const Variable& var = dict.vars[static_cast<size_t>(v)];
       if (opt.numericOnly && var.isString())
-        return commandError(ctx, "^1 is a string variable, but the ^2 must be numeric.",
-                            {var.name, opt.role});
+        return commandError(ctx, "String variable ^1 as ^2 ...", {var.name, opt.role});
       out.push_back(v);
     }
   }
   if (out.size() == before) {
     const Token& t = tok.current();
-    if (t.cls == kName && t.code == kTo)
-      return commandError(ctx, "TO must come between two variable names.", {});
-    return commandError(ctx, "A list of ^1 was expected here, not ^2.", {opt.role, describeSymbol(t)});
+    if (t.cls == kName && t.code == kTo) return commandError(ctx, "TO not between names ...", {});
+    return commandError(ctx, "Variable list expected ^1 ^2 ...", {opt.role, describeSymbol(t)});
   }
   return true;
 }
