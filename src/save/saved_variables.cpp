@@ -208,10 +208,8 @@ void finishSave(Context& ctx, ProcedureState& st) {
   if (ctx.savedVariables) {
     for (auto& v : st.savedVariables) ctx.savedVariables->push_back(std::move(v));
   } else {
-    ctx.note(
-        "The ^1 new variables are not written anywhere: give --save-data FILE to write the data with them "
-        "as a CSV file.",
-        out::Severity::Note, {std::to_string(st.savedVariables.size())}, out::Phase::None);
+    ctx.note("Saved variables not written ^1 ...", out::Severity::Note,
+             {std::to_string(st.savedVariables.size())}, out::Phase::None);
   }
   st.savedVariables.clear();
 }
