@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +28,7 @@
 #include "host/data/case_stream.h"
 #include "host/output/render.h"
 #include "host/syntax/tokenizer.h"
+#include "save/save_data_file.h"
 
 namespace {
 
@@ -275,11 +277,13 @@ void placeMessages(std::vector<qv::out::Item>& items, int firstLine, const qv::o
 }
 
 // Runs one command with a fresh context; no failure of the procedure escapes.
-qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource* data) {
+qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource* data,
+                                  std::vector<qv::SavedVariable>* saved) {
   qv::out::CommandOutput co;
   co.command = text;
   qv::Context ctx;
   ctx.data = data;
+  ctx.savedVariables = saved;
   ctx.output = &co;
   bool stopped = false;
   try {
@@ -365,11 +369,20 @@ int main(int argc, char** argv) {
   }
 
   if (o.format == "html") return usageError("--format html is not supported yet");
-  if (!o.saveData.empty()) return usageError("--save-data is not supported yet");
   if (o.script.empty() && commandOpt->count() == 0)
     return usageError("no commands: give a SCRIPT file or -e TEXT (see 'quorvest --help')");
-  if (o.data.empty() && (!o.dictionary.empty() || !o.weight.empty() || !o.split.empty()))
-    return usageError("--dictionary, --weight and --split need a data file (--data FILE)");
+  if (o.data.empty() &&
+      (!o.dictionary.empty() || !o.weight.empty() || !o.split.empty() || !o.saveData.empty()))
+    return usageError("--dictionary, --weight, --split and --save-data need a data file (--data FILE)");
+  if (!o.saveData.empty()) {
+    if (o.data == "-")
+      return usageError("--save-data needs a data file that can be read again, not standard input");
+    std::string why;
+    if (!qv::checkSaveDataTarget(o.saveData, {o.data, o.dictionary, o.script, o.output}, why))
+      return usageError(why);
+    // A file-size limit must fail the write (and leave no partial file), not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+  }
 
   // Every input is read and checked before any command runs or any output is written.
   if (!o.output.empty()) {
@@ -416,9 +429,10 @@ int main(int argc, char** argv) {
   int failed = 0;
   const std::string source = o.script.empty() ? std::string("-e") : o.script == "-" ? "<stdin>" : o.script;
   std::string firstErrorAt;  // "script:line:column" of the first located error
+  std::vector<qv::SavedVariable> saved;
   try {
     for (const auto& cmd : commands) {
-      doc.commands.push_back(runCommand(cmd.text, data.get()));
+      doc.commands.push_back(runCommand(cmd.text, data.get(), o.saveData.empty() ? nullptr : &saved));
       qv::out::CommandOutput& co = doc.commands.back();
       co.source = source;
       const qv::out::Message* firstError = nullptr;
@@ -432,6 +446,16 @@ int main(int argc, char** argv) {
     // The user's situation, not a fault: one message, and no output from a data set that
     // is no longer the one read.
     return usageError(e.what());
+  }
+  bool saveFailed = false;
+  if (!o.saveData.empty()) {
+    std::string why;
+    if (failed > 0) {
+      std::cerr << "quorvest: " << o.saveData << ": not written, because a command reported an error\n";
+    } else if (!qv::writeSaveData(o.data, o.dictionary, o.saveData, saved, why)) {
+      std::cerr << "quorvest: " << why << "\n";
+      saveFailed = true;
+    }
   }
 
   std::string rendered;
@@ -449,6 +473,7 @@ int main(int argc, char** argv) {
     std::string why;
     if (!writeOutputFile(o.output, rendered, why)) return usageError(why);
   }
+  if (saveFailed) return kExitUsage;
   if (failed > 0) {
     std::cerr << "quorvest: " << failed << " of " << doc.commands.size()
               << (doc.commands.size() == 1 ? " command" : " commands") << " reported an error"

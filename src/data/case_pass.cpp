@@ -110,6 +110,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   long casesRead = 0;
   while (reader.next()) {
     ++casesRead;
+    const long recordNumber = work.recordsRead++;
     double w = 1.0;
     if (weighted) {
       w = reader.caseWeight();
@@ -158,6 +159,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     keepRemainders(work.covRem, st.covVars);
     if (weighted) work.w.push_back(w);
     if (regVar) work.r.push_back(r);
+    if (work.keepRecords) work.record.push_back(recordNumber);
     ++work.cases;
     g.sumWeights += w;
     ++g.nvalid;

@@ -23,6 +23,11 @@ struct CaseWorkFile {
   // every value so far is exact as a double (then all remainders are 0).
   std::vector<double> depRem, covRem;
   long cases = 0;
+  // Per case, its 0-based position in the active data (kept only when keepRecords is set), and
+  // the number of cases read so far over all groups of the pass.
+  bool keepRecords = false;
+  std::vector<long> record;
+  long recordsRead = 0;
   long size() const { return cases; }
   double weight(long k) const { return w.empty() ? 1.0 : w[k]; }
   double regWeight(long k) const { return r.empty() ? 1.0 : r[k]; }
@@ -31,6 +36,7 @@ struct CaseWorkFile {
     cov.clear();
     w.clear();
     r.clear();
+    record.clear();
     depRem.clear();
     covRem.clear();
     cases = 0;

@@ -4,6 +4,7 @@
 #include "data/design.h"
 #include "data/factor_tables.h"
 #include "estimate/estimation.h"
+#include "save/saved_variables.h"
 #include "tests/univariate.h"
 
 namespace qv {
@@ -18,6 +19,8 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
   const bool splitOn = !ctx.data->splitIndexes().empty();
   st.splitGroupCount = 0;
   CaseWorkFile work;
+  work.keepRecords = st.saveCount > 0;
+  if (st.saveCount > 0) beginSave(ctx, st);
   bool first = true;
   for (;;) {
     if (!first && !reader->nextGroup()) break;
@@ -40,10 +43,12 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
       buildParamLabels(st, ctx.data->dictionary(), st.group.paramLabels);
     analysisOutput(ctx, st, work);
     if (ctx.errorFlag) break;
+    if (st.saveCount > 0) saveGroupValues(st, work);
     if (reader->endOfData()) break;
   }
   ctx.splitCaption.clear();
   st.group = GroupState{};
+  if (st.saveCount > 0) finishSave(ctx, st);
 }
 
 }  // namespace qv

@@ -11,6 +11,7 @@
 #include "host/numeric/matrix.h"
 #include "host/sysmis.h"
 #include "parse/requests.h"
+#include "save/saved_variables.h"
 
 namespace qv {
 
@@ -142,6 +143,9 @@ struct ProcedureState {
   // OUTFILE: file paths (empty = not requested)
   std::string outdpcPath, outdpdPath, effectOutPath;
   int matrixFileKind = 0;  // 1 COVB, 2 CORB
+  // SAVE: the new variables of this command while the groups are analysed (names, labels and
+  // one value per case of the active data); handed to the run when the command succeeds.
+  std::vector<SavedVariable> savedVariables;
 
   // Parser bookkeeping
   std::array<bool, 17> subcommandSeen{};

@@ -12,11 +12,16 @@
 
 namespace qv {
 
+struct SavedVariable;
+
 struct Context {
   const DataSource* data = nullptr;  // may be null when no data file was given
   out::CommandOutput* output = nullptr;
   bool errorFlag = false;  // set by every error message; stops the command
   char decimalChar = '.';  // the locale's decimal character
+  // Where the variables created by SAVE go (the run's new columns of the active data); null
+  // when the run does not keep them.
+  std::vector<SavedVariable>* savedVariables = nullptr;
 
   // Issues a numbered message of the procedure (the key comes from the catalogue).
   // `param` replaces ^1 when the key takes a parameter.

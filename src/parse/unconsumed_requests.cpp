@@ -14,7 +14,7 @@ RequestConsumption consumedRequests() {
   c[static_cast<int>(RequestKind::ProfilePlot)] = false;
   c[static_cast<int>(RequestKind::SpreadLevelPlot)] = false;
   c[static_cast<int>(RequestKind::ResidualPlot)] = false;
-  c[static_cast<int>(RequestKind::Save)] = false;
+  c[static_cast<int>(RequestKind::Save)] = true;
   c[static_cast<int>(RequestKind::Lmatrix)] = true;
   c[static_cast<int>(RequestKind::Kmatrix)] = true;
   c[static_cast<int>(RequestKind::Test)] = true;

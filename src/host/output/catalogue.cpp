@@ -690,6 +690,10 @@ constexpr CatalogueEntry kCatalogue[] = {
     // ^1: the split group, as name=value pairs.
     {"No valid cases in split group ^1 ...",
      "No valid cases in split group ^1."},
+    // Saved variables. ^1: the number of new variables.
+    {"Saved variables not written ^1 ...",
+     "The ^1 new variables are not written anywhere: give --save-data FILE to write the data "
+     "with them as a CSV file."},
     // ^1: the subcommand or keyword that was read.
     {"Request not computed yet ^1 ...",
      "The ^1 request was read, but this version does not compute it yet: it produces no "

@@ -1,0 +1,217 @@
+#include "save/saved_variables.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <string>
+
+#include "data/case_pass.h"
+#include "data/design.h"
+#include "driver/state.h"
+#include "host/context.h"
+#include "host/output/document.h"
+
+namespace qv {
+
+namespace {
+
+struct KeywordInfo {
+  const char* root;
+  const char* label;  // completed with " for <dependent>"
+};
+
+// Indexed by keyword code - 1.
+constexpr KeywordInfo kKeywords[kSaveKeywordCount] = {
+    {"PRE", "Predicted Value"},
+    {"WPR", "Weighted Predicted Value"},
+    {"RES", "Residual"},
+    {"WRE", "Weighted Residual"},
+    {"DRE", "Deleted Residual"},
+    {"ZRE", "Standardized Residual"},
+    {"SRE", "Studentized Residual"},
+    {"SEP", "Standard Error of Predicted Value"},
+    {"COO", "Cook's Distance"},
+    {"LEV", "Uncentered Leverage Value"},
+};
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+int keywordCount(const ProcedureState& st) {
+  int n = 0;
+  while (n < kSaveKeywordCount && st.saveKeywords[n] > 0) ++n;
+  return n;
+}
+
+}  // namespace
+
+std::vector<SavedVariable> nameSavedVariables(const Context& ctx, const ProcedureState& st,
+                                              const std::vector<std::string>& taken) {
+  const Dictionary& dict = ctx.data->dictionary();
+  std::vector<std::string> used;
+  for (const auto& t : taken) used.push_back(upper(t));
+  auto exists = [&](const std::string& name) {
+    return dict.find(name) >= 0 || std::find(used.begin(), used.end(), upper(name)) != used.end();
+  };
+  std::vector<SavedVariable> vars;
+  const int nk = keywordCount(st);
+  for (int i = 0; i < nk; ++i) {
+    const KeywordInfo& kw = kKeywords[st.saveKeywords[i] - 1];
+    for (int j = 0; j < st.ndepvr; ++j) {
+      SavedVariable v;
+      const auto& given = st.saveNames[i];
+      if (j < static_cast<int>(given.size()) && !given[j].empty() && !exists(given[j])) {
+        v.name = given[j];
+      } else {
+        for (long seq = j + 1;; ++seq) {
+          v.name = std::string(kw.root) + "_" + std::to_string(seq);
+          if (!exists(v.name)) break;
+        }
+      }
+      used.push_back(upper(v.name));
+      v.label = std::string(kw.label) + " for " + dict.vars[st.depVars[j]].name;
+      vars.push_back(std::move(v));
+    }
+  }
+  return vars;
+}
+
+void computeSavedValues(const ProcedureState& st, const CaseWorkFile& work, long begin, long end,
+                        std::vector<double>& out) {
+  const GroupState& g = st.group;
+  const int nd = st.ndepvr;
+  const int nk = keywordCount(st);
+  const size_t perCase = static_cast<size_t>(nk) * nd;
+  out.assign(static_cast<size_t>(end - begin) * perCase, kSysmis);
+
+  // Error mean square per dependent; 0 without error degrees of freedom.
+  std::vector<double> mse(nd, 0.0);
+  const double dfe = g.sumWeights - g.modldf;
+  for (int j = 0; j < nd; ++j)
+    if (dfe > 0.0) mse[j] = g.errorSSCP(j, j) / dfe;
+
+  std::vector<std::pair<int, double>> x;
+  std::vector<double> pred(nd), resid(nd);
+  for (long k = begin; k < end; ++k) {
+    double* o = out.data() + static_cast<size_t>(k - begin) * perCase;
+    const double w = work.weight(k), r = work.regWeight(k);
+    if (!(w > 0.0) || !(r > 0.0)) continue;  // stays system-missing
+    designRow(st, k, work.covOf(k), x);
+    // h = x'Gx over the non-zero entries of the design row.
+    double h = 0.0;
+    for (size_t a = 0; a < x.size(); ++a) {
+      double s = 0.0;
+      for (size_t b = 0; b < x.size(); ++b) s += g.ginverse(x[a].first, x[b].first) * x[b].second;
+      h += x[a].second * s;
+    }
+    h = std::max(0.0, h);
+    const double* y = work.depOf(k);
+    for (int j = 0; j < nd; ++j) {
+      double p = 0.0;
+      for (const auto& [c, v] : x) p += v * g.paramEst(c, j);
+      pred[j] = p;
+      resid[j] = y[j] - p;
+    }
+    const double sr = std::sqrt(r);
+    const double slack = 1.0 / r - h;  // 1/r - h
+    for (int i = 0; i < nk; ++i) {
+      for (int j = 0; j < nd; ++j) {
+        const double e = resid[j], m = mse[j];
+        double v = kSysmis;
+        switch (static_cast<SaveKeyword>(st.saveKeywords[i])) {
+          case SaveKeyword::Pred:
+            v = pred[j];
+            break;
+          case SaveKeyword::WPred:
+            v = pred[j] * sr;
+            break;
+          case SaveKeyword::Resid:
+            v = e;
+            break;
+          case SaveKeyword::WResid:
+            v = e * sr;
+            break;
+          case SaveKeyword::DResid:
+            if (1.0 - r * h > 0.0) v = e / (1.0 - r * h);
+            break;
+          case SaveKeyword::ZResid:
+            if (m > 0.0) v = e / (std::sqrt(m) / sr);
+            break;
+          case SaveKeyword::SResid:
+            if (m * slack > 0.0) v = e / std::sqrt(m * slack);
+            break;
+          case SaveKeyword::SePred:
+            v = std::sqrt(m * h);
+            break;
+          case SaveKeyword::Cook:
+            if (g.modldf > 0 && slack > 0.0 && m > 0.0) v = e * e / m * h / (slack * slack) / g.modldf;
+            break;
+          case SaveKeyword::Lever:
+            v = r * h;
+            break;
+        }
+        o[static_cast<size_t>(i) * nd + j] = v;
+      }
+    }
+  }
+}
+
+void beginSave(Context& ctx, ProcedureState& st) {
+  std::vector<std::string> taken;
+  if (ctx.savedVariables)
+    for (const auto& v : *ctx.savedVariables) taken.push_back(v.name);
+  st.savedVariables = nameSavedVariables(ctx, st, taken);
+  const size_t n = static_cast<size_t>(std::max(0L, ctx.data->caseCount()));
+  for (auto& v : st.savedVariables) v.values.assign(n, kSysmis);
+}
+
+void saveGroupValues(ProcedureState& st, const CaseWorkFile& work) {
+  if (st.savedVariables.empty()) return;
+  const size_t nv = st.savedVariables.size();
+  constexpr long kChunk = 4096;
+  std::vector<double> buf;
+  for (long begin = 0; begin < work.size(); begin += kChunk) {
+    const long end = std::min(work.size(), begin + kChunk);
+    computeSavedValues(st, work, begin, end, buf);
+    for (long k = begin; k < end; ++k) {
+      const size_t rec = static_cast<size_t>(work.record[k]);
+      for (size_t v = 0; v < nv; ++v) {
+        auto& col = st.savedVariables[v].values;
+        if (rec >= col.size()) col.resize(rec + 1, kSysmis);
+        col[rec] = buf[static_cast<size_t>(k - begin) * nv + v];
+      }
+    }
+  }
+}
+
+void finishSave(Context& ctx, ProcedureState& st) {
+  if (st.savedVariables.empty() || ctx.errorFlag) {
+    st.savedVariables.clear();
+    return;
+  }
+  // Cases after the last valid one keep the system-missing value.
+  const size_t n = static_cast<size_t>(std::max(0L, ctx.data->caseCount()));
+  for (auto& v : st.savedVariables)
+    if (v.values.size() < n) v.values.resize(n, kSysmis);
+
+  out::TableBuilder tb(16, "Variables Created or Modified", "Variables Created or Modified");
+  const int rowDim = tb.dimension("Variables", out::Axis::Row);
+  const int colDim = tb.dimension("Contents", out::Axis::Column);
+  for (const auto& v : st.savedVariables) {
+    tb.category(rowDim, v.name);
+    tb.cell(colDim, "Label", out::Value::str(v.label));
+  }
+  ctx.emitTable(tb);
+
+  if (ctx.savedVariables) {
+    for (auto& v : st.savedVariables) ctx.savedVariables->push_back(std::move(v));
+  } else {
+    ctx.note("Saved variables not written ^1 ...", out::Severity::Note,
+             {std::to_string(st.savedVariables.size())}, out::Phase::None);
+  }
+  st.savedVariables.clear();
+}
+
+}  // namespace qv
