@@ -4,6 +4,8 @@
 #include "data/design.h"
 #include "data/factor_tables.h"
 #include "estimate/estimation.h"
+#include "plots/profile_plots.h"
+#include "plots/spread_level.h"
 #include "tests/univariate.h"
 
 namespace qv {
@@ -39,6 +41,9 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     if (st.printParameters || st.printGef || st.printLMatrix)
       buildParamLabels(st, ctx.data->dictionary(), st.group.paramLabels);
     analysisOutput(ctx, st, work);
+    if (ctx.errorFlag) break;
+    if (st.plotSpreadLevel) printSpreadLevelPlots(ctx, st, work);
+    if (!ctx.errorFlag && !st.profileList.empty()) printProfilePlots(ctx, st, work);
     if (ctx.errorFlag) break;
     if (reader->endOfData()) break;
   }

@@ -652,6 +652,37 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Too many cells in emmean ^1 split [%1 = %2:, ^1 = ^2]2",
      "The estimated marginal means of EMMEANS table ^1 are not computed for the split group "
      "[%1=%2:, ^1=^2]2: the table has too many cells."},
+
+    // ---- Profile plots ----
+    // List 1: the plot's factors.
+    {"PPLOTX [%1: * ^1:]1",
+     "The profile plot of [%1: * ^1:]1 is not drawn: none of its means is estimable."},
+    // List 1: the plot's factors; list 2: the (name, value) pairs of the split group.
+    {"PPLOTX [%1: * ^1:]1 for [%1 = %2:, ^1 = ^2:]2",
+     "The profile plot of [%1: * ^1:]1 for [%1 = %2:, ^1 = ^2:]2 is not drawn: none of its means "
+     "is estimable."},
+    // ^1: the dependent variable; list 2: the plot's factors.
+    {"PPLOTX ^1 [%1: * ^1:]2",
+     "The profile plot of ^1 by [%1: * ^1:]2 is not drawn: none of its means is estimable."},
+    {"PPLOTX ^1 [%1: * ^1:]2 at ^3 = ^4",
+     "The profile plot of ^1 by [%1: * ^1:]2 at ^3 = ^4 is not drawn: none of its means is "
+     "estimable."},
+    // As above; list 3 (list 5): the (name, value) pairs of the split group.
+    {"PPLOTX ^1 [%1: * ^1:]2 for [%1 = %2:, ^1 = ^2:]3",
+     "The profile plot of ^1 by [%1: * ^1:]2 for [%1 = %2:, ^1 = ^2:]3 is not drawn: none of its "
+     "means is estimable."},
+    {"PPLOTX ^1 [%1: * ^1:]2 at ^3 = ^4 for [%1 = %2:, ^1 = ^2:]5",
+     "The profile plot of ^1 by [%1: * ^1:]2 at ^3 = ^4 for [%1 = %2:, ^1 = ^2:]5 is not drawn: "
+     "none of its means is estimable."},
+    // ---- Spread-versus-level plots ----
+    {"No SPLEVEL plot",
+     "No spread-versus-level plot is drawn: no cell has more than one case."},
+    // List 1: the (name, value) pairs of the split group.
+    {"No SPLEVEL plot for [%1 = %2:, ^1 = ^2:]1",
+     "No spread-versus-level plot is drawn for [%1=%2:, ^1=^2:]1: no cell has more than one case."},
+    // List 1: the plot's factors.
+    {"PPLOTX too many cells [%1: * ^1:]1",
+     "The profile plot of [%1: * ^1:]1 is not drawn: it has too many cells."},
 };
 // clang-format on
 
