@@ -31,7 +31,7 @@ section.command > pre.command-text { background: #f6f6f6; padding: 0.6em; overfl
 figure { margin: 1em 0; }
 .scroll { overflow-x: auto; -webkit-overflow-scrolling: touch; max-width: 100%; }
 table.pivot { border-collapse: collapse; font-size: 0.9em; }
-table.pivot caption { text-align: left; font-weight: bold; padding: 0.3em 0; }
+table.pivot caption { text-align: left; font-weight: bold; padding: 0.3em 0; white-space: nowrap; }
 table.pivot th, table.pivot td { border: 1px solid #b8bec6; padding: 0.2em 0.5em; vertical-align: top; }
 table.pivot thead th { background: #eef1f4; text-align: center; }
 table.pivot tbody th { background: #f8f9fa; text-align: left; font-weight: normal; }
@@ -63,6 +63,10 @@ struct Writer {
       } else if (const auto* m = std::get_if<Message>(&item)) {
         message(*m);
       } else if (const auto* t = std::get_if<Table>(&item)) {
+        if (!open) toc += "<ul>";
+        open = true;
+        toc += "<li><a href=\"#t" + std::to_string(nextTable + 1) + "\">" + escapeXml(displayText(t->title)) +
+               "</a></li>\n";
         table(*t);
       } else if (const auto* c = std::get_if<Chart>(&item)) {
         body +=
@@ -100,14 +104,14 @@ struct Writer {
     for (int f : t.tableFootnotes)
       if (f >= 0 && static_cast<size_t>(f) < t.footnotes.size())
         markers += t.footnotes[static_cast<size_t>(f)].marker;
-    body += "<figure class=\"table\" data-table-id=\"" + std::to_string(t.id) + "\">\n";
+    body += "<figure class=\"table\" id=\"t" + std::to_string(++nextTable) + "\" data-table-id=\"" +
+            std::to_string(t.id) + "\">\n";
     if (t.split && !t.split->empty())
       body += "<p class=\"split\">" + escapeXml(splitGroupCaption(*t.split)) + "</p>\n";
     for (const TableBlock& b : layoutTable(t)) {
       for (const auto& [dim, label] : b.layers)
         body += "<p class=\"layer\">" + escapeXml(dim) + ": " + escapeXml(label) + "</p>\n";
-      body += "<div class=\"scroll\"><table class=\"pivot\" id=\"t" + std::to_string(++nextTable) +
-              "\">\n<caption>" + escapeXml(displayText(t.title)) +
+      body += "<div class=\"scroll\"><table class=\"pivot\">\n<caption>" + escapeXml(displayText(t.title)) +
               (markers.empty() ? "" : "<sup>" + escapeXml(markers) + "</sup>") + "</caption>\n<thead>\n";
       for (const auto& row : b.header) {
         body += "<tr>";
