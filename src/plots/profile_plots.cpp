@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -81,8 +82,10 @@ std::string covariateFrame(const ProcedureState& st, const Dictionary& dict,
     const bool used = c < static_cast<int>(st.covariateUsed.size()) ? st.covariateUsed[c] : true;
     if (!used) continue;
     const Variable& v = dict.vars[st.covVars[c]];
-    list.push_back(
-        {v.name, isSysmis(values[c]) ? "." : fmt::format("{:.{}f}", values[c], v.format.decimals + 2)});
+    // A mean is shown with two decimals more than the variable; a value given on WITH as it is.
+    const bool given = c < static_cast<int>(st.plotCovValues.size()) && !isSysmis(st.plotCovValues[c]);
+    const int decimals = std::clamp(v.format.decimals + (given ? 0 : 2), 0, 16);
+    list.push_back({v.name, isSysmis(values[c]) ? "." : fmt::format("{:.{}f}", values[c], decimals)});
   }
   if (list.empty()) return {};
   return expandComposite(catalogueText("Evaluated at [%1 = %2:, ^1 = ^2:]1"), {}, list);

@@ -99,6 +99,31 @@ TEST(ProfilePlot, PointsAreTheMarginalMeansOfTheSameTable) {
   }
 }
 
+// With a covariate: at its mean by default, at the WITH value when one is given.
+TEST(ProfilePlot, CovariatesAtTheirMeansOrTheGivenValues) {
+  Csv csv = design32(false);
+  csv.names.push_back("x");
+  for (size_t i = 0; i < csv.rows.size(); ++i) csv.rows[i].push_back(1.0 + 0.37 * double(i % 5));
+  for (const std::string with : {"", " WITH(x=2.5)"}) {
+    CommandRun r{TableData(csv)};
+    r.exec("QUORVEST y BY a b WITH x /PLOT=PROFILE(b*a)" + with + " /EMMEANS=TABLES(a*b)" + with + ".");
+    const qv::out::Table* t = findTable(r.output, "a * b");
+    ASSERT_NE(t, nullptr);
+    const auto cs = charts(r.output.items);
+    ASSERT_EQ(cs.size(), 1u);
+    const qv::chart::ChartData& d = cs[0]->data;
+    ASSERT_EQ(d.series.size(), 3u);
+    for (const auto& s : d.series)
+      for (const auto& p : s.points) {
+        const double want =
+            cellValue(*t, {{"a", s.key}, {"b", d.categories[size_t(p.x)].key}, {"Statistics", "Mean"}});
+        EXPECT_NEAR(p.y, want, 1e-12 * std::fabs(want)) << with;
+      }
+    ASSERT_FALSE(d.notes.empty());
+    EXPECT_NE(d.notes[0].find(with.empty() ? "x = " : "x = 2.5"), std::string::npos) << d.notes[0];
+  }
+}
+
 TEST(ProfilePlot, ThreeFactorsGiveOneChartPerLevelOfTheThird) {
   Csv csv;
   csv.names = {"a", "b", "c", "y"};
