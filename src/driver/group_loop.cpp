@@ -5,6 +5,7 @@
 #include "data/factor_tables.h"
 #include "estimate/estimation.h"
 #include "plots/profile_plots.h"
+#include "plots/residual_plots.h"
 #include "plots/spread_level.h"
 #include "tests/univariate.h"
 
@@ -44,6 +45,7 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     if (ctx.errorFlag) break;
     if (st.plotSpreadLevel) printSpreadLevelPlots(ctx, st, work);
     if (!ctx.errorFlag && !st.profileList.empty()) printProfilePlots(ctx, st, work);
+    if (!ctx.errorFlag && st.plotResiduals) printResidualPlots(ctx, st, work);
     if (ctx.errorFlag) break;
     if (reader->endOfData()) break;
   }

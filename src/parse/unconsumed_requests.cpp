@@ -13,7 +13,7 @@ RequestConsumption consumedRequests() {
   c[static_cast<int>(RequestKind::Emmeans)] = true;
   c[static_cast<int>(RequestKind::ProfilePlot)] = true;
   c[static_cast<int>(RequestKind::SpreadLevelPlot)] = true;
-  c[static_cast<int>(RequestKind::ResidualPlot)] = false;
+  c[static_cast<int>(RequestKind::ResidualPlot)] = true;
   c[static_cast<int>(RequestKind::Save)] = false;
   c[static_cast<int>(RequestKind::Lmatrix)] = true;
   c[static_cast<int>(RequestKind::Kmatrix)] = true;

@@ -198,4 +198,47 @@ TEST(SpreadLevelPlot, PointsAreTheCellMeansAndSpreads) {
   EXPECT_TRUE(noted);
 }
 
+// Residual plot of a full two-way model: predicted values are the cell means and the
+// standardized residuals (y - cell mean) / sqrt(pooled within-cell variance), computed here.
+// A model that fits exactly has no plot, only the zero-variance note.
+TEST(ResidualPlot, StandardizedResidualsAgainstCellMeans) {
+  const Csv csv = design32(false);
+  CommandRun r{TableData(csv)};
+  r.exec("QUORVEST y BY a b /PLOT=RESIDUALS.");
+  const auto cs = charts(r.output.items);
+  ASSERT_EQ(cs.size(), 1u);
+  std::map<std::pair<int, int>, std::pair<double, double>> cell;  // sum, n
+  for (const auto& row : csv.rows) {
+    auto& c = cell[{int(row[0]), int(row[1])}];
+    c.first += row[2];
+    c.second += 1;
+  }
+  double sse = 0;
+  for (const auto& row : csv.rows) {
+    const auto& c = cell[{int(row[0]), int(row[1])}];
+    sse += std::pow(row[2] - c.first / c.second, 2);
+  }
+  const double mse = sse / double(csv.rows.size() - cell.size());
+  const auto& rows = cs[0]->data.matrix.rows;
+  ASSERT_EQ(rows.size(), csv.rows.size());
+  for (size_t k = 0; k < rows.size(); ++k) {
+    const auto& c = cell[{int(csv.rows[k][0]), int(csv.rows[k][1])}];
+    const double mean = c.first / c.second;
+    EXPECT_DOUBLE_EQ(rows[k][0], csv.rows[k][2]);
+    EXPECT_NEAR(rows[k][1], mean, 1e-12 * std::fabs(mean));
+    EXPECT_NEAR(rows[k][2], (csv.rows[k][2] - mean) / std::sqrt(mse), 1e-10);
+  }
+
+  Csv exact = design32(false);
+  for (auto& row : exact.rows) row[2] = row[0] + 2 * row[1];
+  CommandRun e{TableData(exact)};
+  e.exec("QUORVEST y BY a b /PLOT=RESIDUALS.");
+  EXPECT_TRUE(charts(e.output.items).empty());
+  std::vector<qv::out::Message> ms;
+  collectMessages(e.output.items, ms);
+  bool noted = false;
+  for (const auto& m : ms) noted = noted || m.key == "No residual plot ^1 zero rsv";
+  EXPECT_TRUE(noted);
+}
+
 }  // namespace

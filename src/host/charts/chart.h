@@ -26,6 +26,17 @@ struct Category {
 enum class Style {
   Lines,   // category axis across, one line (with markers) per series
   Points,  // numeric axes, markers only
+  Matrix,  // scatterplot matrix of `variables`
+};
+
+// A scatterplot matrix: either the cases' values (one row per case) or, for many cases,
+// counts of the cases in a grid of bins for every pair of variables.
+struct MatrixData {
+  std::vector<std::string> variables;
+  std::vector<std::vector<double>> rows;    // the cases' values, when not binned
+  int bins = 0;                             // > 0: binned; counts[i * n + j] is bins x bins,
+  std::vector<double> lo, hi;               // per variable, the binned range
+  std::vector<std::vector<double>> counts;  // x = variable j, y = variable i, row-major by y
 };
 
 struct ChartData {
@@ -36,6 +47,7 @@ struct ChartData {
   std::vector<Series> series;
   std::vector<std::string> subtitles;  // frame texts under the title
   std::vector<std::string> notes;      // frame notes under the plot
+  MatrixData matrix;                   // Style::Matrix only
 };
 
 // Tick values for an axis covering [lo, hi]: round steps of 1, 2 or 5 times a power of ten

@@ -113,7 +113,93 @@ std::string escapeXml(const std::string& s) {
   return r;
 }
 
+namespace {
+
+// The scatterplot matrix: names on the diagonal, variable j across and i up in panel (i, j).
+std::string renderMatrix(const std::string& title, const ChartData& c) {
+  const MatrixData& m = c.matrix;
+  const size_t n = m.variables.size();
+  const double panel = 170, gap = 8, left = 40, top = 40 + 18.0 * static_cast<double>(c.subtitles.size());
+  const double width = left + static_cast<double>(n) * (panel + gap) + 10;
+  const double height =
+      top + static_cast<double>(n) * (panel + gap) + 18.0 * static_cast<double>(c.notes.size()) + 20;
+  std::vector<double> lo(n, INFINITY), hi(n, -INFINITY);
+  if (m.bins > 0) {
+    lo = m.lo;
+    hi = m.hi;
+  } else {
+    for (const auto& r : m.rows)
+      for (size_t v = 0; v < n && v < r.size(); ++v) {
+        lo[v] = std::min(lo[v], r[v]);
+        hi[v] = std::max(hi[v], r[v]);
+      }
+  }
+  for (size_t v = 0; v < n; ++v) {
+    if (!std::isfinite(lo[v]) || !std::isfinite(hi[v])) lo[v] = hi[v] = 0;
+    if (lo[v] == hi[v]) {
+      lo[v] -= 1;
+      hi[v] += 1;
+    }
+  }
+  auto px = [&](size_t v, size_t col, double x) {
+    return left + static_cast<double>(col) * (panel + gap) + 4 + (x - lo[v]) / (hi[v] - lo[v]) * (panel - 8);
+  };
+  auto py = [&](size_t v, size_t row, double y) {
+    return top + static_cast<double>(row) * (panel + gap) + panel - 4 -
+           (y - lo[v]) / (hi[v] - lo[v]) * (panel - 8);
+  };
+  std::string out;
+  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"qv-chart\" width=\"" + num(width) +
+         "\" height=\"" + num(height) + "\" viewBox=\"0 0 " + num(width) + " " + num(height) +
+         "\" font-family=\"sans-serif\" role=\"img\">\n<title>" + escapeXml(title) + "</title>\n";
+  out += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+  text(out, width / 2, 22, title, "middle", 15, " font-weight=\"bold\"");
+  for (size_t i = 0; i < c.subtitles.size(); ++i)
+    text(out, width / 2, 40 + 18.0 * static_cast<double>(i), c.subtitles[i], "middle", 12);
+  double maxCount = 0;
+  for (const auto& grid : m.counts)
+    for (double k : grid) maxCount = std::max(maxCount, k);
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j) {
+      const double x0 = left + static_cast<double>(j) * (panel + gap),
+                   y0 = top + static_cast<double>(i) * (panel + gap);
+      out += "<rect x=\"" + num(x0) + "\" y=\"" + num(y0) + "\" width=\"" + num(panel) + "\" height=\"" +
+             num(panel) + "\" fill=\"none\" stroke=\"#555555\"/>\n";
+      if (i == j) {
+        text(out, x0 + panel / 2, y0 + panel / 2 + 4, m.variables[i], "middle", 12);
+        continue;
+      }
+      out += "<g class=\"panel\" fill=\"#1f5fa8\">\n";
+      if (m.bins > 0 && i * n + j < m.counts.size()) {
+        const auto& grid = m.counts[i * n + j];
+        const double cell = (panel - 8) / m.bins;
+        for (int by = 0; by < m.bins; ++by)
+          for (int bx = 0; bx < m.bins; ++bx) {
+            const double k = grid[static_cast<size_t>(by * m.bins + bx)];
+            if (k <= 0) continue;
+            out += "<rect class=\"bin\" x=\"" + num(x0 + 4 + bx * cell) + "\" y=\"" +
+                   num(y0 + panel - 4 - (by + 1) * cell) + "\" width=\"" + num(cell) + "\" height=\"" +
+                   num(cell) + "\" fill-opacity=\"" + num(0.15 + 0.85 * std::sqrt(k / maxCount)) + "\"/>\n";
+          }
+      } else {
+        for (const auto& r : m.rows)
+          out += "<circle class=\"point\" cx=\"" + num(px(j, j, r[j])) + "\" cy=\"" + num(py(i, i, r[i])) +
+                 "\" r=\"1.8\"/>\n";
+      }
+      out += "</g>\n";
+    }
+  const double notesTop = top + static_cast<double>(n) * (panel + gap) + 10;
+  for (size_t i = 0; i < c.notes.size(); ++i)
+    text(out, left, notesTop + 18.0 * static_cast<double>(i), c.notes[i], "start", 11,
+         " font-style=\"italic\"");
+  out += "</svg>\n";
+  return out;
+}
+
+}  // namespace
+
 std::string renderSvg(const std::string& title, const ChartData& c) {
+  if (c.style == Style::Matrix) return renderMatrix(title, c);
   const double width = 600;
   const bool legend = !c.legendTitle.empty() && !c.series.empty();
   const double plotTop = 40 + 18.0 * static_cast<double>(c.subtitles.size());

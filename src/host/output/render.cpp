@@ -742,6 +742,20 @@ void addChartData(const chart::ChartData& d, ojson& j) {
     }
     j["series"].push_back({{"key", s.key}, {"label", s.label}, {"points", std::move(pts)}});
   }
+  if (d.style == chart::Style::Matrix) {
+    const chart::MatrixData& m = d.matrix;
+    ojson mj;
+    mj["variables"] = m.variables;
+    if (m.bins > 0) {
+      mj["bins"] = m.bins;
+      mj["low"] = m.lo;
+      mj["high"] = m.hi;
+      mj["counts"] = m.counts;
+    } else {
+      mj["rows"] = m.rows;
+    }
+    j["matrix"] = std::move(mj);
+  }
   j["subtitles"] = d.subtitles;
   j["notes"] = d.notes;
 }
