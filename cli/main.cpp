@@ -368,7 +368,6 @@ int main(int argc, char** argv) {
     return usageError(std::string(e.what()) + "\nRun 'quorvest --help' for the options.");
   }
 
-  if (o.format == "html") return usageError("--format html is not supported yet");
   if (o.script.empty() && commandOpt->count() == 0)
     return usageError("no commands: give a SCRIPT file or -e TEXT (see 'quorvest --help')");
   if (o.data.empty() &&
@@ -461,7 +460,9 @@ int main(int argc, char** argv) {
   std::string rendered;
   installSignalHandlers();
   try {
-    rendered = o.format == "json" ? qv::out::renderJson(doc) : qv::out::renderText(doc);
+    rendered = o.format == "json"   ? qv::out::renderJson(doc)
+               : o.format == "html" ? qv::out::renderHtml(doc)
+                                    : qv::out::renderText(doc);
   } catch (const std::exception& e) {
     std::cerr << "quorvest: the output could not be rendered: " << e.what() << "\n";
     return kExitCommandError;

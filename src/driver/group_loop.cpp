@@ -5,6 +5,9 @@
 #include "data/factor_tables.h"
 #include "estimate/estimation.h"
 #include "save/saved_variables.h"
+#include "plots/profile_plots.h"
+#include "plots/residual_plots.h"
+#include "plots/spread_level.h"
 #include "tests/univariate.h"
 
 namespace qv {
@@ -42,6 +45,10 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     if (st.printParameters || st.printGef || st.printLMatrix)
       buildParamLabels(st, ctx.data->dictionary(), st.group.paramLabels);
     analysisOutput(ctx, st, work);
+    if (ctx.errorFlag) break;
+    if (st.plotSpreadLevel) printSpreadLevelPlots(ctx, st, work);
+    if (!ctx.errorFlag && !st.profileList.empty()) printProfilePlots(ctx, st, work);
+    if (!ctx.errorFlag && st.plotResiduals) printResidualPlots(ctx, st, work);
     if (ctx.errorFlag) break;
     if (st.saveCount > 0) saveGroupValues(st, work);
     if (reader->endOfData()) break;

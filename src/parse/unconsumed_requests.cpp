@@ -11,9 +11,9 @@ RequestConsumption consumedRequests() {
   c[static_cast<int>(RequestKind::Contrast)] = true;
   c[static_cast<int>(RequestKind::Posthoc)] = true;
   c[static_cast<int>(RequestKind::Emmeans)] = true;
-  c[static_cast<int>(RequestKind::ProfilePlot)] = false;
-  c[static_cast<int>(RequestKind::SpreadLevelPlot)] = false;
-  c[static_cast<int>(RequestKind::ResidualPlot)] = false;
+  c[static_cast<int>(RequestKind::ProfilePlot)] = true;
+  c[static_cast<int>(RequestKind::SpreadLevelPlot)] = true;
+  c[static_cast<int>(RequestKind::ResidualPlot)] = true;
   c[static_cast<int>(RequestKind::Save)] = true;
   c[static_cast<int>(RequestKind::Lmatrix)] = true;
   c[static_cast<int>(RequestKind::Kmatrix)] = true;

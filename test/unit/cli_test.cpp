@@ -48,7 +48,6 @@ TEST_F(Cli, UsageErrorsExitWithTwo) {
       {{"--bogus"}, "--bogus"},
       {{}, "no commands"},
       {{"-e", "QUORVEST y BY a.", "--format", "pdf"}, "--format"},
-      {{"-e", "QUORVEST y BY a.", "--format", "html"}, "--format html is not supported yet"},
       {{"-e", "QUORVEST y BY a.", "--save-data", path("s.csv")}, "need a data file"},
       {{"-e", "QUORVEST y BY a.", "--weight", "y"}, "need a data file"},
       {{"-e", "QUORVEST y BY a.", "--data", data, "--weight", "s"}, "must be numeric"},

@@ -74,7 +74,14 @@ Document sampleDocument() {
   note.key = "Design does not use [%1:, ^1:]1";
   note.text = "Design does not use x";
   cmd.items.push_back(note);
-  cmd.items.push_back(Chart{"profile", "Estimated Marginal Means of y", "<svg></svg>"});
+  qv::chart::ChartData data;
+  data.xTitle = "a";
+  data.yTitle = "Estimated Marginal Means";
+  data.categories = {{"1", "low"}, {"2", "high"}};
+  data.legendTitle = "b";
+  data.series = {{"1", "one", {{1, 2.5}}}};
+  data.notes = {"Non-estimable means are not plotted"};
+  cmd.items.push_back(Chart{"profile", "Estimated Marginal Means of y", "<svg></svg>", data});
   doc.commands.push_back(cmd);
   return doc;
 }
@@ -112,7 +119,11 @@ TEST(RenderJson, FollowsTheContract) {
   EXPECT_TRUE(note["phase"].is_null());
   EXPECT_TRUE(note["number"].is_null());
   EXPECT_EQ(cmd["items"][3], json::parse(R"({"type": "chart", "kind": "profile",
-      "title": "Estimated Marginal Means of y", "svg": "<svg></svg>"})"));
+      "title": "Estimated Marginal Means of y", "svg": "<svg></svg>",
+      "xAxis": {"title": "a", "categories": [{"key": "1", "label": "low"}, {"key": "2", "label": "high"}]},
+      "yAxis": {"title": "Estimated Marginal Means"}, "legend": "b",
+      "series": [{"key": "1", "label": "one", "points": [{"x": "2", "y": 2.5}]}],
+      "subtitles": [], "notes": ["Non-estimable means are not plotted"]})"));
 }
 
 TEST(RenderJson, GroupedCategoriesAndPaths) {

@@ -738,6 +738,54 @@ constexpr CatalogueEntry kCatalogue[] = {
      "Type 1/Type 2 Error Seriousness Ratio = ^1."},
     {"Uses Harmonic Mean Sample Size = ^1.",
      "Uses Harmonic Mean Sample Size = ^1."},
+
+    // ---- Profile plots ----
+    // List 1: the plot's factors.
+    {"PPLOTX [%1: * ^1:]1",
+     "The profile plot of [%1: * ^1:]1 is not drawn: none of its means is estimable."},
+    // List 1: the plot's factors; list 2: the (name, value) pairs of the split group.
+    {"PPLOTX [%1: * ^1:]1 for [%1 = %2:, ^1 = ^2:]2",
+     "The profile plot of [%1: * ^1:]1 for [%1 = %2:, ^1 = ^2:]2 is not drawn: none of its means "
+     "is estimable."},
+    // ^1: the dependent variable; list 2: the plot's factors.
+    {"PPLOTX ^1 [%1: * ^1:]2",
+     "The profile plot of ^1 by [%1: * ^1:]2 is not drawn: none of its means is estimable."},
+    {"PPLOTX ^1 [%1: * ^1:]2 at ^3 = ^4",
+     "The profile plot of ^1 by [%1: * ^1:]2 at ^3 = ^4 is not drawn: none of its means is "
+     "estimable."},
+    // As above; list 3 (list 5): the (name, value) pairs of the split group.
+    {"PPLOTX ^1 [%1: * ^1:]2 for [%1 = %2:, ^1 = ^2:]3",
+     "The profile plot of ^1 by [%1: * ^1:]2 for [%1 = %2:, ^1 = ^2:]3 is not drawn: none of its "
+     "means is estimable."},
+    {"PPLOTX ^1 [%1: * ^1:]2 at ^3 = ^4 for [%1 = %2:, ^1 = ^2:]5",
+     "The profile plot of ^1 by [%1: * ^1:]2 at ^3 = ^4 for [%1 = %2:, ^1 = ^2:]5 is not drawn: "
+     "none of its means is estimable."},
+    // ---- Residual plots ----
+    {"No residual plot zero rdf",
+     "No residual plot is drawn: the residual has no degrees of freedom."},
+    // List 1: the (name, value) pairs of the split group.
+    {"No residual plot for [%1 = %2:, ^1 = ^2:]1 zero rdf",
+     "No residual plot is drawn for [%1=%2:, ^1=^2:]1: the residual has no degrees of freedom."},
+    // ^1: the dependent variable.
+    {"No residual plot ^1 zero rsv",
+     "No residual plot of ^1 is drawn: the residual variance is zero."},
+    {"No residual plot ^1 no case",
+     "No residual plot of ^1 is drawn: no case can be plotted."},
+    // ^1: the dependent variable; list 2: the (name, value) pairs of the split group.
+    {"No residual plot ^1 for [%1 = %2:, ^1 = ^2:]2 zero rsv",
+     "No residual plot of ^1 is drawn for [%1=%2:, ^1=^2:]2: the residual variance is zero."},
+    {"No residual plot ^1 for [%1 = %2:, ^1 = ^2:]2 no case",
+     "No residual plot of ^1 is drawn for [%1=%2:, ^1=^2:]2: no case can be plotted."},
+
+    // ---- Spread-versus-level plots ----
+    {"No SPLEVEL plot",
+     "No spread-versus-level plot is drawn: no cell has more than one case."},
+    // List 1: the (name, value) pairs of the split group.
+    {"No SPLEVEL plot for [%1 = %2:, ^1 = ^2:]1",
+     "No spread-versus-level plot is drawn for [%1=%2:, ^1=^2:]1: no cell has more than one case."},
+    // List 1: the plot's factors.
+    {"PPLOTX too many cells [%1: * ^1:]1",
+     "The profile plot of [%1: * ^1:]1 is not drawn: it has too many cells."},
 };
 // clang-format on
 

@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "host/charts/chart.h"
 #include "host/sysmis.h"
 
 namespace qv::out {
@@ -109,6 +110,7 @@ struct Chart {
   std::string kind;
   std::string title;
   std::string svg;
+  chart::ChartData data;  // what the chart shows, for programs that redraw it
 };
 
 struct Heading;

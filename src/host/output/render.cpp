@@ -321,13 +321,21 @@ class TableLayout {
   }
 
   void write(std::string& out) {
+    if (build()) writeGrid(out);
+  }
+
+  // Lays out the grid without drawing it; false when there is nothing to show.
+  bool build() {
     chooseCombos();
-    if (rowCombos_.empty() || colCombos_.empty()) return;
+    if (rowCombos_.empty() || colCombos_.empty()) return false;
     depths();
     buildHeader();
     buildBody();
-    writeGrid(out);
+    return true;
   }
+  const std::vector<GridRow>& header() const { return header_; }
+  const std::vector<GridRow>& body() const { return body_; }
+  size_t rowHeaderColumns() const { return rowHeaderCols_; }
 
  private:
   // Row (column) combinations to show: with one dimension on the axis, all of its leaves; with
@@ -554,21 +562,16 @@ class TableLayout {
   std::vector<GridRow> header_, body_;
 };
 
-void renderTable(const Table& t, std::string& out) {
+using LayerBlocks = std::map<std::vector<int>, std::map<std::vector<int>, const Cell*>>;
+
+// The table's cells in blocks, one per combination of layer categories that holds cells, in
+// category order; each cell keyed by its leaf index in every dimension.
+LayerBlocks layerBlocks(const Table& t, const std::vector<DimLeaves>& leaves) {
   const size_t ndims = t.dimensions.size();
-  std::vector<DimLeaves> leaves(ndims);
-  for (size_t d = 0; d < ndims; ++d) {
-    std::vector<const Category*> chain;
-    std::vector<std::string> keys;
-    collectLeaves(t.dimensions[d].categories, chain, keys, leaves[d]);
-  }
-  // Each cell by its leaf index in every dimension; cells that do not address a leaf of every
-  // dimension cannot be placed in the grid (the JSON form still carries them).
   std::vector<size_t> layerDims;
   for (size_t d = 0; d < ndims; ++d)
     if (t.dimensions[d].axis == Axis::Layer) layerDims.push_back(d);
-  // One block per combination of layer categories that holds cells, in category order.
-  std::map<std::vector<int>, std::map<std::vector<int>, const Cell*>> blocks;
+  LayerBlocks blocks;
   for (const auto& c : t.cells) {
     if (c.path.size() != ndims) continue;
     std::vector<int> idx(ndims);
@@ -583,6 +586,26 @@ void renderTable(const Table& t, std::string& out) {
     for (size_t d : layerDims) layerTuple.push_back(idx[d]);
     blocks[layerTuple][idx] = &c;
   }
+  return blocks;
+}
+
+std::vector<DimLeaves> tableLeaves(const Table& t) {
+  std::vector<DimLeaves> leaves(t.dimensions.size());
+  for (size_t d = 0; d < t.dimensions.size(); ++d) {
+    std::vector<const Category*> chain;
+    std::vector<std::string> keys;
+    collectLeaves(t.dimensions[d].categories, chain, keys, leaves[d]);
+  }
+  return leaves;
+}
+
+void renderTable(const Table& t, std::string& out) {
+  const size_t ndims = t.dimensions.size();
+  const std::vector<DimLeaves> leaves = tableLeaves(t);
+  std::vector<size_t> layerDims;
+  for (size_t d = 0; d < ndims; ++d)
+    if (t.dimensions[d].axis == Axis::Layer) layerDims.push_back(d);
+  const LayerBlocks blocks = layerBlocks(t, leaves);
 
   if (t.split && !t.split->empty()) out += visible(splitGroupCaption(*t.split)) + "\n";
   out += shown(t.title) + markerSuffix(t, t.tableFootnotes) + "\n";
@@ -727,6 +750,47 @@ ojson tableJson(const Table& t) {
 
 ojson itemsJson(const std::vector<Item>& items);
 
+// The data a chart shows: axis titles, categories, series of points (on a category axis x is
+// the category's key), the legend title and the frame texts.
+void addChartData(const chart::ChartData& d, ojson& j) {
+  const bool categorical = d.style == chart::Style::Lines;
+  ojson x;
+  x["title"] = d.xTitle;
+  if (categorical) {
+    x["categories"] = ojson::array();
+    for (const auto& c : d.categories) x["categories"].push_back({{"key", c.key}, {"label", c.label}});
+  }
+  j["xAxis"] = std::move(x);
+  j["yAxis"] = {{"title", d.yTitle}};
+  j["legend"] = d.legendTitle.empty() ? ojson(nullptr) : ojson(d.legendTitle);
+  j["series"] = ojson::array();
+  for (const auto& s : d.series) {
+    ojson pts = ojson::array();
+    for (const auto& p : s.points) {
+      const auto i = static_cast<size_t>(p.x);
+      ojson xv = categorical && p.x >= 0 && i < d.categories.size() ? ojson(d.categories[i].key) : ojson(p.x);
+      pts.push_back({{"x", std::move(xv)}, {"y", p.y}});
+    }
+    j["series"].push_back({{"key", s.key}, {"label", s.label}, {"points", std::move(pts)}});
+  }
+  if (d.style == chart::Style::Matrix) {
+    const chart::MatrixData& m = d.matrix;
+    ojson mj;
+    mj["variables"] = m.variables;
+    if (m.bins > 0) {
+      mj["bins"] = m.bins;
+      mj["low"] = m.lo;
+      mj["high"] = m.hi;
+      mj["counts"] = m.counts;
+    } else {
+      mj["rows"] = m.rows;
+    }
+    j["matrix"] = std::move(mj);
+  }
+  j["subtitles"] = d.subtitles;
+  j["notes"] = d.notes;
+}
+
 ojson itemJson(const Item& item) {
   ojson j;
   if (const auto* h = std::get_if<std::shared_ptr<Heading>>(&item)) {
@@ -760,6 +824,7 @@ ojson itemJson(const Item& item) {
     j["kind"] = c->kind;
     j["title"] = display(c->title);
     j["svg"] = c->svg;
+    addChartData(c->data, j);
   }
   return j;
 }
@@ -981,6 +1046,41 @@ class JsonWriter {
 };
 
 }  // namespace
+
+std::vector<TableBlock> layoutTable(const Table& t) {
+  const std::vector<DimLeaves> leaves = tableLeaves(t);
+  std::vector<TableBlock> out;
+  for (const auto& [tuple, cells] : layerBlocks(t, leaves)) {
+    TableBlock b;
+    size_t k = 0;
+    for (size_t d = 0; d < t.dimensions.size(); ++d) {
+      if (t.dimensions[d].axis != Axis::Layer) continue;
+      std::string label;
+      for (const Category* c : leaves[d].chains[static_cast<size_t>(tuple[k++])]) {
+        if (!label.empty()) label += " / ";
+        label += categoryLabel(t, static_cast<int>(d), *c);
+      }
+      b.layers.emplace_back(t.dimensions[d].name, std::move(label));
+    }
+    TableLayout layout(t, leaves, cells, tuple);
+    if (!layout.build()) continue;
+    auto copy = [](const std::vector<GridRow>& rows) {
+      std::vector<std::vector<GridCell>> r;
+      for (const auto& row : rows) {
+        r.emplace_back();
+        for (const auto& s : row) r.back().push_back({s.first, s.last, s.text, s.align == Align::Right});
+      }
+      return r;
+    };
+    b.header = copy(layout.header());
+    b.body = copy(layout.body());
+    b.rowHeaderColumns = layout.rowHeaderColumns();
+    out.push_back(std::move(b));
+  }
+  return out;
+}
+
+std::string displayText(const std::string& s) { return display(s); }
 
 std::string formatValue(const Value& v) {
   if (v.isString) return display(v.text);
