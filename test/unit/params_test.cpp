@@ -62,7 +62,9 @@ TEST(ParameterEstimatesTable, ReferenceValuesRedundantMarkersAndPower) {
   const std::string redundant = qv::catalogueText("Redundant parameter ...");
   auto exp = readExpected("params_twoway")["tables"]["Parameter Estimates"];
   EXPECT_EQ(leafKeys(*t, "Parameter").size(), exp.size());
-  for (const auto& [label, want] : exp.items()) {
+  for (const auto& item : exp.items()) {
+    const std::string label = item.key();  // a named copy: lambdas below capture it
+    const auto& want = item.value();
     SCOPED_TRACE(label);
     auto at = [&](const std::string& stat) {
       return std::map<std::string, std::string>{{"Parameter", label}, {"Statistics", stat}};
