@@ -327,13 +327,7 @@ void printUnivariateTests(Context& ctx, const ProcedureState& st, const Marginal
       const int fc = tb.cell(statDim, "F", out::Value::num(u.f, out::Fmt::GeneralStat));
       if (dfh[layer] == 0 && noTestNote >= 0 && withTest > 0) tb.annotateCell(fc, noTestNote);
       tb.cell(statDim, "Significance", out::Value::num(u.sig, out::Fmt::Significance));
-      if (st.printEtaSquared)
-        tb.cell(statDim, "Eta Squared", out::Value::num(u.etaSquared, out::Fmt::Correlation));
-      if (st.printObservedPower) {
-        tb.cell(statDim, "Noncentrality Parameter", out::Value::num(u.noncentrality, out::Fmt::GeneralStat));
-        tb.cell(statDim, "Observed Power", out::Value::num(u.power, out::Fmt::Significance));
-        powerShown = true;
-      }
+      if (effectSizeCells(tb, statDim, st, u)) powerShown = true;
       tb.category(srcDim, "Error");
       tb.cell(statDim, "Sum of Squares", out::Value::num(sse, out::Fmt::Coefficient));
       tb.cell(statDim, "df", out::Value::num(std::max(dfe, 0.0), out::Fmt::Count));

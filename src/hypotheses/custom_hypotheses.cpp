@@ -171,13 +171,7 @@ void printHypothesisTestResults(Context& ctx, const ProcedureState& st, int dfh,
     tb.cell(statDim, "Mean Square", out::Value::num(u.msh, out::Fmt::Coefficient));
     tb.cell(statDim, "F", out::Value::num(u.f, out::Fmt::GeneralStat));
     tb.cell(statDim, "Significance", out::Value::num(u.sig, out::Fmt::Significance));
-    if (st.printEtaSquared)
-      tb.cell(statDim, "Eta Squared", out::Value::num(u.etaSquared, out::Fmt::Correlation));
-    if (st.printObservedPower) {
-      tb.cell(statDim, "Noncentrality Parameter", out::Value::num(u.noncentrality, out::Fmt::GeneralStat));
-      tb.cell(statDim, "Observed Power", out::Value::num(u.power, out::Fmt::Significance));
-      powerShown = true;
-    }
+    if (effectSizeCells(tb, statDim, st, u)) powerShown = true;
     tb.category(srcDim, "Error");
     tb.cell(statDim, "Sum of Squares", out::Value::num(sse, out::Fmt::Coefficient));
     tb.cell(statDim, "df", out::Value::num(dfeShown, out::Fmt::Count));

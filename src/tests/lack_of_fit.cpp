@@ -104,13 +104,7 @@ void printLackOfFit(Context& ctx, const ProcedureState& st, const CaseWorkFile& 
     tb.cell(statDim, "Mean Square", out::Value::num(u.msh, out::Fmt::Coefficient));
     tb.cell(statDim, "F", out::Value::num(u.f, out::Fmt::GeneralStat));
     tb.cell(statDim, "Significance", out::Value::num(u.sig, out::Fmt::Significance));
-    if (st.printEtaSquared)
-      tb.cell(statDim, "Eta Squared", out::Value::num(u.etaSquared, out::Fmt::Correlation));
-    if (st.printObservedPower) {
-      tb.cell(statDim, "Noncentrality Parameter", out::Value::num(u.noncentrality, out::Fmt::GeneralStat));
-      tb.cell(statDim, "Observed Power", out::Value::num(u.power, out::Fmt::Significance));
-      powerShown = true;
-    }
+    if (effectSizeCells(tb, statDim, st, u)) powerShown = true;
     tb.category(srcDim, "Pure Error");
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     tb.cell(statDim, "Sum of Squares", out::Value::num(pureSS, out::Fmt::Coefficient));

@@ -134,14 +134,7 @@ bool writeMixedEffectRows(out::TableBuilder& tb, int srcDim, int statDim, const 
     tb.cell(statDim, "Mean Square", out::Value::num(t.test.msh, out::Fmt::Coefficient));
     tb.cell(statDim, "F", out::Value::num(t.test.f, out::Fmt::GeneralStat));
     tb.cell(statDim, "Significance", out::Value::num(t.test.sig, out::Fmt::Significance));
-    if (st.printEtaSquared)
-      tb.cell(statDim, "Eta Squared", out::Value::num(t.test.etaSquared, out::Fmt::Correlation));
-    if (st.printObservedPower) {
-      tb.cell(statDim, "Noncentrality Parameter",
-              out::Value::num(t.test.noncentrality, out::Fmt::GeneralStat));
-      tb.cell(statDim, "Observed Power", out::Value::num(t.test.power, out::Fmt::Significance));
-      powerShown = true;
-    }
+    if (effectSizeCells(tb, statDim, st, t.test)) powerShown = true;
 
     tb.category(srcDim, "Error");
     tb.cell(statDim, ssTitle, out::Value::num(t.ssErr, out::Fmt::Coefficient));

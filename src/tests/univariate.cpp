@@ -76,13 +76,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     tb.cell(statDim, "Mean Square", out::Value::num(t.msh, out::Fmt::Coefficient));
     tb.cell(statDim, "F", out::Value::num(t.f, out::Fmt::GeneralStat));
     tb.cell(statDim, "Significance", out::Value::num(t.sig, out::Fmt::Significance));
-    if (st.printEtaSquared)
-      tb.cell(statDim, "Eta Squared", out::Value::num(t.etaSquared, out::Fmt::Correlation));
-    if (st.printObservedPower) {
-      tb.cell(statDim, "Noncentrality Parameter", out::Value::num(t.noncentrality, out::Fmt::GeneralStat));
-      tb.cell(statDim, "Observed Power", out::Value::num(t.power, out::Fmt::Significance));
-      powerShown = true;
-    }
+    if (effectSizeCells(tb, statDim, st, t)) powerShown = true;
   };
 
   for (int d = 0; d < st.ndepvr; ++d) {
@@ -152,6 +146,15 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     tb.annotateCategory(statDim, tb.footnote(alphaFootnote(st)));
   }
   ctx.emitTable(tb);
+}
+
+bool effectSizeCells(out::TableBuilder& tb, int statDim, const ProcedureState& st, const UnivariateTest& u) {
+  if (st.printEtaSquared)
+    tb.cell(statDim, "Eta Squared", out::Value::num(u.etaSquared, out::Fmt::Correlation));
+  if (!st.printObservedPower) return false;
+  tb.cell(statDim, "Noncentrality Parameter", out::Value::num(u.noncentrality, out::Fmt::GeneralStat));
+  tb.cell(statDim, "Observed Power", out::Value::num(u.power, out::Fmt::Significance));
+  return true;
 }
 
 void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {

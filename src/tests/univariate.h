@@ -17,6 +17,11 @@ struct UnivariateTest {
 // F test with partial eta squared, noncentrality and observed power (GMTUNV).
 UnivariateTest GMTUNV(double alplev, double dfh, double dfe, double ssh, double sse);
 
+// Adds the Eta Squared, Noncentrality Parameter and Observed Power cells of a test row to the
+// current category of `statDim`, as PRINT asks for them; true when the power cells were added
+// (the table then carries the alpha footnote on its Observed Power column).
+bool effectSizeCells(out::TableBuilder& tb, int statDim, const ProcedureState& st, const UnivariateTest& u);
+
 // R squared and adjusted R squared of dependent d (0-based) (GMTRSQ).
 void GMTRSQ(const ProcedureState& st, double n, double dfe, int d, double& rsq, double& adjRsq);
 
