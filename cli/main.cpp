@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -47,6 +48,7 @@ struct Options {
   std::string format = "text";
   std::string output;
   std::string saveData;
+  std::string chartsDir;  // --charts: folder for one SVG file per chart; empty = none
 };
 
 int usageError(const std::string& text) {
@@ -325,6 +327,49 @@ adds types, labels, value labels, user-missing values and print formats (docs/di
 Exit status: 0 when every command ran without an error; 1 when a command reported an error;
 2 for a usage error or an unreadable script, data or dictionary file.)";
 
+// Checks the --charts folder before anything runs: it is created when missing and must be a
+// folder this process can write into.
+bool prepareChartsDir(const std::string& dir, std::string& why) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec || !fs::is_directory(dir, ec) || ::access(dir.c_str(), W_OK | X_OK) != 0) {
+    why = dir + ": cannot write charts into this folder" + (ec ? ": " + ec.message() : std::string());
+    return false;
+  }
+  return true;
+}
+
+// Writes every chart of the document as DIR/chart-NNN.svg, in output order, and records the
+// file in the chart so that the text and JSON outputs name it. When one file cannot be written,
+// the files written so far are removed: the folder holds all the charts or none of this run's.
+bool writeCharts(const std::string& dir, qv::out::Document& doc, std::string& why) {
+  std::vector<qv::out::Chart*> charts;
+  std::function<void(std::vector<qv::out::Item>&)> collect = [&](std::vector<qv::out::Item>& items) {
+    for (qv::out::Item& item : items) {
+      if (auto* h = std::get_if<std::shared_ptr<qv::out::Heading>>(&item)) {
+        if (*h) collect((*h)->items);
+      } else if (auto* c = std::get_if<qv::out::Chart>(&item)) {
+        charts.push_back(c);
+      }
+    }
+  };
+  for (qv::out::CommandOutput& co : doc.commands) collect(co.items);
+  std::vector<std::string> written;
+  for (size_t i = 0; i < charts.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "chart-%03zu.svg", i + 1);
+    const std::string path = (std::filesystem::path(dir) / name).string();
+    if (!writeOutputFile(path, charts[i]->svg, why)) {
+      for (const std::string& w : written) std::remove(w.c_str());
+      return false;
+    }
+    written.push_back(path);
+    charts[i]->file = path;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -353,6 +398,10 @@ int main(int argc, char** argv) {
       ->type_name("FORMAT")
       ->capture_default_str();
   app.add_option("-o,--output", o.output, "output file (default: standard output)")->type_name("FILE");
+  app.add_option(
+         "--charts", o.chartsDir,
+         "also write each chart as an SVG file into DIR (created when missing; text and json formats)")
+      ->type_name("DIR");
   app.add_option("--save-data", o.saveData,
                  "write the active data with the variables created by SAVE, as CSV (+ .dict.json)")
       ->type_name("FILE");
@@ -381,6 +430,11 @@ int main(int argc, char** argv) {
       return usageError(why);
     // A file-size limit must fail the write (and leave no partial file), not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
+  }
+
+  if (!o.chartsDir.empty()) {
+    std::string why;
+    if (!prepareChartsDir(o.chartsDir, why)) return usageError(why);
   }
 
   // Every input is read and checked before any command runs or any output is written.
@@ -455,6 +509,11 @@ int main(int argc, char** argv) {
       std::cerr << "quorvest: " << why << "\n";
       saveFailed = true;
     }
+  }
+
+  if (!o.chartsDir.empty() && o.format != "html") {
+    std::string why;
+    if (!writeCharts(o.chartsDir, doc, why)) return usageError(why);
   }
 
   std::string rendered;

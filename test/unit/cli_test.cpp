@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -34,7 +35,7 @@ TEST_F(Cli, HelpDescribesEveryOption) {
   EXPECT_EQ(r.status, 0);
   for (const char* s :
        {"Usage: quorvest [OPTIONS] [SCRIPT]", "-e,--command", "--data", "--dictionary", "--weight", "--split",
-        "--split-layout", "--format", "-o,--output", "--save-data", "Examples:", "Exit status"})
+        "--split-layout", "--format", "-o,--output", "--save-data", "--charts", "Examples:", "Exit status"})
     EXPECT_NE(r.out.find(s), std::string::npos) << s;
 }
 
@@ -140,6 +141,28 @@ TEST_F(Cli, TheBundledExampleIsValidInput) {
   EXPECT_NE(r.status, 2) << r.err;
   EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
   EXPECT_TRUE(fs::exists(path("out.txt")));
+}
+
+// --charts writes one SVG per chart and the text output names each file; a folder that cannot
+// be made refuses the run before anything is written.
+TEST_F(Cli, ChartsFolderGetsOneSvgPerChart) {
+  const std::string data = file("d.csv", "y,a,b\n1,1,1\n2,1,2\n4,2,1\n3,2,2\n5,1,1\n7,2,2\n");
+  RunResult r = run({"-e", "QUORVEST y BY a b /PLOT=PROFILE(a b a*b).", "--data", data, "--charts",
+                     path("charts"), "-o", path("out.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> svgs;
+  for (const auto& e : fs::directory_iterator(dir_ / "charts")) svgs.push_back(e.path().filename().string());
+  std::sort(svgs.begin(), svgs.end());
+  EXPECT_EQ(svgs, (std::vector<std::string>{"chart-001.svg", "chart-002.svg", "chart-003.svg"}));
+  EXPECT_EQ(slurp(dir_ / "charts" / "chart-003.svg").rfind("<svg", 0), 0u);
+  EXPECT_NE(slurp(dir_ / "out.txt").find(path("charts/chart-002.svg")), std::string::npos);
+
+  file("plain", "not a folder");
+  r = run({"-e", "QUORVEST y BY a /PLOT=PROFILE(a).", "--data", data, "--charts", path("plain/sub"), "-o",
+           path("out2.txt")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("cannot write charts"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(path("out2.txt")));
 }
 
 }  // namespace

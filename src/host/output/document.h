@@ -111,6 +111,7 @@ struct Chart {
   std::string title;
   std::string svg;
   chart::ChartData data;  // what the chart shows, for programs that redraw it
+  std::string file = {};  // where --charts wrote the chart as SVG; empty when not written
 };
 
 struct Heading;

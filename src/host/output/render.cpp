@@ -652,7 +652,9 @@ void renderTextItem(const Item& item, int depth, const std::string& source, std:
     renderTable(*t, out);
     out += "\n";
   } else if (const auto* c = std::get_if<Chart>(&item)) {
-    out += "Chart (" + c->kind + "): " + shown(c->title) + "\n\n";
+    out += "Chart (" + c->kind + "): " + shown(c->title);
+    if (!c->file.empty()) out += " [" + shown(c->file) + "]";
+    out += "\n\n";
   }
 }
 
@@ -825,6 +827,7 @@ ojson itemJson(const Item& item) {
     j["title"] = display(c->title);
     j["svg"] = c->svg;
     addChartData(c->data, j);
+    if (!c->file.empty()) j["file"] = c->file;
   }
   return j;
 }
