@@ -22,16 +22,6 @@ constexpr double kTolerance = 1.0e-8;
 // exp(x) underflows to 0 below about -708.39: the adjusted probability is then 1.
 constexpr double kExpUnderflow = -708.39;
 
-std::string markerLetters(size_t index) {
-  std::string m;
-  size_t n = index;
-  do {
-    m.insert(m.begin(), static_cast<char>('a' + n % 26));
-    n = n / 26;
-  } while (n-- > 0);
-  return m;
-}
-
 // The alpha level as the user wrote it, otherwise in the significance format (".05").
 std::string alphaText(const ProcedureState& st) {
   std::string a = st.alphaText;
@@ -251,7 +241,7 @@ void printPairwise(Context& ctx, const ProcedureState& st, const MarginalTable& 
     // The significance footnote is marked "*"; the others keep consecutive letters.
     size_t letter = 0;
     for (size_t f = 0; f < table.footnotes.size(); ++f)
-      table.footnotes[f].marker = static_cast<int>(f) == sigNote ? "*" : markerLetters(letter++);
+      table.footnotes[f].marker = static_cast<int>(f) == sigNote ? "*" : out::footnoteMarker(letter++);
   }
   emitWithSplit(ctx, std::move(table));
 }

@@ -13,17 +13,6 @@ Category* findChild(std::vector<Category>& cats, const std::string& key) {
   return nullptr;
 }
 
-std::string markerFor(size_t index) {
-  // a, b, ..., z, aa, ab, ...
-  std::string m;
-  size_t n = index;
-  do {
-    m.insert(m.begin(), static_cast<char>('a' + n % 26));
-    n = n / 26;
-  } while (n-- > 0);
-  return m;
-}
-
 // A cell's coordinates as one string, for the index of placed cells. Every key is written with
 // its length first, so no key can be mistaken for a separator.
 std::string encodePath(const std::vector<std::vector<std::string>>& path) {
@@ -41,6 +30,17 @@ std::string encodePath(const std::vector<std::vector<std::string>>& path) {
 }
 
 }  // namespace
+
+std::string footnoteMarker(size_t index) {
+  // a, b, ..., z, aa, ab, ...
+  std::string m;
+  size_t n = index;
+  do {
+    m.insert(m.begin(), static_cast<char>('a' + n % 26));
+    n = n / 26;
+  } while (n-- > 0);
+  return m;
+}
 
 TableBuilder::TableBuilder(int id, std::string title, std::string subtype) {
   t_.id = id;
@@ -127,7 +127,7 @@ int TableBuilder::cellHere(const Value& v) {
 int TableBuilder::footnote(const std::string& text, std::vector<std::pair<std::string, double>> values) {
   for (size_t i = 0; i < t_.footnotes.size(); ++i)
     if (t_.footnotes[i].text == text) return static_cast<int>(i);
-  t_.footnotes.push_back(Footnote{markerFor(lettered_++), text, std::move(values)});
+  t_.footnotes.push_back(Footnote{footnoteMarker(lettered_++), text, std::move(values)});
   return static_cast<int>(t_.footnotes.size()) - 1;
 }
 

@@ -137,6 +137,9 @@ struct Document {
 // current in each dimension (groups nest), place values, attach footnotes, then finish.
 // Categories keep their first-placed order; setting the same key again addresses the same
 // category.
+// The letter marker of the footnote at 0-based position `index`: a, b, ..., z, aa, ab, ...
+std::string footnoteMarker(size_t index);
+
 class TableBuilder {
  public:
   TableBuilder(int id, std::string title, std::string subtype);
