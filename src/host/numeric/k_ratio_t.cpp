@@ -57,10 +57,8 @@ class Criterion {
   Criterion(double k, double fRatio, double q, double f) : k_(k), q_(q), f_(f) {
     nu_ = f + q;
     c_ = std::isinf(f) ? 1.0 : std::sqrt((f + q) / f);
-    // y_max = qF / (f + qF), and its complement, formed without cancellation.
-    if (std::isinf(fRatio)) {
-      yMax_ = 1.0;
-    } else if (std::isinf(f)) {
+    // y_max = qF / (f + qF); qF is finite here.
+    if (std::isinf(f)) {
       yMax_ = 0.0;
       decay_ = 0.5 * q * fRatio;  // (1 − y_max s)^(f/2) → exp(−qF s / 2)
     } else {
@@ -137,9 +135,10 @@ double wallerDuncanT(double kRatio, double fRatio, double q, double f, NumericDi
   if (isSysmis(fRatio) || std::isnan(fRatio) || fRatio < 0.0) return fail(diag, "F", fRatio, "must be >= 0");
   if (isSysmis(q) || !std::isfinite(q) || !(q >= 1.0)) return fail(diag, "q", q, "must be >= 1");
   if (isSysmis(f) || std::isnan(f) || !(f >= 1.0)) return fail(diag, "f", f, "must be >= 1");
-  if (std::isinf(fRatio) && !(f > 1.0)) return fail(diag, "f", f, "must be > 1 when F is infinite");
+  // An F beyond the range of doubles (qF overflows) is the limit F = ∞.
+  if (std::isinf(q * fRatio) && !(f > 1.0)) return fail(diag, "f", f, "must be > 1 when F is infinite");
   const std::optional<double> t = evaluateGuarded([&] {
-    if (std::isinf(fRatio)) return solveT([&](double x) { return limitCriterion(x, kRatio, f); }, diag);
+    if (std::isinf(q * fRatio)) return solveT([&](double x) { return limitCriterion(x, kRatio, f); }, diag);
     const Criterion criterion(kRatio, fRatio, q, f);
     return solveT(criterion, diag);
   });
