@@ -138,7 +138,10 @@ double wallerDuncanT(double kRatio, double fRatio, double q, double f, NumericDi
   // An F beyond the range of doubles (qF overflows) is the limit F = ∞.
   if (std::isinf(q * fRatio) && !(f > 1.0)) return fail(diag, "f", f, "must be > 1 when F is infinite");
   const std::optional<double> t = evaluateGuarded([&] {
-    if (std::isinf(q * fRatio)) return solveT([&](double x) { return limitCriterion(x, kRatio, f); }, diag);
+    // With f = ∞ and qF above 1e30 the weight lies within s < 1e-28, where the integrand is
+    // its limit to far below double precision.
+    if (std::isinf(q * fRatio) || (std::isinf(f) && q * fRatio > 1e30))
+      return solveT([&](double x) { return limitCriterion(x, kRatio, f); }, diag);
     const Criterion criterion(kRatio, fRatio, q, f);
     return solveT(criterion, diag);
   });
