@@ -23,6 +23,12 @@ int main(int argc, char** argv) {
   }
   in.errorDf = total - double(k);
   in.mse = 1.2;
+  // The factor's F ratio (Waller-Duncan): between-level mean square over MSE.
+  double grand = 0.0;
+  for (size_t i = 0; i < k; ++i) grand += in.sizes[i] * in.means[i] / total;
+  double between = 0.0;
+  for (size_t i = 0; i < k; ++i) between += in.sizes[i] * (in.means[i] - grand) * (in.means[i] - grand);
+  in.fRatio = between / double(k - 1) / in.mse;
   PostHocCache cache;
   double all = 0.0;
   for (int code = 1; code <= kPostHocTestCount; ++code) {

@@ -80,7 +80,6 @@ struct PosthocTables {
   out::TableBuilder hs{17, "", "Homogeneous Subsets"};
   int mcStat = -1, mcI = -1, mcJ = -1, mcTest = -1, mcDep = -1;
   int hsStat = -1, hsFactor = -1, hsTest = -1;
-  bool mcRows = false, hsRows = false;
   std::string hsTitle;
 };
 
@@ -190,7 +189,6 @@ void placeRows(const FactorScope& fs, PosthocTest test, const std::vector<Compar
     }
     tb.endGroup(stat);
   }
-  t.mcRows = true;
 }
 
 void placeSubsets(const FactorScope& fs, PosthocTest test, const num::PostHocResult& r,
@@ -256,7 +254,6 @@ void placeSubsets(const FactorScope& fs, PosthocTest test, const num::PostHocRes
     }
     tb.endGroup(stat);
   }
-  t.hsRows = true;
 }
 
 // Runs one test and places what it gives.
@@ -363,8 +360,11 @@ void postHocFactor(Context& ctx, FactorScope& fs, int mainEffect, const std::vec
       in.fRatio = f;
       runTest(ctx, fs, test, in, cache, lv, t);
     }
-    if (t.mcRows) ctx.emitTable(t.mc);
-    if (t.hsRows) {
+    // Both tables are ended whatever their tests gave: a request of subset tests only still
+    // shows its Multiple Comparisons table, and one of pair tests only its Homogeneous
+    // Subsets table, without rows.
+    ctx.emitTable(t.mc);
+    {
       ctx.beginHeading("Homogeneous Subsets");
       const bool separate = ctx.data && ctx.data->splitSeparate() && !ctx.splitCaption.empty();
       const int var = st.depVars[static_cast<size_t>(d)];

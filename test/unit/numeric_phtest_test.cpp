@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/numeric/comparison_distributions.h"
+#include "host/numeric/k_ratio_t.h"
 #include "host/numeric/phtest.h"
 #include "tolerances.h"
 
@@ -285,6 +286,55 @@ TEST(PostHocEngine, CriticalValuesAcrossWelchDfEqualDirectSolution) {
             << int(c.test) << " k " << c.k << " df " << df;
       }
   }
+}
+
+// Waller-Duncan: one Bayes least significant difference t_B sqrt(2 MSE / n_h) for every pair;
+// the subsets are the maximal stretches of ordered means whose range stays within it, found
+// here by brute force. Without an F ratio no subsets are formed; a k-ratio <= 1 is bad input.
+TEST(PostHocEngine, WallerDuncanSubsetsUseOneBayesLeastSignificantDifference) {
+  PostHocInput in;
+  in.test = PostHocTest::WallerDuncan;
+  in.means = {12.0, 10.0, 15.0, 10.6, 12.5, 13.1};
+  in.sds = {1, 1, 1, 1, 1, 1};
+  in.sizes = {5, 6, 5, 7, 5, 4};
+  in.errorDf = 26;
+  in.mse = 1.7;
+  in.kRatio = 100;
+  in.fRatio = 6.5;
+  const PostHocResult r = phtest(in);
+  ASSERT_EQ(r.status, PostHocStatus::Ok);
+  const double t = wallerDuncanT(100, 6.5, 5, 26);
+  double inverse = 0;
+  for (double n : in.sizes) inverse += 1 / n;
+  const double nh = 6 / inverse;
+  EXPECT_TRUE(nearRel(r.harmonicMeanSize, nh, 1e-14));
+  EXPECT_TRUE(nearRel(r.criticalRange, std::sqrt(2.0) * t * std::sqrt(in.mse), 1e-12));
+  const double lsd = t * std::sqrt(2 * in.mse / nh);
+  const std::vector<size_t> order{1, 3, 0, 4, 5, 2};
+  EXPECT_EQ(r.order, order);
+  std::vector<std::vector<size_t>> expected;
+  size_t lastHi = 0;
+  for (size_t lo = 0; lo < order.size(); ++lo) {
+    size_t hi = lo;
+    while (hi + 1 < order.size() && in.means[order[hi + 1]] - in.means[order[lo]] <= lsd) ++hi;
+    if (!expected.empty() && hi <= lastHi) continue;
+    expected.emplace_back(order.begin() + long(lo), order.begin() + long(hi) + 1);
+    lastHi = hi;
+  }
+  ASSERT_EQ(r.subsets.size(), expected.size());
+  EXPECT_GT(expected.size(), 1u);
+  for (size_t s = 0; s < expected.size(); ++s) {
+    EXPECT_EQ(r.subsets[s].levels, expected[s]) << s;
+    EXPECT_EQ(r.subsets[s].significance, kSysmis);
+  }
+
+  in.fRatio = kSysmis;
+  const PostHocResult noF = phtest(in);
+  EXPECT_EQ(noF.status, PostHocStatus::Ok);
+  EXPECT_TRUE(noF.subsets.empty());
+  in.fRatio = 6.5;
+  in.kRatio = 1;
+  EXPECT_EQ(phtest(in).status, PostHocStatus::Failed);
 }
 
 // Bad input gives no results.

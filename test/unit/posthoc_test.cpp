@@ -277,6 +277,50 @@ TEST(PosthocCommand, SubsetFootnotesFollowTheTest) {
   EXPECT_TRUE(has(notesOf("Student-Newman-Keuls"), "Alpha = .050."));
 }
 
+TEST(PosthocCommand, WallerSubsetsAndTablesWithoutRows) {
+  CommandRun r(TableData(readCsv(referenceDir() + "posthoc_oneway/data.csv")));
+  r.exec("QUORVEST y BY a /POSTHOC=a (WALLER(50) SNK).");
+  ASSERT_FALSE(r.ctx.errorFlag);
+  EXPECT_FALSE(has(messageKeys(r.output), "Posthoc test ^1 not computed for ^2 ..."));
+  // Subset tests only: the Multiple Comparisons table is still there, without rows.
+  const qv::out::Table* mc = findTable(r.output, "Multiple Comparisons");
+  ASSERT_NE(mc, nullptr);
+  EXPECT_TRUE(mc->cells.empty());
+  std::vector<const qv::out::Table*> all;
+  collectTables(r.output.items, all);
+  const qv::out::Table* hs = nullptr;
+  for (auto* t : all)
+    if (t->subtype == "Homogeneous Subsets") hs = t;
+  ASSERT_NE(hs, nullptr);
+  std::vector<std::string> wallerNotes;
+  auto it = hs->categoryFootnotes.find({0, "Waller-Duncan"});
+  ASSERT_NE(it, hs->categoryFootnotes.end());
+  for (int f : it->second) wallerNotes.push_back(hs->footnotes[f].text);
+  EXPECT_TRUE(has(wallerNotes, "Type 1/Type 2 Error Seriousness Ratio = 50."));
+  bool wallerMeans = false, wallerSignificance = false, snkSignificance = false;
+  for (const auto& cell : hs->cells) {
+    const bool waller = cell.path[0].back() == "Waller-Duncan";
+    const bool sigRow = cell.path[1].back() == "Significance";
+    wallerMeans = wallerMeans || (waller && !sigRow && cell.path[2].back() != "N");
+    wallerSignificance = wallerSignificance || (waller && sigRow);
+    snkSignificance = snkSignificance || (!waller && sigRow);
+  }
+  EXPECT_TRUE(wallerMeans);
+  EXPECT_FALSE(wallerSignificance);
+  EXPECT_TRUE(snkSignificance);
+
+  // Pair tests only: the Homogeneous Subsets table is still there, without rows.
+  CommandRun pairs(TableData(readCsv(referenceDir() + "posthoc_oneway/data.csv")));
+  pairs.exec("QUORVEST y BY a /POSTHOC=a (LSD).");
+  all.clear();
+  collectTables(pairs.output.items, all);
+  hs = nullptr;
+  for (auto* t : all)
+    if (t->subtype == "Homogeneous Subsets") hs = t;
+  ASSERT_NE(hs, nullptr);
+  EXPECT_TRUE(hs->cells.empty());
+}
+
 TEST(PosthocCommand, ControlBeyondTheLevelsIsTheLastLevelWithANote) {
   CommandRun r(TableData(readCsv(referenceDir() + "posthoc_oneway/data.csv")));
   r.exec("QUORVEST y BY a /POSTHOC=a (DUNNETT(7)).");

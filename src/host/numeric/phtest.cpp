@@ -12,6 +12,7 @@
 
 #include "host/numeric/comparison_distributions.h"
 #include "host/numeric/distributions.h"
+#include "host/numeric/k_ratio_t.h"
 
 namespace qv::num {
 
@@ -28,7 +29,15 @@ namespace {
 constexpr double kSqrt2 = std::numbers::sqrt2;
 
 // The distribution evaluations of one call, through the cache when there is one.
-enum class Eval : int { RangeQuantile, RangeUpper, ModulusQuantile, ModulusUpper, TUpperQuantile, FQuantile };
+enum class Eval : int {
+  RangeQuantile,
+  RangeUpper,
+  ModulusQuantile,
+  ModulusUpper,
+  TUpperQuantile,
+  FQuantile,
+  WallerT
+};
 
 class Evaluator {
  public:
@@ -74,6 +83,11 @@ class Evaluator {
   // F with P(F(df1, df2) > F) = a.
   double fCritical(double a, double df1, double df2) {
     return cached({double(Eval::FQuantile), a, df1, df2}, [&] { return IDFF(1.0 - a, df1, df2); });
+  }
+  // Waller-Duncan critical t t_B(k-ratio, F, q, f).
+  double wallerT(double kRatio, double fRatio, double q, double f) {
+    return cached({double(Eval::WallerT), kRatio, fRatio, q, f},
+                  [&] { return wallerDuncanT(kRatio, fRatio, q, f); });
   }
   // Two-sided t significance P(|T(df)| > |t|).
   static double tTwoSided(double t, double df) { return DSIGT(t, df); }
@@ -257,6 +271,7 @@ bool validInput(const PostHocInput& in) {
   if (!std::isfinite(in.errorDf) || in.errorDf < 1.0) return false;
   if (!std::isfinite(in.mse) || in.mse < 0.0) return false;
   if (!(in.alpha > 0.0 && in.alpha < 1.0)) return false;
+  if (in.test == PostHocTest::WallerDuncan && !(std::isfinite(in.kRatio) && in.kRatio > 1.0)) return false;
   return true;
 }
 
@@ -522,6 +537,12 @@ bool subsetRule(const Setup& s, Evaluator& ev, StretchRule& rule, PostHocStatus&
       case PostHocTest::RegwF:
         c = ev.fCritical(ryan(p), p - 1.0, s.df);
         break;
+      case PostHocTest::WallerDuncan: {
+        // One least significant difference for every stretch: t_B sqrt(2 MSE / n_h).
+        const double t = ev.wallerT(s.in.kRatio, s.in.fRatio, k - 1.0, s.df);
+        if (!isSysmis(t)) c = kSqrt2 * t;
+        break;
+      }
       case PostHocTest::RegwQ:
         c = ev.rangeCritical(ryan(p), p, s.df);
         break;
@@ -645,7 +666,6 @@ PostHocResult phtest(const PostHocInput& input, PostHocCache* cache) {
   PostHocResult r;
   r.status = PostHocStatus::Failed;
   if (!validInput(input)) return r;
-  if (input.test == PostHocTest::WallerDuncan) return r;  // not computed by this engine yet
 
   const size_t k = input.means.size();
   const Setup s{input, k, input.errorDf, std::sqrt(input.mse), 0.5 * double(k) * double(k - 1), input.alpha};
@@ -688,7 +708,11 @@ PostHocResult phtest(const PostHocInput& input, PostHocCache* cache) {
       break;
   }
   if (ok && postHocFormsSubsets(input.test)) {
-    ok = formSubsets(s, ev, r);
+    // Waller-Duncan needs the factor's F ratio: without one (its main effect has no degrees of
+    // freedom) the test forms no subsets.
+    const bool noF =
+        input.test == PostHocTest::WallerDuncan && (isSysmis(input.fRatio) || !(input.fRatio >= 0.0));
+    if (!noF) ok = formSubsets(s, ev, r);
   }
   if (!ok || ev.failed()) {
     PostHocResult failed;

@@ -146,8 +146,9 @@ class PostHocCache {
 
 // Runs one test (PHTEST). Bad input (k < 2, sizes not all > 0, errorDf < 1, mse < 0, alpha
 // outside (0, 1), mismatched vector lengths, kRatio <= 1 for Waller-Duncan) gives status Failed
-// and nothing else. `cache` may be null. Waller-Duncan (code 1) is not computed yet: it comes
-// back with status Failed, so the caller shows no subsets for it.
+// and nothing else. `cache` may be null. Waller-Duncan declares two levels different when their
+// means differ by more than t_B(kRatio, fRatio, k − 1, errorDf) · sqrt(2 MSE / n_h) (see
+// k_ratio_t.h); with fRatio kSysmis or negative it returns Ok with no subsets.
 PostHocResult phtest(const PostHocInput& input, PostHocCache* cache = nullptr);
 
 }  // namespace qv::num
