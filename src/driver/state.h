@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/numeric/matrix.h"
+#include "host/syntax/tokenizer.h"
 #include "host/sysmis.h"
 #include "parse/requests.h"
 #include "save/saved_variables.h"
@@ -151,6 +152,21 @@ struct ProcedureState {
   std::array<bool, 17> subcommandSeen{};
   // Footnote text "Weighted Least Squares by <var>", empty when no regression weight.
   std::string weightingFootnote;
+
+  // Places in the command of the symbols that messages issued after parsing are about (line 0
+  // = unknown), so that such a message points at its symbol, not at the end of the command.
+  // The parsers fill them in step with the request lists.
+  struct RequestPlaces {
+    syntax::SourcePlace kmatrix;                 // the KMATRIX keyword in force
+    std::vector<syntax::SourcePlace> contrasts;  // per contrastSpecs entry: its factor
+    std::vector<syntax::SourcePlace> lmatrices;  // per lmatrixList entry: the LMATRIX keyword
+    std::vector<syntax::SourcePlace> emmeans;    // per emmeansList entry: the EMMEANS keyword
+    // Entry i of one of the lists; unknown when it has none.
+    static syntax::SourcePlace at(const std::vector<syntax::SourcePlace>& list, int i) {
+      return i >= 0 && static_cast<size_t>(i) < list.size() ? list[static_cast<size_t>(i)]
+                                                            : syntax::SourcePlace{};
+    }
+  } places;
 
   // Driver bookkeeping
   int splitGroupCount = 0;

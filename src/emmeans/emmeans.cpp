@@ -194,6 +194,7 @@ bool separateSplitOutput(const Context& ctx) {
 void runRequest(Context& ctx, const ProcedureState& st, int i, const std::vector<double>& means, double dfe) {
   const Dictionary& dict = ctx.data->dictionary();
   const EmmeansRequest& r = st.emmeansList[i];
+  MessagePlace place(ctx, ProcedureState::RequestPlaces::at(st.places.emmeans, i));
   MarginalTable t;
   t.request = &r;
   const Evaluation ev = evaluationValues(st, dict, r, means);

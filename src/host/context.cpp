@@ -1,5 +1,6 @@
 #include "host/context.h"
 
+#include "host/output/labels.h"
 #include "host/output/messages.h"
 
 namespace qv {
@@ -41,6 +42,11 @@ std::string quotedUserText(const std::string& s) {
 }  // namespace
 
 void Context::locate(out::Message& m) const {
+  if (messagePlace.known()) {
+    m.line = messagePlace.line;
+    m.column = messagePlace.column;
+    return;
+  }
   if (m.phase != out::Phase::Command || !commandTokens) return;
   const syntax::Token& t = commandTokens->current();
   m.line = t.line;
@@ -74,7 +80,24 @@ void Context::note(const std::string& key, out::Severity severity, const std::ve
   emit(std::move(m));
 }
 
+void Context::message(int number, out::Phase phase, out::Severity severity, const std::string& param,
+                      syntax::SourcePlace at) {
+  MessagePlace here(*this, at);
+  message(number, phase, severity, param);
+}
+
+void Context::note(const std::string& key, out::Severity severity, const std::vector<std::string>& args,
+                   out::Phase phase, syntax::SourcePlace at) {
+  MessagePlace here(*this, at);
+  note(key, severity, args, phase);
+}
+
 void Context::emit(out::Item item) {
+  // A message built by hand (with a repeat list, say) is placed like one issued above.
+  if (auto* m = std::get_if<out::Message>(&item); m && m->line == 0 && messagePlace.known()) {
+    m->line = messagePlace.line;
+    m->column = messagePlace.column;
+  }
   if (!headingStack.empty()) {
     headingStack.back()->items.push_back(std::move(item));
   } else if (output) {
@@ -94,6 +117,15 @@ void Context::emitTable(out::TableBuilder& tb) {
   if (!splitCaption.empty()) tb.setSplit(splitCaption);
   emit(tb.finish());
 }
+
+void Context::emitTableTitledBySplitGroup(out::TableBuilder& tb) {
+  if (!splitCaption.empty()) tb.setSplit(splitCaption);
+  out::Table t = tb.finish();
+  if (separateSplitOutput()) t.title = out::splitGroupCaption(splitCaption);
+  emit(std::move(t));
+}
+
+bool Context::separateSplitOutput() const { return !splitCaption.empty() && data && data->splitSeparate(); }
 
 void Context::endHeading() {
   if (!headingStack.empty()) headingStack.pop_back();

@@ -29,6 +29,12 @@ struct Context {
   // Issues an unnumbered message with a key or template (expanded with args).
   void note(const std::string& key, out::Severity severity, const std::vector<std::string>& args = {},
             out::Phase phase = out::Phase::Processing);
+  // The same, located at a symbol of the command (a known place wins over every other rule
+  // below), for messages issued after the parser has moved on from the symbol they concern.
+  void message(int number, out::Phase phase, out::Severity severity, const std::string& param,
+               syntax::SourcePlace at);
+  void note(const std::string& key, out::Severity severity, const std::vector<std::string>& args,
+            out::Phase phase, syntax::SourcePlace at);
 
   // Appends an item to the current output position (inside the innermost open heading).
   void emit(out::Item item);
@@ -37,6 +43,12 @@ struct Context {
   // Finishes a table, stamps it with the split-group caption when split files are on, and
   // emits it.
   void emitTable(out::TableBuilder& tb);
+  // The same for a table that, when split groups are printed separately, takes the group's
+  // caption ("g=1") as its title; the outline headings around it then say what it is.
+  void emitTableTitledBySplitGroup(out::TableBuilder& tb);
+  // Whether a split group is being analysed and the groups are printed separately
+  // (--split-layout separate) rather than as layers of shared tables.
+  bool separateSplitOutput() const;
 
   // (name, value) pairs of the current split group; empty when split files are off.
   std::vector<std::pair<std::string, std::string>> splitCaption;
@@ -46,9 +58,29 @@ struct Context {
   // The symbols of the command being parsed (null outside parsing): a command-phase message is
   // located at the current one.
   const syntax::Tokenizer* commandTokens = nullptr;
+  // Where the messages issued now belong when they do not say (see MessagePlace); unknown
+  // outside such a scope.
+  syntax::SourcePlace messagePlace;
 
  private:
   void locate(out::Message& m) const;
+};
+
+// Locates the messages issued during its lifetime that carry no place of their own at one
+// symbol of the command (the request a step of the analysis works on), and restores the
+// previous place on every way out. An unknown place leaves the enclosing one in force.
+class MessagePlace {
+ public:
+  MessagePlace(Context& ctx, syntax::SourcePlace at) : ctx_(ctx), saved_(ctx.messagePlace) {
+    if (at.known()) ctx.messagePlace = at;
+  }
+  ~MessagePlace() { ctx_.messagePlace = saved_; }
+  MessagePlace(const MessagePlace&) = delete;
+  MessagePlace& operator=(const MessagePlace&) = delete;
+
+ private:
+  Context& ctx_;
+  syntax::SourcePlace saved_;
 };
 
 }  // namespace qv

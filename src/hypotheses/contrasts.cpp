@@ -160,7 +160,7 @@ void printContrastLTable(Context& ctx, const ProcedureState& st, const std::stri
     tb.category(parDim, labels[i]);
     for (size_t j = 0; j < l.rows; ++j) tb.cell(conDim, rowLabels[j], lValue(l(j, i)));
   }
-  ctx.emitTable(tb);
+  ctx.emitTableTitledBySplitGroup(tb);
 }
 
 }  // namespace
@@ -216,6 +216,7 @@ void runContrasts(Context& ctx, const ProcedureState& st, bool several) {
 
   for (int i = 0; i < st.ncontr; ++i) {
     CustomTestHeading heading(ctx, several, st.ntests + i + 1);
+    MessagePlace place(ctx, ProcedureState::RequestPlaces::at(st.places.contrasts, i));
     const ContrastRequest& c = st.contrastSpecs[static_cast<size_t>(i)];
     const int f = c.factor;
     const int nlevel = g.nlevls[f];

@@ -144,7 +144,7 @@ void printContrastResults(Context& ctx, const ProcedureState& st, const Contrast
       tb.endGroup(statDim);
     }
   }
-  ctx.emitTable(tb);
+  ctx.emitTableTitledBySplitGroup(tb);
 }
 
 void printHypothesisTestResults(Context& ctx, const ProcedureState& st, int dfh, double dfe,
@@ -202,7 +202,7 @@ void printContrastErrorTable(Context& ctx, int code) {
   if (key.empty()) return;
   out::TableBuilder tb(8, catalogueText("Contrast Coefficients ..."), "Contrast Coefficients");
   tb.annotateTable(tb.footnote(catalogueText(key)));
-  ctx.emitTable(tb);
+  ctx.emitTableTitledBySplitGroup(tb);
 }
 
 CustomTestHeading::CustomTestHeading(Context& ctx, bool several, int number)
@@ -215,7 +215,7 @@ CustomTestHeading::~CustomTestHeading() {
 }
 
 SeparateSplitHeading::SeparateSplitHeading(Context& ctx, const std::string& text) : ctx_(ctx) {
-  open_ = !ctx.splitCaption.empty() && ctx.data && ctx.data->splitSeparate();
+  open_ = ctx.separateSplitOutput();
   if (open_) ctx.beginHeading(text);
 }
 

@@ -6,6 +6,7 @@
 #include "host/numeric/matrix.h"
 #include "host/output/labels.h"
 #include "host/output/messages.h"
+#include "hypotheses/custom_hypotheses.h"
 #include "report/shared_labels.h"
 
 namespace qv {
@@ -68,6 +69,8 @@ std::vector<int> effectLColumns(const ProcedureState& st, int e) {
 void printGeneralEstimableFunction(Context& ctx, const ProcedureState& st) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
+  // Printed separately per split group, the table is titled by the group under a heading.
+  SeparateSplitHeading heading(ctx, "General Estimable Function");
   out::TableBuilder tb(10, "General Estimable Function", "General Estimable Function");
   if (g.modldf < 1 || g.estBasis.rows == 0) {
     tb.annotateTable(tb.footnote(zeroDfText()));
@@ -87,7 +90,7 @@ void printGeneralEstimableFunction(Context& ctx, const ProcedureState& st) {
       }
     }
   }
-  ctx.emitTable(tb);
+  ctx.emitTableTitledBySplitGroup(tb);
 }
 
 void printEffectLMatrix(Context& ctx, const ProcedureState& st, int e, const std::string& title,
@@ -113,13 +116,19 @@ void printEffectLMatrix(Context& ctx, const ProcedureState& st, int e, const std
         tb.cell(conDim, out::lColumnLabel(cols[k] + 1), lValue(l(k, static_cast<size_t>(i))));
     }
   }
-  ctx.emitTable(tb);
+  ctx.emitTableTitledBySplitGroup(tb);
 }
 
 void printEffectLMatrices(Context& ctx, const ProcedureState& st) {
   const Dictionary& dict = ctx.data->dictionary();
   ctx.beginHeading(catalogueText("Contrast Coefficients ..."));
-  for (int e = 0; e < st.neffds; ++e) printEffectLMatrix(ctx, st, e, effectName(st, dict, e), "");
+  for (int e = 0; e < st.neffds; ++e) {
+    // Printed separately per split group, each table is titled by the group under a heading
+    // naming its effect.
+    const std::string name = effectName(st, dict, e);
+    SeparateSplitHeading heading(ctx, name);
+    printEffectLMatrix(ctx, st, e, name, "");
+  }
   ctx.endHeading();
 }
 

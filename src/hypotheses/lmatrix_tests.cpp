@@ -78,7 +78,7 @@ void printLTable(Context& ctx, const ProcedureState& st, int lnum, const num::Ma
     tb.category(parDim, labels[i]);
     for (size_t j = 0; j < l.rows; ++j) tb.cell(conDim, rowLabel(j), lValue(l(j, i)));
   }
-  ctx.emitTable(tb);
+  ctx.emitTableTitledBySplitGroup(tb);
 }
 
 }  // namespace
@@ -101,6 +101,8 @@ void runLMatrixTests(Context& ctx, const ProcedureState& st, bool several) {
   const int last = st.nlmatr > 0 ? st.nlmatr : 0;
   for (int lnum = first; lnum <= last; ++lnum) {
     CustomTestHeading heading(ctx, several, st.ntests + st.ncontr + (lnum == 0 ? 1 : lnum));
+    MessagePlace place(ctx, lnum == 0 ? st.places.kmatrix
+                                      : ProcedureState::RequestPlaces::at(st.places.lmatrices, lnum - 1));
     num::Mat l;
     int status = 0;
     if (lnum == 0) {

@@ -36,6 +36,7 @@ void parseContrast(ParseContext& pc) {
     return;
   }
   pc.tok.advance();
+  const syntax::SourcePlace factorPlace = pc.sym().place();
   const int factor = factorNumber(pc, pc.sym());
   if (factor < 0) {
     failHere(pc, 67);
@@ -116,6 +117,7 @@ void parseContrast(ParseContext& pc) {
     return;
   }
   st.contrastSpecs.push_back(std::move(c));
+  st.places.contrasts.push_back(factorPlace);
   st.ncontr = static_cast<int>(st.contrastSpecs.size());
 }
 

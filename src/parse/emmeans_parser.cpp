@@ -142,6 +142,8 @@ bool readAdjustment(ParseContext& pc, EmmeansAdjustment& adj) {
 
 void parseEmmeans(ParseContext& pc) {
   ProcedureState& st = pc.st;
+  const syntax::SourcePlace keywordPlace = subcommandPlace(pc);
+  syntax::SourcePlace adjPlace;
   EmmeansRequest req;
   req.covariateValues.assign(static_cast<size_t>(st.ncovar), std::nullopt);
   std::array<bool, 4> seen{};
@@ -156,6 +158,7 @@ void parseEmmeans(ParseContext& pc) {
       return;
     }
     seen[kw - 1] = true;
+    if (kw == 4) adjPlace = pc.sym().place();
     pc.tok.advance();
     bool ok = true;
     switch (kw) {
@@ -197,7 +200,7 @@ void parseEmmeans(ParseContext& pc) {
       return;
     }
   } else if (adjGiven) {
-    pc.ctx.message(197, out::Phase::Processing, out::Severity::Warning);
+    pc.ctx.message(197, out::Phase::Processing, out::Severity::Warning, "", adjPlace);
     req.adjustment = EmmeansAdjustment::Lsd;
   }
 
@@ -206,6 +209,7 @@ void parseEmmeans(ParseContext& pc) {
     return;
   }
   st.emmeansList.push_back(std::move(req));
+  st.places.emmeans.push_back(keywordPlace);
   st.emmeansCount = static_cast<int>(st.emmeansList.size());
 }
 

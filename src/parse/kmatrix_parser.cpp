@@ -55,6 +55,7 @@ bool readItem(ParseContext& pc, std::vector<double>& row) {
 
 void parseKmatrix(ParseContext& pc) {
   ProcedureState& st = pc.st;
+  const syntax::SourcePlace keywordPlace = subcommandPlace(pc);
   std::vector<std::vector<double>> rows;
   std::vector<double> row;
   for (;;) {
@@ -93,6 +94,7 @@ void parseKmatrix(ParseContext& pc) {
     }
   st.kmnrow = nrow;
   st.kmncol = static_cast<int>(rows.front().size());
+  st.places.kmatrix = keywordPlace;
   st.ptkmat.clear();
   for (const auto& r : rows) st.ptkmat.insert(st.ptkmat.end(), r.begin(), r.end());
 }

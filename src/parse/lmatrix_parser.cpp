@@ -99,6 +99,7 @@ bool allZero(const std::vector<double>& v) {
 
 void parseLmatrix(ParseContext& pc) {
   ProcedureState& st = pc.st;
+  const syntax::SourcePlace keywordPlace = subcommandPlace(pc);
   LMatrixRequest req;
   if (pc.sym().cls == syntax::kString) {
     if (pc.sym().text.empty()) {
@@ -156,6 +157,7 @@ void parseLmatrix(ParseContext& pc) {
     return;
   }
   st.lmatrixList.push_back(std::move(req));
+  st.places.lmatrices.push_back(keywordPlace);
   st.nlmatr = static_cast<int>(st.lmatrixList.size());
 }
 

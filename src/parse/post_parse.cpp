@@ -10,8 +10,18 @@ namespace {
 // when the groups share one table); beyond this the table cannot be shown.
 constexpr int kMaxDescriptiveFactors = 18;
 
-void processingError(ParseContext& pc, int number) {
-  pc.ctx.message(number, out::Phase::Processing, out::Severity::Error);
+void processingError(ParseContext& pc, int number, syntax::SourcePlace at = {}) {
+  pc.ctx.message(number, out::Phase::Processing, out::Severity::Error, "", at);
+}
+
+// Where a variable is named in the variable list at the head of the command (before the first
+// "/"); unknown when it is only covered by a TO range.
+syntax::SourcePlace placeInVariableList(const ParseContext& pc, int var) {
+  for (const syntax::Token& t : pc.tok.tokens()) {
+    if (t.isSlash() || t.isEnd()) break;
+    if (t.cls == syntax::kName && pc.dict.find(t.text) == var) return t.place();
+  }
+  return {};
 }
 
 // The missing-value handling notes of the command.
@@ -68,10 +78,10 @@ void postParseChecks(ParseContext& pc) {
   if (!st.ptkmat.empty()) {
     if (st.nlmatr == 0) {
       // The default L matrix has one row.
-      if (st.kmnrow != 1) return processingError(pc, 148);
-      if (!st.interceptIncluded) return processingError(pc, 145);
+      if (st.kmnrow != 1) return processingError(pc, 148, st.places.kmatrix);
+      if (!st.interceptIncluded) return processingError(pc, 145, st.places.kmatrix);
     }
-    if (st.kmncol != st.ndepvr) return processingError(pc, 147);
+    if (st.kmncol != st.ndepvr) return processingError(pc, 147, st.places.kmatrix);
   }
 
   if (st.nfactr == 0 && st.ncovar == 0 && !st.interceptIncluded) return processingError(pc, 152);
@@ -85,19 +95,24 @@ void postParseChecks(ParseContext& pc) {
       if (row[static_cast<size_t>(st.nfactr + c)] > 0) st.covariateUsed[static_cast<size_t>(c)] = true;
   }
   std::vector<std::string> unused;
+  syntax::SourcePlace firstUnused;
+  auto noteUnused = [&](int var) {
+    unused.push_back(dict.vars[static_cast<size_t>(var)].name);
+    if (!firstUnused.known()) firstUnused = placeInVariableList(pc, var);
+  };
   bool usesFactors = false, usesCovariates = false;
   for (int f = 0; f < st.nfactr; ++f) {
     if (st.factorUsed[static_cast<size_t>(f)]) {
       usesFactors = true;
     } else {
-      unused.push_back(dict.vars[static_cast<size_t>(st.factorVars[static_cast<size_t>(f)])].name);
+      noteUnused(st.factorVars[static_cast<size_t>(f)]);
     }
   }
   for (int c = 0; c < st.ncovar; ++c) {
     if (st.covariateUsed[static_cast<size_t>(c)]) {
       usesCovariates = true;
     } else {
-      unused.push_back(dict.vars[static_cast<size_t>(st.covVars[static_cast<size_t>(c)])].name);
+      noteUnused(st.covVars[static_cast<size_t>(c)]);
     }
   }
   st.designContent = usesFactors ? (usesCovariates ? 1 : 2) : (usesCovariates ? 3 : 4);
@@ -110,6 +125,9 @@ void postParseChecks(ParseContext& pc) {
     m.key = "Design does not use [%1:, ^1:]1";
     m.text = "Design does not use ";
     for (size_t i = 0; i < unused.size(); ++i) m.text += (i > 0 ? ", " : "") + unused[i];
+    // At the first variable left out, where the list names it.
+    m.line = firstUnused.line;
+    m.column = firstUnused.column;
     pc.ctx.emit(std::move(m));
   }
 

@@ -94,7 +94,7 @@ bool readTestList(ParseContext& pc, PosthocRequest& req) {
     const auto test = static_cast<PosthocTest>(code);
     if (unequalVariance(test) && severalFactors) {
       // Issued while parsing, but it concerns the data analysis: the test is only left out.
-      pc.ctx.message(201, out::Phase::Processing, out::Severity::Warning, t.text);
+      pc.ctx.message(201, out::Phase::Processing, out::Severity::Warning, t.text, t.place());
       pc.tok.advance();
       continue;
     }

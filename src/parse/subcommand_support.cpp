@@ -112,6 +112,14 @@ bool realsEqual(double a, double b) {
   return std::fabs(a - b) <= kRelTol * std::max(std::fabs(a), std::fabs(b));
 }
 
+syntax::SourcePlace subcommandPlace(const ParseContext& pc) {
+  const auto& tokens = pc.tok.tokens();
+  if (tokens.empty()) return {};
+  size_t i = std::min(pc.tok.position(), tokens.size() - 1);
+  while (i > 0 && !tokens[i - 1].isSlash()) --i;
+  return tokens[i].place();
+}
+
 bool failHere(ParseContext& pc, int number) {
   pc.error(number);
   pc.tok.skipToEndOfSubcommand();

@@ -47,6 +47,10 @@ bool readNumberList(ParseContext& pc, std::vector<double>& values, bool& distinc
 // Two reals equal up to the real-comparison tolerance.
 bool realsEqual(double a, double b);
 
+// Where the keyword of the subcommand being read stands: the symbol after the nearest "/"
+// before the current one (call it before a "/" of the subcommand's own has been read).
+syntax::SourcePlace subcommandPlace(const ParseContext& pc);
+
 // Issues a command error with the current symbol as parameter, skips to the end of the
 // subcommand and returns false.
 bool failHere(ParseContext& pc, int number);

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "data/design.h"
@@ -53,6 +54,32 @@ void GMTRSQ(const ProcedureState& st, double n, double dfe, int d, double& rsq, 
   adjRsq = rsq > 0 ? 1.0 - (sse / dfe) / (sst / dft) : 1.0 - dft / dfe;
 }
 
+namespace {
+
+// A covariate whose squares overflow (values of the order of 1e154 and beyond) leaves infinite
+// cross-products in its columns, which the sweep can only set aside as redundant: each effect
+// so lost is named, as the dependent variables are below.
+void warnOverflowingCovariateEffects(Context& ctx, const ProcedureState& st, const Dictionary& dict) {
+  const GroupState& g = st.group;
+  for (int e = 0; e < st.neffds && static_cast<size_t>(e) < g.effectFirstCol.size(); ++e) {
+    const EffectRow& row = st.ptefds[static_cast<size_t>(e)];
+    const bool hasCovariate =
+        std::any_of(row.begin() + st.nfactr, row.end(), [](int power) { return power >= 1; });
+    if (!hasCovariate) continue;
+    const size_t first = static_cast<size_t>(g.effectFirstCol[static_cast<size_t>(e)] - 1);
+    const size_t last =
+        std::min(first + static_cast<size_t>(g.effectNcols[static_cast<size_t>(e)]), g.crossProducts.n);
+    for (size_t j = first; j < last; ++j)
+      if (!std::isfinite(g.crossProducts(j, j))) {
+        ctx.note("Covariate sums of squares out of range ^1 ...", out::Severity::Warning,
+                 {effectName(st, dict, e)});
+        break;
+      }
+  }
+}
+
+}  // namespace
+
 void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
@@ -79,6 +106,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     if (effectSizeCells(tb, statDim, st, t)) powerShown = true;
   };
 
+  warnOverflowingCovariateEffects(ctx, st, dict);
   for (int d = 0; d < st.ndepvr; ++d) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));

@@ -93,6 +93,18 @@ TEST_F(CliBadInput, OverflowingSumsLeaveBlankCellsAndAWarning) {
         cellOf(doc, "Parameter Estimates", {{"Parameter", "x"}, {"Statistics", stat}})["value"].is_null())
         << stat;
 
+  // A covariate whose squares overflow cannot stay in the model; it used to vanish from it
+  // without a word while the intercept was estimated as if it had never been named.
+  const std::string bigx =
+      file("bigx.csv", "y,a,x\n1,1,1e300\n2,1,2e300\n3,2,3e300\n5,2,5e300\n6,1,1e300\n7,2,2e300\n");
+  r = runBoth({"-e", "QUORVEST y BY a WITH x /PRINT=PARAMETER.", "--data", bigx}, &doc);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("The sums of squares of x exceed the range of the arithmetic; it is left out"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("The sums of squares of y"), std::string::npos) << r.out;
+  EXPECT_EQ(cellOf(doc, "Parameter Estimates", {{"Parameter", "x"}, {"Statistics", "B"}})["value"], 0.0);
+
   // Two values at opposite ends of the range: their spread is not 0, it is beyond reach.
   const std::string far = file("far.csv", "y,a\n1.7e308,1\n1.7e308,1\n-1.7e308,2\n1e308,2\n");
   r = runBoth({"-e", "QUORVEST y BY a /PRINT=DESCRIPTIVE.", "--data", far}, &doc);

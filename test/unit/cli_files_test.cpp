@@ -171,6 +171,27 @@ TEST_F(CliFiles, CommandErrorsNameTheirPlaceInTheScript) {
   EXPECT_NE(r.err.find("at -e:1:18"), std::string::npos) << r.err;
 }
 
+// Messages issued once the parser has moved on (by the checks after parsing, or while the
+// analysis works on a request) used to carry no place; each names the symbol it is about.
+TEST_F(CliFiles, LaterMessagesNameTheSymbolTheyConcern) {
+  const std::string data = file("x.csv", "y,a,x\n1,1,2\n2,1,3\n4,2,5\n3,2,4\n5,1,7\n");
+  const struct {
+    const char* script;
+    const char* shown;  // after "<script>:"
+  } cases[] = {
+      {"QUORVEST y BY a WITH x\n  /DESIGN=x.", "1:15: Design does not use a"},
+      {"QUORVEST y BY a\n  /LMATRIX=a 1 -1\n  /KMATRIX=1 2.", "3:4: KMATRIX needs"},
+      {"QUORVEST y BY a\n  /LMATRIX=a 1 -1 0.", "2:4: LMATRIX number 1"},
+      {"QUORVEST y BY a\n  /CONTRAST(a)=SPECIAL(1 2 3).", "2:13: The contrast cannot be computed"},
+      {"QUORVEST y BY a\n  /EMMEANS=TABLES(a) ADJ(SIDAK).", "2:22: ADJ on EMMEANS"},
+  };
+  for (const auto& c : cases) {
+    const std::string script = file("later.qv", c.script);
+    const RunResult r = run({script, "--data", data});
+    EXPECT_NE(r.out.find(" at " + script + ":" + c.shown), std::string::npos) << c.script << "\n" << r.out;
+  }
+}
+
 TEST_F(CliFiles, QuotedUserTextIsCutAndShowsInvisibleCharacters) {
   const std::string name(200, 'g');
   RunResult r =

@@ -623,6 +623,21 @@ TEST_P(ReferenceCase, MatchesExpected) {
       w.erase(std::remove_if(w.begin(), w.end(), [](unsigned char c) { return std::isspace(c); }), w.end());
       cmd += " --weight " + shellQuote(w);
     }
+    // split.txt: the split variables (comma-separated) on its first line and, optionally, the
+    // layout (layered or separate) on its second.
+    if (fs::exists(dir / "split.txt")) {
+      std::istringstream lines(slurp(dir / "split.txt"));
+      std::string vars, layout;
+      std::getline(lines, vars);
+      std::getline(lines, layout);
+      auto trim = [](std::string& x) {
+        x.erase(std::remove_if(x.begin(), x.end(), [](unsigned char c) { return std::isspace(c); }), x.end());
+      };
+      trim(vars);
+      trim(layout);
+      cmd += " --split " + shellQuote(vars);
+      if (!layout.empty()) cmd += " --split-layout " + shellQuote(layout);
+    }
     cmd += " 2> " + shellQuote(err.string());
     const int status = std::system(cmd.c_str());
     text = fs::exists(out) ? slurp(out) : "";

@@ -786,6 +786,13 @@ constexpr CatalogueEntry kCatalogue[] = {
     // List 1: the plot's factors.
     {"PPLOTX too many cells [%1: * ^1:]1",
      "The profile plot of [%1: * ^1:]1 is not drawn: it has too many cells."},
+
+    // ---- Hardening: overflowing covariates ----
+    // ^1: the effect (a covariate, or a term holding one).
+    {"Covariate sums of squares out of range ^1 ...",
+     "The sums of squares of ^1 exceed the range of the arithmetic; it is left out of the model "
+     "and its parameters are shown as redundant. Rescale the covariate (divide it by a power of "
+     "ten)."},
 };
 // clang-format on
 

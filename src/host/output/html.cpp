@@ -106,7 +106,7 @@ struct Writer {
         markers += t.footnotes[static_cast<size_t>(f)].marker;
     body += "<figure class=\"table\" id=\"t" + std::to_string(++nextTable) + "\" data-table-id=\"" +
             std::to_string(t.id) + "\">\n";
-    if (t.split && !t.split->empty())
+    if (t.split && !t.split->empty() && splitGroupCaption(*t.split) != t.title)
       body += "<p class=\"split\">" + escapeXml(splitGroupCaption(*t.split)) + "</p>\n";
     for (const TableBlock& b : layoutTable(t)) {
       for (const auto& [dim, label] : b.layers)

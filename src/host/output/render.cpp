@@ -607,7 +607,9 @@ void renderTable(const Table& t, std::string& out) {
     if (t.dimensions[d].axis == Axis::Layer) layerDims.push_back(d);
   const LayerBlocks blocks = layerBlocks(t, leaves);
 
-  if (t.split && !t.split->empty()) out += visible(splitGroupCaption(*t.split)) + "\n";
+  // A table titled by its split group (separate split output) does not name the group twice.
+  if (t.split && !t.split->empty() && splitGroupCaption(*t.split) != t.title)
+    out += visible(splitGroupCaption(*t.split)) + "\n";
   out += shown(t.title) + markerSuffix(t, t.tableFootnotes) + "\n";
 
   for (const auto& [tuple, cells] : blocks) {

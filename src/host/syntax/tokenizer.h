@@ -38,6 +38,13 @@ enum CharCode : int {
   kTo = 36,
 };
 
+// Where a symbol starts in the command text (1-based line and column); line 0 = nowhere, for
+// a message that is not tied to a symbol.
+struct SourcePlace {
+  int line = 0, column = 0;
+  bool known() const { return line > 0; }
+};
+
 struct Token {
   int cls = kEnd;
   int code = kNoCode;
@@ -46,6 +53,7 @@ struct Token {
   std::string kw8;           // 8-character blank-padded upper-case keyword form
   int line = 1, column = 1;  // where the symbol starts in the command text
 
+  SourcePlace place() const { return {line, column}; }
   bool isEnd() const { return cls == kEnd; }
   bool isSpecial(int c) const { return cls == kName && code == c; }
   bool isSlash() const { return isSpecial(kSlash); }
