@@ -46,13 +46,9 @@ void printParameterEstimates(Context& ctx, const ProcedureState& st) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     const double mse = errorMeanSquare(g, d, dfe);
-    // Printed separately per split group, the parameters sit in a group numbered by the split
-    // group (the count of groups analysed so far).
-    const bool numberedGroup = ctx.separateSplitOutput();
-    if (numberedGroup) {
-      const std::string number = std::to_string(st.splitGroupCount);
-      tb.beginGroup(parDim, number, number);
-    }
+    // Printed separately per split group, the parameters would sit in a group numbered by the
+    // split group, but that group is ungrouped as soon as it is begun, so it leaves no mark on
+    // the table: the group caption above the table names the split group instead.
     for (int j = 0; j < g.dmncol; ++j) {
       tb.category(parDim, labels[j]);
       const bool redundant = !g.nonRedundant[j];
@@ -86,7 +82,6 @@ void printParameterEstimates(Context& ctx, const ProcedureState& st) {
         tb.cell(statDim, "Observed Power", out::Value::num(row.power, out::Fmt::Significance));
       }
     }
-    if (numberedGroup) tb.endGroup(parDim);
   }
   if (powerShown) {
     tb.category(statDim, "Observed Power");

@@ -264,9 +264,24 @@ Result compareCase(const json& expected, const json& doc) {
       std::vector<const json*> matching;
       // A table titled by its data (the Homogeneous Subsets table carries the dependent
       // variable as its title) is keyed by its subtype.
-      for (const json* t : tables)
-        if (titleMatches(it.key(), t->value("title", "")) || t->value("subtype", "") == it.key())
-          matching.push_back(t);
+      // "Title [v=1]" picks the table of the split group where split variable v has value 1.
+      std::string want = it.key();
+      std::vector<std::pair<std::string, std::string>> splitValues;
+      if (const size_t open = want.rfind(" ["); open != std::string::npos && want.back() == ']') {
+        std::stringstream list(want.substr(open + 2, want.size() - open - 3));
+        for (std::string item; std::getline(list, item, ',');)
+          if (const size_t eq = item.find('='); eq != std::string::npos)
+            splitValues.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+        want.resize(open);
+      }
+      for (const json* t : tables) {
+        if (!titleMatches(want, t->value("title", "")) && t->value("subtype", "") != want) continue;
+        const bool inGroup = std::all_of(splitValues.begin(), splitValues.end(), [&](const auto& sv) {
+          return t->contains("split") && (*t)["split"].is_object() &&
+                 (*t)["split"].value(sv.first, "") == sv.second;
+        });
+        if (inGroup) matching.push_back(t);
+      }
       if (matching.empty()) {
         ++r.checked;
         std::string titles;
