@@ -279,13 +279,17 @@ void placeMessages(std::vector<qv::out::Item>& items, int firstLine, const qv::o
 }
 
 // Runs one command with a fresh context; no failure of the procedure escapes.
+// `protectedFiles` are the run's inputs and outputs, which no matrix file may replace;
+// `outputFailed` is set when a matrix file could not be written.
 qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource* data,
-                                  std::vector<qv::SavedVariable>* saved) {
+                                  std::vector<qv::SavedVariable>* saved,
+                                  const std::vector<std::string>& protectedFiles, bool& outputFailed) {
   qv::out::CommandOutput co;
   co.command = text;
   qv::Context ctx;
   ctx.data = data;
   ctx.savedVariables = saved;
+  ctx.protectedFiles = protectedFiles;
   ctx.output = &co;
   bool stopped = false;
   try {
@@ -308,6 +312,7 @@ qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource*
         stoppedMessage("Command stopped ...", std::string("The command was stopped: ") + e.what()));
   }
   co.error = ctx.errorFlag || stopped;
+  if (ctx.outputFileFailed) outputFailed = true;
   return co;
 }
 
@@ -428,9 +433,9 @@ int main(int argc, char** argv) {
     std::string why;
     if (!qv::checkSaveDataTarget(o.saveData, {o.data, o.dictionary, o.script, o.output}, why))
       return usageError(why);
-    // A file-size limit must fail the write (and leave no partial file), not end the program.
-    std::signal(SIGXFSZ, SIG_IGN);
   }
+  // A file-size limit must fail a write (and leave no partial file), not end the program.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   if (!o.chartsDir.empty()) {
     std::string why;
@@ -483,9 +488,15 @@ int main(int argc, char** argv) {
   const std::string source = o.script.empty() ? std::string("-e") : o.script == "-" ? "<stdin>" : o.script;
   std::string firstErrorAt;  // "script:line:column" of the first located error
   std::vector<qv::SavedVariable> saved;
+  std::vector<std::string> protectedFiles;
+  for (const std::string& f : {o.data, o.dictionary, o.script, o.output, o.saveData})
+    if (!f.empty() && f != "-") protectedFiles.push_back(f);
+  if (!o.saveData.empty()) protectedFiles.push_back(qv::dictionaryPathFor(o.saveData));
+  bool matrixFileFailed = false;
   try {
     for (const auto& cmd : commands) {
-      doc.commands.push_back(runCommand(cmd.text, data.get(), o.saveData.empty() ? nullptr : &saved));
+      doc.commands.push_back(runCommand(cmd.text, data.get(), o.saveData.empty() ? nullptr : &saved,
+                                        protectedFiles, matrixFileFailed));
       qv::out::CommandOutput& co = doc.commands.back();
       co.source = source;
       const qv::out::Message* firstError = nullptr;
@@ -534,6 +545,10 @@ int main(int argc, char** argv) {
     if (!writeOutputFile(o.output, rendered, why)) return usageError(why);
   }
   if (saveFailed) return kExitUsage;
+  if (matrixFileFailed) {
+    std::cerr << "quorvest: a matrix file (OUTFILE) could not be written; see the output\n";
+    return kExitUsage;
+  }
   if (failed > 0) {
     std::cerr << "quorvest: " << failed << " of " << doc.commands.size()
               << (doc.commands.size() == 1 ? " command" : " commands") << " reported an error"
