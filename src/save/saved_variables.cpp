@@ -158,31 +158,64 @@ void computeSavedValues(const ProcedureState& st, const CaseWorkFile& work, long
   }
 }
 
+void SavedValueStore::append(int64_t position, const double* values) {
+  file_.write(&position, sizeof position);
+  file_.write(values, width_ * sizeof(double));
+}
+
+bool SavedValueStore::finish(long cases, std::string& why) {
+  cases_ = cases;
+  return file_.rewind(why);
+}
+
+bool SavedValueStore::valuesAt(int64_t position, double* out) {
+  if (!reading_) {
+    reading_ = true;
+    haveNext_ =
+        file_.read(&nextPosition_, sizeof nextPosition_) && file_.read(next_.data(), width_ * sizeof(double));
+  }
+  while (haveNext_ && nextPosition_ < position)  // never happens for positions in order
+    haveNext_ =
+        file_.read(&nextPosition_, sizeof nextPosition_) && file_.read(next_.data(), width_ * sizeof(double));
+  if (!haveNext_ || nextPosition_ != position) {
+    std::fill(out, out + width_, kSysmis);
+    return true;
+  }
+  std::copy(next_.begin(), next_.end(), out);
+  haveNext_ =
+      file_.read(&nextPosition_, sizeof nextPosition_) && file_.read(next_.data(), width_ * sizeof(double));
+  return true;
+}
+
 void beginSave(Context& ctx, ProcedureState& st) {
   std::vector<std::string> taken;
   if (ctx.savedVariables)
     for (const auto& v : *ctx.savedVariables) taken.push_back(v.name);
   st.savedVariables = nameSavedVariables(ctx, st, taken);
-  const size_t n = static_cast<size_t>(std::max(0L, ctx.data->caseCount()));
-  for (auto& v : st.savedVariables) v.values.assign(n, kSysmis);
+  auto store = std::make_shared<SavedValueStore>(st.savedVariables.size());
+  std::string why;
+  if (!store->open(why)) {
+    st.savedVariables.clear();
+    ctx.note("Scratch file not created ^1 ...", out::Severity::Error, {why});
+    return;
+  }
+  for (size_t v = 0; v < st.savedVariables.size(); ++v) {
+    st.savedVariables[v].store = store;
+    st.savedVariables[v].column = v;
+  }
 }
 
 void saveGroupValues(ProcedureState& st, const CaseWorkFile& work) {
   if (st.savedVariables.empty()) return;
+  SavedValueStore& store = *st.savedVariables.front().store;
   const size_t nv = st.savedVariables.size();
   constexpr long kChunk = 4096;
   std::vector<double> buf;
   for (long begin = 0; begin < work.size(); begin += kChunk) {
     const long end = std::min(work.size(), begin + kChunk);
     computeSavedValues(st, work, begin, end, buf);
-    for (long k = begin; k < end; ++k) {
-      const size_t rec = static_cast<size_t>(work.record[k]);
-      for (size_t v = 0; v < nv; ++v) {
-        auto& col = st.savedVariables[v].values;
-        if (rec >= col.size()) col.resize(rec + 1, kSysmis);
-        col[rec] = buf[static_cast<size_t>(k - begin) * nv + v];
-      }
-    }
+    for (long k = begin; k < end; ++k)
+      store.append(work.record[static_cast<size_t>(k)], buf.data() + static_cast<size_t>(k - begin) * nv);
   }
 }
 
@@ -191,10 +224,12 @@ void finishSave(Context& ctx, ProcedureState& st) {
     st.savedVariables.clear();
     return;
   }
-  // Cases after the last valid one keep the system-missing value.
-  const size_t n = static_cast<size_t>(std::max(0L, ctx.data->caseCount()));
-  for (auto& v : st.savedVariables)
-    if (v.values.size() < n) v.values.resize(n, kSysmis);
+  std::string why;
+  if (!st.savedVariables.front().store->finish(ctx.data->caseCount(), why)) {
+    st.savedVariables.clear();
+    ctx.note("Scratch file not created ^1 ...", out::Severity::Error, {why});
+    return;
+  }
 
   out::TableBuilder tb(16, "Variables Created or Modified", "Variables Created or Modified");
   const int rowDim = tb.dimension("Variables", out::Axis::Row);

@@ -694,6 +694,10 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Saved variables not written ^1 ...",
      "The ^1 new variables are not written anywhere: give --save-data FILE to write the data "
      "with them as a CSV file."},
+    // ^1: the folder and why no scratch file can be made there.
+    {"Scratch file not created ^1 ...",
+     "A scratch file for the saved values cannot be used (^1). Set TMPDIR to a folder with "
+     "space."},
     // OUTFILE matrix files. ^1: the file and why it cannot be written.
     {"OUTFILE cannot write ^1 ...",
      "A matrix file cannot be written (^1). The command was stopped; no matrix file was "
