@@ -173,6 +173,10 @@ TEST_F(MatrixFiles, CovbAndCorbMatchAnIndependentComputation) {
     EXPECT_EQ(dict["variables"]["P2"]["label"], "[a=1]");
     EXPECT_EQ(dict["variables"]["ROWTYPE_"]["width"], 8);
     EXPECT_FALSE(dict["file_label"].get<std::string>().empty());
+    // The file reads back as data with its dictionary.
+    RunResult back = run({"-e", "QUORVEST P2 BY ROWTYPE_.", "--data", out, "--dictionary",
+                          path(corb ? "corb.dict.json" : "covb.dict.json")});
+    EXPECT_EQ(back.status, 0) << back.err << back.out;
   }
 }
 
@@ -239,23 +243,27 @@ TEST_F(MatrixFiles, DesignAndCovbAcrossSplitGroups) {
   RunResult r = run({"-e", "QUORVEST y BY a WITH x /OUTFILE=DESIGN('" + design + "') COVB('" + covb + "').",
                      "--data", data, "--split", "g"});
   ASSERT_EQ(r.status, 0) << r.err << r.out;
+  // The default design puts the covariate before the factor: Intercept, x, [a=1], [a=2], [a=3].
   EXPECT_EQ(slurp(design),
             "g,a,x,P1,P2,P3,P4,P5\n"
-            "1,1,0.5,1,1,0,,0.5\n1,1,1.5,1,1,0,,1.5\n1,2,2,1,0,1,,2\n1,2,,,,,,\n1,2,3,1,0,1,,3\n"
-            "2,1,1,1,1,,0,1\n2,3,2,1,0,,1,2\n2,3,4,1,0,,1,4\n2,1,3,1,1,,0,3\n");
+            "1,1,0.5,1,0.5,1,0,\n1,1,1.5,1,1.5,1,0,\n1,2,2,1,2,0,1,\n1,2,,,,,,\n1,2,3,1,3,0,1,\n"
+            "2,1,1,1,1,1,,0\n2,3,2,1,2,0,,1\n2,3,4,1,4,0,,1\n2,1,3,1,3,1,,0\n");
   const auto dict = nlohmann::json::parse(slurp(path("design.dict.json")));
-  EXPECT_EQ(dict["variables"]["P4"]["label"], "[a=3]");
-  EXPECT_EQ(dict["variables"]["P5"]["label"], "x");
+  EXPECT_EQ(dict["variables"]["P2"]["label"], "x");
+  EXPECT_EQ(dict["variables"]["P4"]["label"], "[a=2]");
+  EXPECT_EQ(dict["variables"]["P5"]["label"], "[a=3]");
   const Rows rows = readCsv(slurp(covb));
   ASSERT_EQ(rows.size(), 1u + 2 * (4 + 4));
   EXPECT_EQ(rows[0][0], "g");
   for (size_t i = 1; i < rows.size(); ++i) {
     const bool first = i <= 8;
+    ASSERT_EQ(rows[i].size(), 10u) << "row " << i;
     EXPECT_EQ(rows[i][0], first ? "1" : "2") << "row " << i;
-    EXPECT_EQ(rows[i][first ? 7 : 6], "") << "row " << i << ": the column its group lacks";
+    EXPECT_EQ(rows[i][first ? 9 : 8], "") << "row " << i << ": the column its group lacks";
   }
   EXPECT_EQ(rows[1][4], "P1");
-  EXPECT_EQ(rows[4][4], "P5") << "group 1's fourth parameter is x";
+  EXPECT_EQ(rows[4][4], "P4") << "group 1's fourth parameter is [a=2]";
+  EXPECT_EQ(rows[12][4], "P5") << "group 2's fourth parameter is [a=3]";
 }
 
 TEST_F(MatrixFiles, BadTargetsStopTheCommandBeforeAnyCaseIsRead) {

@@ -227,12 +227,16 @@ TEST_F(Save, ACommandThatFailsWritesNoSavedData) {
 }
 
 TEST_F(Save, AFailedWriteLeavesNoPartialFileAndTheOldOneIntact) {
-  // A large data file and a file-size limit far below its size: the write fails part-way.
-  std::string csv = "y,a\n";
-  for (int i = 0; i < 20000; ++i) csv += std::to_string(i % 97) + "," + std::to_string(i % 3 + 1) + "\n";
+  // A large data file and a file-size limit far below its size: the write fails part-way. The
+  // long text column makes the output far larger than the scratch file of saved values, which
+  // stays within the limit.
+  std::string csv = "y,a,note\n";
+  const std::string note(400, 'n');
+  for (int i = 0; i < 20000; ++i)
+    csv += std::to_string(i % 97) + "," + std::to_string(i % 3 + 1) + "," + note + "\n";
   const std::string data = file("d.csv", csv);
   const std::string out = file("out.csv", "old contents\n");
-  const std::string cmd = "ulimit -f 64; " + shellQuote(QV_BINARY) +
+  const std::string cmd = "ulimit -f 4000; " + shellQuote(QV_BINARY) +
                           " -e 'QUORVEST y BY a /SAVE=PRED RESID.' --data " + shellQuote(data) +
                           " --save-data " + shellQuote(out) + " >/dev/null 2>" + shellQuote(path("err.txt"));
   const int status = std::system(("sh -c " + shellQuote(cmd)).c_str());
