@@ -196,6 +196,25 @@ TEST_F(Save, WithoutSaveDataANoteSaysWhereTheValuesGo) {
   EXPECT_EQ(r.out.find("does not compute it yet"), std::string::npos);
 }
 
+TEST_F(Save, SavedValuesWaitInAScratchFileOfTheTemporaryFolder) {
+  // The scratch file is made in TMPDIR and gone when the program ends; a TMPDIR that takes no
+  // file stops the command.
+  const std::string data = file("d.csv", dataCsv());
+  fs::create_directories(path("tmp"));
+  struct Case {
+    std::string tmpdir;
+    int status;
+  };
+  for (const Case& c : {Case{path("tmp"), 0}, Case{path("no/such/tmp"), 1}}) {
+    ::setenv("TMPDIR", c.tmpdir.c_str(), 1);
+    RunResult r = run({"-e", "QUORVEST y BY a /SAVE=PRED.", "--data", data, "--save-data", path("s.csv")});
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(r.status, c.status) << c.tmpdir << r.err;
+    if (c.status != 0) EXPECT_NE(r.out.find("Set TMPDIR"), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(fs::is_empty(path("tmp")));
+}
+
 TEST_F(Save, BadTargetsAreRefusedBeforeTheAnalysis) {
   const std::string data = file("d.csv", dataCsv());
   struct Case {
