@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "data/case_pass.h"
@@ -158,6 +159,10 @@ void computeSavedValues(const ProcedureState& st, const CaseWorkFile& work, long
   }
 }
 
+// The records end with one whose position is the largest number: a read that fails before
+// it finds a damaged file instead of taking the missing cases for unused ones.
+constexpr int64_t kEndOfValues = std::numeric_limits<int64_t>::max();
+
 void SavedValueStore::append(int64_t position, const double* values) {
   file_.write(&position, sizeof position);
   file_.write(values, width_ * sizeof(double));
@@ -165,26 +170,30 @@ void SavedValueStore::append(int64_t position, const double* values) {
 
 bool SavedValueStore::finish(long cases, std::string& why) {
   cases_ = cases;
+  std::fill(next_.begin(), next_.end(), kSysmis);
+  append(kEndOfValues, next_.data());
   return file_.rewind(why);
 }
 
 bool SavedValueStore::valuesAt(int64_t position, double* out) {
+  auto readNext = [&] {
+    haveNext_ =
+        file_.read(&nextPosition_, sizeof nextPosition_) && file_.read(next_.data(), width_ * sizeof(double));
+  };
   if (!reading_) {
     reading_ = true;
-    haveNext_ =
-        file_.read(&nextPosition_, sizeof nextPosition_) && file_.read(next_.data(), width_ * sizeof(double));
+    readNext();
   }
-  while (haveNext_ && nextPosition_ < position)  // never happens for positions in order
-    haveNext_ =
-        file_.read(&nextPosition_, sizeof nextPosition_) && file_.read(next_.data(), width_ * sizeof(double));
-  if (!haveNext_ || nextPosition_ != position) {
+  // Positions skipped by the caller are passed over; the end record stops the search.
+  while (haveNext_ && nextPosition_ < position) readNext();
+  if (!haveNext_) return false;
+  if (nextPosition_ != position) {
     std::fill(out, out + width_, kSysmis);
     return true;
   }
   std::copy(next_.begin(), next_.end(), out);
-  haveNext_ =
-      file_.read(&nextPosition_, sizeof nextPosition_) && file_.read(next_.data(), width_ * sizeof(double));
-  return true;
+  readNext();
+  return haveNext_;
 }
 
 void beginSave(Context& ctx, ProcedureState& st) {
