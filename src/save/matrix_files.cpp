@@ -184,6 +184,7 @@ struct MatrixFiles::Impl {
   std::vector<ParamRow> paramRows;
   std::vector<EffectFileRow> effectRows;
   ScratchFile designRows;  // per valid case: position, group, entry count, (column id, value)...
+  long designRecords = 0;  // cases written to designRows
   std::vector<std::string> depNames;
 };
 
@@ -368,6 +369,7 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
       m.designRows.write(&pos, sizeof pos);
       m.designRows.write(&grp, sizeof grp);
       m.designRows.write(&n, sizeof n);
+      ++m.designRecords;
       for (const auto& [col, v] : x) {
         const int32_t id = ids[static_cast<size_t>(col)];
         m.designRows.write(&id, sizeof id);
@@ -571,12 +573,14 @@ void MatrixFiles::finish(Context& ctx, const ProcedureState& st) {
     // The final pass: every case of the active data gets a row; a valid case carries its design
     // row, the others leave the parameter columns empty.
     bool haveNext = true;
+    long designRead = 0;
     int64_t nextPos = -1;
     int32_t nextGroup = 0, nextCount = 0;
     auto readHead = [&]() {
-      haveNext = m.designRows.read(&nextPos, sizeof nextPos) &&
+      haveNext = designRead < m.designRecords && m.designRows.read(&nextPos, sizeof nextPos) &&
                  m.designRows.read(&nextGroup, sizeof nextGroup) &&
                  m.designRows.read(&nextCount, sizeof nextCount);
+      if (haveNext) ++designRead;
     };
     readHead();
     std::unique_ptr<CaseReader> reader = ctx.data->read();
@@ -624,7 +628,9 @@ void MatrixFiles::finish(Context& ctx, const ProcedureState& st) {
       }
       if (!reader->nextGroup()) break;
     }
-    if (haveNext) {  // a valid case beyond the data: the data changed or the scratch file is bad
+    // Every valid case must have found its row: a case beyond the data or one left unread means
+    // the data changed or the scratch file is damaged.
+    if (haveNext || designRead != m.designRecords) {
       ctx.message(msg::kWorkFileCorrupted, out::Phase::Processing, out::Severity::Error);
       return;
     }
