@@ -210,7 +210,9 @@ TEST_F(Save, SavedValuesWaitInAScratchFileOfTheTemporaryFolder) {
     RunResult r = run({"-e", "QUORVEST y BY a /SAVE=PRED.", "--data", data, "--save-data", path("s.csv")});
     ::unsetenv("TMPDIR");
     EXPECT_EQ(r.status, c.status) << c.tmpdir << r.err;
-    if (c.status != 0) EXPECT_NE(r.out.find("Set TMPDIR"), std::string::npos) << r.out;
+    if (c.status != 0) {
+      EXPECT_NE(r.out.find("Set TMPDIR"), std::string::npos) << r.out;
+    }
   }
   EXPECT_TRUE(fs::is_empty(path("tmp")));
 }
