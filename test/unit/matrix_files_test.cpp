@@ -180,6 +180,20 @@ TEST_F(MatrixFiles, CovbAndCorbMatchAnIndependentComputation) {
   }
 }
 
+TEST_F(MatrixFiles, WithoutErrorDegreesOfFreedomNoCovarianceIsClaimed) {
+  // One case per level: the fit is exact, nothing is known of the sampling error, so the
+  // covariances and standard errors are empty rather than 0; the estimates (cell means 2 and 5
+  // in the reference-cell coding: 5 and -3) and DFE = 0 are given.
+  const std::string data = file("d.csv", "a,y\n1,2\n2,5\n");
+  const std::string out = path("c.csv");
+  RunResult r = run({"-e", "QUORVEST y BY a /OUTFILE=COVB('" + out + "').", "--data", data});
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_EQ(slurp(out),
+            "ROWVAR_,COLVAR_,ROWTYPE_,VARNAME_,P1,P2,P3\n"
+            "y,y,COV,P1,,,\ny,y,COV,P2,,,\ny,y,COV,P3,,,\n"
+            "y,,EST,,5,-3,0\ny,,SE,,,,\ny,,SIG,,,,\ny,,DFE,,0,0,0\n");
+}
+
 // The EFFECT file of a reference case holds the numbers of its between-subjects table.
 TEST_F(MatrixFiles, EffectRowsEqualTheReferenceTables) {
   const fs::path ref = fs::path(QV_SOURCE_DIR) / "test" / "reference";
