@@ -29,6 +29,7 @@
 #include "host/data/case_stream.h"
 #include "host/output/render.h"
 #include "host/syntax/tokenizer.h"
+#include "save/atomic_file.h"
 #include "save/save_data_file.h"
 
 namespace {
@@ -116,137 +117,13 @@ bool readScript(const std::string& path, std::string& text, std::string& why) {
   return true;
 }
 
-// The temporary output file, removed by the signal handler when the program is interrupted
-// while it exists. A fixed buffer, since a handler may only touch such memory.
-char gTemporaryOutput[PATH_MAX + 1] = {};
-
-extern "C" void removeTemporaryAndDie(int sig) {
-  if (gTemporaryOutput[0] != '\0') ::unlink(gTemporaryOutput);
-  ::signal(sig, SIG_DFL);
-  ::raise(sig);
-}
-
-// Interruptions remove the temporary file before the program ends. A full file system limit or
-// a closed pipe makes the write fail with an error instead of ending the program, so that it is
-// reported and cleaned up like any other write error.
-void installSignalHandlers() {
-  struct sigaction sa {};
-  sa.sa_handler = removeTemporaryAndDie;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
-  ::signal(SIGXFSZ, SIG_IGN);
-  ::signal(SIGPIPE, SIG_IGN);
-}
-
-bool writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Follows symbolic links to the file they name (which need not exist yet).
-std::filesystem::path followLinks(std::filesystem::path p) {
-  namespace fs = std::filesystem;
-  for (int hop = 0; hop < 40; ++hop) {
-    std::error_code ec;
-    if (!fs::is_symlink(fs::symlink_status(p, ec))) return p;
-    fs::path to = fs::read_symlink(p, ec);
-    if (ec) return p;
-    p = to.is_absolute() ? to : p.parent_path() / to;
-  }
-  return p;
-}
-
-// Writes the output file. A regular (or new) file is written through a temporary file in the
-// same directory and a rename, so that a reader never sees half a document and a failure leaves
-// nothing behind; the file keeps its permissions. Anything else (a device, a pipe) is written to
-// as it is, and a symbolic link is followed, so that what it names is written, never replaced.
+// Writes the output file through a temporary file renamed into place (see AtomicFile: links
+// followed, permissions kept, devices and pipes written as they are, nothing left on failure).
 bool writeOutputFile(const std::string& path, const std::string& text, std::string& why) {
-  namespace fs = std::filesystem;
-  auto fail = [&](const char* what) {
-    why = path + ": " + what + ": " + std::strerror(errno);
-    return false;
-  };
-  const fs::path target = followLinks(path);
-  struct stat st {};
-  const bool exists = ::stat(target.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return fail("cannot write");
-  }
-  if (exists && !S_ISREG(st.st_mode)) {
-    int fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return fail("cannot write");
-    bool ok = writeAll(fd, text);
-    int saved = errno;
-    ok = (::close(fd) == 0 || errno == EINTR) && ok;
-    if (!ok) {
-      errno = saved;
-      return fail("cannot write");
-    }
-    return true;
-  }
-
-  // The temporary name must fit the directory's limit on names, whatever the target's length.
-  const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  long nameMax = ::pathconf(dir.c_str(), _PC_NAME_MAX);
-  if (nameMax <= 0) nameMax = 255;
-  const std::string suffix = ".tmpXXXXXX";
-  std::string stem = target.filename().string();
-  const size_t room = static_cast<size_t>(nameMax) - suffix.size() - 1;
-  if (stem.size() > room) stem.resize(room);
-  std::string tmp = (dir / ("." + stem + suffix)).string();
-  if (tmp.size() > PATH_MAX) {
-    errno = ENAMETOOLONG;
-    return fail("cannot write");
-  }
-  // Signals are held while the temporary file is created and its name published.
-  sigset_t all, old;
-  sigfillset(&all);
-  ::sigprocmask(SIG_BLOCK, &all, &old);
-  int fd = ::mkstemp(tmp.data());
-  if (fd >= 0) std::memcpy(gTemporaryOutput, tmp.c_str(), tmp.size() + 1);
-  ::sigprocmask(SIG_SETMASK, &old, nullptr);
-  if (fd < 0) return fail("cannot write");
-
-  if (exists) {
-    // Keep the owner and permissions of the file being replaced (the owner when allowed).
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-    }
-    ::fchmod(fd, st.st_mode & 07777);
-  } else {
-    // mkstemp makes the file private; give it the mode an ordinary new file would get.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-  }
-  bool ok = writeAll(fd, text);
-  int saved = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    saved = errno;
-  }
-  if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  ::sigprocmask(SIG_BLOCK, &all, &old);
-  if (!ok) ::unlink(tmp.c_str());
-  gTemporaryOutput[0] = '\0';
-  ::sigprocmask(SIG_SETMASK, &old, nullptr);
-  if (!ok) {
-    errno = saved;
-    return fail("cannot write");
-  }
-  return true;
+  qv::AtomicFile out;
+  if (!out.open(path, why)) return false;
+  out.write(text);
+  return out.commit(why);
 }
 
 // True when `output` names the same file as `input` (after following links).
@@ -279,13 +156,17 @@ void placeMessages(std::vector<qv::out::Item>& items, int firstLine, const qv::o
 }
 
 // Runs one command with a fresh context; no failure of the procedure escapes.
+// `protectedFiles` are the run's inputs and outputs, which no matrix file may replace;
+// `outputFailed` is set when a matrix file could not be written.
 qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource* data,
-                                  std::vector<qv::SavedVariable>* saved) {
+                                  std::vector<qv::SavedVariable>* saved,
+                                  const std::vector<std::string>& protectedFiles, bool& outputFailed) {
   qv::out::CommandOutput co;
   co.command = text;
   qv::Context ctx;
   ctx.data = data;
   ctx.savedVariables = saved;
+  ctx.protectedFiles = protectedFiles;
   ctx.output = &co;
   bool stopped = false;
   try {
@@ -308,6 +189,7 @@ qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource*
         stoppedMessage("Command stopped ...", std::string("The command was stopped: ") + e.what()));
   }
   co.error = ctx.errorFlag || stopped;
+  if (ctx.outputFileFailed) outputFailed = true;
   return co;
 }
 
@@ -428,9 +310,10 @@ int main(int argc, char** argv) {
     std::string why;
     if (!qv::checkSaveDataTarget(o.saveData, {o.data, o.dictionary, o.script, o.output}, why))
       return usageError(why);
-    // A file-size limit must fail the write (and leave no partial file), not end the program.
-    std::signal(SIGXFSZ, SIG_IGN);
   }
+  // Interruptions remove temporary output files; a file-size limit or a closed pipe fails a
+  // write (and leaves no partial file) instead of ending the program.
+  qv::installOutputFileSignalHandlers();
 
   if (!o.chartsDir.empty()) {
     std::string why;
@@ -483,9 +366,15 @@ int main(int argc, char** argv) {
   const std::string source = o.script.empty() ? std::string("-e") : o.script == "-" ? "<stdin>" : o.script;
   std::string firstErrorAt;  // "script:line:column" of the first located error
   std::vector<qv::SavedVariable> saved;
+  std::vector<std::string> protectedFiles;
+  for (const std::string& f : {o.data, o.dictionary, o.script, o.output, o.saveData})
+    if (!f.empty() && f != "-") protectedFiles.push_back(f);
+  if (!o.saveData.empty()) protectedFiles.push_back(qv::dictionaryPathFor(o.saveData));
+  bool matrixFileFailed = false;
   try {
     for (const auto& cmd : commands) {
-      doc.commands.push_back(runCommand(cmd.text, data.get(), o.saveData.empty() ? nullptr : &saved));
+      doc.commands.push_back(runCommand(cmd.text, data.get(), o.saveData.empty() ? nullptr : &saved,
+                                        protectedFiles, matrixFileFailed));
       qv::out::CommandOutput& co = doc.commands.back();
       co.source = source;
       const qv::out::Message* firstError = nullptr;
@@ -517,7 +406,6 @@ int main(int argc, char** argv) {
   }
 
   std::string rendered;
-  installSignalHandlers();
   try {
     rendered = o.format == "json"   ? qv::out::renderJson(doc)
                : o.format == "html" ? qv::out::renderHtml(doc)
@@ -534,6 +422,10 @@ int main(int argc, char** argv) {
     if (!writeOutputFile(o.output, rendered, why)) return usageError(why);
   }
   if (saveFailed) return kExitUsage;
+  if (matrixFileFailed) {
+    std::cerr << "quorvest: a matrix file (OUTFILE) could not be written; see the output\n";
+    return kExitUsage;
+  }
   if (failed > 0) {
     std::cerr << "quorvest: " << failed << " of " << doc.commands.size()
               << (doc.commands.size() == 1 ? " command" : " commands") << " reported an error"

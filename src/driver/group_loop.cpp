@@ -4,16 +4,21 @@
 #include "data/design.h"
 #include "data/factor_tables.h"
 #include "estimate/estimation.h"
-#include "save/saved_variables.h"
 #include "plots/profile_plots.h"
 #include "plots/residual_plots.h"
 #include "plots/spread_level.h"
+#include "save/matrix_files.h"
+#include "save/saved_variables.h"
 #include "tests/univariate.h"
 
 namespace qv {
 
 void analyseGroups(Context& ctx, ProcedureState& st) {
   if (!ctx.data) return;
+  // OUTFILE targets are checked and opened before any case is read.
+  MatrixFiles matrixFiles;
+  const bool matrixRequested = MatrixFiles::requested(st);
+  if (matrixRequested && !matrixFiles.open(ctx, st)) return;
   if (ctx.data->nonFiniteCount() > 0) {
     ctx.note("Non-finite data values ^1 ...", out::Severity::Warning,
              {std::to_string(ctx.data->nonFiniteCount())});
@@ -22,12 +27,13 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
   const bool splitOn = !ctx.data->splitIndexes().empty();
   st.splitGroupCount = 0;
   CaseWorkFile work;
-  work.keepRecords = st.saveCount > 0;
+  work.keepRecords = st.saveCount > 0 || matrixFiles.needsCasePositions();
   if (st.saveCount > 0) beginSave(ctx, st);
   bool first = true;
   for (;;) {
     if (!first && !reader->nextGroup()) break;
     ctx.splitCaption = splitOn ? reader->splitCaption() : std::vector<std::pair<std::string, std::string>>{};
+    const std::vector<std::string> splitKeys = splitOn ? reader->splitKeys() : std::vector<std::string>{};
     st.group = GroupState{};
     PassResult pr = readGroupCases(ctx, st, *reader, first, work);
     first = false;
@@ -51,11 +57,13 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     if (!ctx.errorFlag && st.plotResiduals) printResidualPlots(ctx, st, work);
     if (ctx.errorFlag) break;
     if (st.saveCount > 0) saveGroupValues(st, work);
+    if (matrixRequested && !matrixFiles.addGroup(ctx, st, work, splitKeys)) break;
     if (reader->endOfData()) break;
   }
   ctx.splitCaption.clear();
   st.group = GroupState{};
   if (st.saveCount > 0) finishSave(ctx, st);
+  if (matrixRequested) matrixFiles.finish(ctx, st);
 }
 
 }  // namespace qv

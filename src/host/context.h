@@ -22,6 +22,11 @@ struct Context {
   // Where the variables created by SAVE go (the run's new columns of the active data); null
   // when the run does not keep them.
   std::vector<SavedVariable>* savedVariables = nullptr;
+  // Output files of the run (matrix files): the files an output must never replace (the
+  // run's inputs and its other outputs), and whether an output file could not be written
+  // (the run then ends with the usage-error status).
+  std::vector<std::string> protectedFiles;
+  bool outputFileFailed = false;
 
   // Issues a numbered message of the procedure (the key comes from the catalogue).
   // `param` replaces ^1 when the key takes a parameter.

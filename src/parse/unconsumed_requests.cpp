@@ -18,7 +18,7 @@ RequestConsumption consumedRequests() {
   c[static_cast<int>(RequestKind::Lmatrix)] = true;
   c[static_cast<int>(RequestKind::Kmatrix)] = true;
   c[static_cast<int>(RequestKind::Test)] = true;
-  c[static_cast<int>(RequestKind::Outfile)] = false;
+  c[static_cast<int>(RequestKind::Outfile)] = true;
   return c;
 }
 

@@ -1,5 +1,6 @@
 #include "save/save_data_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -79,7 +80,18 @@ bool writeSaveData(const std::string& dataIn, const std::string& dictionaryIn, c
   std::string line, record;
   bool inQuotes = false, header = true;
   size_t row = 0;
-  const size_t rows = vars.empty() ? 0 : vars.front().values.size();
+  // Each command's values come from its own store, read once front to back.
+  std::vector<SavedValueStore*> stores;
+  for (const auto& v : vars)
+    if (std::find(stores.begin(), stores.end(), v.store.get()) == stores.end())
+      stores.push_back(v.store.get());
+  std::vector<std::vector<double>> caseValues(stores.size());
+  for (size_t s = 0; s < stores.size(); ++s) caseValues[s].resize(stores[s]->width());
+  std::vector<size_t> storeOf;
+  for (const auto& v : vars)
+    storeOf.push_back(
+        static_cast<size_t>(std::find(stores.begin(), stores.end(), v.store.get()) - stores.begin()));
+  const size_t rows = stores.empty() ? 0 : static_cast<size_t>(std::max(0L, stores.front()->cases()));
   bool ended = false;
   while (!ended) {
     ended = !std::getline(in, line);
@@ -111,7 +123,13 @@ bool writeSaveData(const std::string& dataIn, const std::string& dictionaryIn, c
           why = dataIn + ": the data file holds more cases than were analysed; was it changed?";
           return false;
         }
-        for (const auto& v : vars) appendValue(record, v.values[row]);
+        for (size_t s = 0; s < stores.size(); ++s) {
+          if (!stores[s]->valuesAt(static_cast<int64_t>(row), caseValues[s].data())) {
+            why = "the saved values cannot be read back from their scratch file";
+            return false;
+          }
+        }
+        for (size_t v = 0; v < vars.size(); ++v) appendValue(record, caseValues[storeOf[v]][vars[v].column]);
         ++row;
       }
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "data/case_pass.h"
@@ -158,31 +159,72 @@ void computeSavedValues(const ProcedureState& st, const CaseWorkFile& work, long
   }
 }
 
+// The records end with one whose position is the largest number: a read that fails before
+// it finds a damaged file instead of taking the missing cases for unused ones.
+constexpr int64_t kEndOfValues = std::numeric_limits<int64_t>::max();
+
+void SavedValueStore::append(int64_t position, const double* values) {
+  file_.write(&position, sizeof position);
+  file_.write(values, width_ * sizeof(double));
+}
+
+bool SavedValueStore::finish(long cases, std::string& why) {
+  cases_ = cases;
+  std::fill(next_.begin(), next_.end(), kSysmis);
+  append(kEndOfValues, next_.data());
+  return file_.rewind(why);
+}
+
+bool SavedValueStore::valuesAt(int64_t position, double* out) {
+  auto readNext = [&] {
+    haveNext_ =
+        file_.read(&nextPosition_, sizeof nextPosition_) && file_.read(next_.data(), width_ * sizeof(double));
+  };
+  if (!reading_) {
+    reading_ = true;
+    readNext();
+  }
+  // Positions skipped by the caller are passed over; the end record stops the search.
+  while (haveNext_ && nextPosition_ < position) readNext();
+  if (!haveNext_) return false;
+  if (nextPosition_ != position) {
+    std::fill(out, out + width_, kSysmis);
+    return true;
+  }
+  std::copy(next_.begin(), next_.end(), out);
+  readNext();
+  return haveNext_;
+}
+
 void beginSave(Context& ctx, ProcedureState& st) {
   std::vector<std::string> taken;
   if (ctx.savedVariables)
     for (const auto& v : *ctx.savedVariables) taken.push_back(v.name);
   st.savedVariables = nameSavedVariables(ctx, st, taken);
-  const size_t n = static_cast<size_t>(std::max(0L, ctx.data->caseCount()));
-  for (auto& v : st.savedVariables) v.values.assign(n, kSysmis);
+  auto store = std::make_shared<SavedValueStore>(st.savedVariables.size());
+  std::string why;
+  if (!store->open(why)) {
+    st.savedVariables.clear();
+    ctx.note("Scratch file not created ^1 ...", out::Severity::Error, {why});
+    return;
+  }
+  for (size_t v = 0; v < st.savedVariables.size(); ++v) {
+    st.savedVariables[v].store = store;
+    st.savedVariables[v].column = v;
+  }
 }
 
 void saveGroupValues(ProcedureState& st, const CaseWorkFile& work) {
   if (st.savedVariables.empty()) return;
+  SavedValueStore& store = *st.savedVariables.front().store;
   const size_t nv = st.savedVariables.size();
   constexpr long kChunk = 4096;
   std::vector<double> buf;
   for (long begin = 0; begin < work.size(); begin += kChunk) {
     const long end = std::min(work.size(), begin + kChunk);
     computeSavedValues(st, work, begin, end, buf);
-    for (long k = begin; k < end; ++k) {
-      const size_t rec = static_cast<size_t>(work.record[k]);
-      for (size_t v = 0; v < nv; ++v) {
-        auto& col = st.savedVariables[v].values;
-        if (rec >= col.size()) col.resize(rec + 1, kSysmis);
-        col[rec] = buf[static_cast<size_t>(k - begin) * nv + v];
-      }
-    }
+    for (long k = begin; k < end; ++k)
+      store.append(work.record[static_cast<size_t>(k)], buf.data() + static_cast<size_t>(k - begin) * nv);
   }
 }
 
@@ -191,10 +233,12 @@ void finishSave(Context& ctx, ProcedureState& st) {
     st.savedVariables.clear();
     return;
   }
-  // Cases after the last valid one keep the system-missing value.
-  const size_t n = static_cast<size_t>(std::max(0L, ctx.data->caseCount()));
-  for (auto& v : st.savedVariables)
-    if (v.values.size() < n) v.values.resize(n, kSysmis);
+  std::string why;
+  if (!st.savedVariables.front().store->finish(ctx.data->caseCount(), why)) {
+    st.savedVariables.clear();
+    ctx.note("Scratch file not created ^1 ...", out::Severity::Error, {why});
+    return;
+  }
 
   out::TableBuilder tb(16, "Variables Created or Modified", "Variables Created or Modified");
   const int rowDim = tb.dimension("Variables", out::Axis::Row);

@@ -79,20 +79,3 @@ TEST(Qvtctl, EachCommandStartsAfresh) {
 
 }  // namespace
 }  // namespace qv::testing
-
-namespace qv::testing {
-namespace {
-
-// A request that the analyses do not carry out yet is named in a note, never passed over in
-// silence.
-TEST(Qvtctl, UnconsumedOutfileIsNoted) {
-  CommandRun r;
-  r.exec("QUORVEST y BY a /OUTFILE=COVB('cov.csv').");
-  int notes = 0;
-  for (const auto& m : r.messages())
-    notes += m.severity == out::Severity::Note && m.text.find("OUTFILE") != std::string::npos;
-  EXPECT_EQ(notes, 1);
-}
-
-}  // namespace
-}  // namespace qv::testing

@@ -196,6 +196,27 @@ TEST_F(Save, WithoutSaveDataANoteSaysWhereTheValuesGo) {
   EXPECT_EQ(r.out.find("does not compute it yet"), std::string::npos);
 }
 
+TEST_F(Save, SavedValuesWaitInAScratchFileOfTheTemporaryFolder) {
+  // The scratch file is made in TMPDIR and gone when the program ends; a TMPDIR that takes no
+  // file stops the command.
+  const std::string data = file("d.csv", dataCsv());
+  fs::create_directories(path("tmp"));
+  struct Case {
+    std::string tmpdir;
+    int status;
+  };
+  for (const Case& c : {Case{path("tmp"), 0}, Case{path("no/such/tmp"), 1}}) {
+    ::setenv("TMPDIR", c.tmpdir.c_str(), 1);
+    RunResult r = run({"-e", "QUORVEST y BY a /SAVE=PRED.", "--data", data, "--save-data", path("s.csv")});
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(r.status, c.status) << c.tmpdir << r.err;
+    if (c.status != 0) {
+      EXPECT_NE(r.out.find("Set TMPDIR"), std::string::npos) << r.out;
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(path("tmp")));
+}
+
 TEST_F(Save, BadTargetsAreRefusedBeforeTheAnalysis) {
   const std::string data = file("d.csv", dataCsv());
   struct Case {
@@ -227,12 +248,16 @@ TEST_F(Save, ACommandThatFailsWritesNoSavedData) {
 }
 
 TEST_F(Save, AFailedWriteLeavesNoPartialFileAndTheOldOneIntact) {
-  // A large data file and a file-size limit far below its size: the write fails part-way.
-  std::string csv = "y,a\n";
-  for (int i = 0; i < 20000; ++i) csv += std::to_string(i % 97) + "," + std::to_string(i % 3 + 1) + "\n";
+  // A large data file and a file-size limit far below its size: the write fails part-way. The
+  // long text column makes the output far larger than the scratch file of saved values, which
+  // stays within the limit.
+  std::string csv = "y,a,note\n";
+  const std::string note(400, 'n');
+  for (int i = 0; i < 20000; ++i)
+    csv += std::to_string(i % 97) + "," + std::to_string(i % 3 + 1) + "," + note + "\n";
   const std::string data = file("d.csv", csv);
   const std::string out = file("out.csv", "old contents\n");
-  const std::string cmd = "ulimit -f 64; " + shellQuote(QV_BINARY) +
+  const std::string cmd = "ulimit -f 4000; " + shellQuote(QV_BINARY) +
                           " -e 'QUORVEST y BY a /SAVE=PRED RESID.' --data " + shellQuote(data) +
                           " --save-data " + shellQuote(out) + " >/dev/null 2>" + shellQuote(path("err.txt"));
   const int status = std::system(("sh -c " + shellQuote(cmd)).c_str());

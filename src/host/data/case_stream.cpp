@@ -183,6 +183,7 @@ class CsvCaseReader : public CaseReader {
   const std::string& string(int var) const override;
   double caseWeight() const override;
   std::vector<std::pair<std::string, std::string>> splitCaption() const override;
+  std::vector<std::string> splitKeys() const override;
 
  private:
   struct Slot {
@@ -354,19 +355,27 @@ double CsvCaseReader::caseWeight() const {
   return isMissingNumber(ds_.dict.vars[ds_.weight], w, false) ? kSysmis : w;
 }
 
-std::vector<std::pair<std::string, std::string>> CsvCaseReader::splitCaption() const {
-  std::vector<std::pair<std::string, std::string>> out;
+std::vector<std::string> CsvCaseReader::splitKeys() const {
+  std::vector<std::string> out;
   for (size_t k = 0; k < ds_.split.size(); ++k) {
-    const Variable& var = ds_.dict.vars[ds_.split[k]];
-    std::string key;
-    if (var.isString()) {
-      key = stringKey(keyText_[k]);
+    if (ds_.dict.vars[ds_.split[k]].isString()) {
+      out.push_back(stringKey(keyText_[k]));
     } else {
       double x;
       uint64_t b = keyBits_[k];
       std::memcpy(&x, &b, sizeof x);
-      key = isSysmis(x) ? "." : numberKey(x);
+      out.push_back(numberKey(x));
     }
+  }
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> CsvCaseReader::splitCaption() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  const std::vector<std::string> keys = splitKeys();
+  for (size_t k = 0; k < ds_.split.size(); ++k) {
+    const Variable& var = ds_.dict.vars[ds_.split[k]];
+    const std::string key = keys[k].empty() && !var.isString() ? std::string(".") : keys[k];
     auto lab = var.valueLabels.find(key);
     out.emplace_back(var.name, lab != var.valueLabels.end() ? lab->second : key);
   }

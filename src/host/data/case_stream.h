@@ -87,6 +87,9 @@ class CaseReader {
   virtual double caseWeight() const = 0;
   // (name, value as shown) pairs of the split variables for the current group.
   virtual std::vector<std::pair<std::string, std::string>> splitCaption() const = 0;
+  // The split variables' values of the current group in key form (numbers in shortest
+  // round-trip form, "" for a missing number; strings without trailing blanks).
+  virtual std::vector<std::string> splitKeys() const { return {}; }
 };
 
 // User- and system-missing tests under the current missing-value treatment.

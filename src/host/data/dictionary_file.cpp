@@ -273,9 +273,10 @@ bool readDictionaryText(const std::string& text, const std::string& file, std::v
     return false;
   }
   for (auto it = doc.begin(); it != doc.end(); ++it) {
-    if (it.key() != "variables" && it.key() != "comment") {
+    // file_label: the label of a file written by the program (matrix files); not used here.
+    if (it.key() != "variables" && it.key() != "comment" && it.key() != "file_label") {
       locateKey(text, it.key(), err.line, err.column);
-      err.text = "unknown key \"" + it.key() + "\" (known: variables, comment)";
+      err.text = "unknown key \"" + it.key() + "\" (known: variables, comment, file_label)";
       return false;
     }
   }

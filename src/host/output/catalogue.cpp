@@ -694,6 +694,18 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Saved variables not written ^1 ...",
      "The ^1 new variables are not written anywhere: give --save-data FILE to write the data "
      "with them as a CSV file."},
+    // ^1: the folder and why no scratch file can be made there.
+    {"Scratch file not created ^1 ...",
+     "A scratch file for the saved values cannot be used (^1). Set TMPDIR to a folder with "
+     "space."},
+    // OUTFILE matrix files. ^1: the file and why it cannot be written.
+    {"OUTFILE cannot write ^1 ...",
+     "A matrix file cannot be written (^1). The command was stopped; no matrix file was "
+     "written."},
+    // ^1: the file.
+    {"OUTFILE not written ^1 ...",
+     "The matrix file ^1 was not written, because the command stopped with an error; a file of "
+     "that name is left as it was."},
     // ^1: the subcommand or keyword that was read.
     {"Request not computed yet ^1 ...",
      "The ^1 request was read, but this version does not compute it yet: it produces no "
