@@ -82,35 +82,25 @@ void SweepState::restore() {
 
 void SweepState::refreshRow(size_t k) {
   const size_t n = m.n;
-  // The stale entries of row k, from the unswept matrix (a column that is zero there, an
-  // unobserved one, stays zero in every state).
-  std::vector<size_t> stale;
-  std::vector<num::DD> acc;
-  for (size_t j = 0; j < n; ++j) {
-    if (j == k || current[j]) continue;
-    const size_t jj = num::packedIndex(j, j);
-    if (m0.a[jj] == 0.0 && lo0[jj] == 0.0) continue;
-    const size_t q = num::packedIndex(k, j);
-    stale.push_back(j);
-    acc.emplace_back(m0.a[q], lo0[q]);
-  }
-  // Less A(k, s) a(s, j) for every swept s with A(k, s) != 0, in the order of s.
+  std::vector<size_t> by;
+  std::vector<num::DD> coef;
   for (size_t s = 0; s < static_cast<size_t>(dmncol); ++s) {
     if (!swept[s]) continue;
-    const size_t qk = num::packedIndex(k, s);
-    if (m0.a[qk] == 0.0 && lo0[qk] == 0.0) continue;
-    const num::DD coef(m0.a[qk], lo0[qk]);
-    const size_t base = s * (s + 1) / 2;
-    for (size_t t = 0; t < stale.size(); ++t) {
-      const size_t j = stale[t];
-      const size_t qs = j <= s ? base + j : j * (j + 1) / 2 + s;
-      if (m.a[qs] != 0.0) acc[t] -= coef * num::DD(m.a[qs], lo[qs]);
-    }
+    const size_t q = num::packedIndex(k, s);
+    if (m0.a[q] == 0.0 && lo0[q] == 0.0) continue;
+    by.push_back(s);
+    coef.push_back(num::DD(m0.a[q], lo0[q]));
   }
-  for (size_t t = 0; t < stale.size(); ++t) {
-    const size_t q = num::packedIndex(k, stale[t]);
-    m.a[q] = acc[t].hi;
-    lo[q] = acc[t].lo;
+  for (size_t j = 0; j < n; ++j) {
+    if (j == k || current[j]) continue;
+    const size_t q = num::packedIndex(k, j);
+    num::DD v(m0.a[q], lo0[q]);
+    for (size_t t = 0; t < by.size(); ++t) {
+      const size_t qs = num::packedIndex(by[t], j);
+      if (m.a[qs] != 0.0) v -= coef[t] * num::DD(m.a[qs], lo[qs]);
+    }
+    m.a[q] = v.hi;
+    lo[q] = v.lo;
   }
 }
 
