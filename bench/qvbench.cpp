@@ -9,8 +9,17 @@
 //   qvbench emmeans FILE      the full factorial y BY a b with the marginal means of all 2 000
 //                             cells, compared over the 50 levels of b within each level of a
 //                             (40 x 50 x 49 comparisons), the output rendered as JSON
+//   qvbench generate-factorial8 FILE   40 cases over eight two-level factors f1..f8
+//   qvbench generate-oneway L N FILE   N cases over one factor g with L levels (each level
+//                             visited in turn, so every level holds N / L cases)
+//   qvbench generate-twoway N FILE     N cases over factors a and b with 200 and 300 levels
+//   qvbench large factorial8|oneway|twoway FILE   the analysis of such a file, rendered as text:
+//                             factorial8 the full factorial of the eight factors; oneway y BY g
+//                             with descriptives, parameter estimates, effect sizes and Levene's
+//                             test; twoway the full factorial y BY a b, Type III
 //
-// Each mode prints one line of key=value pairs: cases, seconds, cases_per_second, peak_rss_mib.
+// Each mode prints one line of key=value pairs: cases, seconds, cases_per_second, peak_rss_mib
+// (and for `large` the CPU seconds, user + system).
 #include <sys/resource.h>
 
 #include <chrono>
@@ -89,6 +98,69 @@ int generateWide(long n, const char* path) {
   return 0;
 }
 
+int generateFactorial8(const char* path) {
+  FILE* f = std::fopen(path, "w");
+  if (!f) {
+    std::perror(path);
+    return 2;
+  }
+  Rng rng{20261210};
+  std::fprintf(f, "f1,f2,f3,f4,f5,f6,f7,f8,y\n");
+  for (int i = 0; i < 40; ++i) {
+    double y = 10.0 + rng.normal();
+    for (int k = 0; k < 8; ++k) {
+      const int level = static_cast<int>(rng.next() % 2) + 1;
+      y += 0.5 * (k + 1) * level;
+      std::fprintf(f, "%d,", level);
+    }
+    std::fprintf(f, "%.3f\n", std::round(y * 1000.0) / 1000.0);
+  }
+  std::fclose(f);
+  return 0;
+}
+
+int generateOneway(long levels, long n, const char* path) {
+  FILE* f = std::fopen(path, "w");
+  if (!f || levels < 1) {
+    std::perror(path);
+    return 2;
+  }
+  Rng rng{20261211};
+  std::fprintf(f, "g,y\n");
+  for (long i = 0; i < n; ++i) {
+    const long g = i % levels + 1;
+    const double y = 50.0 + 0.3 * static_cast<double>(g % 17) + 2.0 * rng.normal();
+    std::fprintf(f, "%ld,%.3f\n", g, std::round(y * 1000.0) / 1000.0);
+  }
+  std::fclose(f);
+  return 0;
+}
+
+int generateTwoway(long n, const char* path) {
+  FILE* f = std::fopen(path, "w");
+  if (!f) {
+    std::perror(path);
+    return 2;
+  }
+  Rng rng{20261212};
+  std::fprintf(f, "a,b,y\n");
+  for (long i = 0; i < n; ++i) {
+    const int a = static_cast<int>(rng.next() % 200) + 1;
+    const int b = static_cast<int>(rng.next() % 300) + 1;
+    const double y = 10.0 + 0.01 * a - 0.02 * b + 0.0001 * a * b + rng.normal();
+    std::fprintf(f, "%d,%d,%.3f\n", a, b, std::round(y * 1000.0) / 1000.0);
+  }
+  std::fclose(f);
+  return 0;
+}
+
+double cpuSeconds() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         1e-6 * static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec);
+}
+
 template <class F>
 int timed(const char* mode, F&& body) {
   auto t0 = std::chrono::steady_clock::now();
@@ -110,6 +182,54 @@ int main(int argc, char** argv) {
   std::string mode = argv[1];
   if (mode == "generate" && argc == 4) return generate(std::atol(argv[2]), argv[3]);
   if (mode == "generate-wide" && argc == 4) return generateWide(std::atol(argv[2]), argv[3]);
+  if (mode == "generate-factorial8" && argc == 3) return generateFactorial8(argv[2]);
+  if (mode == "generate-oneway" && argc == 5)
+    return generateOneway(std::atol(argv[2]), std::atol(argv[3]), argv[4]);
+  if (mode == "generate-twoway" && argc == 4) return generateTwoway(std::atol(argv[2]), argv[3]);
+  if (mode == "large" && argc == 4) {
+    const std::string design = argv[2];
+    std::string command;
+    if (design == "factorial8")
+      command = "QUORVEST y BY f1 f2 f3 f4 f5 f6 f7 f8";
+    else if (design == "oneway")
+      command = "QUORVEST y BY g /PRINT=DESCRIPTIVE PARAMETER ETASQ HOMOGENEITY";
+    else if (design == "twoway")
+      command = "QUORVEST y BY a b /METHOD=SSTYPE(3)";
+    else {
+      std::fprintf(stderr, "unknown design %s\n", design.c_str());
+      return 2;
+    }
+    qv::DataOptions o;
+    o.dataPath = argv[3];
+    const double cpu0 = cpuSeconds();
+    return timed(("large-" + design).c_str(), [&]() -> long {
+      qv::InputError err;
+      auto data = qv::DataSource::open(o, err);
+      if (!data) {
+        std::fprintf(stderr, "%s\n", err.describe().c_str());
+        return -1;
+      }
+      qv::out::Document doc;
+      doc.commands.emplace_back();
+      qv::Context ctx;
+      ctx.data = data.get();
+      ctx.output = &doc.commands.back();
+      qv::QVTCTL(ctx, command);
+      if (ctx.errorFlag) {
+        std::fprintf(stderr, "analysis failed\n");
+        return -1;
+      }
+      const size_t bytes = qv::out::renderText(doc).size();
+      std::printf("cpu_seconds=%.3f text_kib=%.1f\n", cpuSeconds() - cpu0,
+                  static_cast<double>(bytes) / 1024.0);
+      for (auto& item : doc.commands.back().items)
+        if (auto* t = std::get_if<qv::out::Table>(&item))
+          for (auto& c : t->cells)
+            if (c.path.size() == 3 && c.path[1].back() == "Total" && c.path[2].back() == "df")
+              return static_cast<long>(c.value.number);
+      return 0L;
+    });
+  }
 
   qv::DataOptions opts;
   opts.dataPath = argv[2];

@@ -3,6 +3,9 @@
 # full-factorial Type III analysis. Usage: bench/run.sh [N]
 # bench/run.sh emmeans [N]: the marginal means of a 40 x 50 table with all their comparisons
 # (N cases, default 10 000).
+# bench/run.sh large: the large designs: eight two-level factors on 40 cases (full factorial);
+# one factor with 2 000 levels on 4 000 cases and with 50 000 levels on 10^6 cases (full
+# output); factors of 200 and 300 levels with their interaction on 10^6 cases (Type III).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -12,6 +15,19 @@ if [ "${1:-}" = emmeans ]; then
   file=build-bench/bench_wide_$n.csv
   [ -f "$file" ] || ./build-bench/qvbench generate-wide "$n" "$file"
   ./build-bench/qvbench emmeans "$file"
+  exit 0
+fi
+if [ "${1:-}" = large ]; then
+  b=./build-bench/qvbench
+  d=build-bench
+  [ -f $d/large_f8.csv ] || $b generate-factorial8 $d/large_f8.csv
+  [ -f $d/large_g2000.csv ] || $b generate-oneway 2000 4000 $d/large_g2000.csv
+  [ -f $d/large_g50000.csv ] || $b generate-oneway 50000 1000000 $d/large_g50000.csv
+  [ -f $d/large_ab.csv ] || $b generate-twoway 1000000 $d/large_ab.csv
+  $b large factorial8 $d/large_f8.csv
+  $b large oneway $d/large_g2000.csv
+  $b large oneway $d/large_g50000.csv || true
+  $b large twoway $d/large_ab.csv || true
   exit 0
 fi
 n=${1:-10000000}

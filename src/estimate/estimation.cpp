@@ -62,9 +62,46 @@ num::Packed SweepState::dependentBlock() const {
 }
 
 void SweepState::restore() {
-  m.a = m0.a;
-  lo = lo0;
   std::fill(swept.begin(), swept.end(), 0);
+  if (fullMatrix) {
+    m.a = m0.a;
+    lo = lo0;
+    return;
+  }
+  // The dependent rows are the last rows of the packed matrix; then the diagonal.
+  const size_t from = num::packedIndex(static_cast<size_t>(dmncol), 0);
+  std::copy(m0.a.begin() + static_cast<long>(from), m0.a.end(), m.a.begin() + static_cast<long>(from));
+  std::copy(lo0.begin() + static_cast<long>(from), lo0.end(), lo.begin() + static_cast<long>(from));
+  for (size_t i = 0; i < static_cast<size_t>(dmncol); ++i) {
+    const size_t q = num::packedIndex(i, i);
+    m.a[q] = m0.a[q];
+    lo[q] = lo0[q];
+  }
+  for (size_t i = 0; i < current.size(); ++i) current[i] = i >= static_cast<size_t>(dmncol) ? 1 : 0;
+}
+
+void SweepState::refreshRow(size_t k) {
+  const size_t n = m.n;
+  std::vector<size_t> by;
+  std::vector<num::DD> coef;
+  for (size_t s = 0; s < static_cast<size_t>(dmncol); ++s) {
+    if (!swept[s]) continue;
+    const size_t q = num::packedIndex(k, s);
+    if (m0.a[q] == 0.0 && lo0[q] == 0.0) continue;
+    by.push_back(s);
+    coef.push_back(num::DD(m0.a[q], lo0[q]));
+  }
+  for (size_t j = 0; j < n; ++j) {
+    if (j == k || current[j]) continue;
+    const size_t q = num::packedIndex(k, j);
+    num::DD v(m0.a[q], lo0[q]);
+    for (size_t t = 0; t < by.size(); ++t) {
+      const size_t qs = num::packedIndex(by[t], j);
+      if (m.a[qs] != 0.0) v -= coef[t] * num::DD(m.a[qs], lo[qs]);
+    }
+    m.a[q] = v.hi;
+    lo[q] = v.lo;
+  }
 }
 
 bool SweepState::accepts(int k) const {
@@ -128,12 +165,23 @@ bool SweepState::sweep(int k) {
   const size_t kk = static_cast<size_t>(k);
   if (swept[kk]) {
     if (m(kk, kk) == 0.0 && lo[num::packedIndex(kk, kk)] == 0.0) return false;
-    num::sweepExtended(m, lo, kk, false);
+    if (fullMatrix) {
+      num::sweepExtended(m, lo, kk, false);
+    } else {
+      num::sweepExtendedRows(m, lo, kk, false, current);
+      current[kk] = 0;
+    }
     swept[kk] = 0;
     return true;
   }
   if (!accepts(k)) return false;
-  num::sweepExtended(m, lo, kk, true);
+  if (fullMatrix) {
+    num::sweepExtended(m, lo, kk, true);
+  } else {
+    refreshRow(kk);
+    current[kk] = 1;
+    num::sweepExtendedRows(m, lo, kk, true, current);
+  }
   swept[kk] = 1;
   return true;
 }
@@ -169,6 +217,8 @@ SweepState makeSweepState(const ProcedureState& st) {
     }
   }
   ss.swept.assign(ss.m.n, 0);
+  ss.current.assign(ss.m.n, 0);
+  for (size_t i = p; i < ss.m.n; ++i) ss.current[i] = 1;
   ss.m0 = ss.m;
   ss.lo0 = ss.lo;
   return ss;
@@ -475,6 +525,11 @@ int GMENRE(SweepState& ss, int colfst, int collst, bool sweepIn) {
 }
 
 num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<char>* hypCols) {
+  return effectLRows(ss, colfst, collst, hypCols, -1.0);
+}
+
+num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<char>* hypCols,
+                     double cleanBelow) {
   const int p = ss.dmncol;
   int rows = 0;
   for (int i = colfst; i <= collst; ++i) rows += ss.swept[i] ? 1 : 0;
@@ -483,8 +538,10 @@ num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<c
   for (int i = colfst; i <= collst; ++i) {
     if (!ss.swept[i]) continue;
     double* row = l.row(r++);
-    for (int j = 0; j < p; ++j)
-      row[j] = ss.swept[j] ? 0.0 : ss.m(static_cast<size_t>(i), static_cast<size_t>(j));
+    for (int j = 0; j < p; ++j) {
+      const double v = ss.swept[j] ? 0.0 : ss.m(static_cast<size_t>(i), static_cast<size_t>(j));
+      row[j] = std::fabs(v) <= cleanBelow ? 0.0 : v;
+    }
     row[i] = 1.0;
     if (hypCols) (*hypCols)[i] = 1;
     num::CLNVEC(row, static_cast<size_t>(p), kBasisCleanFactor * p);
@@ -663,24 +720,31 @@ num::Packed hypothesisSSCP(const GroupState& g, const num::Mat& l, double tol, i
     const size_t q = num::packedIndex(i, j);
     return num::DD(g.ginverse.a[q], gLo ? g.ginverseLo[q] : 0.0);
   };
-  // M = L G L'
-  std::vector<num::DD> lg(m * p, num::DD(0.0));
+  // G and b are zero outside the non-redundant columns S: M = L G L' and L b are summed over S
+  // only, and over the non-zero entries of each row of L there.
+  std::vector<size_t> cols;
+  const bool known = g.nonRedundant.size() == p;
+  for (size_t k = 0; k < p; ++k)
+    if (!known || g.nonRedundant[k]) cols.push_back(k);
+  const size_t s = cols.size();
+  std::vector<std::vector<std::pair<size_t, double>>> nz(m);  // (position in S, value)
   for (size_t i = 0; i < m; ++i)
-    for (size_t k = 0; k < p; ++k) {
-      const double lik = l(i, k);
-      if (lik == 0.0) continue;
-      for (size_t j = 0; j < p; ++j) {
-        const num::DD gjk = gAt(j, k);
-        if (gjk.hi != 0.0) lg[i * p + j] += gjk * num::DD(lik);
+    for (size_t t = 0; t < s; ++t)
+      if (l(i, cols[t]) != 0.0) nz[i].emplace_back(t, l(i, cols[t]));
+  // M = L G L'
+  std::vector<num::DD> lg(m * s, num::DD(0.0));
+  for (size_t i = 0; i < m; ++i)
+    for (const auto& [tk, lik] : nz[i])
+      for (size_t tj = 0; tj < s; ++tj) {
+        const num::DD gjk = gAt(cols[tj], cols[tk]);
+        if (gjk.hi != 0.0) lg[i * s + tj] += gjk * num::DD(lik);
       }
-    }
   std::vector<num::DD> mm(num::packedSize(m), num::DD(0.0));
   for (size_t i = 0; i < m; ++i)
     for (size_t j = 0; j <= i; ++j) {
-      num::DD s(0.0);
-      for (size_t k = 0; k < p; ++k)
-        if (l(j, k) != 0.0) s += lg[i * p + k] * num::DD(l(j, k));
-      mm[num::packedIndex(i, j)] = s;
+      num::DD sum(0.0);
+      for (const auto& [tk, ljk] : nz[j]) sum += lg[i * s + tk] * num::DD(ljk);
+      mm[num::packedIndex(i, j)] = sum;
     }
   // Cholesky with tolerance (as LTRCHD), in double-double.
   std::vector<double> scale(m);
@@ -714,9 +778,10 @@ num::Packed hypothesisSSCP(const GroupState& g, const num::Mat& l, double tol, i
     const size_t dd = static_cast<size_t>(d);
     std::vector<num::DD> lb(m, num::DD(0.0));
     for (size_t i = 0; i < m; ++i)
-      for (size_t k = 0; k < p; ++k)
-        if (l(i, k) != 0.0)
-          lb[i] += num::DD(l(i, k)) * num::DD(g.paramEst(k, dd), bLo ? g.paramEstLo[k * ndepvr + dd] : 0.0);
+      for (const auto& [tk, lik] : nz[i]) {
+        const size_t k = cols[tk];
+        lb[i] += num::DD(lik) * num::DD(g.paramEst(k, dd), bLo ? g.paramEstLo[k * ndepvr + dd] : 0.0);
+      }
     for (size_t i = 0; i < m; ++i) {
       if (zero[i]) continue;
       num::DD s = lb[i];

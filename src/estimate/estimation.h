@@ -41,6 +41,14 @@ struct SweepState {
   // its spread (raw sum of squares above 100 times its scale).
   static constexpr char kColumnPlain = 0, kColumnCovariate = 1, kColumnOffset = 2;
   std::vector<char> kind;
+  // With fullMatrix false the cross-products between two unswept design columns (off the
+  // diagonal) are not kept up to date: a column's row is worked out again from the unswept
+  // matrix when the column is swept in (refreshRow). Every reader of the state looks only at
+  // rows of swept columns, dependent rows and the diagonal, so the results are those of the full
+  // sweep, while a sweep costs (current rows) x order instead of order^2 and restore() copies
+  // only the dependent rows and the diagonal. `current` marks the rows kept up to date.
+  bool fullMatrix = true;
+  std::vector<char> current;
 
   // Residual SSCP of the actual dependent values (packed, order ndepvr) in the current state.
   num::Packed dependentBlock() const;
@@ -52,8 +60,11 @@ struct SweepState {
   bool sweep(int k);
   // Would column k be accepted as a pivot now? (false when swept already)
   bool accepts(int k) const;
-  // Back to the unswept matrix, exactly.
+  // Back to the unswept matrix, exactly (without fullMatrix: its current rows and diagonal).
   void restore();
+  // Works out row k (an unswept column) of the current state from the unswept matrix and the
+  // swept rows: a(k, j) = A(k, j) - sum over swept s of A(k, s) a(s, j).
+  void refreshRow(size_t k);
 };
 SweepState makeSweepState(const ProcedureState& st);
 
@@ -76,6 +87,9 @@ int GMENRE(SweepState& ss, int colfst, int collst, bool sweepIn);
 // 1 at i, 0 at every swept column, the swept values at unswept columns; cleaned.
 // Marks the columns in `hypCols` when given.
 num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<char>* hypCols);
+// The same, reading every swept value v with |v| <= cleanBelow as 0.
+num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<char>* hypCols,
+                     double cleanBelow);
 
 // Null-space basis of the design (GMEOCG): one vector per redundant column.
 num::Mat GMEOCG(const GroupState& g);
@@ -89,5 +103,12 @@ num::Packed hypothesisSSCP(const GroupState& g, const num::Mat& l, double tol, i
 // Whole estimation of a group: accumulation, solution and the sums of squares of the chosen
 // type (and the contrast bases when contrasts are requested).
 void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work);
+// How the sweep state is kept: `full` carries the whole matrix through every sweep (the
+// reference), `swept` only the rows of swept columns, the dependents and the diagonal
+// (SweepState::fullMatrix false), `automatic` chooses by the number of design columns.
+enum class FitPath { automatic, full, swept };
+void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work, FitPath path);
+// Design columns from which the automatic choice keeps only the swept rows.
+constexpr int kSweptRowsColumns = 64;
 
 }  // namespace qv

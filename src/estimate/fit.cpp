@@ -45,8 +45,14 @@ void GMECTR(ProcedureState& st, SweepState& ss) {
 }  // namespace
 
 void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
+  fitModel(ctx, st, work, FitPath::automatic);
+}
+
+void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work, FitPath path) {
   GMEINI(ctx, st, work);
   SweepState ss = makeSweepState(st);
+  ss.fullMatrix =
+      path == FitPath::full || (path == FitPath::automatic && st.group.dmncol < kSweptRowsColumns);
   GMESTA(ctx, st, work, ss);
   switch (st.sstype) {
     case 1:

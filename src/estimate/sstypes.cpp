@@ -191,27 +191,23 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
     for (int f = 0; f < st.neffds; ++f)
       if (containing[f]) sweepEffect(st, ss, f, true);
 
-    SweepState copy = ss;
     double mx = 0.0;
-    for (int i = 0; i < p; ++i) mx = std::max(mx, std::fabs(copy.m(i, i)));
+    for (int i = 0; i < p; ++i) mx = std::max(mx, std::fabs(ss.m(i, i)));
     // The swept matrix is carried in double-double, so its rounding noise stays far below 1e-8
     // of the unit scale of the factor coefficients even when covariate entries (the inverse
     // of an offset covariate's sums, say) are large: the cleaning scale is capped at 1.
+    // Swept values at or below 1e-8 of it are read as 0.
     mx = std::min(mx, 1.0);
-    if (mx > 0) {
-      for (int i = 0; i < p; ++i)
-        for (int j = 0; j <= i; ++j)
-          if (std::fabs(copy.m(i, j)) <= 1.0e-8 * mx) copy.m(i, j) = 0.0;
-    }
+    const double cleanBelow = mx > 0 ? 1.0e-8 * mx : -1.0;
     if (mx > 1) jtol = 1.0e-8 * mx;
     jtol = std::min(jtol, 0.01);
 
-    num::Mat le = effectLRows(copy, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns);
+    num::Mat le = effectLRows(ss, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns, cleanBelow);
     for (double& v : le.a) v = snap(v, jtol);
     num::Mat c;
     for (int f = 0; f < st.neffds; ++f) {
       if (!containing[f] || g.effectNcols[f] == 0) continue;
-      num::Mat lf = effectLRows(copy, firstCol(st, f), lastCol(st, f), nullptr);
+      num::Mat lf = effectLRows(ss, firstCol(st, f), lastCol(st, f), nullptr, cleanBelow);
       for (double& v : lf.a) v = snap(v, jtol);
       if (c.cols == 0) c = num::Mat(0, static_cast<size_t>(p));
       c.a.insert(c.a.end(), lf.a.begin(), lf.a.end());
@@ -219,11 +215,12 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
     }
     if (c.rows > 0) le = num::RESORP(le, c, st.rdneps);
     std::vector<char> keep(le.rows, 1);
+    std::vector<double> rowMax(le.rows, -1.0);
     size_t kept = le.rows;
     for (int f = 0; f < st.neffds && kept > 0; ++f) {
       if (f == e || containing[f]) continue;
       for (int v = firstCol(st, f); v <= lastCol(st, f) && kept > 0; ++v) {
-        int pr = num::ZRMXRW(le, static_cast<size_t>(v), keep, st.rdneps);
+        int pr = num::ZRMXRW(le, static_cast<size_t>(v), keep, st.rdneps, rowMax);
         if (pr >= 0) {
           keep[pr] = 0;
           --kept;

@@ -131,13 +131,13 @@ struct ModelFixture {
     }
   }
 
-  bool fit(int sstype) {
+  bool fit(int sstype, qv::FitPath path = qv::FitPath::automatic) {
     st.sstype = sstype;
     qv::Context ctx;
     qv::out::CommandOutput out;
     ctx.output = &out;
     if (!qv::layoutDesign(ctx, st)) return false;
-    qv::fitModel(ctx, st, work);
+    qv::fitModel(ctx, st, work, path);
     return !ctx.errorFlag;
   }
 

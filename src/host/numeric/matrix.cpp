@@ -136,14 +136,25 @@ Mat RESORP(const Mat& l, const Mat& c, double tol) {
 }
 
 int ZRMXRW(Mat& m, size_t col, const std::vector<char>& keep, double tol) {
-  QV_ASSERT(keep.size() == m.rows, "ZRMXRW");
+  std::vector<double> rowMax(m.rows, -1.0);
+  return ZRMXRW(m, col, keep, tol, rowMax);
+}
+
+int ZRMXRW(Mat& m, size_t col, const std::vector<char>& keep, double tol, std::vector<double>& rowMax) {
+  QV_ASSERT(keep.size() == m.rows && rowMax.size() == m.rows, "ZRMXRW");
   QV_ASSERT(col < m.cols, "ZRMXRW");
   int pivot = -1;
   double best = 0.0;
   for (size_t r = 0; r < m.rows; ++r) {
     if (!keep[r]) continue;
     const double x = std::fabs(m(r, col));
-    if (x <= tol * maxAbs(m.row(r), m.cols)) {
+    if (x == 0.0) {  // counts as zero whatever the row's largest entry
+      m(r, col) = 0.0;
+      continue;
+    }
+    // Setting an entry that counts as zero to 0 never changes the row's largest entry.
+    if (rowMax[r] < 0.0) rowMax[r] = maxAbs(m.row(r), m.cols);
+    if (x <= tol * rowMax[r]) {
       m(r, col) = 0.0;
       continue;
     }
@@ -161,6 +172,7 @@ int ZRMXRW(Mat& m, size_t col, const std::vector<char>& keep, double tol) {
     const double factor = row[col] / pv;
     for (size_t j = 0; j < m.cols; ++j) row[j] -= factor * p[j];
     row[col] = 0.0;
+    rowMax[r] = -1.0;
   }
   return pivot;
 }

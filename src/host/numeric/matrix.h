@@ -41,6 +41,12 @@ bool LTRSWE(Packed& m, size_t k, const std::vector<double>& scale, std::vector<c
 // layout) the low parts. No tolerance test: the caller has accepted the pivot (in) or is
 // removing a swept column (in = false).
 void sweepExtended(Packed& m, std::vector<double>& lo, size_t k, bool in);
+// The same sweep, keeping up to date only the rows i with current[i] (every entry a(i, j)),
+// the diagonal and column k; entries between two other rows are left as they were (stale).
+// Row k must be current on entry (the caller refreshes it first). The entries that are kept
+// come out bit for bit as sweepExtended gives them. Costs (current rows) x n instead of n^2.
+void sweepExtendedRows(Packed& m, std::vector<double>& lo, size_t k, bool in,
+                       const std::vector<char>& current);
 
 // Cholesky decomposition in place of a packed symmetric matrix with tolerance (LTRCHD):
 // on return m holds the lower factor T (T T' = m on the accepted pivots). Pivot i, the value
@@ -71,6 +77,10 @@ Mat RESORP(const Mat& l, const Mat& c, double tol);
 // caller drops it). Rows without keep[r] are untouched. Returns the pivot row, or -1 when the
 // column counts as zero in every kept row. keep.size() == m.rows; col < m.cols.
 int ZRMXRW(Mat& m, size_t col, const std::vector<char>& keep, double tol);
+// The same, with rowMax[r] caching the largest absolute entry of row r (a negative value: not
+// known yet); rows it changes are marked unknown again. Same results, without a pass over
+// every kept row for every column.
+int ZRMXRW(Mat& m, size_t col, const std::vector<char>& keep, double tol, std::vector<double>& rowMax);
 
 // Cleaning (CLNVEC): sets to 0 every entry v[i] with |v[i]| <= factor * DBL_EPSILON * max|v|.
 // Other entries, the largest included, are left bit for bit as they were. factor >= 0 and

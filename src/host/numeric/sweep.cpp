@@ -89,4 +89,56 @@ void sweepExtended(Packed& m, std::vector<double>& lo, size_t k, bool in) {
   b[kk + k] = -inv.lo;
 }
 
+void sweepExtendedRows(Packed& m, std::vector<double>& lo, size_t k, bool in,
+                       const std::vector<char>& current) {
+  const size_t n = m.n;
+  double* a = m.a.data();
+  double* b = lo.data();
+  const size_t kk = k * (k + 1) / 2;
+  const DD p(a[kk + k], b[kk + k]);
+  const double sign = in ? 1.0 : -1.0;
+  std::vector<DD> col(n);
+  for (size_t j = 0; j < k; ++j) col[j] = DD(a[kk + j], b[kk + j]);
+  for (size_t i = k + 1; i < n; ++i) col[i] = DD(a[i * (i + 1) / 2 + k], b[i * (i + 1) / 2 + k]);
+  // The current rows other than k whose entry in column k is not zero, in order.
+  std::vector<size_t> live;
+  for (size_t j = 0; j < n; ++j)
+    if (j != k && current[j] && col[j].hi != 0.0) live.push_back(j);
+  const DD inv = DD(1.0) / p;
+  for (size_t i = 0; i < n; ++i) {
+    if (i == k) continue;
+    const DD f = col[i] * inv;
+    if (f.hi == 0.0) continue;
+    const size_t base = i * (i + 1) / 2;
+    auto update = [&](size_t j) {
+      const DD v = DD(a[base + j], b[base + j]) - f * col[j];
+      a[base + j] = v.hi;
+      b[base + j] = v.lo;
+    };
+    if (current[i]) {
+      for (size_t j = 0; j <= i; ++j)
+        if (j != k && col[j].hi != 0.0) update(j);
+      continue;
+    }
+    // A stale row: its entries in current columns and its diagonal.
+    for (size_t j : live) {
+      if (j >= i) break;
+      update(j);
+    }
+    update(i);
+  }
+  for (size_t j = 0; j < k; ++j) {
+    const DD v = col[j] * inv;
+    a[kk + j] = sign * v.hi;
+    b[kk + j] = sign * v.lo;
+  }
+  for (size_t i = k + 1; i < n; ++i) {
+    const DD v = col[i] * inv;
+    a[i * (i + 1) / 2 + k] = sign * v.hi;
+    b[i * (i + 1) / 2 + k] = sign * v.lo;
+  }
+  a[kk + k] = -inv.hi;
+  b[kk + k] = -inv.lo;
+}
+
 }  // namespace qv::num
