@@ -96,6 +96,34 @@ TEST(DataRanges, EveryThreadCountReadsTheSameCases) {
   EXPECT_EQ(r->number(0), 3.0);
 }
 
+// Enough cases for many blocks, and (on one thread) for the work file in the temporary folder:
+// every value comes back exactly, whatever width it is stored in.
+TEST(DataRanges, ManyBlocksGiveBackEveryValueExactly) {
+  const int n = 300000;
+  std::string csv = "i,k,d,s\n";
+  for (int r = 0; r < n; ++r)
+    csv += std::to_string(r) + "," + (r % 97 == 0 ? std::string() : std::to_string(r % 5 - 2)) + "," +
+           (r % 1000 == 0 ? std::string("1000000000000.4") : std::to_string(r) + ".25") + ",t" +
+           std::to_string(r % 13) + "\n";
+  for (int threads : {1, 2}) {
+    InputError err;
+    auto ds = openIn(csv, threads, err);
+    ASSERT_TRUE(ds) << err.describe();
+    auto rd = ds->read();
+    int r = 0, wrong = 0;
+    for (; rd->next(); ++r) {
+      const bool ok = rd->number(0) == r &&
+                      (r % 97 == 0 ? isSysmis(rd->number(1)) : rd->number(1) == r % 5 - 2) &&
+                      (r % 1000 == 0 ? rd->number(2) == 1000000000000.4 && rd->numberRemainder(2) != 0.0
+                                     : rd->number(2) == r + 0.25 && rd->numberRemainder(2) == 0.0) &&
+                      rd->string(3) == "t" + std::to_string(r % 13);
+      if (!ok && ++wrong < 5) ADD_FAILURE() << "case " << r << " on " << threads << " threads";
+    }
+    EXPECT_EQ(r, n);
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 TEST(DataRanges, InputErrorsNameTheSameLineWhateverTheThreadCount) {
   struct Case {
     std::string csv, dictionary, want;

@@ -220,12 +220,13 @@ struct RecordLayout {
   std::vector<int> text;     // columns held as text
 };
 
-// Up to kRows converted cases, column by column: one block of the work store. A numeric column
+// Converted cases, column by column, about kBytes of them: one block of the work store. A numeric column
 // is stored in the narrowest form that gives back every value bit for bit (8-, 16- or 32-bit
 // integers, the system-missing value as the type's smallest value; else doubles); the non-zero
 // decimal remainders as (row, column, value); a text column as lengths, then the bytes.
 struct CaseBatch {
-  static constexpr uint32_t kRows = 1u << 15;
+  static constexpr size_t kBytes = size_t{1} << 20;
+  static constexpr uint32_t kMaxRows = 1u << 15;
   struct Remainder {
     uint32_t row, column;
     double value;
@@ -253,51 +254,61 @@ struct CaseBatch {
 
 enum : uint8_t { kInt8, kInt16, kInt32, kFloat64 };
 
-template <class T>
-void putValue(std::string& out, T x) {
-  out.append(reinterpret_cast<const char*>(&x), sizeof x);
+// The narrowest kind that gives back every value of a column bit for bit.
+uint8_t narrowestKind(const std::vector<double>& col) {
+  double lo = 0.0, hi = 0.0;
+  for (double x : col) {
+    if (isSysmis(x)) continue;
+    if (!(x >= -2147483647.0 && x <= 2147483647.0) || x != static_cast<double>(static_cast<int32_t>(x)) ||
+        (x == 0.0 && std::signbit(x)))
+      return kFloat64;
+    lo = std::min(lo, x);
+    hi = std::max(hi, x);
+  }
+  return lo >= -127.0 && hi <= 127.0 ? kInt8 : lo >= -32767.0 && hi <= 32767.0 ? kInt16 : kInt32;
 }
 
 void CaseBatch::encode(std::string& out) const {
-  out.clear();
-  putValue(out, rows);
-  for (const auto& col : num) {
-    double lo = 0.0, hi = 0.0;
-    bool integral = true;
-    for (double x : col) {
-      if (isSysmis(x)) continue;
-      if (!(x >= -2147483647.0 && x <= 2147483647.0) || x != static_cast<double>(static_cast<int32_t>(x)) ||
-          (x == 0.0 && std::signbit(x))) {
-        integral = false;
-        break;
-      }
-      lo = std::min(lo, x);
-      hi = std::max(hi, x);
-    }
-    const uint8_t kind = !integral                         ? kFloat64
-                         : lo >= -127.0 && hi <= 127.0     ? kInt8
-                         : lo >= -32767.0 && hi <= 32767.0 ? kInt16
-                                                           : kInt32;
-    putValue(out, kind);
+  constexpr size_t kWidth[] = {1, 2, 4, 8};
+  std::vector<uint8_t> kinds(num.size());
+  size_t bytes = sizeof rows + sizeof(uint32_t) + rems.size() * (2 * sizeof(uint32_t) + sizeof(double));
+  for (size_t i = 0; i < num.size(); ++i) {
+    kinds[i] = narrowestKind(num[i]);
+    bytes += 1 + kWidth[kinds[i]] * rows;
+  }
+  for (size_t t = 0; t < textLength.size(); ++t) bytes += rows * sizeof(uint32_t) + textBytes[t].size();
+  out.resize(bytes);
+  char* p = out.data();
+  auto put = [&](const void* from, size_t n) {
+    std::memcpy(p, from, n);
+    p += n;
+  };
+  put(&rows, sizeof rows);
+  for (size_t i = 0; i < num.size(); ++i) {
+    const std::vector<double>& col = num[i];
+    put(&kinds[i], 1);
     auto narrow = [&](auto type) {
       using T = decltype(type);
-      for (double x : col)
-        putValue(out, isSysmis(x) ? std::numeric_limits<T>::min() : static_cast<T>(static_cast<int32_t>(x)));
+      for (double x : col) {
+        const T v = isSysmis(x) ? std::numeric_limits<T>::min() : static_cast<T>(static_cast<int32_t>(x));
+        put(&v, sizeof v);
+      }
     };
-    if (kind == kInt8) narrow(int8_t{});
-    if (kind == kInt16) narrow(int16_t{});
-    if (kind == kInt32) narrow(int32_t{});
-    if (kind == kFloat64) out.append(reinterpret_cast<const char*>(col.data()), col.size() * sizeof(double));
+    if (kinds[i] == kInt8) narrow(int8_t{});
+    if (kinds[i] == kInt16) narrow(int16_t{});
+    if (kinds[i] == kInt32) narrow(int32_t{});
+    if (kinds[i] == kFloat64) put(col.data(), col.size() * sizeof(double));
   }
-  putValue(out, static_cast<uint32_t>(rems.size()));
+  const uint32_t nrem = static_cast<uint32_t>(rems.size());
+  put(&nrem, sizeof nrem);
   for (const auto& r : rems) {
-    putValue(out, r.row);
-    putValue(out, r.column);
-    putValue(out, r.value);
+    put(&r.row, sizeof r.row);
+    put(&r.column, sizeof r.column);
+    put(&r.value, sizeof r.value);
   }
   for (size_t t = 0; t < textLength.size(); ++t) {
-    out.append(reinterpret_cast<const char*>(textLength[t].data()), textLength[t].size() * sizeof(uint32_t));
-    out += textBytes[t];
+    put(textLength[t].data(), textLength[t].size() * sizeof(uint32_t));
+    put(textBytes[t].data(), textBytes[t].size());
   }
 }
 
@@ -315,11 +326,13 @@ void CaseBatch::decode(const char* p, size_t n) {
     col.resize(rows);
     auto widen = [&](auto type) {
       using T = decltype(type);
+      if (static_cast<size_t>(end - p) < rows * sizeof(T)) throw WorkFileError("the work file is damaged");
       for (uint32_t k = 0; k < rows; ++k) {
         T x;
-        take(&x, sizeof x);
+        std::memcpy(&x, p + k * sizeof(T), sizeof x);
         col[k] = x == std::numeric_limits<T>::min() ? kSysmis : static_cast<double>(x);
       }
+      p += rows * sizeof(T);
     };
     if (kind == kInt8) widen(int8_t{});
     if (kind == kInt16) widen(int16_t{});
@@ -370,12 +383,17 @@ void convertRange(const Input& in, const RecordLayout& layout, const std::vector
   try {
     CaseBatch batch;
     batch.reset(layout);
+    // Rows a block holds: about kBytes of numbers, so that wide data keep small blocks too.
+    const uint32_t rowsPerBlock = static_cast<uint32_t>(std::clamp<size_t>(
+        CaseBatch::kBytes / (sizeof(double) * (layout.numeric.size() + 1)), 16, CaseBatch::kMaxRows));
+    size_t textBytes = 0;
     std::string block;
     auto flush = [&] {
       if (batch.rows == 0) return;
       batch.encode(block);
       r.store.add(block.data(), block.size());
       batch.reset(layout);
+      textBytes = 0;
     };
     csv::Scanner sc(in.openAt(r.begin));
     sc.startAt(r.begin);
@@ -437,8 +455,9 @@ void convertRange(const Input& in, const RecordLayout& layout, const std::vector
         std::string_view t = f[layout.text[i]].text;
         batch.textLength[i].push_back(static_cast<uint32_t>(t.size()));
         batch.textBytes[i].append(t);
+        textBytes += t.size();
       }
-      if (++batch.rows == CaseBatch::kRows) flush();
+      if (++batch.rows == rowsPerBlock || textBytes > CaseBatch::kBytes) flush();
     }
     flush();
   } catch (const csv::ScanError& e) {
@@ -823,6 +842,7 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const 
     if (textFound && !declaredNumericText) {
       // A column holds text: convert again, keeping that column's text this time.
       ds->layout = layoutOf(found);
+      ds->stores.clear();
       std::vector<ColumnScan> again;
       if (!convertRecords(in, dataStart, headerLines, ds->layout, found, threads, opts.minRangeBytes, again,
                           ds->stores, ds->cases, err))
