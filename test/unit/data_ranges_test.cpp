@@ -246,6 +246,11 @@ TEST_F(DataStream, StandardInputAndANamedPipeAreReadOnceInTheTemporaryFolder) {
   EXPECT_EQ(shell("TMPDIR=absent \"$Q\" " + cmd + " --data - < d.csv", why), 2);
   EXPECT_NE(why.find("<stdin>: cannot create a work file in the temporary folder absent"), std::string::npos)
       << why;
+  // SAVE writes the data read again: a pipe cannot be read twice.
+  EXPECT_EQ(shell("\"$Q\" " + cmd + " --data fifo --save-data saved.csv", why), 2);
+  EXPECT_NE(why.find("--save-data needs a data file that can be read again, not a pipe"), std::string::npos)
+      << why;
+  EXPECT_FALSE(fs::exists(dir_ / "saved.csv"));
   EXPECT_EQ(shell("\"$Q\" - --data - < d.csv", why), 2);
   EXPECT_NE(why.find("cannot both come from standard input"), std::string::npos) << why;
 }
