@@ -50,6 +50,7 @@ struct Options {
   std::string output;
   std::string saveData;
   std::string chartsDir;  // --charts: folder for one SVG file per chart; empty = none
+  int threads = 0;        // --threads: 0 = the cores available
 };
 
 int usageError(const std::string& text) {
@@ -263,7 +264,9 @@ int main(int argc, char** argv) {
   auto* commandOpt =
       app.add_option("-e,--command", o.command, "command text instead of a script file")->type_name("TEXT");
   scriptOpt->excludes(commandOpt);
-  app.add_option("--data", o.data, "active data: CSV file, first row = variable names")->type_name("FILE");
+  app.add_option("--data", o.data,
+                 "active data: CSV file, first row = variable names (\"-\" reads standard input)")
+      ->type_name("FILE");
   app.add_option("--dictionary", o.dictionary,
                  "JSON dictionary: types, widths, labels, value labels, user-missing values, formats")
       ->type_name("FILE");
@@ -287,6 +290,9 @@ int main(int argc, char** argv) {
   app.add_option("--save-data", o.saveData,
                  "write the active data with the variables created by SAVE, as CSV (+ .dict.json)")
       ->type_name("FILE");
+  app.add_option("--threads", o.threads, "threads that read the data (default: the cores available)")
+      ->check(CLI::Range(1, 1024))
+      ->type_name("N");
   app.footer(kFooter);
 
   try {
@@ -301,12 +307,17 @@ int main(int argc, char** argv) {
 
   if (o.script.empty() && commandOpt->count() == 0)
     return usageError("no commands: give a SCRIPT file or -e TEXT (see 'quorvest --help')");
+  if (o.script == "-" && o.data == "-")
+    return usageError("the script and the data cannot both come from standard input");
   if (o.data.empty() &&
       (!o.dictionary.empty() || !o.weight.empty() || !o.split.empty() || !o.saveData.empty()))
     return usageError("--dictionary, --weight, --split and --save-data need a data file (--data FILE)");
   if (!o.saveData.empty()) {
     if (o.data == "-")
       return usageError("--save-data needs a data file that can be read again, not standard input");
+    struct stat st {};
+    if (::stat(o.data.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+      return usageError("--save-data needs a data file that can be read again, not a pipe or device");
     std::string why;
     if (!qv::checkSaveDataTarget(o.saveData, {o.data, o.dictionary, o.script, o.output}, why))
       return usageError(why);
@@ -349,6 +360,7 @@ int main(int argc, char** argv) {
         }
       }
       dopt.splitSeparate = o.splitLayout == "separate";
+      dopt.threads = o.threads;
       qv::InputError err;
       data = qv::DataSource::open(dopt, err);
       if (!data) return usageError(err.describe());

@@ -144,9 +144,10 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
         ids[f] = levels[f].add(reader.number(var), nullptr, w);
       }
     }
-    g.caseLevels.insert(g.caseLevels.end(), ids.begin(), ids.end());
-    work.dep.insert(work.dep.end(), dep.begin(), dep.end());
-    work.cov.insert(work.cov.end(), cov.begin(), cov.end());
+    // One or a few values a case: appended one by one, which costs less than a range insert.
+    for (int id : ids) g.caseLevels.push_back(id);
+    for (double x : dep) work.dep.push_back(x);
+    for (double x : cov) work.cov.push_back(x);
     // Remainders of decimal input, kept from the first case that has one.
     auto keepRemainders = [&](std::vector<double>& into, const std::vector<int>& vars) {
       bool any = !into.empty();

@@ -1,7 +1,9 @@
 #include "host/data/case_stream.h"
 
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -9,14 +11,19 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "host/context.h"
 #include "host/data/csv_scanner.h"
 #include "host/data/dictionary_file.h"
+#include "host/data/work_store.h"
 #include "host/sysmis.h"
 
 namespace qv {
@@ -46,17 +53,6 @@ bool isMissingString(const Variable& v, const std::string& s, bool includeUserMi
 }
 
 namespace {
-
-// Where the CSV bytes are: a file, or a text in memory.
-struct Source {
-  std::string name;
-  std::shared_ptr<const std::string> text;  // null for a file
-
-  std::unique_ptr<csv::ByteSource> open() const {
-    if (text) return std::make_unique<csv::TextSource>(text);
-    return std::make_unique<csv::FileSource>(name);
-  }
-};
 
 // Identity of a file at open time, so that a later pass notices a changed file.
 struct FileStamp {
@@ -172,6 +168,306 @@ int significantDigits(std::string_view text) {
   return n;
 }
 
+// Where the CSV bytes are: a file (or a spooled stream) read through a descriptor at any
+// offset, or a text in memory.
+struct Input {
+  std::string name;
+  std::shared_ptr<const std::string> text;  // null for a file
+  std::shared_ptr<const int> fd;            // closes the descriptor with the last owner
+  long long size = 0;
+  bool isNamedFile = false;  // a regular file, which a later pass checks for changes
+  FileStamp stamp;
+
+  std::unique_ptr<csv::ByteSource> openAt(long long offset) const {
+    if (text) return std::make_unique<csv::TextSource>(text, static_cast<size_t>(offset));
+    return std::make_unique<csv::DescriptorSource>(*fd, offset);
+  }
+  // The first byte at or after `at` that starts a line which is not empty (the size when none).
+  long long lineStartAfter(long long at) const;
+};
+
+long long Input::lineStartAfter(long long at) const {
+  std::vector<char> piece(size_t{1} << 16);
+  bool afterNewline = false;
+  while (at < size) {
+    size_t n;
+    const char* p;
+    if (text) {
+      p = text->data() + at;
+      n = static_cast<size_t>(size - at);
+    } else {
+      ssize_t k = ::pread(*fd, piece.data(), piece.size(), static_cast<off_t>(at));
+      if (k < 0 && errno == EINTR) continue;
+      if (k <= 0) return size;  // the range scan reports the read error
+      p = piece.data();
+      n = static_cast<size_t>(k);
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (!afterNewline) {
+        afterNewline = p[i] == '\n';
+      } else if (p[i] != '\n' && p[i] != '\r') {
+        return at + static_cast<long long>(i);
+      }
+    }
+    at += static_cast<long long>(n);
+  }
+  return size;
+}
+
+// Which columns the work store holds as numbers and which as text.
+struct RecordLayout {
+  std::vector<int> numeric;  // columns held as numbers, in column order
+  std::vector<int> text;     // columns held as text
+};
+
+// Converted cases, column by column, about kBytes of them: one block of the work store. A numeric column
+// is stored in the narrowest form that gives back every value bit for bit (8-, 16- or 32-bit
+// integers, the system-missing value as the type's smallest value; else doubles); the non-zero
+// decimal remainders as (row, column, value); a text column as lengths, then the bytes.
+struct CaseBatch {
+  static constexpr size_t kBytes = size_t{1} << 20;
+  static constexpr uint32_t kMaxRows = 1u << 15;
+  struct Remainder {
+    uint32_t row, column;
+    double value;
+  };
+  uint32_t rows = 0;
+  std::vector<std::vector<double>> num;  // per numeric column of the layout
+  std::vector<Remainder> rems;           // in row order
+  std::vector<std::vector<uint32_t>> textLength;
+  std::vector<std::string> textBytes;
+
+  void reset(const RecordLayout& lay) {
+    rows = 0;
+    num.resize(lay.numeric.size());
+    for (auto& v : num) v.clear();
+    rems.clear();
+    textLength.resize(lay.text.size());
+    for (auto& v : textLength) v.clear();
+    textBytes.resize(lay.text.size());
+    for (auto& v : textBytes) v.clear();
+  }
+  void encode(std::string& out) const;
+  // Reads a block that encode() wrote; throws WorkFileError when it is cut short.
+  void decode(const char* p, size_t n);
+};
+
+enum : uint8_t { kInt8, kInt16, kInt32, kFloat64 };
+
+// The narrowest kind that gives back every value of a column bit for bit.
+uint8_t narrowestKind(const std::vector<double>& col) {
+  double lo = 0.0, hi = 0.0;
+  for (double x : col) {
+    if (isSysmis(x)) continue;
+    if (!(x >= -2147483647.0 && x <= 2147483647.0) || x != static_cast<double>(static_cast<int32_t>(x)) ||
+        (x == 0.0 && std::signbit(x)))
+      return kFloat64;
+    lo = std::min(lo, x);
+    hi = std::max(hi, x);
+  }
+  return lo >= -127.0 && hi <= 127.0 ? kInt8 : lo >= -32767.0 && hi <= 32767.0 ? kInt16 : kInt32;
+}
+
+void CaseBatch::encode(std::string& out) const {
+  constexpr size_t kWidth[] = {1, 2, 4, 8};
+  std::vector<uint8_t> kinds(num.size());
+  size_t bytes = sizeof rows + sizeof(uint32_t) + rems.size() * (2 * sizeof(uint32_t) + sizeof(double));
+  for (size_t i = 0; i < num.size(); ++i) {
+    kinds[i] = narrowestKind(num[i]);
+    bytes += 1 + kWidth[kinds[i]] * rows;
+  }
+  for (size_t t = 0; t < textLength.size(); ++t) bytes += rows * sizeof(uint32_t) + textBytes[t].size();
+  out.resize(bytes);
+  char* p = out.data();
+  auto put = [&](const void* from, size_t n) {
+    std::memcpy(p, from, n);
+    p += n;
+  };
+  put(&rows, sizeof rows);
+  for (size_t i = 0; i < num.size(); ++i) {
+    const std::vector<double>& col = num[i];
+    put(&kinds[i], 1);
+    auto narrow = [&](auto type) {
+      using T = decltype(type);
+      for (double x : col) {
+        const T v = isSysmis(x) ? std::numeric_limits<T>::min() : static_cast<T>(static_cast<int32_t>(x));
+        put(&v, sizeof v);
+      }
+    };
+    if (kinds[i] == kInt8) narrow(int8_t{});
+    if (kinds[i] == kInt16) narrow(int16_t{});
+    if (kinds[i] == kInt32) narrow(int32_t{});
+    if (kinds[i] == kFloat64) put(col.data(), col.size() * sizeof(double));
+  }
+  const uint32_t nrem = static_cast<uint32_t>(rems.size());
+  put(&nrem, sizeof nrem);
+  for (const auto& r : rems) {
+    put(&r.row, sizeof r.row);
+    put(&r.column, sizeof r.column);
+    put(&r.value, sizeof r.value);
+  }
+  for (size_t t = 0; t < textLength.size(); ++t) {
+    put(textLength[t].data(), textLength[t].size() * sizeof(uint32_t));
+    put(textBytes[t].data(), textBytes[t].size());
+  }
+}
+
+void CaseBatch::decode(const char* p, size_t n) {
+  const char* const end = p + n;
+  auto take = [&](void* into, size_t bytes) {
+    if (static_cast<size_t>(end - p) < bytes) throw WorkFileError("the work file is damaged");
+    std::memcpy(into, p, bytes);
+    p += bytes;
+  };
+  take(&rows, sizeof rows);
+  for (auto& col : num) {
+    uint8_t kind;
+    take(&kind, 1);
+    col.resize(rows);
+    auto widen = [&](auto type) {
+      using T = decltype(type);
+      if (static_cast<size_t>(end - p) < rows * sizeof(T)) throw WorkFileError("the work file is damaged");
+      for (uint32_t k = 0; k < rows; ++k) {
+        T x;
+        std::memcpy(&x, p + k * sizeof(T), sizeof x);
+        col[k] = x == std::numeric_limits<T>::min() ? kSysmis : static_cast<double>(x);
+      }
+      p += rows * sizeof(T);
+    };
+    if (kind == kInt8) widen(int8_t{});
+    if (kind == kInt16) widen(int16_t{});
+    if (kind == kInt32) widen(int32_t{});
+    if (kind == kFloat64) take(col.data(), rows * sizeof(double));
+  }
+  uint32_t nrem;
+  take(&nrem, sizeof nrem);
+  rems.resize(nrem);
+  for (auto& r : rems) {
+    take(&r.row, sizeof r.row);
+    take(&r.column, sizeof r.column);
+    take(&r.value, sizeof r.value);
+  }
+  for (size_t t = 0; t < textLength.size(); ++t) {
+    textLength[t].resize(rows);
+    take(textLength[t].data(), rows * sizeof(uint32_t));
+    size_t bytes = 0;
+    for (uint32_t len : textLength[t]) bytes += len;
+    textBytes[t].resize(bytes);
+    take(textBytes[t].data(), bytes);
+  }
+}
+
+// One byte range of the data converted: a function from a range of records to a partial
+// result (what the columns hold, the converted cases) that merges in file order.
+struct RangeScan {
+  long long begin = 0;  // first byte; a record starts here
+  long long limit = 0;  // the range takes the records that start before this byte
+  long long end = 0;    // where the first record not taken starts (the size at the end)
+  long lines = 0;       // line breaks in [begin, end)
+  long records = 0;
+  std::vector<ColumnScan> cols;  // lines counted from the range's first line
+  bool failed = false;
+  InputError err;  // lines counted from the range's first line
+  std::exception_ptr fault;
+  WorkStore store;
+};
+
+void convertRange(const Input& in, const RecordLayout& layout, const std::vector<ColumnScan>& start,
+                  RangeScan& r) noexcept {
+  r.cols = start;
+  r.records = 0;
+  r.failed = false;
+  r.fault = nullptr;
+  r.store = WorkStore();
+  const size_t ncol = start.size();
+  try {
+    CaseBatch batch;
+    batch.reset(layout);
+    // Rows a block holds: about kBytes of numbers, so that wide data keep small blocks too.
+    const uint32_t rowsPerBlock = static_cast<uint32_t>(std::clamp<size_t>(
+        CaseBatch::kBytes / (sizeof(double) * (layout.numeric.size() + 1)), 16, CaseBatch::kMaxRows));
+    size_t textBytes = 0;
+    std::string block;
+    auto flush = [&] {
+      if (batch.rows == 0) return;
+      batch.encode(block);
+      r.store.add(block.data(), block.size());
+      batch.reset(layout);
+      textBytes = 0;
+    };
+    csv::Scanner sc(in.openAt(r.begin));
+    sc.startAt(r.begin);
+    for (;;) {
+      if (!sc.next()) {
+        r.end = sc.offset();
+        r.lines = sc.line() - 1;
+        break;
+      }
+      if (sc.recordOffset() >= r.limit) {
+        r.end = sc.recordOffset();
+        r.lines = sc.recordLine() - 1;
+        break;
+      }
+      const auto& f = sc.fields();
+      if (f.size() != ncol) {
+        std::string text = fmt::format("this row has {} field{}, but the first row names {} variable{}",
+                                       f.size(), f.size() == 1 ? "" : "s", ncol, ncol == 1 ? "" : "s");
+        r.failed = true;
+        if (f.size() > ncol)
+          r.err = InputError{"", f[ncol].line, f[ncol].column, text};
+        else
+          r.err = InputError{"", sc.endLine(), sc.endColumn(), text};
+        return;
+      }
+      ++r.records;
+      for (size_t c = 0; c < ncol; ++c) r.cols[c].longest = std::max(r.cols[c].longest, f[c].text.size());
+      for (size_t i = 0; i < layout.numeric.size(); ++i) {
+        const int c = layout.numeric[i];
+        ColumnScan& cs = r.cols[c];
+        std::string_view t = f[c].text;
+        double x = kSysmis;
+        if (cs.numeric) {
+          csv::ParsedNumber n = csv::parseNumber(t, true);
+          switch (n.kind) {
+            case csv::NumberKind::Empty:
+              break;
+            case csv::NumberKind::Finite:
+              x = n.value;
+              if (n.remainder != 0.0 && significantDigits(t) >= kRemainderDigits)
+                batch.rems.push_back({batch.rows, static_cast<uint32_t>(c), n.remainder});
+              cs.decimals = std::max(cs.decimals, n.decimals);
+              cs.longestNumber = std::max(cs.longestNumber, csv::trimBlanks(t).size());
+              break;
+            case csv::NumberKind::NonFinite:
+              ++cs.nonFinite;
+              break;
+            case csv::NumberKind::NotNumber:
+              cs.numeric = false;
+              cs.badLine = f[c].line;
+              cs.badColumn = f[c].column;
+              cs.badText = std::string(t.substr(0, 40));
+              break;
+          }
+        }
+        batch.num[i].push_back(x);
+      }
+      for (size_t i = 0; i < layout.text.size(); ++i) {
+        std::string_view t = f[layout.text[i]].text;
+        batch.textLength[i].push_back(static_cast<uint32_t>(t.size()));
+        batch.textBytes[i].append(t);
+        textBytes += t.size();
+      }
+      if (++batch.rows == rowsPerBlock || textBytes > CaseBatch::kBytes) flush();
+    }
+    flush();
+  } catch (const csv::ScanError& e) {
+    r.failed = true;
+    r.err = InputError{"", e.line, e.column, e.text};
+  } catch (...) {
+    r.fault = std::current_exception();
+  }
+}
+
 class CsvCaseReader : public CaseReader {
  public:
   explicit CsvCaseReader(const CsvDataSource& ds);
@@ -188,16 +484,21 @@ class CsvCaseReader : public CaseReader {
  private:
   struct Slot {
     std::vector<double> num;
-    std::vector<double> rem;  // per numeric field: exact decimal value minus num
+    std::vector<double> rem;       // per numeric field: exact decimal value minus num
+    std::vector<uint32_t> remSet;  // fields whose remainder is not 0
     std::vector<std::string> str;
   };
   bool load(Slot& s);
   bool sameGroup(const Slot& s) const;
   void setGroupKey(const Slot& s);
-  [[noreturn]] void changed(long line, long column, const std::string& what) const;
 
   const CsvDataSource& ds_;
-  csv::Scanner sc_;
+  size_t store_ = 0, block_ = 0;  // the next block to read
+  CaseBatch batch_;               // the current block's cases
+  uint32_t row_ = 0;              // the next case of batch_
+  size_t remAt_ = 0;              // its first remainder in batch_.rems
+  std::vector<size_t> textAt_;    // its text in batch_.textBytes
+  std::vector<char> scratch_;
   Slot cur_, look_;
   bool haveLook_ = false;
   std::vector<uint64_t> keyBits_;     // per split variable (numeric)
@@ -207,7 +508,8 @@ class CsvCaseReader : public CaseReader {
 
 class CsvDataSource : public DataSource {
  public:
-  Source src;
+  std::string name;
+  bool isFile = false;  // a named file that a later pass checks for changes
   FileStamp stamp;
   Dictionary dict;
   int weight = -1;
@@ -215,6 +517,8 @@ class CsvDataSource : public DataSource {
   bool separate = false;
   long nonFinite = 0;
   long cases = 0;
+  RecordLayout layout;
+  std::vector<WorkStore> stores;  // the converted cases, range by range in file order
 
   const Dictionary& dictionary() const override { return dict; }
   long caseCount() const override { return cases; }
@@ -223,26 +527,13 @@ class CsvDataSource : public DataSource {
   bool splitSeparate() const override { return separate; }
   long nonFiniteCount() const override { return nonFinite; }
   std::unique_ptr<CaseReader> read() const override {
-    if (!src.text && !(FileStamp::of(src.name) == stamp))
-      throw DataChanged(src.name + ": the data file changed after it was opened; run the command again");
+    if (isFile && !(FileStamp::of(name) == stamp))
+      throw DataChanged(name + ": the data file changed after it was opened; run the command again");
     return std::make_unique<CsvCaseReader>(*this);
   }
 };
 
-csv::Scanner openScanner(const Source& src) {
-  try {
-    return csv::Scanner(src.open());
-  } catch (const csv::ScanError& e) {
-    throw DataChanged(InputError{src.name, e.line, e.column, e.text}.describe());
-  }
-}
-
-CsvCaseReader::CsvCaseReader(const CsvDataSource& ds) : ds_(ds), sc_(openScanner(ds.src)) {
-  try {
-    sc_.next();  // the header row, checked when the source was opened
-  } catch (const csv::ScanError& e) {
-    changed(e.line, e.column, e.text);
-  }
+CsvCaseReader::CsvCaseReader(const CsvDataSource& ds) : ds_(ds) {
   size_t n = ds.dict.vars.size();
   for (Slot* s : {&cur_, &look_}) {
     s->num.assign(n, kSysmis);
@@ -255,43 +546,40 @@ CsvCaseReader::CsvCaseReader(const CsvDataSource& ds) : ds_(ds), sc_(openScanner
   if (haveLook_) setGroupKey(look_);
 }
 
-void CsvCaseReader::changed(long line, long column, const std::string& what) const {
-  InputError e{ds_.src.name, line, column, what};
-  throw DataChanged(e.describe());
-}
-
 bool CsvCaseReader::load(Slot& s) {
-  try {
-    if (!sc_.next()) return false;
-  } catch (const csv::ScanError& e) {
-    changed(e.line, e.column, e.text);
-  }
-  const auto& f = sc_.fields();
-  const auto& vars = ds_.dict.vars;
-  if (f.size() != vars.size())
-    changed(sc_.recordLine(), 0,
-            "the data file changed while it was being read (the row has a different length)");
-  for (size_t v = 0; v < vars.size(); ++v) {
-    if (vars[v].isString()) {
-      s.str[v].assign(f[v].text);
-      continue;
+  const RecordLayout& lay = ds_.layout;
+  while (row_ == batch_.rows) {
+    while (store_ < ds_.stores.size() && block_ >= ds_.stores[store_].blockCount()) {
+      ++store_;
+      block_ = 0;
     }
-    csv::ParsedNumber n = csv::parseNumber(f[v].text);
-    switch (n.kind) {
-      case csv::NumberKind::Finite:
-        s.num[v] = n.value;
-        s.rem[v] = n.remainder != 0.0 && significantDigits(f[v].text) >= kRemainderDigits ? n.remainder : 0.0;
-        break;
-      case csv::NumberKind::Empty:
-      case csv::NumberKind::NonFinite:
-        s.num[v] = kSysmis;
-        s.rem[v] = 0.0;
-        break;
-      case csv::NumberKind::NotNumber:
-        changed(f[v].line, f[v].column,
-                "the data file changed while it was being read (a number is expected)");
+    if (store_ == ds_.stores.size()) return false;
+    try {
+      size_t n = 0;
+      const char* p = ds_.stores[store_].block(block_++, scratch_, n);
+      batch_.reset(lay);
+      batch_.decode(p, n);
+    } catch (const WorkFileError& e) {
+      throw DataChanged(ds_.name + ": " + e.what());
     }
+    row_ = 0;
+    remAt_ = 0;
+    textAt_.assign(lay.text.size(), 0);
   }
+  for (uint32_t v : s.remSet) s.rem[v] = 0.0;
+  s.remSet.clear();
+  for (size_t i = 0; i < lay.numeric.size(); ++i) s.num[lay.numeric[i]] = batch_.num[i][row_];
+  for (; remAt_ < batch_.rems.size() && batch_.rems[remAt_].row == row_; ++remAt_) {
+    const auto& r = batch_.rems[remAt_];
+    s.rem[r.column] = r.value;
+    s.remSet.push_back(r.column);
+  }
+  for (size_t i = 0; i < lay.text.size(); ++i) {
+    const uint32_t len = batch_.textLength[i][row_];
+    s.str[lay.text[i]].assign(batch_.textBytes[i], textAt_[i], len);
+    textAt_[i] += len;
+  }
+  ++row_;
   return true;
 }
 
@@ -419,22 +707,89 @@ bool readWholeFile(const std::string& path, size_t limit, std::string& text, Inp
   return true;
 }
 
-std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, const std::string* dictionaryText,
+// Converts the records after the header in byte ranges, one thread each, and merges the
+// ranges in file order. A range boundary is only a guess (a line break may lie inside a quoted
+// field): a range whose start is not where the range before it ended is converted again from
+// there. Returns false with `err` set for the first malformed record of the file.
+bool convertRecords(const Input& in, long long dataStart, long headerLines, const RecordLayout& layout,
+                    const std::vector<ColumnScan>& start, int threads, long long minRangeBytes,
+                    std::vector<ColumnScan>& cols, std::vector<WorkStore>& stores, long& cases,
+                    InputError& err) {
+  const long long bytes = in.size - dataStart;
+  long long ranges =
+      std::max<long long>(1, std::min<long long>(threads, bytes / std::max(1LL, minRangeBytes)));
+  std::vector<RangeScan> rs(static_cast<size_t>(ranges));
+  rs[0].begin = dataStart;
+  for (size_t i = 1; i < rs.size(); ++i)
+    rs[i].begin = std::max(rs[i - 1].begin,
+                           in.lineStartAfter(dataStart + bytes * static_cast<long long>(i) / ranges - 1));
+  for (size_t i = 0; i < rs.size(); ++i)
+    rs[i].limit = i + 1 < rs.size() ? rs[i + 1].begin : std::numeric_limits<long long>::max();
+  {
+    std::vector<std::thread> pool;
+    for (size_t i = 1; i < rs.size(); ++i) {
+      try {
+        pool.emplace_back([&, i] { convertRange(in, layout, start, rs[i]); });
+      } catch (const std::system_error&) {
+        convertRange(in, layout, start, rs[i]);  // no thread to spare: convert it here
+      }
+    }
+    convertRange(in, layout, start, rs[0]);
+    for (auto& t : pool) t.join();
+  }
+  cols = start;
+  cases = 0;
+  long lineBase = headerLines;  // line breaks before the current range
+  stores.clear();
+  for (size_t i = 0; i < rs.size(); ++i) {
+    RangeScan& r = rs[i];
+    if (i > 0 && r.begin != rs[i - 1].end) {
+      r.begin = rs[i - 1].end;
+      convertRange(in, layout, start, r);
+    }
+    if (r.fault) std::rethrow_exception(r.fault);
+    if (r.failed) {
+      err = r.err;
+      err.file = in.name;
+      if (err.line > 0) err.line += lineBase;
+      return false;
+    }
+    for (size_t c = 0; c < cols.size(); ++c) {
+      ColumnScan& to = cols[c];
+      const ColumnScan& from = r.cols[c];
+      to.longest = std::max(to.longest, from.longest);
+      to.longestNumber = std::max(to.longestNumber, from.longestNumber);
+      to.decimals = std::max(to.decimals, from.decimals);
+      to.nonFinite += from.nonFinite;
+      if (to.numeric && !from.numeric) {
+        to.numeric = false;
+        to.badLine = from.badLine + lineBase;
+        to.badColumn = from.badColumn;
+        to.badText = from.badText;
+      }
+    }
+    cases += r.records;
+    lineBase += r.lines;
+    stores.push_back(std::move(r.store));
+  }
+  return true;
+}
+
+std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const std::string* dictionaryText,
                                        InputError& err) {
   auto ds = std::make_unique<CsvDataSource>();
-  const std::string& dataName = src.name;
+  const std::string& dataName = in.name;
   const std::string dictName = opts.dictionaryPath.empty() ? "<dictionary>" : opts.dictionaryPath;
 
   std::vector<DeclaredVariable> declared;
   if (dictionaryText && !readDictionaryText(*dictionaryText, dictName, declared, err)) return nullptr;
 
-  // One scan over the whole file: its shape, and what each column holds.
-  if (!src.text) ds->stamp = FileStamp::of(dataName);
+  // The header, then one conversion of every record: what each column holds, and the cases.
   std::vector<ColumnScan> cols;
   Dictionary& dict = ds->dict;
   std::unordered_map<std::string, int> byName;  // upper-cased name -> column
   try {
-    csv::Scanner sc(src.open());
+    csv::Scanner sc(in.openAt(0));
     if (!sc.next()) {
       err = InputError{dataName, 1, 1, "the file is empty; its first row must name the variables"};
       return nullptr;
@@ -473,46 +828,41 @@ std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, cons
       if (d.type == VarType::String) cols[idx].declaredString = true;
     }
 
-    const size_t ncol = dict.vars.size();
-    while (sc.next()) {
-      ++ds->cases;
-      const auto& f = sc.fields();
-      if (f.size() != ncol) {
-        std::string text = fmt::format("this row has {} field{}, but the first row names {} variable{}",
-                                       f.size(), f.size() == 1 ? "" : "s", ncol, ncol == 1 ? "" : "s");
-        if (f.size() > ncol)
-          err = InputError{dataName, f[ncol].line, f[ncol].column, text};
-        else
-          err = InputError{dataName, sc.endLine(), sc.endColumn(), text};
+    const long long dataStart = sc.offset();
+    const long headerLines = sc.line() - 1;
+    const int threads =
+        opts.threads > 0 ? opts.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    auto layoutOf = [&](const std::vector<ColumnScan>& cs) {
+      RecordLayout lay;
+      for (size_t c = 0; c < cs.size(); ++c)
+        (cs[c].declaredString || !cs[c].numeric ? lay.text : lay.numeric).push_back(static_cast<int>(c));
+      return lay;
+    };
+    ds->layout = layoutOf(cols);
+    std::vector<ColumnScan> found;
+    if (!convertRecords(in, dataStart, headerLines, ds->layout, cols, threads, opts.minRangeBytes, found,
+                        ds->stores, ds->cases, err))
+      return nullptr;
+    bool textFound = false;
+    for (const auto& cs : found) textFound = textFound || (!cs.numeric && !cs.declaredString);
+    bool declaredNumericText = false;
+    for (const auto& d : declared)
+      declaredNumericText = declaredNumericText || (d.type == VarType::Numeric && !found[d.index].numeric);
+    if (textFound && !declaredNumericText) {
+      // A column holds text: convert again, keeping that column's text this time.
+      ds->layout = layoutOf(found);
+      ds->stores.clear();
+      std::vector<ColumnScan> again;
+      if (!convertRecords(in, dataStart, headerLines, ds->layout, found, threads, opts.minRangeBytes, again,
+                          ds->stores, ds->cases, err))
         return nullptr;
-      }
-      for (size_t c = 0; c < ncol; ++c) {
-        ColumnScan& cs = cols[c];
-        std::string_view t = f[c].text;
-        cs.longest = std::max(cs.longest, t.size());
-        if (!cs.numeric || cs.declaredString) continue;
-        csv::ParsedNumber n = csv::parseNumber(t, true);
-        switch (n.kind) {
-          case csv::NumberKind::Empty:
-            break;
-          case csv::NumberKind::Finite:
-            cs.decimals = std::max(cs.decimals, n.decimals);
-            cs.longestNumber = std::max(cs.longestNumber, csv::trimBlanks(t).size());
-            break;
-          case csv::NumberKind::NonFinite:
-            ++cs.nonFinite;
-            break;
-          case csv::NumberKind::NotNumber:
-            cs.numeric = false;
-            cs.badLine = f[c].line;
-            cs.badColumn = f[c].column;
-            cs.badText = std::string(t.substr(0, 40));
-            break;
-        }
-      }
     }
+    cols = std::move(found);
   } catch (const csv::ScanError& e) {
     err = InputError{dataName, e.line, e.column, e.text};
+    return nullptr;
+  } catch (const WorkFileError& e) {
+    err = InputError{dataName, 0, 0, e.what()};
     return nullptr;
   }
 
@@ -582,8 +932,70 @@ std::unique_ptr<DataSource> openSource(Source src, const DataOptions& opts, cons
     ds->split.push_back(s);
   }
   ds->separate = opts.splitSeparate;
-  ds->src = std::move(src);
+  ds->name = in.name;
+  ds->isFile = !in.text && in.isNamedFile;
+  if (ds->isFile) ds->stamp = in.stamp;
   return ds;
+}
+
+// Opens the data file. A stream (standard input for "-", a named pipe, a device) is read once
+// into an unlinked temporary file, which the conversion then reads in ranges like any file.
+bool openInput(const std::string& path, Input& in, InputError& err) {
+  const bool stdinStream = path == "-";
+  in.name = stdinStream ? "<stdin>" : path;
+  auto fail = [&](const std::string& why) {
+    err = InputError{in.name, 0, 0, why};
+    return false;
+  };
+  int fd = 0;
+  if (!stdinStream) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return fail(std::string("cannot open: ") + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) return fail("cannot open: it is a directory");
+    in.stamp = FileStamp::of(path);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fail(std::string("cannot open: ") + std::strerror(errno));
+  }
+  auto owned = std::shared_ptr<const int>(new int(fd), [stdinStream](const int* p) {
+    if (!stdinStream) ::close(*p);
+    delete p;
+  });
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail(std::string("cannot open: ") + std::strerror(errno));
+  if (S_ISREG(st.st_mode) && !stdinStream) {
+    in.fd = std::move(owned);
+    in.size = st.st_size;
+    in.isNamedFile = true;
+    return true;
+  }
+  try {
+    TempFile spool;
+    std::vector<char> piece(size_t{1} << 20);
+    bool lineSeen = false;  // an endless stream without line breaks (a device) is refused
+    for (;;) {
+      ssize_t k = ::read(fd, piece.data(), piece.size());
+      if (k < 0 && errno == EINTR) continue;
+      if (k < 0) return fail(std::string("read error: ") + std::strerror(errno));
+      if (k == 0) break;
+      const size_t n = static_cast<size_t>(k);
+      lineSeen = lineSeen || std::memchr(piece.data(), '\n', n) || std::memchr(piece.data(), '\r', n);
+      if (!lineSeen &&
+          spool.size() + static_cast<long long>(n) > static_cast<long long>(csv::Scanner::kMaxRecordBytes))
+        return fail(fmt::format("the first row is longer than {} MiB; is it the right file?",
+                                csv::Scanner::kMaxRecordBytes >> 20));
+      spool.append(piece.data(), n);
+    }
+    const int copy = ::dup(spool.fd());
+    if (copy < 0) return fail(std::string("cannot keep the spooled data: ") + std::strerror(errno));
+    in.fd = std::shared_ptr<const int>(new int(copy), [](const int* p) {
+      ::close(*p);
+      delete p;
+    });
+    in.size = spool.size();
+  } catch (const WorkFileError& e) {
+    return fail(e.what());
+  }
+  return true;
 }
 
 }  // namespace
@@ -596,15 +1008,18 @@ std::unique_ptr<DataSource> DataSource::open(const DataOptions& opts, InputError
   std::string dictText;
   if (!opts.dictionaryPath.empty() && !readWholeFile(opts.dictionaryPath, kMaxDictionaryBytes, dictText, err))
     return nullptr;
-  return openSource(Source{opts.dataPath, nullptr}, opts, opts.dictionaryPath.empty() ? nullptr : &dictText,
-                    err);
+  Input in;
+  if (!openInput(opts.dataPath, in, err)) return nullptr;
+  return openSource(std::move(in), opts, opts.dictionaryPath.empty() ? nullptr : &dictText, err);
 }
 
 std::unique_ptr<DataSource> DataSource::openText(std::string csv, const DataOptions& opts, InputError& err,
                                                  const std::string& dictionaryJson) {
-  Source src{opts.dataPath.empty() ? "<data>" : opts.dataPath,
-             std::make_shared<const std::string>(std::move(csv))};
-  return openSource(std::move(src), opts, dictionaryJson.empty() ? nullptr : &dictionaryJson, err);
+  Input in;
+  in.name = opts.dataPath.empty() ? "<data>" : opts.dataPath;
+  in.text = std::make_shared<const std::string>(std::move(csv));
+  in.size = static_cast<long long>(in.text->size());
+  return openSource(std::move(in), opts, dictionaryJson.empty() ? nullptr : &dictionaryJson, err);
 }
 
 }  // namespace qv

@@ -18,6 +18,11 @@ struct DataOptions {
   std::string weightVar;               // optional case weight variable
   std::vector<std::string> splitVars;  // optional split-file variables
   bool splitSeparate = false;          // --split-layout separate
+  // Threads that convert the data in byte ranges (0: the cores available). The output does not
+  // depend on it.
+  int threads = 0;
+  // The smallest byte range worth a thread of its own (tests lower it to split small files).
+  long long minRangeBytes = 1LL << 20;
 };
 
 // A problem with an input file, located for the user.
@@ -39,7 +44,9 @@ struct DataChanged : std::runtime_error {
 
 class DataSource {
  public:
-  // Opens and validates the data file (and dictionary file); infers variable types.
+  // Opens and validates the data file (and dictionary file), infers variable types and converts
+  // the cases once into a work store (in memory while small, else in the temporary folder).
+  // A dataPath of "-", a named pipe or a device is read once as a stream.
   // Returns nullptr and fills `err` when a file is missing, unreadable or malformed.
   static std::unique_ptr<DataSource> open(const DataOptions& opts, InputError& err);
   // The same over CSV text held in memory (tests, generated data). `dictionaryJson` is the text

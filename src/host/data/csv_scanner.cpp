@@ -1,6 +1,7 @@
 #include "host/data/csv_scanner.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +33,16 @@ size_t FileSource::read(char* dst, size_t n) {
   return got;
 }
 
+size_t DescriptorSource::read(char* dst, size_t n) {
+  for (;;) {
+    ssize_t k = ::pread(fd_, dst, n, static_cast<off_t>(at_));
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) throw ScanError{0, 0, std::string("read error: ") + std::strerror(errno)};
+    at_ += k;
+    return static_cast<size_t>(k);
+  }
+}
+
 size_t TextSource::read(char* dst, size_t n) {
   size_t k = std::min(n, text_->size() - pos_);
   std::memcpy(dst, text_->data() + pos_, k);
@@ -43,6 +54,13 @@ Scanner::Scanner(std::unique_ptr<ByteSource> src, size_t bufferBytes, size_t max
     : src_(std::move(src)),
       buf_(std::max<size_t>(std::min(bufferBytes, std::max<size_t>(maxRecordBytes, 16)), 16)),
       maxRecord_(std::max<size_t>(maxRecordBytes, 16)) {}
+
+void Scanner::startAt(long long offset) {
+  base_ = offset;
+  lineStart_ = nextLineStart_ = offset;
+  recordOffset_ = offset;
+  bomChecked_ = true;
+}
 
 void Scanner::refill() {
   if (pos_ > 0) {
@@ -116,6 +134,7 @@ Scanner::Scan Scanner::scanRecord() {
   }
 
   recordLine_ = line;
+  recordOffset_ = base_ + static_cast<long long>(i);
   for (;;) {
     Span sp{i, i, false, false, line, col(i)};
     size_t j = i;

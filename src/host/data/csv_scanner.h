@@ -3,6 +3,7 @@
 // quotes, LF or CRLF line ends. Records are read from a large buffer; fields are views into it,
 // valid until the next call of next(). Only numbers are parsed here; what a field means is
 // decided by the data source.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -41,12 +42,24 @@ class FileSource : public ByteSource {
 
 class TextSource : public ByteSource {
  public:
-  explicit TextSource(std::shared_ptr<const std::string> text) : text_(std::move(text)) {}
+  explicit TextSource(std::shared_ptr<const std::string> text, size_t start = 0)
+      : text_(std::move(text)), pos_(std::min(start, text_->size())) {}
   size_t read(char* dst, size_t n) override;
 
  private:
   std::shared_ptr<const std::string> text_;
   size_t pos_ = 0;
+};
+
+// An open file descriptor read from a given offset on (pread: several readers share it).
+class DescriptorSource : public ByteSource {
+ public:
+  DescriptorSource(int fd, long long offset) : fd_(fd), at_(offset) {}
+  size_t read(char* dst, size_t n) override;
+
+ private:
+  int fd_;
+  long long at_;
 };
 
 struct Field {
@@ -73,6 +86,17 @@ class Scanner {
   // Line and column just past the last field of the record (for "too few fields" messages).
   long endLine() const { return endLine_; }
   long endColumn() const { return endColumn_; }
+
+  // For reading a byte range of a file: the source starts at this absolute offset, at the
+  // start of a line (so no byte order mark is looked for); lines are counted from 1 there.
+  void startAt(long long offset);
+  // Absolute offset of the first byte of the record last read (or being read when next()
+  // threw), after any empty lines before it.
+  long long recordOffset() const { return recordOffset_; }
+  // Absolute offset just past the last record read; at the end of the input, its size.
+  long long offset() const { return base_ + static_cast<long long>(pos_); }
+  // Line of the next unread byte.
+  long line() const { return line_; }
 
  private:
   struct Span {
@@ -101,6 +125,7 @@ class Scanner {
   size_t recordEnd_ = 0;
   long nextLine_ = 1;
   long long nextLineStart_ = 0;
+  long long recordOffset_ = 0;
 };
 
 // A field read as a number. Blanks around the text are ignored and a leading '+' is accepted.
