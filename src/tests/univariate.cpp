@@ -1,12 +1,11 @@
 #include "tests/univariate.h"
 
-#include <fmt/format.h>
-
 #include <cmath>
 
 #include "data/design.h"
 #include "emmeans/emmeans.h"
 #include "host/numeric/distributions.h"
+#include "host/output/number_format.h"
 #include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
 #include "hypotheses/parameter_estimates.h"
@@ -98,18 +97,13 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     int c = tb.cell(statDim, ssTitle, out::Value::num(ssm, out::Fmt::Coefficient));
     double rsq, adj;
     GMTRSQ(st, n, dfe, d, rsq, adj);
-    auto fmt3 = [](double x) {
-      if (isSysmis(x) || !std::isfinite(x)) return std::string(".");
-      std::string s = fmt::format("{:.3f}", x);
-      if (s.rfind("0.", 0) == 0) s.erase(0, 1);
-      if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
-      return s;
-    };
     std::vector<std::pair<std::string, double>> values;
     if (!isSysmis(rsq)) values.emplace_back("R Squared", rsq);
     if (!isSysmis(adj)) values.emplace_back("Adjusted R Squared", adj);
     tb.annotateCell(
-        c, tb.footnote("R Squared = " + fmt3(rsq) + " (Adjusted R Squared = " + fmt3(adj) + ")", values));
+        c, tb.footnote("R Squared = " + out::formatProportion(rsq, ctx.decimalChar) +
+                           " (Adjusted R Squared = " + out::formatProportion(adj, ctx.decimalChar) + ")",
+                       values));
     tb.cell(statDim, "df", out::Value::num(dfm, out::Fmt::Count));
     testCells(GMTUNV(st.alplev, dfm, dfe, ssm, sse));
 
