@@ -12,7 +12,7 @@
 #include "host/output/messages.h"
 #include "host/output/number_format.h"
 #include "hypotheses/parameter_estimates.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
 
 namespace qv {
 

@@ -11,7 +11,8 @@
 #include "host/numeric/distributions.h"
 #include "host/output/messages.h"
 #include "hypotheses/parameter_estimates.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
+#include "report/univariate_test.h"
 
 namespace qv {
 

@@ -13,7 +13,7 @@
 #include "host/output/labels.h"
 #include "host/output/messages.h"
 #include "host/output/number_format.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "tests/custom_test.h"
+#include "hypotheses/custom_test.h"
 
 #include <fmt/format.h>
 
@@ -9,7 +9,8 @@
 #include "host/output/number_format.h"
 #include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
+#include "report/univariate_test.h"
 
 namespace qv {
 
