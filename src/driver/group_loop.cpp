@@ -37,28 +37,27 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     st.group = GroupState{};
     PassResult pr = readGroupCases(ctx, st, *reader, first, work);
     first = false;
-    if (pr == PassResult::Error || ctx.errorFlag) break;
+    if (pr == PassResult::Error || ctx.failed()) break;
     if (pr != PassResult::Ok) {
       if (reader->endOfData()) break;
       continue;
     }
     ++st.splitGroupCount;
-    if (!layoutDesign(ctx, st) || ctx.errorFlag) break;
-    printBetweenSubjectsFactors(ctx, st);
-    if (st.printDescriptives) printDescriptives(ctx, st, work);
-    fitModel(ctx, st, work);
-    if (ctx.errorFlag) break;
-    if (st.printParameters || st.printGef || st.printLMatrix)
-      buildParamLabels(st, ctx.data->dictionary(), st.group.paramLabels);
-    analysisOutput(ctx, st, work);
-    if (ctx.errorFlag) break;
-    if (st.plotSpreadLevel) printSpreadLevelPlots(ctx, st, work);
-    if (!ctx.errorFlag && !st.profileList.empty()) printProfilePlots(ctx, st, work);
-    if (!ctx.errorFlag && st.plotResiduals) printResidualPlots(ctx, st, work);
-    if (ctx.errorFlag) break;
-    if (st.saveCount > 0) saveGroupValues(st, work);
-    if (matrixRequested && !matrixFiles.addGroup(ctx, st, work, splitKeys)) break;
-    if (reader->endOfData()) break;
+    // The group's steps in output order; the first error ends the command.
+    Steps steps(ctx);
+    steps.then([&] { return layoutDesign(ctx, st); })
+        .then([&] { printBetweenSubjectsFactors(ctx, st); })
+        .when(st.printDescriptives, [&] { printDescriptives(ctx, st, work); })
+        .then([&] { fitModel(ctx, st, work); })
+        .when(st.printParameters || st.printGef || st.printLMatrix,
+              [&] { buildParamLabels(st, ctx.data->dictionary(), st.group.paramLabels); })
+        .then([&] { analysisOutput(ctx, st, work); })
+        .when(st.plotSpreadLevel, [&] { printSpreadLevelPlots(ctx, st, work); })
+        .when(!st.profileList.empty(), [&] { printProfilePlots(ctx, st, work); })
+        .when(st.plotResiduals, [&] { printResidualPlots(ctx, st, work); })
+        .when(st.saveCount > 0, [&] { saveGroupValues(st, work); })
+        .when(matrixRequested, [&] { return matrixFiles.addGroup(ctx, st, work, splitKeys); });
+    if (!steps.ok() || reader->endOfData()) break;
   }
   ctx.splitCaption.clear();
   st.group = GroupState{};

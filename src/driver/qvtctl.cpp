@@ -65,7 +65,7 @@ void runCommand(Context& ctx, const std::string& commandText) {
   auto st = std::make_unique<ProcedureState>();
   ParseContext pc{ctx, tok, ctx.data->dictionary(), *st};
   parseCommand(pc);
-  if (ctx.errorFlag) return;
+  if (ctx.failed()) return;
   noteUnconsumedRequests(pc);
   ctx.commandTokens = nullptr;
   analyseGroups(ctx, *st);
@@ -92,7 +92,7 @@ void QVTCTL(Context& ctx, const std::string& commandText) {
       ctx.note("Internal error ^1 ...", out::Severity::Error, {e.what()}, out::Phase::Processing);
     }
   }
-  if (ctx.output) ctx.output->error = ctx.errorFlag;
+  if (ctx.output) ctx.output->error = ctx.failed();
 }
 
 }  // namespace qv

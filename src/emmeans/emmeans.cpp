@@ -10,8 +10,9 @@
 #include "data/design.h"
 #include "data/factor_tables.h"
 #include "host/output/messages.h"
+#include "host/output/number_format.h"
 #include "hypotheses/parameter_estimates.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
 
 namespace qv {
 
@@ -27,13 +28,6 @@ constexpr double kMaxTableCells = 1.0e7;
 // Covariate values are shown with the decimals of the variable's print format; means with two
 // more.
 constexpr int kMeanExtraDecimals = 2;
-constexpr int kMaxShownDecimals = 16;
-
-std::string fixedText(double x, int decimals) {
-  std::string s = fmt::format("{:.{}f}", x, std::clamp(decimals, 0, kMaxShownDecimals));
-  if (s == "-0" || s.find_first_not_of("-0.") == std::string::npos) s.erase(0, s[0] == '-' ? 1 : 0);
-  return s;
-}
 
 // The name of a request's tables: "Grand Mean" or "a * b", numbered "2. a * b" when there are
 // several requests.
@@ -68,7 +62,7 @@ Evaluation evaluationValues(const ProcedureState& st, const Dictionary& dict, co
     if (!used) continue;
     const Variable& v = dict.vars[st.covVars[c]];
     const int decimals = v.format.decimals + (given ? 0 : kMeanExtraDecimals);
-    list.push_back({v.name, isSysmis(ev.values[c]) ? "." : fixedText(ev.values[c], decimals)});
+    list.push_back({v.name, isSysmis(ev.values[c]) ? "." : out::formatFixed(ev.values[c], decimals)});
     shown.emplace_back(v.name, ev.values[c]);
   }
   const bool designUsesCovariates = st.designContent == 1 || st.designContent == 3 || st.designContent == 0;

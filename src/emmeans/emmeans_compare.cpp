@@ -11,7 +11,8 @@
 #include "host/numeric/distributions.h"
 #include "host/output/messages.h"
 #include "hypotheses/parameter_estimates.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
+#include "report/univariate_test.h"
 
 namespace qv {
 
@@ -21,17 +22,6 @@ namespace {
 constexpr double kTolerance = 1.0e-8;
 // exp(x) underflows to 0 below about -708.39: the adjusted probability is then 1.
 constexpr double kExpUnderflow = -708.39;
-
-// The alpha level as the user wrote it, otherwise in the significance format (".05").
-std::string alphaText(const ProcedureState& st) {
-  std::string a = st.alphaText;
-  while (!a.empty() && a.back() == ' ') a.pop_back();
-  if (!a.empty()) return a;
-  a = fmt::format("{:.3f}", st.alplev);
-  while (a.size() > 1 && a.back() == '0') a.pop_back();
-  if (a.rfind("0.", 0) == 0) a.erase(0, 1);
-  return a;
-}
 
 const char* adjustmentNote(EmmeansAdjustment a) {
   switch (a) {
@@ -218,8 +208,8 @@ void printPairwise(Context& ctx, const ProcedureState& st, const MarginalTable& 
           for (int n : notes) tb.annotateCell(dc, n);
           if (!isSysmis(sig) && st.alplev > sig) {
             if (sigNote < 0)
-              sigNote = tb.footnote(
-                  expandTemplate(catalogueText("Mean difference is significant at ^1 ..."), {alphaText(st)}));
+              sigNote = tb.footnote(expandTemplate(catalogueText("Mean difference is significant at ^1 ..."),
+                                                   {alphaLevelText(st)}));
             tb.annotateCell(dc, sigNote);
           }
           tb.cell(statDim, "Std. Error", out::Value::num(se, out::Fmt::GeneralStat));

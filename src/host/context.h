@@ -3,6 +3,8 @@
 // the output being recorded for the current command, the host error flag and the message
 // routine. There is no global state.
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "host/assert.h"  // QV_ASSERT and InternalError, for the routines that take a context
@@ -17,7 +19,7 @@ struct SavedVariable;
 struct Context {
   const DataSource* data = nullptr;  // may be null when no data file was given
   out::CommandOutput* output = nullptr;
-  bool errorFlag = false;  // set by every error message; stops the command
+  bool errorFlag = false;  // set by every error message; stops the command (see Steps)
   char decimalChar = '.';  // the locale's decimal character
   // Where the variables created by SAVE go (the run's new columns of the active data); null
   // when the run does not keep them.
@@ -27,6 +29,9 @@ struct Context {
   // (the run then ends with the usage-error status).
   std::vector<std::string> protectedFiles;
   bool outputFileFailed = false;
+
+  // True once the command has reported an error: every later step of the command is skipped.
+  bool failed() const { return errorFlag; }
 
   // Issues a numbered message of the procedure (the key comes from the catalogue).
   // `param` replaces ^1 when the key takes a parameter.
@@ -86,6 +91,43 @@ class MessagePlace {
  private:
   Context& ctx_;
   syntax::SourcePlace saved_;
+};
+
+// A sequence of steps of a command that the error flag stops: each step runs only while no
+// error has been reported, so the first error ends the sequence cleanly without a hand check
+// after every call.
+//   Steps steps(ctx);
+//   steps.then([&] { return layoutDesign(ctx, st); })  // a bool step: false stops the sequence
+//       .when(st.printDescriptives, [&] { printDescriptives(ctx, st, work); })
+//       .then([&] { fitModel(ctx, st, work); });
+//   if (!steps.ok()) break;
+class Steps {
+ public:
+  explicit Steps(Context& ctx) : ctx_(ctx) {}
+
+  // Runs `step` unless the sequence has stopped. A step that returns bool stops the sequence by
+  // returning false (it could not be done, though it may not have reported an error).
+  template <class Step>
+  Steps& then(Step&& step) {
+    if (!ok()) return *this;
+    if constexpr (std::is_same_v<std::invoke_result_t<Step&>, bool>) {
+      if (!step()) stopped_ = true;
+    } else {
+      step();
+    }
+    return *this;
+  }
+  // Runs `step` when it is wanted (a requested analysis) and the sequence has not stopped.
+  template <class Step>
+  Steps& when(bool wanted, Step&& step) {
+    return wanted ? then(std::forward<Step>(step)) : *this;
+  }
+  // True while no step has failed and no error has been reported.
+  bool ok() const { return !stopped_ && !ctx_.failed(); }
+
+ private:
+  Context& ctx_;
+  bool stopped_ = false;
 };
 
 }  // namespace qv

@@ -7,19 +7,13 @@
 #include "host/numeric/contrast_bases.h"
 #include "host/output/message_numbers.h"
 #include "host/output/messages.h"
+#include "host/output/number_format.h"
 #include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
 
 namespace qv {
 
 namespace {
-
-// A number as shown in a label: integers without decimals, others in shortest form.
-std::string labelNumber(double x) {
-  if (std::isfinite(x) && x == std::nearbyint(x) && std::fabs(x) < 1e15)
-    return fmt::format("{}", static_cast<long long>(x));
-  return fmt::format("{}", x);
-}
 
 int referenceLevel(const ContrastRequest& c, int nlevel) { return c.refcat == -1 ? nlevel : c.refcat; }
 
@@ -32,7 +26,7 @@ std::vector<double> polynomialMetric(const ContrastRequest& c, int nlevel) {
 
 std::string joinNumbers(const std::vector<double>& v) {
   std::string s;
-  for (size_t i = 0; i < v.size(); ++i) s += (i ? ", " : "") + labelNumber(v[i]);
+  for (size_t i = 0; i < v.size(); ++i) s += (i ? ", " : "") + out::formatLabelNumber(v[i]);
   return s;
 }
 

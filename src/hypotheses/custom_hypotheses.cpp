@@ -10,9 +10,10 @@
 #include "data/design.h"
 #include "host/numeric/distributions.h"
 #include "host/output/messages.h"
+#include "hypotheses/custom_test.h"
 #include "hypotheses/parameter_estimates.h"
-#include "tests/custom_test.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
+#include "report/univariate_test.h"
 
 namespace qv {
 

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "host/output/number_format.h"
+
 namespace qv {
 
 double errorMeanSquare(const GroupState& g, int d, double dfe) {
@@ -41,7 +43,7 @@ ParameterRow parameterStatistics(double b, double cjj, double mse, double dfe, d
 
 std::string confidenceIntervalLabel(double alplev, bool difference) {
   // 100 (1 - alplev) to ten significant digits, so that 95.00000000000001 reads 95.
-  std::string pct = fmt::format("{:.10g}", 100.0 * (1.0 - alplev));
+  std::string pct = out::formatSignificant(100.0 * (1.0 - alplev), 10);
   return pct + (difference ? "% Confidence Interval for Difference" : "% Confidence Interval");
 }
 

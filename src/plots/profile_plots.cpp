@@ -12,7 +12,8 @@
 #include "host/charts/chart.h"
 #include "host/output/labels.h"
 #include "host/output/messages.h"
-#include "tests/univariate.h"
+#include "host/output/number_format.h"
+#include "report/shared_labels.h"
 
 namespace qv {
 
@@ -85,7 +86,7 @@ std::string covariateFrame(const ProcedureState& st, const Dictionary& dict,
     // A mean is shown with two decimals more than the variable; a value given on WITH as it is.
     const bool given = c < static_cast<int>(st.plotCovValues.size()) && !isSysmis(st.plotCovValues[c]);
     const int decimals = std::clamp(v.format.decimals + (given ? 0 : 2), 0, 16);
-    list.push_back({v.name, isSysmis(values[c]) ? "." : fmt::format("{:.{}f}", values[c], decimals)});
+    list.push_back({v.name, isSysmis(values[c]) ? "." : out::formatFixed(values[c], decimals)});
   }
   if (list.empty()) return {};
   return expandComposite(catalogueText("Evaluated at [%1 = %2:, ^1 = ^2:]1"), {}, list);

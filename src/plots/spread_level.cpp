@@ -9,7 +9,7 @@
 #include "host/charts/chart.h"
 #include "host/output/labels.h"
 #include "host/output/messages.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
 
 namespace qv {
 

@@ -12,7 +12,7 @@
 #include "host/output/render.h"
 #include "hypotheses/parameter_estimates.h"
 #include "posthoc/level_statistics.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
 
 namespace qv {
 

@@ -1,8 +1,7 @@
 #include "report/shared_labels.h"
 
-#include <fmt/format.h>
-
 #include "data/design.h"
+#include "host/output/number_format.h"
 
 namespace qv {
 
@@ -12,16 +11,13 @@ std::string ssTypeTitle(int sstype) {
   return kTitles[(sstype >= 1 && sstype <= 4 ? sstype : 3) - 1];
 }
 
-std::string alphaFootnote(const ProcedureState& st) {
+std::string alphaLevelText(const ProcedureState& st) {
   std::string a = st.alphaText;
   while (!a.empty() && a.back() == ' ') a.pop_back();
-  if (a.empty()) {
-    a = fmt::format("{:.3f}", st.alplev);
-    while (a.size() > 1 && a.back() == '0') a.pop_back();
-    if (a.rfind("0.", 0) == 0) a.erase(0, 1);
-  }
-  return "Computed using alpha = " + a;
+  return a.empty() ? out::formatLevel(st.alplev) : a;
 }
+
+std::string alphaFootnote(const ProcedureState& st) { return "Computed using alpha = " + alphaLevelText(st); }
 
 std::string variableLabel(const Dictionary& dict, int var) {
   const Variable& v = dict.vars[var];

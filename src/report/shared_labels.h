@@ -14,6 +14,10 @@ namespace qv {
 // gives the Type III title.
 std::string ssTypeTitle(int sstype);
 
+// The alpha level as the command gave it (ALPHA as typed), otherwise in the significance-level
+// format (".05").
+std::string alphaLevelText(const ProcedureState& st);
+
 // Text of the alpha footnote: "Computed using alpha = .05" (the value as the command gave it).
 std::string alphaFootnote(const ProcedureState& st);
 

@@ -7,7 +7,7 @@
 
 #include "data/design.h"
 #include "emmeans/emmeans.h"
-#include "host/numeric/distributions.h"
+#include "host/output/number_format.h"
 #include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
 #include "hypotheses/parameter_estimates.h"
@@ -18,28 +18,6 @@
 #include "tests/mixed_tests.h"
 
 namespace qv {
-
-UnivariateTest GMTUNV(double alplev, double dfh, double dfe, double ssh, double sse) {
-  QV_ASSERT(alplev >= 0.0 && alplev <= 1.0, "GMTUNV");
-  UnivariateTest t;
-  // Sums of squares that overflowed (data of the order of 1e154 and beyond) support no test.
-  if (!std::isfinite(ssh) || !std::isfinite(sse)) return t;
-  num::FTEST(dfh, dfe, ssh, sse, t.msh, t.mse, t.f, t.sig);
-  if (ssh + sse > 0) t.etaSquared = ssh / (ssh + sse);
-  if (!(sse > 0)) return t;
-  t.noncentrality = ssh * dfe / sse;
-  if (dfh > 0 && dfe > 0) {
-    if (alplev > 0) {
-      double fcrit = num::IDFF(1.0 - alplev, dfh, dfe);
-      if (isSysmis(fcrit)) return t;
-      // Power = 1 - P(F' <= Fcrit), taken directly as the upper tail.
-      t.power = num::NCFUpperTail(fcrit, dfh, dfe, t.noncentrality);
-    } else {
-      t.power = 0.0;
-    }
-  }
-  return t;
-}
 
 void GMTRSQ(const ProcedureState& st, double n, double dfe, int d, double& rsq, double& adjRsq) {
   QV_ASSERT(d >= 0 && d < st.ndepvr, "GMTRSQ");
@@ -126,18 +104,13 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     int c = tb.cell(statDim, ssTitle, out::Value::num(ssm, out::Fmt::Coefficient));
     double rsq, adj;
     GMTRSQ(st, n, dfe, d, rsq, adj);
-    auto fmt3 = [](double x) {
-      if (isSysmis(x) || !std::isfinite(x)) return std::string(".");
-      std::string s = fmt::format("{:.3f}", x);
-      if (s.rfind("0.", 0) == 0) s.erase(0, 1);
-      if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
-      return s;
-    };
     std::vector<std::pair<std::string, double>> values;
     if (!isSysmis(rsq)) values.emplace_back("R Squared", rsq);
     if (!isSysmis(adj)) values.emplace_back("Adjusted R Squared", adj);
     tb.annotateCell(
-        c, tb.footnote("R Squared = " + fmt3(rsq) + " (Adjusted R Squared = " + fmt3(adj) + ")", values));
+        c, tb.footnote("R Squared = " + out::formatProportion(rsq, ctx.decimalChar) +
+                           " (Adjusted R Squared = " + out::formatProportion(adj, ctx.decimalChar) + ")",
+                       values));
     tb.cell(statDim, "df", out::Value::num(dfm, out::Fmt::Count));
     testCells(GMTUNV(st.alplev, dfm, dfe, ssm, sse));
 
@@ -174,15 +147,6 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     tb.annotateCategory(statDim, tb.footnote(alphaFootnote(st)));
   }
   ctx.emitTable(tb);
-}
-
-bool effectSizeCells(out::TableBuilder& tb, int statDim, const ProcedureState& st, const UnivariateTest& u) {
-  if (st.printEtaSquared)
-    tb.cell(statDim, "Eta Squared", out::Value::num(u.etaSquared, out::Fmt::Correlation));
-  if (!st.printObservedPower) return false;
-  tb.cell(statDim, "Noncentrality Parameter", out::Value::num(u.noncentrality, out::Fmt::GeneralStat));
-  tb.cell(statDim, "Observed Power", out::Value::num(u.power, out::Fmt::Significance));
-  return true;
 }
 
 void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {

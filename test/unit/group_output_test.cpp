@@ -125,3 +125,32 @@ TEST(GroupOutput, EverySplitGroupGetsItsOwnTables) {
     }
   }
 }
+
+// The steps of a command stop at the first error or failed step; later steps do not run.
+TEST(GroupOutput, StepsStopAtTheFirstErrorOrFailedStep) {
+  struct Case {
+    int failAt;    // step that fails (-1: none)
+    bool byError;  // fails by reporting an error rather than returning false
+    int stepsRun;  // of the four steps
+  } cases[] = {{-1, false, 4}, {1, true, 2}, {1, false, 2}, {0, true, 1}};
+  for (const Case& c : cases) {
+    qv::Context ctx;
+    qv::out::CommandOutput out;
+    ctx.output = &out;
+    int run = 0;
+    auto step = [&](int i) {
+      ++run;
+      if (i == c.failAt && c.byError) ctx.note("Internal error ^1 ...", qv::out::Severity::Error, {"x"});
+      return !(i == c.failAt && !c.byError);
+    };
+    qv::Steps steps(ctx);
+    steps.then([&] { return step(0); })
+        .then([&] { return step(1); })
+        .when(false, [&] { ADD_FAILURE() << "a step not wanted ran"; })
+        .then([&] { step(2); })
+        .when(true, [&] { step(3); });
+    EXPECT_EQ(run, c.stepsRun) << c.failAt;
+    EXPECT_EQ(steps.ok(), c.failAt < 0);
+    EXPECT_EQ(ctx.failed(), c.failAt >= 0 && c.byError);
+  }
+}

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "host/output/number_format.h"
 #include "host/output/render.h"
 
 using qv::out::Fmt;
@@ -91,4 +92,49 @@ TEST(FormatValue, StringKeysShowTheirFullText) {
   EXPECT_EQ(formatValue(Value::str("CASES USED...")),
             "Statistics are based on all cases with valid data for all variables in the model.");
   EXPECT_EQ(formatValue(Value::str("Unknown key ...")), "Unknown key ...");
+}
+
+// Every number the procedures and renderers write goes through one formatter that takes the
+// decimal character; the expected texts are the numbers rounded by hand.
+TEST(NumberFormat, OneFormatterWithTheDecimalCharacter) {
+  using namespace qv::out;
+  const struct {
+    std::string got, want;
+  } cases[] = {
+      {formatNumber(1234.5678, Fmt::Coefficient, -1, ','), "1234,568"},
+      {formatNumber(0.0123, Fmt::Significance, -1, ','), ",012"},
+      {formatNumber(2.5e20, Fmt::Coefficient, -1, ','), "2,500E+20"},
+      {formatNumber(12, Fmt::Count, -1, ','), "12"},
+      {formatProportion(0.71594), ".716"},
+      {formatProportion(0.71594, ','), ",716"},
+      {formatProportion(-0.0001), ".000"},  // no sign on a value that rounds to zero
+      {formatProportion(-0.25), "-.250"},
+      {formatProportion(qv::kSysmis), "."},
+      {formatLevel(0.05), ".05"},
+      {formatLevel(0.1, ','), ",1"},
+      {formatLabelNumber(3), "3"},
+      {formatLabelNumber(-2.5, ','), "-2,5"},
+      {formatLabelNumber(1.0 / 3.0), "0.3333333333333333"},
+      {formatFixed(-0.0001, 2), "0.00"},
+      {formatFixed(2.345678, 3, ','), "2,346"},
+      {formatSignificant(100.0 * (1.0 - 0.05), 10), "95"},
+      {formatSignificant(97.5, 10, ','), "97,5"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
+}
+
+TEST(NumberFormat, RenderersWriteTheDocumentsDecimalCharacter) {
+  using namespace qv::out;
+  TableBuilder tb(1, "T", "T");
+  const int row = tb.dimension("Source", Axis::Row);
+  const int col = tb.dimension("Statistics", Axis::Column);
+  tb.category(row, "Model");
+  tb.cell(col, "Mean Square", Value::num(1.5, Fmt::Coefficient));
+  Document doc;
+  doc.decimal = ',';
+  doc.commands.push_back(CommandOutput{"QUORVEST y.", false, {tb.finish()}});
+  EXPECT_NE(renderText(doc).find("1,500"), std::string::npos);
+  EXPECT_NE(renderHtml(doc).find(">1,500<"), std::string::npos);
+  const std::string json = renderJson(doc);
+  EXPECT_NE(json.find("\"value\": 1.5, \"text\": \"1,500\""), std::string::npos) << json;
 }

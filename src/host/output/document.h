@@ -131,6 +131,7 @@ struct CommandOutput {
 
 struct Document {
   std::vector<CommandOutput> commands;
+  char decimal = '.';  // decimal character of the numbers the renderers format
 };
 
 // Builds one pivot table the way a procedure thinks of it: declare dimensions, make a category

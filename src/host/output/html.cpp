@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "host/charts/chart.h"
+#include "host/output/display.h"
 #include "host/output/labels.h"
 #include "host/output/render.h"
+#include "host/output/table_layout.h"
 
 namespace qv::out {
 
@@ -48,6 +50,7 @@ figure.chart svg { max-width: 100%; height: auto; }
 )";
 
 struct Writer {
+  char decimal = '.';
   std::string body;
   std::string toc;
   int nextId = 0;
@@ -108,9 +111,10 @@ struct Writer {
             std::to_string(t.id) + "\">\n";
     if (t.split && !t.split->empty() && splitGroupCaption(*t.split) != t.title)
       body += "<p class=\"split\">" + escapeXml(splitGroupCaption(*t.split)) + "</p>\n";
-    for (const TableBlock& b : layoutTable(t)) {
+    for (const TableBlock& b : layoutTable(t, decimal)) {
+      if (b.header.empty() || b.body.empty()) continue;
       for (const auto& [dim, label] : b.layers)
-        body += "<p class=\"layer\">" + escapeXml(dim) + ": " + escapeXml(label) + "</p>\n";
+        body += "<p class=\"layer\">" + escapeXml(dim) + ": " + escapeXml(visibleText(label)) + "</p>\n";
       body += "<div class=\"scroll\"><table class=\"pivot\">\n<caption>" + escapeXml(displayText(t.title)) +
               (markers.empty() ? "" : "<sup>" + escapeXml(markers) + "</sup>") + "</caption>\n<thead>\n";
       for (const auto& row : b.header) {
@@ -123,8 +127,8 @@ struct Writer {
         body += "<tr>";
         for (const auto& c : row) {
           const bool header = c.first < b.rowHeaderColumns;
-          body +=
-              header ? cell("th", c, " scope=\"row\"") : cell("td", c, c.alignRight ? " class=\"num\"" : "");
+          body += header ? cell("th", c, " scope=\"row\"")
+                         : cell("td", c, c.alignRight() ? " class=\"num\"" : "");
         }
         body += "</tr>\n";
       }
@@ -139,8 +143,9 @@ struct Writer {
     body += "</figure>\n";
   }
 
+  // Control characters in a cell are shown as escapes, as in the text output.
   static std::string cell(const char* tag, const GridCell& c, const std::string& attrs) {
-    std::string text = c.text;
+    std::string text = visibleText(c.text);
     while (!text.empty() && text.back() == ' ') text.pop_back();
     std::string s = std::string("<") + tag + attrs;
     if (c.last > c.first) s += " colspan=\"" + std::to_string(c.last - c.first + 1) + "\"";
@@ -152,6 +157,7 @@ struct Writer {
 
 std::string renderHtml(const Document& doc) {
   Writer w;
+  w.decimal = doc.decimal;
   for (size_t i = 0; i < doc.commands.size(); ++i) {
     const CommandOutput& c = doc.commands[i];
     const std::string id = "c" + std::to_string(i + 1);

@@ -1,10 +1,13 @@
 #pragma once
-// Renderers of the output document.
+// Renderers of the output document, each a function from a Document to bytes. They share the
+// number formats (number_format.h), the display of stored texts (display.h) and the neutral
+// table layout (table_layout.h); a new format is one more function here and one file beside
+// text_render.cpp, json_render.cpp and html.cpp.
 #include <string>
-#include <utility>
-#include <vector>
 
+#include "host/output/display.h"
 #include "host/output/document.h"
+#include "host/output/table_layout.h"
 
 namespace qv::out {
 
@@ -15,26 +18,5 @@ std::string renderJson(const Document& doc);
 
 // HTML: one self-contained page with a table of contents, the tables, messages and charts.
 std::string renderHtml(const Document& doc);
-
-// A pivot table laid out as a grid (the layout the text renderer draws), for other renderers.
-struct GridCell {
-  size_t first = 0, last = 0;  // columns spanned
-  std::string text;            // label or value with its footnote markers
-  bool alignRight = false;     // numbers
-};
-struct TableBlock {
-  std::vector<std::pair<std::string, std::string>> layers;  // (dimension, category) of the block
-  std::vector<std::vector<GridCell>> header, body;
-  size_t rowHeaderColumns = 0;
-};
-std::vector<TableBlock> layoutTable(const Table& t);
-
-// A stored text as shown: catalogue keys become their full texts.
-std::string displayText(const std::string& s);
-
-// Text of a value as displayed (also the "text" field of JSON cells): numbers in their format
-// (blank for the system-missing value, NaN and infinities), strings as they stand except that
-// a catalogue key shows its full text.
-std::string formatValue(const Value& v);
 
 }  // namespace qv::out

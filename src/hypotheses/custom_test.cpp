@@ -1,4 +1,4 @@
-#include "tests/custom_test.h"
+#include "hypotheses/custom_test.h"
 
 #include <fmt/format.h>
 
@@ -6,19 +6,15 @@
 
 #include "data/design.h"
 #include "host/output/messages.h"
+#include "host/output/number_format.h"
 #include "hypotheses/custom_hypotheses.h"
 #include "hypotheses/estimable_functions.h"
-#include "tests/univariate.h"
+#include "report/shared_labels.h"
+#include "report/univariate_test.h"
 
 namespace qv {
 
 namespace {
-
-std::string numberText(double x) {
-  if (std::isfinite(x) && x == std::nearbyint(x) && std::fabs(x) < 1e15)
-    return fmt::format("{}", static_cast<long long>(x));
-  return fmt::format("{}", x);
-}
 
 out::Value dfValue(double df) {
   if (isSysmis(df)) return out::Value::missing(out::Fmt::Count);
@@ -90,7 +86,7 @@ std::string errorTermDescription(const ProcedureState& st, const Dictionary& dic
       s += " - ";
     else if (!first)
       s += " + ";
-    if (std::fabs(c) != 1.0) s += numberText(std::fabs(c)) + " ";
+    if (std::fabs(c) != 1.0) s += out::formatLabelNumber(std::fabs(c)) + " ";
     s += effectName(st, dict, term.effect);
     first = false;
   }
@@ -101,8 +97,8 @@ TestIndexItems testIndexItems(const ProcedureState& st, const Dictionary& dict, 
   const TestRequest& t = st.testList[static_cast<size_t>(i)];
   TestIndexItems items;
   items.hypothesisTerm = effectName(st, dict, t.ieffh);
-  items.errorTerm =
-      t.kind == TestErrorKind::Value ? numberText(t.givenValue) : errorTermDescription(st, dict, t);
+  items.errorTerm = t.kind == TestErrorKind::Value ? out::formatLabelNumber(t.givenValue)
+                                                   : errorTermDescription(st, dict, t);
   items.errorDf = t.errorDf;
   return items;
 }
