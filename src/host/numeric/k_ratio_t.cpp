@@ -16,7 +16,6 @@ namespace qv::num {
 
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kTolerance = 1e-12;  // relative, of each quadrature
 using Normal = boost::math::normal_distribution<double, BoostPolicy>;
 
