@@ -89,7 +89,8 @@ std::vector<Literal> literalsOf(const std::string& src) {
 // routine that takes a key.
 bool usedAsKey(const Literal& l) {
   if (qv::isCatalogueKey(l.text)) return true;
-  static const std::regex kTakesKey(R"((\bnote|\bcatalogueText|\bcommandError)\s*\(\s*(ctx\s*,\s*)?$)");
+  static const std::regex kTakesKey(
+      R"((\bnote|\bfactorNote|\bcatalogueText|\bcommandError)\s*\(\s*(ctx\s*,\s*)?$)");
   return std::regex_search(l.before, kTakesKey);
 }
 

@@ -562,7 +562,15 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"No POSTHOC for ^1 in [%1=%2:, ^1=^2:]2 zero error DF ...",
      "Post hoc tests are not performed for ^1 in the split group [%1=%2:, ^1=^2:]2 because the "
      "error term has zero degrees of freedom."},
+    {"No POSTHOC for ^1 [%1=%2:, ^1=^2:]2 < 3 groups.",
+     "Post hoc tests are not performed for ^1 in the split group [%1=%2:, ^1=^2:]2 because there "
+     "are fewer than three groups."},
     // ^1: the factor.
+    {"No POSTHOC for ^1 fewer than 3 groups.",
+     "Post hoc tests are not performed for ^1 because there are fewer than three groups."},
+    {"No POSTHOC for ^1 lack of cases.",
+     "Post hoc tests are not performed for ^1 because at least one group has fewer than two "
+     "cases."},
     {"No POSTHOC for ^1 zero error DF ...",
      "Post hoc tests are not performed for ^1 because the error term has zero degrees of "
      "freedom."},
