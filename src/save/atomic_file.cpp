@@ -166,16 +166,19 @@ bool AtomicFile::open(const std::string& path, std::string& why) {
   return true;
 }
 
-void AtomicFile::flush() {
+int writeFully(int fd, const char* data, size_t size) {
   size_t done = 0;
-  while (errno_ == 0 && done < buf_.size()) {
-    const ssize_t n = ::write(fd_, buf_.data() + done, buf_.size() - done);
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      errno_ = n < 0 ? errno : ENOSPC;
-    else
-      done += static_cast<size_t>(n);
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    done += static_cast<size_t>(n);
   }
+  return 0;
+}
+
+void AtomicFile::flush() {
+  if (errno_ == 0) errno_ = writeFully(fd_, buf_.data(), buf_.size());
   buf_.clear();
 }
 

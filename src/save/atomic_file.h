@@ -41,6 +41,10 @@ class AtomicFile {
   std::string buf_;
 };
 
+// Writes all `size` bytes to the descriptor, retrying after interruptions. Returns 0, or the
+// error that stopped it (ENOSPC when the system wrote nothing without saying why).
+int writeFully(int fd, const char* data, size_t size);
+
 // Checks that `path` can be created or replaced: not a directory, its folder exists and takes
 // a new file (or it is a device or pipe open for writing). False with `why` set otherwise.
 // Nothing is left behind.

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "save/atomic_file.h"
+
 namespace qv {
 
 namespace {
@@ -33,15 +35,7 @@ bool ScratchFile::open(std::string& why) {
 }
 
 bool ScratchFile::flush() {
-  size_t done = 0;
-  while (errno_ == 0 && done < buf_.size()) {
-    const ssize_t n = ::write(fd_, buf_.data() + done, buf_.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      errno_ = n < 0 ? errno : ENOSPC;
-    else
-      done += static_cast<size_t>(n);
-  }
+  if (errno_ == 0) errno_ = writeFully(fd_, buf_.data(), buf_.size());
   buf_.clear();
   return errno_ == 0;
 }
