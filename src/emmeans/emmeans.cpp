@@ -200,19 +200,9 @@ void runRequest(Context& ctx, const ProcedureState& st, int i, const std::vector
     built = buildMarginalRows(st, t.cells, ev.values, kEstimabilityTolerance, t.rows, t.status);
   }
   if (!built) {
-    const std::string number = std::to_string(i + 1);
-    if (ctx.splitCaption.empty()) {
-      ctx.note("Too many cells in emmean ^1", out::Severity::Note, {number});
-    } else {
-      RepeatList split;
-      for (const auto& [name, value] : ctx.splitCaption) split.push_back({name, value});
-      out::Message m;
-      m.severity = out::Severity::Note;
-      m.phase = out::Phase::Processing;
-      m.key = "Too many cells in emmean ^1 split [%1 = %2:, ^1 = ^2]2";
-      m.text = expandCompositeLists(catalogueText(m.key), {number}, {{2, split}});
-      ctx.emit(std::move(m));
-    }
+    ctx.splitGroupNote("Too many cells in emmean ^1",
+                       "Too many cells in emmean ^1 split [%1 = %2:, ^1 = ^2]2", out::Severity::Note,
+                       {std::to_string(i + 1)});
     return;
   }
   const std::string name = tableName(st, dict, i);

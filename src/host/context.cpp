@@ -92,6 +92,28 @@ void Context::note(const std::string& key, out::Severity severity, const std::ve
   note(key, severity, args, phase);
 }
 
+void Context::splitGroupNote(const std::string& key, const std::string& splitKey, out::Severity severity,
+                             const std::vector<std::string>& args) {
+  if (splitCaption.empty()) {
+    note(key, severity, args);
+    return;
+  }
+  out::Message m;
+  m.severity = severity;
+  m.phase = out::Phase::Processing;
+  m.key = splitKey;
+  m.text = expandComposite(catalogueText(splitKey), args, splitGroupList());
+  locate(m);
+  if (severity == out::Severity::Error) errorFlag = true;
+  emit(std::move(m));
+}
+
+RepeatList Context::splitGroupList() const {
+  RepeatList list;
+  for (const auto& [name, value] : splitCaption) list.push_back({name, value});
+  return list;
+}
+
 void Context::emit(out::Item item) {
   // A message built by hand (with a repeat list, say) is placed like one issued above.
   if (auto* m = std::get_if<out::Message>(&item); m && m->line == 0 && messagePlace.known()) {

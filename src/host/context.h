@@ -10,6 +10,7 @@
 #include "host/assert.h"  // QV_ASSERT and InternalError, for the routines that take a context
 #include "host/data/case_stream.h"
 #include "host/output/document.h"
+#include "host/output/messages.h"
 #include "host/syntax/tokenizer.h"
 
 namespace qv {
@@ -45,6 +46,12 @@ struct Context {
                syntax::SourcePlace at);
   void note(const std::string& key, out::Severity severity, const std::vector<std::string>& args,
             out::Phase phase, syntax::SourcePlace at);
+  // Issues a note in its plain form `key`, or, when split files are in force, in the form
+  // `splitKey`, whose repeat list names the split group's (variable, value) pairs.
+  void splitGroupNote(const std::string& key, const std::string& splitKey, out::Severity severity,
+                      const std::vector<std::string>& args = {});
+  // The split group's (variable, value) pairs as a repeat list of a message template.
+  RepeatList splitGroupList() const;
 
   // Appends an item to the current output position (inside the innermost open heading).
   void emit(out::Item item);

@@ -40,24 +40,6 @@ int lmatrixFromRecord(const ProcedureState& st, const LMatrixRequest& req, num::
   return 0;
 }
 
-// A warning about an LMATRIX record, naming the split group when split files are on.
-void recordWarning(Context& ctx, const std::string& key, const std::string& splitKey,
-                   std::vector<std::string> args) {
-  out::Message m;
-  m.severity = out::Severity::Warning;
-  m.phase = out::Phase::Processing;
-  if (ctx.splitCaption.empty()) {
-    m.key = key;
-    m.text = expandTemplate(catalogueText(key), args);
-  } else {
-    RepeatList pairs;
-    for (const auto& [name, value] : ctx.splitCaption) pairs.push_back({name, value});
-    m.key = splitKey;
-    m.text = expandComposite(catalogueText(splitKey), args, pairs);
-  }
-  ctx.emit(std::move(m));
-}
-
 std::string rowLabel(size_t j) { return fmt::format("L{}", j + 1); }
 
 void printLTable(Context& ctx, const ProcedureState& st, int lnum, const num::Mat& l, bool estimable) {
@@ -118,13 +100,14 @@ void runLMatrixTests(Context& ctx, const ProcedureState& st, bool several) {
     if (status != 0) {
       const std::string n = std::to_string(lnum);
       if (status == 1) {
-        recordWarning(ctx, "LMATRIX ALL ^1 wrong N ...",
-                      "LMATRIX ALL ^1 wrong N split [%1 = %2:, ^1 = ^2:]2 ...", {n});
+        ctx.splitGroupNote("LMATRIX ALL ^1 wrong N ...",
+                           "LMATRIX ALL ^1 wrong N split [%1 = %2:, ^1 = ^2:]2 ...", out::Severity::Warning,
+                           {n});
         printContrastErrorTable(ctx, 5);
       } else {
-        recordWarning(ctx, "LMATRIX ^1 wrong N effect ^2 ...",
-                      "LMATRIX ^1 wrong N effect ^2 split [%1 = %2:, ^1 = ^2:]3 ...",
-                      {n, effectName(st, dict, status - 2)});
+        ctx.splitGroupNote("LMATRIX ^1 wrong N effect ^2 ...",
+                           "LMATRIX ^1 wrong N effect ^2 split [%1 = %2:, ^1 = ^2:]3 ...",
+                           out::Severity::Warning, {n, effectName(st, dict, status - 2)});
         printContrastErrorTable(ctx, 6);
       }
       ctx.note("LMATRIX ^1 no tables ...", out::Severity::Warning, {n});

@@ -23,12 +23,6 @@ constexpr double kEstimabilityTolerance = 1.0e-8;
 // Cells of one request's charts beyond which the plot is not drawn.
 constexpr double kMaxPlotCells = 1.0e6;
 
-RepeatList splitList(const Context& ctx) {
-  RepeatList split;
-  for (const auto& [name, value] : ctx.splitCaption) split.push_back({name, value});
-  return split;
-}
-
 RepeatList factorList(const ProcedureState& st, const Dictionary& dict, const std::vector<int>& factors) {
   RepeatList list;
   for (int f : factors) list.push_back({dict.vars[st.factorVars[f]].name});
@@ -52,7 +46,8 @@ void notDrawnNote(Context& ctx, const std::string& dep, const RepeatList& factor
   const bool split = !ctx.splitCaption.empty();
   if (dep.empty()) {
     if (split)
-      emitNote(ctx, "PPLOTX [%1: * ^1:]1 for [%1 = %2:, ^1 = ^2:]2", {}, {{1, factors}, {2, splitList(ctx)}});
+      emitNote(ctx, "PPLOTX [%1: * ^1:]1 for [%1 = %2:, ^1 = ^2:]2", {},
+               {{1, factors}, {2, ctx.splitGroupList()}});
     else
       emitNote(ctx, "PPLOTX [%1: * ^1:]1", {}, {{1, factors}});
     return;
@@ -60,13 +55,13 @@ void notDrawnNote(Context& ctx, const std::string& dep, const RepeatList& factor
   if (atName.empty()) {
     if (split)
       emitNote(ctx, "PPLOTX ^1 [%1: * ^1:]2 for [%1 = %2:, ^1 = ^2:]3", {dep},
-               {{2, factors}, {3, splitList(ctx)}});
+               {{2, factors}, {3, ctx.splitGroupList()}});
     else
       emitNote(ctx, "PPLOTX ^1 [%1: * ^1:]2", {dep}, {{2, factors}});
   } else {
     if (split)
       emitNote(ctx, "PPLOTX ^1 [%1: * ^1:]2 at ^3 = ^4 for [%1 = %2:, ^1 = ^2:]5", {dep, "", atName, atLevel},
-               {{2, factors}, {5, splitList(ctx)}});
+               {{2, factors}, {5, ctx.splitGroupList()}});
     else
       emitNote(ctx, "PPLOTX ^1 [%1: * ^1:]2 at ^3 = ^4", {dep, "", atName, atLevel}, {{2, factors}});
   }

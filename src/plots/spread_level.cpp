@@ -26,18 +26,7 @@ void printSpreadLevelPlots(Context& ctx, const ProcedureState& st, const CaseWor
   bool anyVariance = false;
   for (const DescriptiveCell* c : cells) anyVariance = anyVariance || c->n > 1.0;
   if (!anyVariance) {
-    if (ctx.splitCaption.empty()) {
-      ctx.note("No SPLEVEL plot", out::Severity::Note);
-    } else {
-      RepeatList split;
-      for (const auto& [name, value] : ctx.splitCaption) split.push_back({name, value});
-      out::Message m;
-      m.severity = out::Severity::Note;
-      m.phase = out::Phase::Processing;
-      m.key = "No SPLEVEL plot for [%1 = %2:, ^1 = ^2:]1";
-      m.text = expandComposite(catalogueText(m.key), {}, split);
-      ctx.emit(std::move(m));
-    }
+    ctx.splitGroupNote("No SPLEVEL plot", "No SPLEVEL plot for [%1 = %2:, ^1 = ^2:]1", out::Severity::Note);
     return;
   }
   // The cells' grouping: the factor's label with one factor, else the factor names.

@@ -59,19 +59,7 @@ std::string alphaItem(const ProcedureState& st) {
 // A note about the factor, in its split-group form when split files are in force.
 void factorNote(Context& ctx, const std::string& key, const std::string& splitKey,
                 const std::string& factor) {
-  out::Message m;
-  m.severity = out::Severity::Warning;
-  m.phase = out::Phase::Processing;
-  if (ctx.splitCaption.empty()) {
-    m.key = key;
-    m.text = expandTemplate(catalogueText(key), {factor});
-  } else {
-    RepeatList pairs;
-    for (const auto& [name, value] : ctx.splitCaption) pairs.push_back({name, value});
-    m.key = splitKey;
-    m.text = expandCompositeLists(catalogueText(splitKey), {factor}, {{2, pairs}});
-  }
-  ctx.emit(std::move(m));
+  ctx.splitGroupNote(key, splitKey, out::Severity::Warning, {factor});
 }
 
 // The tables of one factor and dependent variable, open while its tests are run.

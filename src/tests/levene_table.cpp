@@ -27,21 +27,10 @@ void printLevene(Context& ctx, const ProcedureState& st, const CaseWorkFile& wor
   const LeveneResult r = GMTLEV(st, work);
   const std::string title = catalogueText("Levene Test ...");
   if (r.status == 3) {
-    if (ctx.splitCaption.empty()) {
-      ctx.note("Lev Not less than 2 nonempty...", out::Severity::Warning);
-      return;
-    }
-    // The warning names the split group.
-    const std::string key = "Lev Not less 2 nonempty [%1 = %2:, ^1 = ^2:]1";
-    RepeatList pairs;
-    for (const auto& [name, value] : ctx.splitCaption) pairs.push_back({name, value});
-    out::Message m;
-    m.severity = out::Severity::Warning;
-    m.phase = out::Phase::Processing;
-    m.key = key;
-    m.text = expandComposite(catalogueText(key), {}, pairs);
-    ctx.emit(std::move(m));
-    if (ctx.data->splitSeparate()) {
+    // Under split files the warning names the split group.
+    ctx.splitGroupNote("Lev Not less than 2 nonempty...", "Lev Not less 2 nonempty [%1 = %2:, ^1 = ^2:]1",
+                       out::Severity::Warning);
+    if (!ctx.splitCaption.empty() && ctx.data->splitSeparate()) {
       out::TableBuilder tb(5, title, "Levene Test");
       tb.annotateTable(tb.footnote(catalogueText("Test Not less than 2 nonempty some split...")));
       ctx.emitTable(tb);

@@ -90,7 +90,7 @@ std::vector<Literal> literalsOf(const std::string& src) {
 bool usedAsKey(const Literal& l) {
   if (qv::isCatalogueKey(l.text)) return true;
   static const std::regex kTakesKey(
-      R"((\bnote|\bfactorNote|\bcatalogueText|\bcommandError)\s*\(\s*(ctx\s*,\s*)?$)");
+      R"((\bnote|\bsplitGroupNote|\bfactorNote|\bcatalogueText|\bcommandError)\s*\(\s*(ctx\s*,\s*)?$)");
   return std::regex_search(l.before, kTakesKey);
 }
 
