@@ -366,3 +366,238 @@ def atmwtag_like():
 if __name__ == "__main__":
     smls_like()
     atmwtag_like()
+
+
+# ---- NIST StRD: the one-way ANOVA sets SmLs01-09, SiRstv and AtmWtAg and the linear-regression
+# sets Norris, Pontius, NoInt1/2 and Wampler1-5 (Longley is accuracy_longley), data from
+# nist_strd_data.py. The truths are exact for the decimal text of data.csv; each case's notes say
+# how many digits NIST's certified values (15 significant digits) agree with them, and how many
+# digits the exact answer for the nearest doubles keeps.
+
+def lre(got, want):
+    """Number of agreeing significant digits of got with want (Fractions), capped at 17."""
+    if got == want:
+        return 17.0
+    if want == 0:
+        return min(17.0, -math.log10(abs(float(got))))
+    return min(17.0, -math.log10(abs(float((got - want) / want))))
+
+
+def cert_lre(pairs):
+    """Smallest number of digits on which the exact values agree with the certified ones."""
+    return min(lre(F(c), exact) for exact, c in pairs if c is not None)
+
+
+def write_nist_case(name, description, header, rows, command, tables, footnotes, notes, tolerance,
+                    overrides=None):
+    d = os.path.join(HERE, name)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, "data.csv"), "w") as f:
+        f.write(",".join(header) + "\n")
+        for r in rows:
+            f.write(",".join(r) + "\n")
+    with open(os.path.join(d, "command.qv"), "w") as f:
+        f.write(command + "\n")
+    exp = {"case": name, "description": description, "tolerance": tolerance, "abs_tolerance": 0.0}
+    if overrides:
+        exp["tolerance_overrides"] = overrides
+    exp.update({"notes": notes, "tables": tables, "footnotes": footnotes})
+    with open(os.path.join(d, "expected.json"), "w") as f:
+        json.dump(exp, f, indent=1)
+        f.write("\n")
+
+
+def exact_oneway(groups, y):
+    """Exact one-way quantities: group means, SSB, SSW, corrected total."""
+    n = len(y)
+    levels = sorted(set(groups))
+    cnt = {lv: groups.count(lv) for lv in levels}
+    means = {lv: sum(v for g, v in zip(groups, y) if g == lv) / cnt[lv] for lv in levels}
+    ybar = sum(y) / n
+    sst = sum((v - ybar) ** 2 for v in y)
+    ssw = sum((v - means[g]) ** 2 for g, v in zip(groups, y))
+    return levels, cnt, means, sst - ssw, ssw, sst
+
+
+def nist_anova(setname, rows, cert):
+    groups = [g for g, _ in rows]
+    texts = [v for _, v in rows]
+    y = [F(v) for v in texts]
+    n = len(y)
+    levels, cnt, means, ssb, ssw, sst = exact_oneway(groups, y)
+    k = len(levels)
+    dfb, dfw = k - 1, n - k
+    msb, msw = ssb / dfb, ssw / dfw
+    fstat = msb / msw
+    r2 = ssb / sst
+    agree = cert_lre([(ssb, cert["between_ss"]), (msb, cert["between_ms"]), (fstat, cert["f"]),
+                      (ssw, cert["within_ss"]), (msw, cert["within_ms"]), (r2, cert["r2"]),
+                      (msw, str(F(cert["resid_sd"]) ** 2))])
+    assert (dfb, dfw) == (cert["between_df"], cert["within_df"])
+    assert agree >= 14, (setname, agree)
+    # The same analysis of the nearest doubles: how far a reader that rounds each field to a
+    # double is from the answer for the text.
+    yb = [F(float(v)) for v in texts]
+    _, _, _, ssb_b, ssw_b, _ = exact_oneway(groups, yb)
+    binary = min(lre(ssb_b, ssb), lre(ssw_b, ssw))
+    last = levels[-1]
+    tests = {"g": {"Type III Sum of Squares": num(ssb), "df": dfb, "Mean Square": num(msb), "F": num(fstat)},
+             "Error": {"Type III Sum of Squares": num(ssw), "df": dfw, "Mean Square": num(msw)},
+             "Corrected Total": {"Type III Sum of Squares": num(sst), "df": n - 1}}
+    params = {"Intercept": {"B": num(means[last]), "Std. Error": sqrt_frac(msw / cnt[last])}}
+    overrides = []
+    for lv in levels[:-1]:
+        se = sqrt_frac(msw * (F(1, cnt[lv]) + F(1, cnt[last])))
+        params["[g=%d]" % lv] = {"B": num(means[lv] - means[last]), "Std. Error": se}
+        if means[lv] == means[last]:
+            # An estimate that is 0 exactly: held to 1e-10 of its standard error.
+            overrides.append({"path": ["Parameter Estimates", "[g=%d]" % lv, "B"], "tolerance": 0.0,
+                              "abs_tolerance": 1e-10 * se})
+    notes = ("NIST StRD %s (one-way ANOVA, %d treatments, %d observations), data as NIST prints them. "
+             "Between/within SS, df, mean squares, F and R squared as certified; the residual SD is "
+             "the square root of the Error mean square. Exact answer for the decimal text in rational "
+             "arithmetic (test/reference/hard_cases.py); NIST's certified values agree with it to "
+             "%.1f digits or more. The exact answer for the nearest doubles of the data keeps only "
+             "%.1f digits of the sums of squares, so a reader must hold the decimal text more exactly "
+             "than a double." % (setname, k, n, agree, binary))
+    name = "nist_" + setname.lower()
+    write_nist_case(name, "NIST StRD %s: QUORVEST y BY g" % setname, ["g", "y"],
+                    [[str(g), v] for g, v in rows], "QUORVEST y BY g\n  /PRINT=PARAMETER.",
+                    {"Tests of Between-Subjects Effects": tests, "Parameter Estimates": params},
+                    {"R Squared": num(r2)}, notes, 1e-10, overrides)
+    return name, agree, binary
+
+
+def power_label(p):
+    return " * ".join(["x"] * p)
+
+
+def regression_fit(xs, ys, degree, intercept):
+    """Exact least squares of y on x, x^2, ..., x^degree (and the intercept)."""
+    powers = list(range(0 if intercept else 1, degree + 1))
+    cols = [[x ** p for x in xs] for p in powers]
+    b, xinv, rss = ols(cols, ys)
+    n = len(ys)
+    p = len(cols)
+    dfe = n - p
+    tss = sum(v * v for v in ys)
+    ybar = sum(ys) / n
+    tss_c = sum((v - ybar) ** 2 for v in ys)
+    drops = {}
+    for j, pw in enumerate(powers):
+        keep = [c for i, c in enumerate(cols) if i != j]
+        drops[pw] = (ols(keep, ys)[2] if keep else tss) - rss
+    return powers, b, xinv, rss, dfe, tss, tss_c, drops
+
+
+def nist_regression(setname, xtext, ytext, degree, intercept, cert, exact_fit=False):
+    xs = [F(v) for v in xtext]
+    ys = [F(v) for v in ytext]
+    n = len(ys)
+    powers, b, xinv, rss, dfe, tss, tss_c, drops = regression_fit(xs, ys, degree, intercept)
+    p = len(powers)
+    mse = rss / dfe
+    model_ss = (tss_c if intercept else tss) - rss
+    model_df = p - (1 if intercept else 0)
+    r2 = model_ss / (tss_c if intercept else tss)
+    labels = {pw: ("Intercept" if pw == 0 else power_label(pw)) for pw in powers}
+    key = "Type III Sum of Squares"
+    mrow = "Corrected Model" if intercept else "Model"
+    tests = {mrow: {key: num(model_ss), "df": model_df, "Mean Square": num(model_ss / model_df)}}
+    for pw in powers:
+        tests[labels[pw]] = {key: num(drops[pw]), "df": 1}
+    tests["Error"] = {key: num(rss), "df": dfe}
+    if intercept:
+        tests["Corrected Total"] = {key: num(tss_c), "df": n - 1}
+    tests["Total"] = {key: num(tss), "df": n}
+    params = {labels[pw]: {"B": num(b[i])} for i, pw in enumerate(powers)}
+    overrides = []
+    if exact_fit:
+        # The data lie exactly on the polynomial: RSS, the standard errors and every F are 0 or
+        # infinite in exact arithmetic. A double-precision fit leaves a residual sum of squares of
+        # rounding size; accept it up to 1e-9 of the total sum of squares, and standard errors up
+        # to what such a residual implies (sqrt(1e-9 TSS / dfe * (X'X)^-1_jj)).
+        assert rss == 0
+        bound = F(1, 10 ** 9) * tss_c
+        tests["Error"][key] = 0.0
+        overrides.append({"path": ["Tests of Between-Subjects Effects", "Error", key],
+                          "tolerance": 0.0, "abs_tolerance": float(bound)})
+        for i, pw in enumerate(powers):
+            params[labels[pw]]["Std. Error"] = 0.0
+            overrides.append({"path": ["Parameter Estimates", labels[pw], "Std. Error"], "tolerance": 0.0,
+                              "abs_tolerance": sqrt_frac(bound / dfe * xinv[i][i])})
+    else:
+        tests[mrow]["F"] = num(model_ss / model_df / mse)
+        tests["Error"]["Mean Square"] = num(mse)
+        for pw in powers:
+            tests[labels[pw]]["F"] = num(drops[pw] / mse)
+        for i, pw in enumerate(powers):
+            params[labels[pw]]["Std. Error"] = sqrt_frac(mse * xinv[i][i])
+    pairs = [(b[i], cert["b"][i]) for i in range(p)]
+    pairs += [(model_ss, cert["reg_ss"]), (r2, cert["r2"])]
+    if not exact_fit:
+        pairs += [(rss, cert["resid_ss"]), (model_ss / model_df / mse, cert["f"]),
+                  (mse, str(F(cert["resid_sd"]) ** 2))]
+        # Standard errors: compare squares (exact) with the certified values squared.
+        pairs += [(mse * xinv[i][i], str(F(cert["se"][i]) ** 2)) for i in range(p)]
+    agree = cert_lre(pairs)
+    assert agree >= 13, (setname, agree)
+    # The same fit of the nearest doubles of x and y.
+    xb = [F(float(v)) for v in xtext]
+    yb = [F(float(v)) for v in ytext]
+    _, bb, _, rssb, _, _, _, _ = regression_fit(xb, yb, degree, intercept)
+    binary = min([lre(bb[i], b[i]) for i in range(p)] + ([lre(rssb, rss)] if rss != 0 else []))
+    terms = " ".join("*".join(["x"] * pw) for pw in range(1, degree + 1))
+    command = "QUORVEST y WITH x\n"
+    if degree > 1:
+        command += "  /DESIGN=%s\n" % terms
+    if not intercept:
+        command += "  /INTERCEPT=EXCLUDE\n"
+    command += "  /PRINT=PARAMETER."
+    model = "y on %s%s" % (", ".join(power_label(pw) for pw in range(1, degree + 1)),
+                           "" if intercept else " without intercept")
+    notes = ("NIST StRD %s (linear regression, %d observations): %s, data as NIST prints them. Exact "
+             "least-squares answer for the decimal text in rational arithmetic "
+             "(test/reference/hard_cases.py); NIST's certified values (estimates, standard deviations, "
+             "residual SD, R squared, regression and residual SS, F) agree with it to %.1f digits or "
+             "more. The exact answer for the nearest doubles of the data agrees with it to %s digits."
+             % (setname, n, model, agree, "all 17" if binary >= 17 else "%.1f" % binary))
+    if exact_fit:
+        notes += (" The data lie exactly on the polynomial (residual SS 0); the Error SS and the "
+                  "standard errors are held to what a residual of 1e-9 of the total SS implies.")
+    name = "nist_" + setname.lower()
+    write_nist_case(name, "NIST StRD %s: %s" % (setname, model), ["x", "y"],
+                    [[xv, yv] for xv, yv in zip(xtext, ytext)], command,
+                    {"Tests of Between-Subjects Effects": tests, "Parameter Estimates": params},
+                    {"R Squared": num(r2)}, notes, 1e-9, overrides)
+    return name, agree, binary
+
+
+def nist_cases():
+    import nist_strd_data as d
+    out = []
+    out.append(nist_anova("SiRstv", d.SIRSTV, d.SIRSTV_CERT))
+    out.append(nist_anova("AtmWtAg", d.ATMWTAG, d.ATMWTAG_CERT))
+    for setname, lead, reps in d.SMLS_SETS:
+        out.append(nist_anova(setname, d.smls(lead, reps), d.SMLS_CERT[reps]))
+    out.append(nist_regression("Norris", d.NORRIS_X, d.NORRIS_Y, 1, True, d.NORRIS_CERT))
+    out.append(nist_regression("Pontius", d.PONTIUS_X, d.PONTIUS_Y, 2, True, d.PONTIUS_CERT))
+    out.append(nist_regression("NoInt1", d.NOINT1_X, d.NOINT1_Y, 1, False, d.NOINT1_CERT))
+    out.append(nist_regression("NoInt2", d.NOINT2_X, d.NOINT2_Y, 1, False, d.NOINT2_CERT))
+    # Wampler1 and Wampler2 are defined exactly by their polynomials; check the printed data.
+    xw = [F(v) for v in d.WAMPLER_X]
+    assert [F(v) for v in d.WAMPLER1_Y] == [sum(x ** k for k in range(6)) for x in xw]
+    assert [F(v) for v in d.WAMPLER2_Y] == [sum(F(1, 10 ** k) * x ** k for k in range(6)) for x in xw]
+    out.append(nist_regression("Wampler1", d.WAMPLER_X, d.WAMPLER1_Y, 5, True, d.WAMPLER1_CERT, exact_fit=True))
+    out.append(nist_regression("Wampler2", d.WAMPLER_X, d.WAMPLER2_Y, 5, True, d.WAMPLER2_CERT, exact_fit=True))
+    for i, (ys, cert) in enumerate(((d.WAMPLER3_Y, d.WAMPLER3_CERT), (d.WAMPLER4_Y, d.WAMPLER4_CERT),
+                                    (d.WAMPLER5_Y, d.WAMPLER5_CERT)), start=3):
+        out.append(nist_regression("Wampler%d" % i, d.WAMPLER_X, ys, 5, True, cert))
+    for name, agree, binary in out:
+        print("%-16s certified agree %5.1f digits; nearest doubles %5.1f digits" % (name, agree, binary))
+
+
+if __name__ == "__main__":
+    import sys
+    sys.path.insert(0, HERE)
+    nist_cases()
