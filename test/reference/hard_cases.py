@@ -584,6 +584,64 @@ def nist_regression(setname, xtext, ytext, degree, intercept, cert, exact_fit=Fa
     return name, agree, binary
 
 
+def filip_default_eps(d):
+    """Filip at the default EPS (1E-8). Fitting the powers in order, the pivot of each against its
+    sum of squares about the mean (exact values) is 1, 1.7e-2, 3.6e-4, 9.4e-6, 2.3e-7, then 6.6e-9
+    for x^6 (dropped), 1.5e-7 for x^7, 1.3e-9 for x^8 (dropped), 2.3e-8 for x^9 and 1.4e-10 for
+    x^10 (dropped): three near-aliased warnings, and the fit of the other eight columns. Every kept
+    power's Type III row is its drop test in that model, with 1 df."""
+    xs = [F(v) for v in d.FILIP_X]
+    ys = [F(v) for v in d.FILIP_Y]
+    n = len(ys)
+    kept = [0, 1, 2, 3, 4, 5, 7, 9]
+    dropped = [6, 8, 10]
+    cols = [[x ** k for x in xs] for k in range(11)]
+    # The exact pivots behind the drops, recomputed: each decision is a factor 1.5 or more from 1e-8.
+    basis = [0]
+    for k in range(1, 11):
+        m = sum(cols[k]) / n
+        scale = sum((c - m) ** 2 for c in cols[k])
+        a = [[sum(p * q for p, q in zip(cols[i], cols[j])) for j in basis] for i in basis]
+        r = [sum(p * q for p, q in zip(cols[i], cols[k])) for i in basis]
+        bb = solve(a, r)
+        ratio = (sum(c * c for c in cols[k]) - sum(u * v for u, v in zip(bb, r))) / scale
+        assert (ratio > F(1, 10 ** 8)) == (k in kept), k
+        assert ratio > F(15, 10 ** 9) or ratio < F(7, 10 ** 9), k
+        if k in kept:
+            basis.append(k)
+    full = [(("Intercept" if k == 0 else power_label(k)), cols[k]) for k in kept]
+    effects = [(lab, [lab]) for lab, _ in full]
+    labels = ["Intercept"] + [power_label(k) for k in range(1, 11)]
+    redundant = {power_label(k) for k in dropped}
+    tables, foot = fit_tables(ys, full, effects, labels, redundant)
+    tb = tables["Tests of Between-Subjects Effects"]
+    for k in dropped:
+        tb[power_label(k)] = {"df": 0}
+    name = "nist_filip_default_eps"
+    notes = ("NIST StRD Filip at the default EPS (1E-8): fitting the powers of x in order, x^6, x^8 "
+             "and x^10 have pivots of 6.6e-9, 1.3e-9 and 1.4e-10 of their sums of squares about the "
+             "mean (exact values; the nearest kept one, x^9, has 2.3e-8), so each is set to 0 with "
+             "the near-aliased warning. Truths: the exact least-squares fit of the other eight "
+             "columns for the decimal text (test/reference/hard_cases.py); each kept power's Type III "
+             "row is its drop test in that model (1 df), each dropped power's row has 0 df.")
+    out = os.path.join(HERE, name)
+    os.makedirs(out, exist_ok=True)
+    with open(os.path.join(out, "data.csv"), "w") as f:
+        f.write("x,y\n")
+        for xv, yv in zip(d.FILIP_X, d.FILIP_Y):
+            f.write("%s,%s\n" % (xv, yv))
+    with open(os.path.join(out, "command.qv"), "w") as f:
+        f.write("QUORVEST y WITH x\n  /DESIGN=%s\n  /PRINT=PARAMETER.\n"
+                % " ".join("*".join(["x"] * k) for k in range(1, 11)))
+    msg = {"severity": "warning", "key": "Near-aliased parameter ^1 ..."}
+    exp = {"case": name, "description": "NIST StRD Filip, degree 10, default EPS: three powers near-aliased",
+           "tolerance": 1e-9, "abs_tolerance": 0.0, "notes": notes, "tables": tables, "footnotes": foot,
+           "messages": [msg, msg, msg]}
+    with open(os.path.join(out, "expected.json"), "w") as f:
+        json.dump(exp, f, indent=1)
+        f.write("\n")
+
+
 def nist_cases():
     import nist_strd_data as d
     out = []
@@ -606,6 +664,7 @@ def nist_cases():
         out.append(nist_regression("Wampler%d" % i, d.WAMPLER_X, ys, 5, True, cert))
     # Filip: degree 10. NIST certifies the estimates, their standard deviations and the residual SD.
     out.append(nist_regression("Filip", d.FILIP_X, d.FILIP_Y, 10, True, d.FILIP_CERT, eps="1E-20"))
+    filip_default_eps(d)
     for name, agree, binary in out:
         print("%-16s certified agree %5.1f digits; nearest doubles %5.1f digits" % (name, agree, binary))
 
