@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Regenerates the hard numerical reference cases (acc_*): data with large constant offsets,
-near-collinear regressors and ill-conditioned polynomials, with every expected number computed
-in exact rational arithmetic (fractions.Fraction) from the data as written.
+"""Regenerates the hard numerical reference cases (acc_*) and the NIST StRD cases (nist_*): data
+with large constant offsets, near-collinear regressors, ill-conditioned polynomials and decimal
+values a double cannot hold, with every expected number computed in exact rational arithmetic
+(fractions.Fraction) from the data as written.
 
-Every value written to data.csv is a binary fraction that a double holds exactly, so the exact
-answer for the text is also the exact answer for the doubles a reader gets: a correct program is
-held to 1e-9 relative. Run from anywhere: python3 test/reference/hard_cases.py
+In the first group of acc_* cases every value written to data.csv is a binary fraction that a
+double holds exactly, so the exact answer for the text is also the exact answer for the doubles a
+reader gets. The decimal acc_* cases and the nist_* cases hold decimal text: their truths are exact
+for the text. A correct program is held to 1e-9 relative (1e-10 for the one-way decimal sets).
+Run from anywhere: python3 test/reference/hard_cases.py (about a minute).
 """
 import json
 import math

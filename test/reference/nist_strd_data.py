@@ -40,7 +40,10 @@ def smls(leading, replicates):
     """SmLs01-09 (Simon and Lesage 1989): nine treatments of `replicates` values each. Treatment 1
     is leading.4 then leading.3 and leading.5 alternately; every even treatment .3 then .2/.4; every
     odd treatment from 3 on .5 then .4/.6. This is the layout of every line of SmLs01, SmLs04 and
-    SmLs07 (read in full) and of the first and last pages of the other six files."""
+    SmLs07 (read in full); of the other six files the first and last pages were read, each file's
+    length is exactly its header plus 9 * replicates lines of its fixed width, and in SmLs09 the
+    boundary of treatments 4 and 5 falls at the offset that layout predicts. The exact analysis
+    of the sets built here reproduces every certified value to 15 digits or more."""
     rows = []
     for t in range(1, 10):
         mid = 4 if t == 1 else (3 if t % 2 == 0 else 5)
