@@ -444,8 +444,15 @@ def nist_anova(setname, rows, cert):
     _, _, _, ssb_b, ssw_b, _ = exact_oneway(groups, yb)
     binary = min(lre(ssb_b, ssb), lre(ssw_b, ssw))
     last = levels[-1]
-    tests = {"g": {"Type III Sum of Squares": num(ssb), "df": dfb, "Mean Square": num(msb), "F": num(fstat)},
+    # Type III intercept hypothesis of a one-way model: the unweighted mean of the treatment means,
+    # SS = (sum m_i / k)^2 / sum 1 / (k^2 n_i).
+    ssi = (sum(means.values()) / k) ** 2 / sum(F(1, k * k * cnt[lv]) for lv in levels)
+    tests = {"Corrected Model": {"Type III Sum of Squares": num(ssb), "df": dfb, "Mean Square": num(msb),
+                                 "F": num(fstat)},
+             "Intercept": {"Type III Sum of Squares": num(ssi), "df": 1, "F": num(ssi / msw)},
+             "g": {"Type III Sum of Squares": num(ssb), "df": dfb, "Mean Square": num(msb), "F": num(fstat)},
              "Error": {"Type III Sum of Squares": num(ssw), "df": dfw, "Mean Square": num(msw)},
+             "Total": {"Type III Sum of Squares": num(sum(v * v for v in y)), "df": n},
              "Corrected Total": {"Type III Sum of Squares": num(sst), "df": n - 1}}
     params = {"Intercept": {"B": num(means[last]), "Std. Error": sqrt_frac(msw / cnt[last])}}
     overrides = []
