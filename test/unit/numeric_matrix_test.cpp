@@ -197,6 +197,16 @@ TEST(NumericResorp, ScaleOfRowsDoesNotMatterAndEmptyCKeepsRows) {
   EXPECT_EQ(kept(0, 1), 2.0);
 }
 
+TEST(NumericResorp, HeavyCancellationKeepsTheResidualsDigits) {
+  // l = (1 + 2^-30, 1, 1) off span{(1, 1, 1)}: exactly 2^-30 (2/3, -1/3, -1/3), a residual
+  // 1e-9 of the row's size. Formed in double the projection would keep only about 7 digits.
+  const double h = std::ldexp(1.0, -30);
+  const Mat r = RESORP(matFrom(1, 3, {1 + h, 1, 1}), matFrom(1, 3, {1, 1, 1}), 1e-12);
+  ASSERT_EQ(r.rows, 1u);
+  const std::vector<double> expected = {h * 2 / 3, -h / 3, -h / 3};
+  for (size_t k = 0; k < 3; ++k) EXPECT_TRUE(nearRel(r(0, k), expected[k], 1e-14)) << k << " " << r(0, k);
+}
+
 // --- Column elimination -----------------------------------------------------------------
 
 TEST(NumericZrmxrw, EliminatesWithTheLargestEntryAsPivot) {
@@ -271,6 +281,20 @@ TEST(NumericGaussJordan, UniquelyDeterminedUnknownsHaveCleanPivotRows) {
   Mat real = matFrom(2, 4, {1, 0, 1, 5, 0, 4, 1e-3, 8});
   GASJRD(real, 1e-8, pivotCol);
   EXPECT_DOUBLE_EQ(real(1, 2), 2.5e-4);
+}
+
+TEST(NumericGaussJordan, HeavyCancellationKeepsTheSolutionsDigits) {
+  // [3 1; 1 t] x = (1, 0) with t = fl(1/3) + 2^-30 = 6004799519937877 / 2^54. The determinant
+  // is 3t - 1 = 50331647 / 2^54 (fl(1/3) = (2^54 - 1) / (3 2^54)), so exactly
+  // x0 = 6004799519937877 / 50331647 and x1 = -2^54 / 50331647 (rounded to doubles below,
+  // by Python's fractions). Eliminating in double leaves t - fl(1/3) for t - 1/3 and about
+  // 8 correct digits.
+  const double t = 1.0 / 3 + std::ldexp(1.0, -30);
+  Mat ab = matFrom(2, 3, {3, 1, 1, 1, t, 0});
+  std::vector<int> pivotCol;
+  EXPECT_EQ(GASJRD(ab, 1e-12, pivotCol), 2);
+  EXPECT_TRUE(nearRel(ab(0, 2), 119304649.81481487, 1e-14)) << ab(0, 2);
+  EXPECT_TRUE(nearRel(ab(1, 2), -357913948.4444446, 1e-14)) << ab(1, 2);
 }
 
 // --- Cleaning and tolerance tests --------------------------------------------------------

@@ -8,29 +8,11 @@
 #include <cmath>
 
 #include "host/assert.h"
+#include "host/numeric/ddouble.h"
 
 namespace qv::num {
 
 namespace {
-
-double dot(const double* x, const double* y, size_t n) {
-  double s = 0.0;
-  for (size_t i = 0; i < n; ++i) s += x[i] * y[i];
-  return s;
-}
-
-double norm2(const double* x, size_t n) {
-  // Scaled so that rows of very large or very small entries neither overflow nor underflow.
-  double scale = 0.0;
-  for (size_t i = 0; i < n; ++i) scale = std::max(scale, std::fabs(x[i]));
-  if (scale == 0.0 || !std::isfinite(scale)) return scale;
-  double s = 0.0;
-  for (size_t i = 0; i < n; ++i) {
-    const double y = x[i] / scale;
-    s += y * y;
-  }
-  return scale * std::sqrt(s);
-}
 
 double maxAbs(const double* x, size_t n) {
   double m = 0.0;
@@ -38,16 +20,123 @@ double maxAbs(const double* x, size_t n) {
   return m;
 }
 
-// Removes from r its components along the orthonormal rows of q (modified Gram-Schmidt),
-// twice: one pass loses orthogonality in proportion to the condition of the basis, a second
-// pass restores it to working precision ("twice is enough").
-void orthogonalise(double* r, const std::vector<std::vector<double>>& q, size_t n) {
-  for (int pass = 0; pass < 2; ++pass) {
-    for (const std::vector<double>& qk : q) {
-      const double proj = dot(r, qk.data(), n);
-      for (size_t j = 0; j < n; ++j) r[j] -= proj * qk[j];
-    }
+// Cancellation, a result's size against the size of what was subtracted, below which a
+// projection (RESORP) or an elimination (GASJRD) has lost three digits or more to rounding;
+// the work is then done again in double-double.
+constexpr double kProjectionCancellation = 1.0e-3;
+
+double magnitude(double x) { return std::fabs(x); }
+double magnitude(const DD& x) { return std::fabs(x.hi); }
+double toDouble(double x) { return x; }
+double toDouble(const DD& x) { return x.hi; }
+
+// Euclidean norm, scaled by a power of two (exact) so that rows of very large or very small
+// entries neither overflow nor underflow.
+template <class T>
+T normOf(const std::vector<T>& x) {
+  double big = 0.0;
+  for (const T& v : x) big = std::max(big, magnitude(v));
+  if (big == 0.0 || !std::isfinite(big)) return T(big);
+  const double scale = std::ldexp(1.0, std::ilogb(big));
+  T s(0.0);
+  for (const T& v : x) {
+    const T y = v * T(1.0 / scale);
+    s += y * y;
   }
+  using std::sqrt;
+  return sqrt(s) * T(scale);
+}
+
+// The projection of RESORP in the arithmetic T: the orthonormal basis of the row space of c,
+// then the residuals of the rows of l kept by the tolerance. Returns false when some residual
+// that is kept lost more than kProjectionCancellation of its row's norm (a residual at or below
+// the tolerance is dropped: rounding cannot lift it near the tolerance).
+template <class T>
+bool projectOff(const Mat& l, const Mat& c, double tol, std::vector<std::vector<T>>& kept) {
+  const size_t n = l.cols;
+  bool sound = true;
+  auto sweepOut = [&](std::vector<T>& r, const std::vector<std::vector<T>>& q) {
+    // Modified Gram-Schmidt, twice ("twice is enough").
+    for (int pass = 0; pass < 2; ++pass)
+      for (const std::vector<T>& qk : q) {
+        T proj(0.0);
+        for (size_t j = 0; j < n; ++j) proj += r[j] * qk[j];
+        for (size_t j = 0; j < n; ++j) r[j] -= proj * qk[j];
+      }
+  };
+  auto residualOf = [&](std::vector<T>& r, const std::vector<std::vector<T>>& q, double& original) {
+    original = toDouble(normOf(r));
+    sweepOut(r, q);
+    const T res = normOf(r);
+    const double rd = toDouble(res);
+    if (rd > tol * original && rd < kProjectionCancellation * original) sound = false;
+    return res;
+  };
+  std::vector<std::vector<T>> basis;
+  for (size_t r = 0; r < c.rows; ++r) {
+    std::vector<T> q(c.row(r), c.row(r) + n);
+    double original = 0.0;
+    const T residual = residualOf(q, basis, original);
+    if (!(toDouble(residual) > tol * original)) continue;  // dependent on the rows before it
+    for (T& x : q) x = x / residual;
+    basis.push_back(std::move(q));
+  }
+  kept.clear();
+  for (size_t r = 0; r < l.rows; ++r) {
+    std::vector<T> res(l.row(r), l.row(r) + n);
+    double original = 0.0;
+    if (toDouble(residualOf(res, basis, original)) > tol * original) kept.push_back(std::move(res));
+  }
+  return sound;
+}
+
+// The reduction of GASJRD in the arithmetic T on a (rows x cols, row-major, the last column the
+// right-hand side). Returns the rank; `sound` is cleared when an update lost more than
+// kProjectionCancellation of the value subtracted and the result is not negligible (noise at
+// or below `negligible` is cleared anyway).
+template <class T>
+int reduceInPlace(std::vector<T>& a, size_t rows, size_t cols, double negligible, std::vector<int>& pivotCol,
+                  bool& sound) {
+  const size_t ncoef = cols - 1;
+  auto at = [&](size_t r, size_t j) -> T& { return a[r * cols + j]; };
+  pivotCol.assign(rows, -1);
+  std::vector<double> pivotSize(rows, 0.0);  // |pivot| each pivot row was divided by
+  size_t rank = 0;
+  for (size_t col = 0; col < ncoef && rank < rows; ++col) {
+    size_t best = rank;
+    for (size_t r = rank + 1; r < rows; ++r)
+      if (magnitude(at(r, col)) > magnitude(at(best, col))) best = r;
+    if (magnitude(at(best, col)) <= negligible) {
+      for (size_t r = rank; r < rows; ++r) at(r, col) = T(0.0);
+      continue;
+    }
+    if (best != rank)
+      for (size_t j = 0; j < cols; ++j) std::swap(at(best, j), at(rank, j));
+    const T pv = at(rank, col);
+    for (size_t j = 0; j < cols; ++j) at(rank, j) = at(rank, j) / pv;
+    at(rank, col) = T(1.0);
+    for (size_t r = 0; r < rows; ++r) {
+      if (r == rank || magnitude(at(r, col)) == 0.0) continue;
+      const T factor = at(r, col);
+      for (size_t j = 0; j < cols; ++j) {
+        const T t = factor * at(rank, j);
+        const T v = at(r, j) - t;
+        const double mv = magnitude(v);
+        if (mv > negligible && mv < kProjectionCancellation * magnitude(t)) sound = false;
+        at(r, j) = v;
+      }
+      at(r, col) = T(0.0);
+    }
+    pivotCol[rank] = static_cast<int>(col);
+    pivotSize[rank] = magnitude(pv);
+    ++rank;
+  }
+  // Pivot rows: noise left at the free columns is cleared, judged in the units the row had
+  // before it was divided by its pivot. Rows without a pivot are already 0 in A.
+  for (size_t r = 0; r < rank; ++r)
+    for (size_t j = 0; j < ncoef; ++j)
+      if (magnitude(at(r, j)) * pivotSize[r] <= negligible) at(r, j) = T(0.0);
+  return static_cast<int>(rank);
 }
 
 double cleaningThreshold(double factor, const char* routine) {
@@ -112,23 +201,16 @@ Mat RESORP(const Mat& l, const Mat& c, double tol) {
   QV_ASSERT(tol >= 0.0, "RESORP");
   QV_ASSERT(c.rows == 0 || c.cols == l.cols, "RESORP");
   const size_t n = l.cols;
-  // Orthonormal basis of the row space of c.
-  std::vector<std::vector<double>> basis;
-  for (size_t r = 0; r < c.rows; ++r) {
-    std::vector<double> q(c.row(r), c.row(r) + n);
-    const double original = norm2(q.data(), n);
-    orthogonalise(q.data(), basis, n);
-    const double residual = norm2(q.data(), n);
-    if (!(residual > tol * original)) continue;  // dependent on the rows before it
-    for (double& x : q) x /= residual;
-    basis.push_back(std::move(q));
-  }
   std::vector<std::vector<double>> kept;
-  for (size_t r = 0; r < l.rows; ++r) {
-    std::vector<double> res(l.row(r), l.row(r) + n);
-    const double original = norm2(res.data(), n);
-    orthogonalise(res.data(), basis, n);
-    if (norm2(res.data(), n) > tol * original) kept.push_back(std::move(res));
+  if (!projectOff(l, c, tol, kept)) {
+    // Heavy cancellation: the residuals again in double-double.
+    std::vector<std::vector<DD>> keptExtended;
+    projectOff(l, c, tol, keptExtended);
+    kept.clear();
+    for (const std::vector<DD>& r : keptExtended) {
+      kept.emplace_back(n);
+      for (size_t j = 0; j < n; ++j) kept.back()[j] = r[j].hi;
+    }
   }
   Mat out(kept.size(), n);
   for (size_t r = 0; r < kept.size(); ++r) std::copy(kept[r].begin(), kept[r].end(), out.row(r));
@@ -226,40 +308,18 @@ int GASJRD(Mat& ab, double tol, std::vector<int>& pivotCol) {
   double largest = 0.0;
   for (size_t r = 0; r < rows; ++r) largest = std::fmax(largest, maxAbs(ab.row(r), ncoef));
   const double negligible = tol * largest;
-
-  pivotCol.assign(rows, -1);
-  std::vector<double> pivotSize(rows, 0.0);  // |pivot| each pivot row was divided by
-  size_t rank = 0;
-  for (size_t col = 0; col < ncoef && rank < rows; ++col) {
-    size_t best = rank;
-    for (size_t r = rank + 1; r < rows; ++r)
-      if (std::fabs(ab(r, col)) > std::fabs(ab(best, col))) best = r;
-    if (std::fabs(ab(best, col)) <= negligible) {
-      for (size_t r = rank; r < rows; ++r) ab(r, col) = 0.0;
-      continue;
-    }
-    if (best != rank) std::swap_ranges(ab.row(best), ab.row(best) + ab.cols, ab.row(rank));
-    double* p = ab.row(rank);
-    const double pv = p[col];
-    for (size_t j = 0; j < ab.cols; ++j) p[j] /= pv;
-    p[col] = 1.0;
-    for (size_t r = 0; r < rows; ++r) {
-      if (r == rank || ab(r, col) == 0.0) continue;
-      double* row = ab.row(r);
-      const double factor = row[col];
-      for (size_t j = 0; j < ab.cols; ++j) row[j] -= factor * p[j];
-      row[col] = 0.0;
-    }
-    pivotCol[rank] = static_cast<int>(col);
-    pivotSize[rank] = std::fabs(pv);
-    ++rank;
+  std::vector<double> a = ab.a;
+  bool sound = true;
+  int rank = reduceInPlace(a, rows, ab.cols, negligible, pivotCol, sound);
+  if (sound) {
+    ab.a = std::move(a);
+    return rank;
   }
-  // Pivot rows: noise left at the free columns is cleared, judged in the units the row had
-  // before it was divided by its pivot. Rows without a pivot are already 0 in A.
-  for (size_t r = 0; r < rank; ++r)
-    for (size_t j = 0; j < ncoef; ++j)
-      if (std::fabs(ab(r, j)) * pivotSize[r] <= negligible) ab(r, j) = 0.0;
-  return static_cast<int>(rank);
+  // Heavy cancellation: the reduction again in double-double.
+  std::vector<DD> ax(ab.a.begin(), ab.a.end());
+  rank = reduceInPlace(ax, rows, ab.cols, negligible, pivotCol, sound);
+  for (size_t i = 0; i < ax.size(); ++i) ab.a[i] = ax[i].hi;
+  return rank;
 }
 
 }  // namespace qv::num
