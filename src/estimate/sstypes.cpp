@@ -9,6 +9,18 @@ namespace qv {
 
 namespace {
 
+// Type III L rows: swept values at or below this fraction of the largest swept diagonal (capped
+// at 1) are read as 0.
+constexpr double kSweptCleanFraction = 1.0e-8;
+// Distance within which an L coefficient is snapped to 0 or +-1 (twice it for +-1/2).
+constexpr double kSnapTolerance = 1.0e-8;
+// Largest snapping distance, however large the swept diagonal.
+constexpr double kSnapCap = 0.01;
+// Cleaning factors (times DBL_EPSILON): a hypothesis row per design column, a hypothesis SSCP
+// per df and design column.
+constexpr double kRowCleanFactor = 1.0;
+constexpr double kSSCPCleanFactor = 1.0;
+
 std::vector<int> factorsOf(const ProcedureState& st, int e) {
   std::vector<int> f;
   for (int i = 0; i < st.nfactr; ++i)
@@ -45,7 +57,7 @@ void storeHypothesis(ProcedureState& st, int e, int df, num::Mat l, num::Packed 
     // A hypothesis SSCP is positive semi-definite: a diagonal below zero is rounding.
     for (size_t i = 0; i < sscp.n; ++i)
       if (sscp(i, i) < 0.0) sscp(i, i) = 0.0;
-    num::CLNSCP(sscp, static_cast<double>(df) * g.dmncol);
+    num::CLNSCP(sscp, kSSCPCleanFactor * df * g.dmncol);
     g.effectL[e] = std::move(l);
     g.pthscp[e] = std::move(sscp);
   } else {
@@ -175,7 +187,7 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
   GroupState& g = st.group;
   resetOutputs(st);
   const int p = g.dmncol;
-  double jtol = 1.0e-8;
+  double jtol = kSnapTolerance;
   for (int e = 0; e < st.neffds; ++e) {
     std::vector<char> containing(st.neffds, 0);
     for (int f = 0; f < st.neffds; ++f) containing[f] = f != e && effectContains(st, f, e);
@@ -198,9 +210,9 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
     // of an offset covariate's sums, say) are large: the cleaning scale is capped at 1.
     // Swept values at or below 1e-8 of it are read as 0.
     mx = std::min(mx, 1.0);
-    const double cleanBelow = mx > 0 ? 1.0e-8 * mx : -1.0;
-    if (mx > 1) jtol = 1.0e-8 * mx;
-    jtol = std::min(jtol, 0.01);
+    const double cleanBelow = mx > 0 ? kSweptCleanFraction * mx : -1.0;
+    if (mx > 1) jtol = kSnapTolerance * mx;
+    jtol = std::min(jtol, kSnapCap);
 
     num::Mat le = effectLRows(ss, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns, cleanBelow);
     for (double& v : le.a) v = snap(v, jtol);
@@ -236,7 +248,7 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
     for (size_t i = 0; i < le.rows; ++i) {
       if (!keep[i]) continue;
       std::copy(le.row(i), le.row(i) + p, l.row(r));
-      num::CLNVEC(l.row(r), static_cast<size_t>(p), p);
+      num::CLNVEC(l.row(r), static_cast<size_t>(p), kRowCleanFactor * p);
       ++r;
     }
     num::Packed h = hypothesisSSCP(g, l, st.rdneps, st.ndepvr);

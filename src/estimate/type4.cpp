@@ -14,7 +14,10 @@ namespace qv {
 
 namespace {
 
+// Relative tolerance of the estimability conditions (zero entries, pivots, residuals).
 constexpr double kType4Tolerance = 1.0e-8;
+// Cleaning and integer-snapping factor (times DBL_EPSILON) per design column.
+constexpr double kType4CleanFactor = 16.0;
 
 struct Type4Work {
   const ProcedureState& st;
@@ -76,7 +79,7 @@ bool solveConditions(const Type4Work& w, RowState& rs) {
         if (static_cast<int>(k) != pc && std::fabs(ab(r, k) / piv) > kType4Tolerance) unique = false;
       if (!unique) continue;
       double val = ab(r, nf) / piv;
-      if (num::QLREPS(val, 1.0, 16.0 * w.p)) val = 0.0;
+      if (num::QLREPS(val, 1.0, kType4CleanFactor * w.p)) val = 0.0;
       int col = freeCols[static_cast<size_t>(pc)];
       rs.x[col] = val;
       rs.fixed[col] = 1;
@@ -99,9 +102,9 @@ bool buildFunction(const Type4Work& w, double* row, bool& unique) {
     int f = w.colEffect[j];
     if (f == e) {
       double v = rs.x[j];
-      if (num::QLREPS(v, 1.0, 16.0 * w.p))
+      if (num::QLREPS(v, 1.0, kType4CleanFactor * w.p))
         v = 0.0;
-      else if (num::QLRINT(v, 16.0 * w.p))
+      else if (num::QLRINT(v, kType4CleanFactor * w.p))
         v = std::nearbyint(v);
       rs.x[j] = v;
       rs.fixed[j] = 1;
@@ -181,7 +184,7 @@ bool buildFunction(const Type4Work& w, double* row, bool& unique) {
       rs.fixed[j] = 1;
     }
   }
-  num::CLNVEC(rs.x.data(), static_cast<size_t>(w.p), 16.0 * w.p);
+  num::CLNVEC(rs.x.data(), static_cast<size_t>(w.p), kType4CleanFactor * w.p);
 
   // Uniqueness: a non-zero E coefficient over a containing cell with coefficient 0.
   for (int ec = ecol0; ec < ecol1; ++ec) {
@@ -232,7 +235,7 @@ num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& uni
     double* row = w.nullVecs.row(v++);
     row[k] = -1.0;
     for (size_t r = 0; r < sweptCols.size(); ++r) row[sweptCols[r]] = all(r, static_cast<size_t>(k));
-    num::CLNVEC(row, static_cast<size_t>(p), 16.0 * p);
+    num::CLNVEC(row, static_cast<size_t>(p), kType4CleanFactor * p);
   }
   QV_ASSERT(w.nullVecs.rows > 0 || sweptCols.size() == static_cast<size_t>(p), "GMEST4");
 
