@@ -27,6 +27,18 @@ namespace {
 // rounding error in long sums.
 constexpr long kBlockCases = 4096;
 
+// A plain column offered after offset covariate columns is aliased when its pivot is at or below
+// this fraction of its raw sum of squares, whatever those columns.
+constexpr double kPlainPivotFloor = 1.0e-29;
+// A column's within-cell covariate spread at or below this fraction of its raw sum of squares
+// counts as none (the column is scaled as a plain one).
+constexpr double kCovariateSpreadFloor = 1.0e-28;
+// A covariate column whose raw sum of squares exceeds its within-cell spread this many times
+// carries a large constant part (SweepState::kColumnOffset).
+constexpr double kOffsetRatio = 1.0e2;
+// A residual within this many units in the last place of the dependent value is 0.
+constexpr int kResidualUlps = 4096;
+
 // Cleaning factors of estimable-function rows (relative to dmncol).
 constexpr double kBasisCleanFactor = 1.0e4;
 constexpr double kNullCleanFactor = 16.0;
@@ -63,6 +75,8 @@ num::Packed SweepState::dependentBlock() const {
 
 void SweepState::restore() {
   std::fill(swept.begin(), swept.end(), 0);
+  sweptOutsideFit = 0;
+  roundingLevel = 0.0;
   if (fullMatrix) {
     m.a = m0.a;
     lo = lo0;
@@ -109,6 +123,7 @@ bool SweepState::accepts(int k) const {
   if (swept[kk]) return false;
   const num::DD p(m(kk, kk), lo[num::packedIndex(kk, kk)]);
   if (!(scale[kk] > 0.0) || !(p.hi > 0.0)) return false;
+  if (const int fit = fitVerdict(kk); fit >= 0) return fit == 1;
   if (p.hi > eps * scale[kk]) return true;
   // A column without a covariate (the intercept, a factor's indicator) offered after covariate
   // columns that carry a large constant part: its pivot may be small against its own scale
@@ -118,7 +133,7 @@ bool SweepState::accepts(int k) const {
   if (kk >= kind.size() || kind[kk] != kColumnPlain) return false;
   bool offsetSwept = false;
   for (size_t j = 0; j < kind.size() && !offsetSwept; ++j) offsetSwept = swept[j] && kind[j] == kColumnOffset;
-  if (!offsetSwept || !(p.hi > 1.0e-29 * m0(kk, kk))) return false;
+  if (!offsetSwept || !(p.hi > kPlainPivotFloor * m0(kk, kk))) return false;
   // First among the columns without a covariate alone: their cross-products are sums of
   // weights, free of the covariates' constants, so an exact dependence shows exactly.
   std::vector<size_t> plain;
@@ -161,6 +176,36 @@ bool SweepState::accepts(int k) const {
   return true;
 }
 
+void SweepState::recordFit(const std::vector<size_t>& nearlyAliasedColumns) {
+  const size_t p = static_cast<size_t>(dmncol);
+  fitColumn.assign(swept.begin(), swept.begin() + static_cast<long>(p));
+  leftOut.assign(p, 0);
+  for (size_t k : nearlyAliasedColumns) leftOut[k] = 1;
+  for (size_t k = 0; k < p; ++k)
+    if (!std::isfinite(m0(k, k))) leftOut[k] = 1;
+  sweptOutsideFit = 0;
+}
+
+void SweepState::noteRounding(size_t k) {
+  // 2^-104: the unit roundoff of double-double arithmetic.
+  const double unit = std::ldexp(1.0, -104);
+  const double pivot = m(k, k);
+  if (pivot > 0.0) roundingLevel = std::max(roundingLevel, unit * m0(k, k) / pivot);
+}
+
+bool SweepState::roundingNoise(size_t i, size_t j, double v) const {
+  const double di = m0(i, i), dj = m0(j, j);
+  if (!(di > 0.0) || !(dj > 0.0)) return false;
+  return std::fabs(v) * std::sqrt(di / dj) <= kSweptValueRounding * roundingLevel;
+}
+
+int SweepState::fitVerdict(size_t k) const {
+  if (fitColumn.empty()) return -1;
+  if (leftOut[k]) return 0;
+  if (fitColumn[k] && sweptOutsideFit == 0) return 1;
+  return -1;
+}
+
 bool SweepState::sweep(int k) {
   const size_t kk = static_cast<size_t>(k);
   if (swept[kk]) {
@@ -172,9 +217,12 @@ bool SweepState::sweep(int k) {
       current[kk] = 0;
     }
     swept[kk] = 0;
+    if (!fitColumn.empty() && !fitColumn[kk]) --sweptOutsideFit;
     return true;
   }
   if (!accepts(k)) return false;
+  if (!fitColumn.empty() && !fitColumn[kk]) ++sweptOutsideFit;
+  noteRounding(kk);
   if (fullMatrix) {
     num::sweepExtended(m, lo, kk, true);
   } else {
@@ -203,11 +251,11 @@ SweepState makeSweepState(const ProcedureState& st) {
   const std::vector<double>& cellSS = st.group.columnCellSS;
   for (size_t i = 0; i < p; ++i) {
     const num::DD d(ss.m(i, i), ss.lo[num::packedIndex(i, i)]);
-    if (i < cellSS.size() && cellSS[i] > 1.0e-28 * d.hi) {
+    if (i < cellSS.size() && cellSS[i] > kCovariateSpreadFloor * d.hi) {
       // A covariate column: about its mean within its cell, where the constant part of the
       // covariate goes to the cell's own column (or the intercept).
       ss.scale[i] = cellSS[i];
-      ss.kind[i] = d.hi > 1.0e2 * cellSS[i] ? SweepState::kColumnOffset : SweepState::kColumnCovariate;
+      ss.kind[i] = d.hi > kOffsetRatio * cellSS[i] ? SweepState::kColumnOffset : SweepState::kColumnCovariate;
     } else if (i > 0 && ss.centred && n0.hi > 0.0) {
       const num::DD c(ss.m(i, 0), ss.lo[num::packedIndex(i, 0)]);
       const num::DD centredSS = d - c * c / n0;
@@ -322,7 +370,66 @@ struct ValueKinds {
     }
   }
   mutable std::vector<double> dev;
+
+  // Has some monomial a degree of 2 or more (a power or product of covariates)?
+  bool hasProducts() const {
+    for (const EffectRow& al : monoPowers) {
+      int degree = 0;
+      for (int t : al) degree += t;
+      if (degree >= 2) return true;
+    }
+    return false;
+  }
+
+  // fillShifted in double-double: each deviation from its shift and each monomial correct to
+  // about 32 digits (high powers of a covariate lose no digits in their forming).
+  void fillShiftedExtended(const double* cov, const double* rem, num::DD* w) const {
+    devx.resize(covShift.size());
+    for (size_t c = 0; c < covShift.size(); ++c)
+      devx[c] = num::twoSum(cov[c], -covShift[c]) + num::DD(rem ? rem[c] : 0.0);
+    for (size_t a = 0; a < nmono(); ++a) {
+      num::DD v(1.0);
+      const EffectRow& al = monoPowers[a];
+      for (size_t c = 0; c < al.size(); ++c)
+        for (int t = 0; t < al[c]; ++t) v = v * devx[c];
+      w[a] = v;
+    }
+  }
+  mutable std::vector<num::DD> devx;
 };
+
+// Adds w v v' (packed lower triangle) to the double-double sums (hi, lo), every product and
+// sum in double-double.
+void addOuterExtended(const std::vector<num::DD>& v, double w, double* hi, double* lo) {
+  for (size_t i = 0; i < v.size(); ++i) {
+    const num::DD wi = num::DD(w) * v[i];
+    const size_t row = i * (i + 1) / 2;
+    for (size_t j = 0; j <= i; ++j) {
+      const num::DD t = num::DD(hi[row + j], lo[row + j]) + wi * v[j];
+      hi[row + j] = t.hi;
+      lo[row + j] = t.lo;
+    }
+  }
+}
+
+// One case into the double-double sums (hi, lo) of its cell: v = (monomials of the covariates
+// about their shifts, dependents about depOrigin), all in double-double; `fresh` clears the
+// sums first (the accumulation without per-cell sums).
+void addCaseExtended(const ValueKinds& kinds, const CaseWorkFile& work, long k, double w,
+                     const std::vector<double>& depOrigin, std::vector<num::DD>& v, double* hi, double* lo,
+                     bool fresh) {
+  const size_t nmono = kinds.nmono();
+  kinds.fillShiftedExtended(work.covOf(k), work.covRemOf(k), v.data());
+  const double* y = work.depOf(k);
+  const double* yr = work.depRemOf(k);
+  for (size_t d = 0; d < depOrigin.size(); ++d)
+    v[nmono + d] = num::twoSum(y[d], -depOrigin[d]) + num::DD(yr ? yr[d] : 0.0);
+  if (fresh) {
+    std::fill(hi, hi + num::packedSize(v.size()), 0.0);
+    std::fill(lo, lo + num::packedSize(v.size()), 0.0);
+  }
+  addOuterExtended(v, w, hi, lo);
+}
 
 // Largest number of per-cell accumulator entries (three per packed entry: the block and the
 // double-double total) kept in memory before the accumulation falls back to updating the full
@@ -444,6 +551,11 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
       cellLo(perCell ? slots * vsize : 0, 0.0);
   std::vector<long> cellCount(slots, 0);
   std::vector<double> v(mv);
+  // With powers or products of covariates the cross-products are summed in double-double from
+  // monomials formed in double-double: a polynomial of high degree needs the digits.
+  const bool extended = kinds.hasProducts();
+  std::vector<num::DD> vx(extended ? mv : 0);
+  std::vector<double> exHi(extended && !perCell ? vsize : 0), exLo(exHi.size());
   for (long k = 0; k < work.size(); ++k) {
     const double wr = work.weight(k) * work.regWeight(k);
     if (!(wr > 0.0)) continue;
@@ -454,13 +566,15 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
     const size_t c = perCell ? static_cast<size_t>(g.caseDesignCell[k]) : 0;
     double* a = cellBlock.data() + c * vsize;
     if (!perCell) std::fill(a, a + vsize, 0.0);
-    for (size_t i = 0; i < mv; ++i) {
+    if (extended) addCaseExtended(kinds, work, k, wr, depOrigin, vx, perCell ? cellHi.data() + c * vsize : exHi.data(),
+                                  perCell ? cellLo.data() + c * vsize : exLo.data(), !perCell);
+    for (size_t i = 0; i < mv && !extended; ++i) {
       const double wi = wr * v[i];
       double* rowp = a + i * (i + 1) / 2;
       for (size_t j = 0; j <= i; ++j) rowp[j] += wi * v[j];
     }
     if (!perCell) {
-      toKinds(a, nullptr);
+      toKinds(extended ? exHi.data() : a, extended ? exLo.data() : nullptr);
       spread(static_cast<size_t>(g.caseDesignCell[k]));
     } else if (++cellCount[c] % kBlockCases == 0) {
       double* th = cellHi.data() + c * vsize;
@@ -539,8 +653,9 @@ num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<c
     if (!ss.swept[i]) continue;
     double* row = l.row(r++);
     for (int j = 0; j < p; ++j) {
-      const double v = ss.swept[j] ? 0.0 : ss.m(static_cast<size_t>(i), static_cast<size_t>(j));
-      row[j] = std::fabs(v) <= cleanBelow ? 0.0 : v;
+      const bool zero = ss.swept[j] || ss.outsideFitModel(static_cast<size_t>(j));
+      const double v = zero ? 0.0 : ss.m(static_cast<size_t>(i), static_cast<size_t>(j));
+      row[j] = std::fabs(v) <= cleanBelow || ss.roundingNoise(static_cast<size_t>(i), static_cast<size_t>(j), v) ? 0.0 : v;
     }
     row[i] = 1.0;
     if (hypCols) (*hypCols)[i] = 1;
@@ -578,6 +693,7 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
       ctx.note("Near-aliased parameter ^1 ...", out::Severity::Warning,
                {kk < labels.size() ? labels[kk] : "in column " + std::to_string(kk + 1)});
   }
+  ss.recordFit(nearlyAliased);
   g.nonRedundant.assign(ss.swept.begin(), ss.swept.begin() + p);
   g.modldf = static_cast<int>(std::count(g.nonRedundant.begin(), g.nonRedundant.end(), 1));
 
@@ -662,7 +778,7 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
         double fit = 0.0;
         for (size_t q = 0; q < nm; ++q) fit += w[q] * cf[q * nd + d];
         const double yy = (g.depShift.empty() ? y[d] : y[d] - g.depShift[d]) + (yr ? yr[d] : 0.0);
-        e[d] = num::QLRALMOSTEQUAL(yy, fit, 4096) ? 0.0 : yy - fit;
+        e[d] = num::QLRALMOSTEQUAL(yy, fit, kResidualUlps) ? 0.0 : yy - fit;
       }
       for (int d = 0; d < nd; ++d)
         for (int f = 0; f <= d; ++f) g.errorSSCP(d, f) += wr * e[d] * e[f];

@@ -49,6 +49,23 @@ struct SweepState {
   // only the dependent rows and the diagonal. `current` marks the rows kept up to date.
   bool fullMatrix = true;
   std::vector<char> current;
+  // The fit's rank, for the hypothesis sweeps after it. A hypothesis sweeps the same columns in
+  // another order, where a column the fit kept may have a pivot far below eps of its scale (a
+  // high power swept after all the others) without being aliased: any set of columns the fit
+  // kept is independent, so while every swept column is one the fit kept (sweptOutsideFit 0),
+  // a kept column is accepted whenever its pivot is positive. A column the fit refused as only
+  // nearly aliased, or whose cross-products are out of the range of the arithmetic (a covariate
+  // near 1e300), is left out of every hypothesis (the fitted model leaves it out); one it found
+  // exactly aliased is judged as before, and once such a column is swept (a reordering of
+  // exactly aliased columns) every column is judged as before. Empty before the fit.
+  std::vector<char> fitColumn;    // per design column: kept by the fit
+  std::vector<char> leftOut;      // per design column: left out of the hypotheses (below)
+  int sweptOutsideFit = 0;        // columns swept now that the fit did not keep
+  // Rounding level of the swept values: the double-double unit 2^-104 times the largest growth
+  // m0(k, k) / pivot(k) of a column k swept in since restore(). A column swept in with a tiny
+  // pivot (the intercept after a covariate with a large constant part) leaves noise of that
+  // relative size in the swept values; see roundingNoise().
+  double roundingLevel = 0.0;
 
   // Residual SSCP of the actual dependent values (packed, order ndepvr) in the current state.
   num::Packed dependentBlock() const;
@@ -65,8 +82,25 @@ struct SweepState {
   // Works out row k (an unswept column) of the current state from the unswept matrix and the
   // swept rows: a(k, j) = A(k, j) - sum over swept s of A(k, s) a(s, j).
   void refreshRow(size_t k);
+  // Records the fit's decisions (call with the fit's columns swept): fitColumn from the swept
+  // columns, leftOut from the list of nearly aliased columns and the columns out of range.
+  void recordFit(const std::vector<size_t>& nearlyAliasedColumns);
+  // The fit's verdict on offering column k now: 1 accept, 0 refuse, -1 judge by the pivot test.
+  int fitVerdict(size_t k) const;
+  // Is column k left out of the hypotheses (see leftOut)?
+  bool outsideFitModel(size_t k) const { return k < leftOut.size() && leftOut[k]; }
+  // Is v = m(i, j) (i swept, j not) rounding noise of an exact zero? Its size in the units of
+  // the two columns, |v| sqrt(m0(i, i) / m0(j, j)), is then within kSweptValueRounding of the
+  // rounding level.
+  bool roundingNoise(size_t i, size_t j, double v) const;
+  // Raises the rounding level for column k, about to be swept in (its pivot still unswept).
+  void noteRounding(size_t k);
 };
 SweepState makeSweepState(const ProcedureState& st);
+
+// Safety factor over the rounding level of the swept values (SweepState::roundingLevel) below
+// which a swept value is read as an exact zero: the noise of several sweeps adds up.
+constexpr double kSweptValueRounding = 1.0e4;
 
 // Pivot ratio (pivot / scale) above which a column refused at the tolerance is taken as not
 // exactly aliased, only nearly: below it the ratio is rounding noise of an exact dependence.

@@ -266,12 +266,89 @@ def ax_only():
                "Covariate columns within factor levels, without the factor or the covariate alone.")
 
 
+def axax_types(offset):
+    """DESIGN=a x a*x with all four sums of squares, every row. The model is three lines
+    y = c_a + s_a x; in that full-rank form each hypothesis is a set of linear functions of
+    (c_1, c_2, c_3, s_1, s_2, s_3) with SS = (Lb)' (L (Z'Z)^-1 L')^-1 (Lb):
+      Types III and IV (all cells filled, so they agree): Intercept c1+c2+c3 = 0; a c1=c2=c3;
+        x s1+s2+s3 = 0; a*x s1=s2=s3.
+      Type II (each effect after every effect that does not contain it; a contains the
+        Intercept, a*x contains x): Intercept after the slopes through the origin, a after x
+        and a*x (as III), x after the Intercept and a, a*x after the rest (as III).
+      Type I: sequential in design order."""
+    rows = []
+    for a in (1, 2, 3):
+        for i in range(10):
+            u = F(wobble(i + 3 * a, 41), 8)
+            x = offset + u
+            y = 20 + 2 * a + F(9, 4) * u + F(1, 2) * a * u + F(wobble(i + a, 9) - 4, 4)
+            rows.append((a, x, y))
+    y = [r[2] for r in rows]
+    n = len(y)
+    one = [F(1)] * n
+    ind = {lv: [F(int(r[0] == lv)) for r in rows] for lv in (1, 2, 3)}
+    x = [F(r[1]) for r in rows]
+    sl = {lv: [i * v for i, v in zip(ind[lv], x)] for lv in (1, 2, 3)}
+    z = [ind[1], ind[2], ind[3], sl[1], sl[2], sl[3]]
+    b, zinv, rss = ols(z, y)
+    dfe = n - 6
+    mse = rss / dfe
+    tss = sum(v * v for v in y)
+    tss_c = tss - sum(y) ** 2 / n
+
+    def lss(lrows):
+        lb = [sum(l * v for l, v in zip(r, b)) for r in lrows]
+        m = [[sum(r1[i] * zinv[i][j] * r2[j] for i in range(6) for j in range(6)) for r2 in lrows] for r1 in lrows]
+        return sum(u * v for u, v in zip(lb, solve(m, lb)))
+
+    def rss_of(cols):
+        return ols(cols, y)[2] if cols else tss
+
+    sums3 = {"Intercept": (lss([[1, 1, 1, 0, 0, 0]]), 1), "a": (lss([[1, -1, 0, 0, 0, 0], [0, 1, -1, 0, 0, 0]]), 2),
+             "x": (lss([[0, 0, 0, 1, 1, 1]]), 1), "a * x": (lss([[0, 0, 0, 1, -1, 0], [0, 0, 0, 0, 1, -1]]), 2)}
+    slopes = [sl[1], sl[2], sl[3]]
+    lines = [ind[1], ind[2], ind[3]]
+    sums = {
+        1: {"Intercept": (tss - rss_of([one]), 1), "a": (rss_of([one]) - rss_of(lines), 2),
+            "x": (rss_of(lines) - rss_of(lines + [x]), 1), "a * x": (rss_of(lines + [x]) - rss, 2)},
+        2: {"Intercept": (rss_of(slopes) - rss_of([one] + slopes), 1), "a": sums3["a"],
+            "x": (rss_of(lines) - rss_of(lines + [x]), 1), "a * x": sums3["a * x"]},
+        3: sums3,
+        4: sums3,
+    }
+    # Type I and Type II rows are drop tests; III's a and a*x rows are too: check the L forms.
+    assert sums3["a"][0] == rss_of([one] + slopes) - rss
+    assert sums3["a * x"][0] == rss_of(lines + [x]) - rss
+    roman = {1: "I", 2: "II", 3: "III", 4: "IV"}
+    full = [("Intercept", one), ("[a=1]", ind[1]), ("[a=2]", ind[2]), ("x", x),
+            ("[a=1] * x", sl[1]), ("[a=2] * x", sl[2])]
+    effects = [("Intercept", ["Intercept"]), ("a", ["[a=1]", "[a=2]"]), ("x", ["x"]),
+               ("a * x", ["[a=1] * x", "[a=2] * x"])]
+    labels = ["Intercept", "[a=1]", "[a=2]", "[a=3]", "x", "[a=1] * x", "[a=2] * x", "[a=3] * x"]
+    for t in (1, 2, 3, 4):
+        key = "Type %s Sum of Squares" % roman[t]
+        tables, foot = fit_tables(y, full, effects, labels, {"[a=3]", "[a=3] * x"}, test_rows=[])
+        tb = tables["Tests of Between-Subjects Effects"]
+        for row in tb.values():
+            v = row.pop("Type III Sum of Squares")
+            row[key] = v
+        for e, (ss, df) in sums[t].items():
+            tb[e] = {key: num(ss), "df": df, "F": num(ss / df / mse)}
+        name = "acc_axax_off9_type%d" % t
+        command = "QUORVEST y BY a WITH x\n  /DESIGN=a x a*x\n  /METHOD=SSTYPE(%d)\n  /PRINT=PARAMETER." % t
+        desc = "DESIGN=a x a*x, Type %s, a 3 levels x 10, x = %g + u (u in eighths, 0..5)" % (roman[t], offset)
+        write_case(name, desc, ["a", "x", "y"], rows, command, tables, foot,
+                   "Every row of the Type %s table for a covariate with a large constant part; "
+                   "hypotheses from the three-lines form (hard_cases.py, axax_types)." % roman[t])
+
+
 if __name__ == "__main__":
     ax_only()
     ancova("acc_ancova_off9", 10 ** 9, False)
     ancova("acc_ancova_off9_type1", 10 ** 9, False, sstype=1)
     ancova("acc_axax_off6", 10 ** 6, True)
     ancova("acc_axax_off9", 10 ** 9, True)
+    axax_types(10 ** 9)
     year_collinear()
     cubic()
     noint()

@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "program_runner.h"
@@ -104,6 +105,21 @@ TEST_F(CliBadInput, OverflowingSumsLeaveBlankCellsAndAWarning) {
       << r.out;
   EXPECT_EQ(r.out.find("The sums of squares of y"), std::string::npos) << r.out;
   EXPECT_EQ(cellOf(doc, "Parameter Estimates", {{"Parameter", "x"}, {"Statistics", "B"}})["value"], 0.0);
+  // Nor may it take the other hypotheses with it (they came out with 0 df): without x, by hand,
+  // Intercept (sum y)^2 / n = 24^2 / 6 = 96 and a 3 (3 - 4)^2 + 3 (5 - 4)^2 = 6, in every type.
+  const char* const roman[] = {"I", "II", "III", "IV"};
+  const std::tuple<const char*, double, double> rows[] = {{"Intercept", 1, 96}, {"a", 1, 6}, {"x", 0, 0}};
+  for (int type = 1; type <= 4; ++type) {
+    r = runBoth({"-e", "QUORVEST y BY a WITH x /METHOD=SSTYPE(" + std::to_string(type) + ").", "--data", bigx},
+                &doc);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string ss = std::string("Type ") + roman[type - 1] + " Sum of Squares";
+    for (const auto& [source, df, want] : rows) {
+      EXPECT_EQ(cellOf(doc, tests, {{"Source", source}, {"Statistics", "df"}})["value"], df) << type << source;
+      EXPECT_NEAR(cellOf(doc, tests, {{"Source", source}, {"Statistics", ss}})["value"].get<double>(), want, 1e-9)
+          << type << source;
+    }
+  }
 
   // Two values at opposite ends of the range: their spread is not 0, it is beyond reach.
   const std::string far = file("far.csv", "y,a\n1.7e308,1\n1.7e308,1\n-1.7e308,2\n1e308,2\n");
