@@ -566,8 +566,9 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
     const size_t c = perCell ? static_cast<size_t>(g.caseDesignCell[k]) : 0;
     double* a = cellBlock.data() + c * vsize;
     if (!perCell) std::fill(a, a + vsize, 0.0);
-    if (extended) addCaseExtended(kinds, work, k, wr, depOrigin, vx, perCell ? cellHi.data() + c * vsize : exHi.data(),
-                                  perCell ? cellLo.data() + c * vsize : exLo.data(), !perCell);
+    if (extended)
+      addCaseExtended(kinds, work, k, wr, depOrigin, vx, perCell ? cellHi.data() + c * vsize : exHi.data(),
+                      perCell ? cellLo.data() + c * vsize : exLo.data(), !perCell);
     for (size_t i = 0; i < mv && !extended; ++i) {
       const double wi = wr * v[i];
       double* rowp = a + i * (i + 1) / 2;
@@ -655,7 +656,8 @@ num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<c
     for (int j = 0; j < p; ++j) {
       const bool zero = ss.swept[j] || ss.outsideFitModel(static_cast<size_t>(j));
       const double v = zero ? 0.0 : ss.m(static_cast<size_t>(i), static_cast<size_t>(j));
-      row[j] = std::fabs(v) <= cleanBelow || ss.roundingNoise(static_cast<size_t>(i), static_cast<size_t>(j), v) ? 0.0 : v;
+      const bool noise = ss.roundingNoise(static_cast<size_t>(i), static_cast<size_t>(j), v);
+      row[j] = std::fabs(v) <= cleanBelow || noise ? 0.0 : v;
     }
     row[i] = 1.0;
     if (hypCols) (*hypCols)[i] = 1;

@@ -58,9 +58,9 @@ struct SweepState {
   // near 1e300), is left out of every hypothesis (the fitted model leaves it out); one it found
   // exactly aliased is judged as before, and once such a column is swept (a reordering of
   // exactly aliased columns) every column is judged as before. Empty before the fit.
-  std::vector<char> fitColumn;    // per design column: kept by the fit
-  std::vector<char> leftOut;      // per design column: left out of the hypotheses (below)
-  int sweptOutsideFit = 0;        // columns swept now that the fit did not keep
+  std::vector<char> fitColumn;  // per design column: kept by the fit
+  std::vector<char> leftOut;    // per design column: left out of the hypotheses (below)
+  int sweptOutsideFit = 0;      // columns swept now that the fit did not keep
   // Rounding level of the swept values: the double-double unit 2^-104 times the largest growth
   // m0(k, k) / pivot(k) of a column k swept in since restore(). A column swept in with a tiny
   // pivot (the intercept after a covariate with a large constant part) leaves noise of that

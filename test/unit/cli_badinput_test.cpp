@@ -110,14 +110,15 @@ TEST_F(CliBadInput, OverflowingSumsLeaveBlankCellsAndAWarning) {
   const char* const roman[] = {"I", "II", "III", "IV"};
   const std::tuple<const char*, double, double> rows[] = {{"Intercept", 1, 96}, {"a", 1, 6}, {"x", 0, 0}};
   for (int type = 1; type <= 4; ++type) {
-    r = runBoth({"-e", "QUORVEST y BY a WITH x /METHOD=SSTYPE(" + std::to_string(type) + ").", "--data", bigx},
-                &doc);
+    r = runBoth(
+        {"-e", "QUORVEST y BY a WITH x /METHOD=SSTYPE(" + std::to_string(type) + ").", "--data", bigx}, &doc);
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string ss = std::string("Type ") + roman[type - 1] + " Sum of Squares";
     for (const auto& [source, df, want] : rows) {
-      EXPECT_EQ(cellOf(doc, tests, {{"Source", source}, {"Statistics", "df"}})["value"], df) << type << source;
-      EXPECT_NEAR(cellOf(doc, tests, {{"Source", source}, {"Statistics", ss}})["value"].get<double>(), want, 1e-9)
-          << type << source;
+      const json dfCell = cellOf(doc, tests, {{"Source", source}, {"Statistics", "df"}});
+      const json ssCell = cellOf(doc, tests, {{"Source", source}, {"Statistics", ss}});
+      EXPECT_EQ(dfCell["value"], df) << type << source;
+      EXPECT_NEAR(ssCell["value"].get<double>(), want, 1e-9) << type << source;
     }
   }
 
