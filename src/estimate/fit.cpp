@@ -1,11 +1,10 @@
 // The estimation step of a split group: accumulate, solve, then the sums of squares of the
 // chosen type and, when contrasts are requested, the contrast bases of the factor main effects.
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <string>
-
-#include <fmt/format.h>
 
 #include "estimate/estimation.h"
 #include "estimate/sstypes.h"
@@ -71,7 +70,8 @@ bool designFits(Context& ctx, const ProcedureState& st) {
   constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
   ctx.message(msg::kTooManyDesignColumns, out::Phase::Processing, out::Severity::Error);
   ctx.note("Design size ^1 ^2 ^3 ...", out::Severity::Note,
-           {std::to_string(st.group.dmncol), fmt::format("{:.1f}", need / kGiB), fmt::format("{:.1f}", have / kGiB)});
+           {std::to_string(st.group.dmncol), fmt::format("{:.1f}", need / kGiB),
+            fmt::format("{:.1f}", have / kGiB)});
   return false;
 }
 

@@ -95,10 +95,16 @@ void expectClose(const std::vector<double>& a, const std::vector<double>& b, con
 
 TEST(SweptRowsFit, SameResultsAsTheFullMatrixOnRandomDesigns) {
   const std::vector<Design> designs = {
-      {2, 5, 60, false, false, 0.2}, {3, 4, 80, true, true, 0.3},   {4, 3, 40, false, true, 0.5},
-      {3, 6, 50, true, false, 0.6},  {5, 2, 24, false, false, 0.4}, {2, 8, 200, true, true, 0.1},
+      {2, 5, 60, false, false, 0.2},
+      {3, 4, 80, true, true, 0.3},
+      {4, 3, 40, false, true, 0.5},
+      {3, 6, 50, true, false, 0.6},
+      {5, 2, 24, false, false, 0.4},
+      {2, 8, 200, true, true, 0.1},
       // Factors with many levels: their indicator columns are swept in closed form as a run.
-      {1, 150, 400, false, true, 0.1}, {1, 90, 300, true, false, 0.2},  {2, 25, 300, false, true, 0.3},
+      {1, 150, 400, false, true, 0.1},
+      {1, 90, 300, true, false, 0.2},
+      {2, 25, 300, false, true, 0.3},
   };
   int compared = 0;
   for (size_t di = 0; di < designs.size(); ++di)
