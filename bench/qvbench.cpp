@@ -14,10 +14,11 @@
 //   qvbench generate-oneway L N FILE   N cases over one factor g with L levels (each level
 //                             visited in turn, so every level holds N / L cases)
 //   qvbench generate-twoway N FILE     N cases over factors a and b with 200 and 300 levels
-//   qvbench large factorial8|oneway|twoway FILE   the analysis of such a file, rendered as text:
-//                             factorial8 the full factorial of the eight factors; oneway y BY g
-//                             with descriptives, parameter estimates, effect sizes and Levene's
-//                             test; twoway the full factorial y BY a b, Type III
+//   qvbench large factorial8|oneway|twoway|wide FILE   the analysis of such a file, rendered as
+//                             text: factorial8 the full factorial of the eight factors; oneway
+//                             y BY g with descriptives, parameter estimates, effect sizes and
+//                             Levene's test; twoway the full factorial y BY a b, Type III; wide
+//                             (a generate-wide file, 40 x 50) the same with parameter estimates
 //
 // Each mode prints one line of key=value pairs: cases, seconds, cpu_seconds, cases_per_second,
 // peak_rss_mib.
@@ -200,6 +201,8 @@ int main(int argc, char** argv) {
       command = "QUORVEST y BY g /PRINT=DESCRIPTIVE PARAMETER ETASQ HOMOGENEITY";
     else if (design == "twoway")
       command = "QUORVEST y BY a b /METHOD=SSTYPE(3)";
+    else if (design == "wide")
+      command = "QUORVEST y BY a b /METHOD=SSTYPE(3) /PRINT=PARAMETER";
     else {
       std::fprintf(stderr, "unknown design %s\n", design.c_str());
       return 2;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "data/design.h"
+#include "estimate/structured_sweep.h"
 #include "host/numeric/ddouble.h"
 
 namespace qv {
@@ -630,6 +631,10 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
 
 int GMENRE(SweepState& ss, int colfst, int collst, bool sweepIn) {
   QV_ASSERT(colfst >= 0 && collst < ss.dmncol, "GMENRE");
+  if (sweepIn) {
+    const int swept = sweepIndicatorRun(ss, colfst, collst, nullptr);
+    if (swept >= 0) return swept;
+  }
   int count = 0;
   for (int k = colfst; k <= collst; ++k) {
     if (sweepIn != static_cast<bool>(ss.swept[k])) ss.sweep(k);
@@ -679,8 +684,23 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
   g.totalSSCP = ss.dependentBlock();
 
   std::vector<size_t> nearlyAliased;
+  // Last column of the effect that starts at each column (the runs a closed-form sweep may take).
+  std::vector<int> runEnd(static_cast<size_t>(p), -1);
+  for (size_t e = 0; e < g.effectNcols.size() && e < g.effectFirstCol.size(); ++e)
+    if (g.effectNcols[e] > 1 && g.effectFirstCol[e] >= 1 && g.effectFirstCol[e] - 1 < p)
+      runEnd[g.effectFirstCol[e] - 1] = std::min(p - 1, g.effectFirstCol[e] + g.effectNcols[e] - 2);
   for (int k = 0; k < p; ++k) {
     const size_t kk = static_cast<size_t>(k);
+    std::vector<double> pivots;
+    if (runEnd[kk] > k && sweepIndicatorRun(ss, k, runEnd[kk], &pivots) >= 0) {
+      for (int c = k; c <= runEnd[kk]; ++c) {
+        const size_t cc = static_cast<size_t>(c);
+        if (!ss.swept[cc] && ss.scale[cc] > 0.0 && pivots[cc - kk] > kExactAliasRatio * ss.scale[cc])
+          nearlyAliased.push_back(cc);
+      }
+      k = runEnd[kk];
+      continue;
+    }
     const double pivot = ss.m(kk, kk);
     if (ss.sweep(k)) continue;
     // Refused: silent when the column is aliased exactly (its pivot is rounding noise), a
@@ -827,6 +847,7 @@ bool QESTMB(const GroupState& g, const double* l, double eps) {
 }
 
 num::Packed hypothesisSSCP(const GroupState& g, const num::Mat& l, double tol, int ndepvr) {
+  if (num::Packed structured; hypothesisSSCPUnitRows(g, l, tol, ndepvr, structured)) return structured;
   // Formed in double-double from the high and low parts of G and b: L G L' of an offset or
   // collinear design cancels heavily (a hypothesis at the data's centre, far from the origin).
   const size_t m = l.rows;

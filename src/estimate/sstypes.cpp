@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "host/numeric/ddouble.h"
+#include "host/numeric/unit_rows.h"
 
 namespace qv {
 
@@ -225,7 +226,7 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
       c.a.insert(c.a.end(), lf.a.begin(), lf.a.end());
       c.rows += lf.rows;
     }
-    if (c.rows > 0) le = num::RESORP(le, c, st.rdneps);
+    if (c.rows > 0 && !num::RESORPUnitRows(le, c, st.rdneps, le)) le = num::RESORP(le, c, st.rdneps);
     std::vector<char> keep(le.rows, 1);
     std::vector<double> rowMax(le.rows, -1.0);
     size_t kept = le.rows;

@@ -321,6 +321,9 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"Too many design columns ...",
      "The design has too many parameters to be analysed. Reduce the number of factors, levels or "
      "interactions."},
+    {"Design size ^1 ^2 ^3 ...",
+     "The design has ^1 parameters (design columns); its cross-product matrices need about ^2 GiB "
+     "of memory, more than the ^3 GiB of this machine."},
     {"No factors, no covariates, no intercept ...",
      "The model has no factors, no covariates and no intercept, so there is nothing to analyse."},
     {"No cases remain in the analysis...",

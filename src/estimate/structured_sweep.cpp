@@ -1,0 +1,295 @@
+// Closed-form sweep of a run of columns with a diagonal cross-product block.
+//
+// Sweeping a set S of columns of the unswept matrix A gives, whatever the order of the pivots,
+//   a(S, S) = -(A_SS)^-1,   a(S, j) = (A_SS)^-1 A_Sj,   a(i, j) = A_ij - A_iS (A_SS)^-1 A_Sj
+// for i, j outside S. Let I be the columns swept already and R the columns of the run that are
+// accepted, with D = A_RR diagonal. With T = A_II - A_IR D^-1 A_RI, the system A_SS x = (u; v)
+// is solved by
+//   x_I = T^-1 (u - A_IR D^-1 v),   x_R = D^-1 (v - A_RI x_I),
+// which costs |I| x |R| instead of |S|^2. T^-1 is built column by column of the run with
+// rank-one updates from the swept block (-(A_II)^-1), and the pivot each column would have
+// when offered in turn, d_k - A_kI' T^-1 A_Ik, is a by-product of the same update; it decides
+// acceptance exactly as SweepState::accepts does for a column without an offset covariate.
+// Everything is carried in double-double, as the pivot-by-pivot sweep is.
+#include "estimate/structured_sweep.h"
+
+#include "host/numeric/ddouble.h"
+
+namespace qv {
+
+namespace {
+
+using num::DD;
+
+DD unswept(const SweepState& ss, size_t i, size_t j) {
+  const size_t q = num::packedIndex(i, j);
+  return DD(ss.m0.a[q], ss.lo0[q]);
+}
+
+void put(SweepState& ss, size_t i, size_t j, DD v) {
+  const size_t q = num::packedIndex(i, j);
+  ss.m.a[q] = v.hi;
+  ss.lo[q] = v.lo;
+}
+
+// Whether the unswept cross-products among columns first..last are all zero.
+bool diagonalBlock(const SweepState& ss, size_t first, size_t last) {
+  for (size_t i = first; i <= last; ++i) {
+    const size_t base = num::packedIndex(i, first);
+    for (size_t j = first; j < i; ++j)
+      if (ss.m0.a[base + (j - first)] != 0.0 || ss.lo0[base + (j - first)] != 0.0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int sweepIndicatorRun(SweepState& ss, int first, int last, std::vector<double>* pivots) {
+  if (ss.fullMatrix || first < 0 || last >= ss.dmncol || last <= first) return -1;
+  const size_t n = ss.m.n;
+  const size_t p = static_cast<size_t>(ss.dmncol);
+  const size_t f = static_cast<size_t>(first), l = static_cast<size_t>(last);
+  if (ss.m0.a.size() != ss.m.a.size() || ss.lo0.size() != ss.m.a.size() || ss.lo.size() != ss.m.a.size() ||
+      ss.current.size() != n)
+    return -1;
+  std::vector<size_t> in;  // I: the columns swept already
+  for (size_t j = 0; j < p; ++j) {
+    const bool offered = j >= f && j <= l;
+    if (offered && ss.swept[j]) return -1;
+    if ((offered || ss.swept[j]) && j < ss.kind.size() && ss.kind[j] == SweepState::kColumnOffset) return -1;
+    if (ss.swept[j]) in.push_back(j);
+  }
+  const size_t m = in.size(), r = l - f + 1;
+  if (m > 2 * r || !diagonalBlock(ss, f, l)) return -1;
+
+  // Acceptance, column by column, with T^-1 kept up to date.
+  std::vector<DD> tinv(m * m);
+  for (size_t a = 0; a < m; ++a)
+    for (size_t b = 0; b < m; ++b) {
+      const size_t q = num::packedIndex(in[a], in[b]);
+      tinv[a * m + b] = -DD(ss.m.a[q], ss.lo[q]);
+    }
+  std::vector<size_t> acc;  // R: the accepted columns of the run
+  std::vector<DD> ak(m), w(m);
+  if (pivots) pivots->assign(r, 0.0);
+  for (size_t k = f; k <= l; ++k) {
+    for (size_t a = 0; a < m; ++a) ak[a] = unswept(ss, in[a], k);
+    DD piv = unswept(ss, k, k);
+    for (size_t a = 0; a < m; ++a) {
+      DD s(0.0);
+      for (size_t b = 0; b < m; ++b)
+        if (ak[b].hi != 0.0) s += tinv[a * m + b] * ak[b];
+      w[a] = s;
+      if (ak[a].hi != 0.0) piv -= ak[a] * s;
+    }
+    if (pivots) (*pivots)[k - f] = piv.hi;
+    if (!(ss.scale[k] > 0.0) || !(piv.hi > 0.0) || !(piv.hi > ss.eps * ss.scale[k])) continue;
+    for (size_t a = 0; a < m; ++a) {
+      if (w[a].hi == 0.0) continue;
+      const DD wa = w[a] / piv;
+      for (size_t b = 0; b < m; ++b)
+        if (w[b].hi != 0.0) tinv[a * m + b] += wa * w[b];
+    }
+    acc.push_back(k);
+  }
+  if (acc.empty()) return 0;
+  // The closed form costs about (columns) x |I| x (|I| + |R|), the pivots one by one
+  // (columns) x |R| x (|I| + |R|): with few columns accepted against many swept, pivot.
+  if (m > 2 * acc.size()) return -1;
+
+  // The closed form. Positions in S: I first, then R.
+  const size_t rr = acc.size(), s = m + rr;
+  std::vector<long> pos(n, -1);
+  for (size_t a = 0; a < m; ++a) pos[in[a]] = static_cast<long>(a);
+  for (size_t t = 0; t < rr; ++t) pos[acc[t]] = static_cast<long>(m + t);
+  std::vector<DD> cir(m * rr), d(rr);  // A_IR (by columns of R) and D
+  for (size_t t = 0; t < rr; ++t) {
+    d[t] = unswept(ss, acc[t], acc[t]);
+    for (size_t a = 0; a < m; ++a) cir[t * m + a] = unswept(ss, in[a], acc[t]);
+  }
+  // Solves A_SS x = rhs (rhs and x of length s, I then R).
+  std::vector<DD> g(m);
+  auto solve = [&](const std::vector<DD>& rhs, std::vector<DD>& x) {
+    for (size_t a = 0; a < m; ++a) g[a] = rhs[a];
+    for (size_t t = 0; t < rr; ++t) {
+      if (rhs[m + t].hi == 0.0) continue;
+      const DD vt = rhs[m + t] / d[t];
+      for (size_t a = 0; a < m; ++a)
+        if (cir[t * m + a].hi != 0.0) g[a] -= cir[t * m + a] * vt;
+    }
+    for (size_t a = 0; a < m; ++a) {
+      DD v(0.0);
+      for (size_t b = 0; b < m; ++b)
+        if (g[b].hi != 0.0) v += tinv[a * m + b] * g[b];
+      x[a] = v;
+    }
+    for (size_t t = 0; t < rr; ++t) {
+      DD v = rhs[m + t];
+      for (size_t a = 0; a < m; ++a)
+        if (cir[t * m + a].hi != 0.0 && x[a].hi != 0.0) v -= cir[t * m + a] * x[a];
+      x[m + t] = v.hi == 0.0 ? DD(0.0) : v / d[t];
+    }
+  };
+  // The rows kept current outside S (the dependents and the shift column): A_iS.
+  std::vector<std::vector<DD>> restS;
+  for (size_t i = p; i < n; ++i) {
+    std::vector<DD> row(s);
+    for (size_t t = 0; t < s; ++t) row[t] = unswept(ss, i, t < m ? in[t] : acc[t - m]);
+    restS.push_back(std::move(row));
+  }
+  std::vector<DD> rhs(s), x(s);
+  for (size_t j = 0; j < n; ++j) {
+    const bool inS = pos[j] >= 0;
+    if (inS) {
+      std::fill(rhs.begin(), rhs.end(), DD(0.0));
+      rhs[static_cast<size_t>(pos[j])] = DD(1.0);
+    } else {
+      for (size_t t = 0; t < s; ++t) rhs[t] = unswept(ss, t < m ? in[t] : acc[t - m], j);
+    }
+    solve(rhs, x);
+    for (size_t t = 0; t < s; ++t) {
+      const size_t col = t < m ? in[t] : acc[t - m];
+      put(ss, col, j, inS ? -x[t] : x[t]);
+    }
+    if (inS) continue;
+    // Residual cross-products: the diagonal of an unswept design column, and the kept rows
+    // outside S (each entry once: below or on the diagonal among those rows).
+    if (j < p) {
+      DD v = unswept(ss, j, j);
+      for (size_t t = 0; t < s; ++t)
+        if (rhs[t].hi != 0.0 && x[t].hi != 0.0) v -= rhs[t] * x[t];
+      put(ss, j, j, v);
+    }
+    for (size_t i = p; i < n; ++i) {
+      if (j >= p && j > i) continue;
+      const std::vector<DD>& row = restS[i - p];
+      DD v = unswept(ss, i, j);
+      for (size_t t = 0; t < s; ++t)
+        if (row[t].hi != 0.0 && x[t].hi != 0.0) v -= row[t] * x[t];
+      put(ss, i, j, v);
+    }
+  }
+  for (size_t k : acc) {
+    ss.swept[k] = 1;
+    ss.current[k] = 1;
+  }
+  return static_cast<int>(rr);
+}
+
+}  // namespace qv
+
+namespace qv {
+
+bool hypothesisSSCPUnitRows(const GroupState& g, const num::Mat& l, double tol, int ndepvr,
+                            num::Packed& result) {
+  const size_t p = l.cols, rows = l.rows;
+  const size_t order = g.crossProducts.n;
+  if (rows < 2 || g.nonRedundant.size() != p || order < p || ndepvr < 1) return false;
+  const bool aLo = g.crossProductsLo.size() == g.crossProducts.a.size();
+  const bool bLo = g.paramEstLo.size() == g.paramEst.a.size();
+  auto a = [&](size_t i, size_t j) {
+    const size_t q = num::packedIndex(i, j);
+    return DD(g.crossProducts.a[q], aLo ? g.crossProductsLo[q] : 0.0);
+  };
+  // Each row's own column on the non-redundant columns.
+  std::vector<size_t> own(rows);
+  std::vector<char> inE(p, 0);
+  for (size_t i = 0; i < rows; ++i) {
+    const double* row = l.row(i);
+    long at = -1;
+    for (size_t j = 0; j < p; ++j) {
+      if (!g.nonRedundant[j] || row[j] == 0.0) continue;
+      if (at >= 0 || row[j] != 1.0) return false;
+      at = static_cast<long>(j);
+    }
+    if (at < 0 || inE[static_cast<size_t>(at)]) return false;
+    own[i] = static_cast<size_t>(at);
+    inE[own[i]] = 1;
+  }
+  std::vector<size_t> fcols;
+  for (size_t j = 0; j < p; ++j)
+    if (g.nonRedundant[j] && !inE[j]) fcols.push_back(j);
+  const size_t r = fcols.size();
+  if (r > rows) return false;
+  for (size_t i = 0; i < rows; ++i)
+    for (size_t k = 0; k < i; ++k)
+      if (a(own[i], own[k]).hi != 0.0) return false;
+  std::vector<DD> dinv(p);
+  for (size_t i = 0; i < rows; ++i) {
+    const DD d = a(own[i], own[i]);
+    if (!(d.hi > 0.0)) return false;
+    dinv[own[i]] = DD(1.0) / d;
+  }
+  // W = A_FF - A_FE D^-1 A_EF, then P = W^-1 by sweeping every pivot of W.
+  std::vector<DD> afe(r * p);  // A_Fj for j in E, by row of F
+  for (size_t s = 0; s < r; ++s)
+    for (size_t j = 0; j < p; ++j)
+      if (inE[j]) afe[s * p + j] = a(fcols[s], j);
+  num::Packed w(r);
+  std::vector<double> wlo(w.a.size(), 0.0);
+  for (size_t s = 0; s < r; ++s)
+    for (size_t t = 0; t <= s; ++t) {
+      DD v = a(fcols[s], fcols[t]);
+      for (size_t j = 0; j < p; ++j)
+        if (inE[j] && afe[s * p + j].hi != 0.0 && afe[t * p + j].hi != 0.0)
+          v -= afe[s * p + j] * dinv[j] * afe[t * p + j];
+      w(s, t) = v.hi;
+      wlo[num::packedIndex(s, t)] = v.lo;
+    }
+  for (size_t s = 0; s < r; ++s) {
+    if (!(w(s, s) > 0.0)) return false;
+    num::sweepExtended(w, wlo, s, true);
+  }
+  // The swept matrix is -W^-1: Q starts as P = W^-1.
+  std::vector<DD> q(r * r);
+  for (size_t s = 0; s < r; ++s)
+    for (size_t t = 0; t < r; ++t) {
+      const size_t k = num::packedIndex(s, t);
+      q[s * r + t] = -DD(w.a[k], wlo[k]);
+    }
+  const std::vector<DD> p0 = q;
+  const size_t nd = static_cast<size_t>(ndepvr);
+  std::vector<DD> y(nd * r, DD(0.0)), sscp(num::packedSize(nd), DD(0.0)), v(r), qv(r), e(nd);
+  for (size_t i = 0; i < rows; ++i) {
+    const size_t j = own[i];
+    for (size_t s = 0; s < r; ++s) v[s] = afe[s * p + j] * dinv[j];
+    DD scale = dinv[j], piv = dinv[j];
+    for (size_t s = 0; s < r; ++s) {
+      DD sq(0.0), sp(0.0);
+      for (size_t t = 0; t < r; ++t)
+        if (v[t].hi != 0.0) {
+          sq += q[s * r + t] * v[t];
+          sp += p0[s * r + t] * v[t];
+        }
+      qv[s] = sq;
+      if (v[s].hi != 0.0) {
+        piv += v[s] * sq;
+        scale += v[s] * sp;
+      }
+    }
+    if (!(scale.hi > 0.0) || !(piv.hi > tol * scale.hi)) continue;  // a zero pivot
+    for (size_t d = 0; d < nd; ++d) {
+      DD x(g.paramEst(j, d), bLo ? g.paramEstLo[j * nd + d] : 0.0);
+      for (size_t s = 0; s < r; ++s)
+        if (v[s].hi != 0.0) x -= v[s] * y[d * r + s];
+      e[d] = x;
+    }
+    for (size_t d = 0; d < nd; ++d) {
+      const DD f = e[d] / piv;
+      for (size_t s = 0; s < r; ++s)
+        if (qv[s].hi != 0.0) y[d * r + s] += qv[s] * f;
+      for (size_t d2 = 0; d2 <= d; ++d2) sscp[num::packedIndex(d, d2)] += f * e[d2];
+    }
+    for (size_t s = 0; s < r; ++s) {
+      if (qv[s].hi == 0.0) continue;
+      const DD f = qv[s] / piv;
+      for (size_t t = 0; t < r; ++t)
+        if (qv[t].hi != 0.0) q[s * r + t] -= f * qv[t];
+    }
+  }
+  result = num::Packed(nd);
+  for (size_t k = 0; k < sscp.size(); ++k) result.a[k] = sscp[k].hi;
+  return true;
+}
+
+}  // namespace qv
