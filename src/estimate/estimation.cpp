@@ -187,10 +187,11 @@ void SweepState::recordFit(const std::vector<size_t>& nearlyAliasedColumns) {
   sweptOutsideFit = 0;
 }
 
-void SweepState::noteRounding(size_t k) {
+void SweepState::noteRounding(size_t k) { notePivot(k, m(k, k)); }
+
+void SweepState::notePivot(size_t k, double pivot) {
   // 2^-104: the unit roundoff of double-double arithmetic.
   const double unit = std::ldexp(1.0, -104);
-  const double pivot = m(k, k);
   if (pivot > 0.0) roundingLevel = std::max(roundingLevel, unit * m0(k, k) / pivot);
 }
 

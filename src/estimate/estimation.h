@@ -95,6 +95,8 @@ struct SweepState {
   bool roundingNoise(size_t i, size_t j, double v) const;
   // Raises the rounding level for column k, about to be swept in (its pivot still unswept).
   void noteRounding(size_t k);
+  // The same for column k swept in with the given pivot (the closed-form sweep of a run).
+  void notePivot(size_t k, double pivot);
 };
 SweepState makeSweepState(const ProcedureState& st);
 

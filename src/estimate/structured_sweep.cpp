@@ -70,6 +70,9 @@ int sweepIndicatorRun(SweepState& ss, int first, int last, std::vector<double>* 
       tinv[a * m + b] = -DD(ss.m.a[q], ss.lo[q]);
     }
   std::vector<size_t> acc;  // R: the accepted columns of the run
+  // Acceptance updates these as sweep() does; put back when the closed form is declined.
+  const int outsideBefore = ss.sweptOutsideFit;
+  const double roundingBefore = ss.roundingLevel;
   std::vector<DD> ak(m), w(m);
   if (pivots) pivots->assign(r, 0.0);
   for (size_t k = f; k <= l; ++k) {
@@ -83,7 +86,11 @@ int sweepIndicatorRun(SweepState& ss, int first, int last, std::vector<double>* 
       if (ak[a].hi != 0.0) piv -= ak[a] * s;
     }
     if (pivots) (*pivots)[k - f] = piv.hi;
-    if (!(ss.scale[k] > 0.0) || !(piv.hi > 0.0) || !(piv.hi > ss.eps * ss.scale[k])) continue;
+    if (!(ss.scale[k] > 0.0) || !(piv.hi > 0.0)) continue;
+    // The fit's verdict first (a hypothesis sweep keeps the fit's rank), else the pivot test.
+    if (const int fit = ss.fitVerdict(k); fit >= 0 ? fit != 1 : !(piv.hi > ss.eps * ss.scale[k])) continue;
+    if (!ss.fitColumn.empty() && !ss.fitColumn[k]) ++ss.sweptOutsideFit;
+    ss.notePivot(k, piv.hi);
     for (size_t a = 0; a < m; ++a) {
       if (w[a].hi == 0.0) continue;
       const DD wa = w[a] / piv;
@@ -95,7 +102,11 @@ int sweepIndicatorRun(SweepState& ss, int first, int last, std::vector<double>* 
   if (acc.empty()) return 0;
   // The closed form costs about (columns) x |I| x (|I| + |R|), the pivots one by one
   // (columns) x |R| x (|I| + |R|): with few columns accepted against many swept, pivot.
-  if (m > 2 * acc.size()) return -1;
+  if (m > 2 * acc.size()) {
+    ss.sweptOutsideFit = outsideBefore;
+    ss.roundingLevel = roundingBefore;
+    return -1;
+  }
 
   // The closed form. Positions in S: I first, then R.
   const size_t rr = acc.size(), s = m + rr;
