@@ -20,20 +20,36 @@
 //                             Levene's test; twoway the full factorial y BY a b, Type III; wide
 //                             (a generate-wide file, 40 x 50) the same with parameter estimates
 //
+//   qvbench scan FILE         the CSV scanner alone over the whole file (records and fields)
+//   qvbench numbers FILE      number conversion alone: the first 32 MiB of the file's fields,
+//                             held in memory, converted by our parser, by std::from_chars and
+//                             (where installed) by the fast_float library
+//
 // Each mode prints one line of key=value pairs: cases, seconds, cpu_seconds, cases_per_second,
-// peak_rss_mib.
+// peak_rss_mib (numbers: nanoseconds a field for each parser).
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#if __has_include(<fast_float/fast_float.h>)
+#include <fast_float/fast_float.h>
+#define QV_BENCH_FAST_FLOAT 1
+#endif
 
 #include "driver/qvtctl.h"
 #include "host/context.h"
 #include "host/data/case_stream.h"
+#include "host/data/csv_scanner.h"
 #include "host/output/render.h"
 
 namespace {
@@ -178,11 +194,63 @@ int timed(const char* mode, F&& body) {
   return 0;
 }
 
+// Times number conversion alone on the fields of the file's first 32 MiB (header skipped).
+int numbers(const char* path) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) {
+    std::perror(path);
+    return 2;
+  }
+  std::string text(size_t{32} << 20, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), f));
+  std::fclose(f);
+  text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+  std::vector<std::string_view> fields;
+  size_t at = text.find('\n') + 1;
+  for (size_t i = at; i < text.size(); ++i)
+    if (text[i] == ',' || text[i] == '\n') {
+      fields.emplace_back(text.data() + at, i - at);
+      at = i + 1;
+    }
+  auto perField = [&](auto&& convert) {
+    double best = 1e300, sum = 0.0;
+    for (int round = 0; round < 3; ++round) {
+      const double c0 = cpuSeconds();
+      for (std::string_view t : fields) sum += convert(t);
+      best = std::min(best, cpuSeconds() - c0);
+    }
+    if (sum == 0.123) std::printf("!");
+    return 1e9 * best / static_cast<double>(fields.size());
+  };
+  const double ours = perField([](std::string_view t) { return qv::csv::parseNumber(t, 7).value; });
+  const double standard = perField([](std::string_view t) {
+    double v = 0.0;
+    std::from_chars(t.data(), t.data() + t.size(), v);
+    return v;
+  });
+  std::printf("mode=numbers fields=%zu parse_ns_per_field=%.1f from_chars_ns_per_field=%.1f", fields.size(),
+              ours, standard);
+#ifdef QV_BENCH_FAST_FLOAT
+  // The fast_float library (value only; no decimals, digits or remainder), where installed.
+  const double library = perField([](std::string_view t) {
+    double v = 0.0;
+    fast_float::from_chars(t.data(), t.data() + t.size(), v);
+    return v;
+  });
+  std::printf(" fast_float_ns_per_field=%.1f", library);
+#endif
+  std::printf("\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: qvbench generate N FILE | read FILE [THREADS] | analyse FILE [THREADS]\n");
+    std::fprintf(
+        stderr,
+        "usage: qvbench generate N FILE | read FILE [THREADS] | analyse FILE [THREADS] | scan FILE | "
+        "numbers FILE\n");
     return 2;
   }
   std::string mode = argv[1];
@@ -239,6 +307,24 @@ int main(int argc, char** argv) {
     });
   }
 
+  if (mode == "numbers" && argc == 3) return numbers(argv[2]);
+  if (mode == "scan" && argc == 3) {
+    return timed("scan", [&]() -> long {
+      try {
+        qv::csv::Scanner sc(std::make_unique<qv::csv::FileSource>(argv[2]));
+        long records = 0, fields = 0;
+        while (sc.next()) {
+          ++records;
+          fields += static_cast<long>(sc.fieldCount());
+        }
+        std::printf("fields=%ld\n", fields);
+        return records - 1;  // the header is no case
+      } catch (const qv::csv::ScanError& e) {
+        std::fprintf(stderr, "%s:%ld:%ld: %s\n", argv[2], e.line, e.column, e.text.c_str());
+        return -1;
+      }
+    });
+  }
   qv::DataOptions opts;
   opts.dataPath = argv[2];
   if (argc > 3) opts.threads = std::atoi(argv[3]);  // default: the cores available

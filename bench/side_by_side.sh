@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs quorvest and, where installed, R's data.table::fread (reading only) and the R pipeline
 # (lm + car::Anova + emmeans) on the same generated file, and prints CPU seconds, peak memory
-# and the ratios to quorvest. Usage: bench/side_by_side.sh [N]   (default 10^7 cases)
+# and the ratios to quorvest, then the cost of number conversion alone (ours and std::from_chars).
+# Usage: bench/side_by_side.sh [N]   (default 10^7 cases)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${1:-10000000}
@@ -24,6 +25,7 @@ read -r r_cpu r_mib < <(measure ./build-bench/qvbench read "$file")
 printf "%-36s %10s %10s %8s\n" run cpu_s peak_mib ratio
 printf "%-36s %10s %10s %8s\n" "quorvest y BY a b c WITH x" "$q_cpu" "$q_mib" 1.00
 printf "%-36s %10s %10s %8.2f\n" "quorvest read only" "$r_cpu" "$r_mib" "$(echo "$r_cpu / $q_cpu" | bc -l)"
+printf "whole analysis / read only: %.2f\n" "$(echo "$q_cpu / $r_cpu" | bc -l)"
 if command -v Rscript >/dev/null && Rscript -e 'library(data.table)' >/dev/null 2>&1; then
   read -r f_cpu f_mib < <(measure Rscript -e "invisible(data.table::fread('$file'))")
   printf "%-36s %10s %10s %8.2f\n" "R data.table::fread" "$f_cpu" "$f_mib" "$(echo "$f_cpu / $q_cpu" | bc -l)"
@@ -38,3 +40,5 @@ if command -v Rscript >/dev/null && Rscript -e 'library(car); library(emmeans)' 
 else
   echo "R lm + car::Anova + emmeans: not installed"
 fi
+./build-bench/qvbench numbers "$file"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"

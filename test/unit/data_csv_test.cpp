@@ -148,8 +148,94 @@ TEST(CsvReader, NumbersReadExactlyAsTheStandardParser) {
     EXPECT_EQ(csv::parseNumber(t).kind, csv::NumberKind::NotNumber) << t;
   EXPECT_EQ(csv::parseNumber(" +.5 ").value, 0.5);
   EXPECT_EQ(csv::parseNumber("5.").value, 5.0);
-  EXPECT_EQ(csv::parseNumber("1.25e-1", true).decimals, 3);
-  EXPECT_EQ(csv::parseNumber("12.50", true).decimals, 2);
+  EXPECT_EQ(csv::parseNumber("1.25e-1").decimals, 3);
+  EXPECT_EQ(csv::parseNumber("12.50").decimals, 2);
+}
+
+// Correct rounding where it is hard: each text against its exact nearest double (worked out
+// independently with arbitrary-precision arithmetic), which std::strtod must give as well.
+// kind Finite with value 0 for an underflow; NonFinite for an overflow, nan and inf.
+TEST(CsvNumbers, HardCasesRoundCorrectly) {
+  const std::string longHalfwayUp = "9007199254740993." + std::string(600, '0') + "1";
+  const std::string tinyLong = "0." + std::string(1000, '0') + "1";
+  const std::string hugeLong = "1" + std::string(400, '7');
+  const std::string e300 = "1" + std::string(300, '0');
+  struct Case {
+    std::string text;
+    csv::NumberKind kind;
+    double truth;
+  };
+  using K = csv::NumberKind;
+  const Case cases[] = {
+      {"0.1", K::Finite, 0x1.999999999999ap-4},
+      {"-49.87", K::Finite, -0x1.8ef5c28f5c28fp+5},
+      {"+0.30000000000000004", K::Finite, 0x1.3333333333334p-2},  // 17 digits
+      {"1.448997445238699", K::Finite, 0x1.72f17f1f49aadp+0},
+      {"9007199254740993", K::Finite, 0x1p+53},                // halfway: to even, down
+      {"9007199254740995", K::Finite, 0x1.0000000000002p+53},  // halfway: to even, up
+      {"9007199254740993.0000000001", K::Finite, 0x1.0000000000001p+53},
+      {longHalfwayUp, K::Finite, 0x1.0000000000001p+53},  // the deciding digit 600 places on
+      {"1.00000000000000011102230246251565404236316680908203125", K::Finite, 1.0},  // exactly halfway
+      {"1.00000000000000011102230246251565404236316680908203126", K::Finite, 0x1.0000000000001p+0},
+      {"123456789012345678901234567890", K::Finite, 0x1.8ee90ff6c373ep+96},
+      {"1e23", K::Finite, 0x1.52d02c7e14af6p+76},
+      {"999999999999999e22", K::Finite, 0x1.e17b843576913p+122},
+      {"123456789012345e-22", K::Finite, 0x1.a831bd731a26p-27},
+      {"7.2057594037927933E+16", K::Finite, 0x1p+56},
+      {"4.35679104e-300", K::Finite, 0x1.757795b21c30dp-995},
+      {"2.2250738585072011e-308", K::Finite, 0x0.fffffffffffffp-1022},  // largest subnormal
+      {"2.2250738585072012e-308", K::Finite, 0x1p-1022},
+      {"-1.5e-310", K::Finite, -0x0.01b9cd1295941p-1022},
+      {"1e-320", K::Finite, 0x0.00000000007e8p-1022},
+      {"4.9406564584124654e-324", K::Finite, 0x0.0000000000001p-1022},  // smallest subnormal
+      {"2.4703282292062328e-324", K::Finite, 0x0.0000000000001p-1022},  // just above half of it
+      {"2.4703282292062327e-324", K::Finite, 0.0},                      // just below: zero
+      {tinyLong, K::Finite, 0.0},
+      {"-0.0e-5", K::Finite, 0.0},
+      {"1.7976931348623157e308", K::Finite, 0x1.fffffffffffffp+1023},
+      {e300, K::Finite, 0x1.7e43c8800759cp+996},
+      {"1.7976931348623159e308", K::NonFinite, 0.0},  // rounds beyond the largest double
+      {hugeLong, K::NonFinite, 0.0},
+      {"-inf", K::NonFinite, 0.0},
+      {"NaN", K::NonFinite, 0.0},
+      {"1e", K::NotNumber, 0.0},
+      {"1e+", K::NotNumber, 0.0},
+      {"0x1p3", K::NotNumber, 0.0},
+      {"1.2.3", K::NotNumber, 0.0},
+      {"+-1", K::NotNumber, 0.0},
+      {"1 000", K::NotNumber, 0.0},
+      {"1d5", K::NotNumber, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 60));
+    const csv::ParsedNumber got = csv::parseNumber(c.text);
+    ASSERT_EQ(got.kind, c.kind);
+    if (c.kind != K::Finite) continue;
+    EXPECT_EQ(got.value, c.truth);
+    EXPECT_FALSE(std::signbit(got.value) && got.value == 0.0);
+    const double reference = std::strtod(c.text.c_str(), nullptr);
+    EXPECT_EQ(reference, c.truth);
+  }
+}
+
+// What one pass over the text reports beside the value; the remainder only from a given length.
+TEST(CsvNumbers, DecimalsDigitsAndRemainderThreshold) {
+  struct Case {
+    const char* text;
+    int decimals, digits;
+    size_t length;
+  };
+  for (const Case& c : {Case{" 0.00120 ", 5, 3, 7}, Case{"-12.5e2", 0, 3, 7}, Case{"1e-3", 3, 1, 4},
+                        Case{"+100", 0, 3, 4}, Case{"1.23456789012345678", 16, 18, 19}}) {
+    SCOPED_TRACE(c.text);
+    const csv::ParsedNumber n = csv::parseNumber(c.text);
+    EXPECT_EQ(n.decimals, c.decimals);
+    EXPECT_EQ(n.digits, c.digits);
+    EXPECT_EQ(n.length, c.length);
+  }
+  EXPECT_NE(csv::parseNumber("49.87").remainder, 0.0);
+  EXPECT_EQ(csv::parseNumber("49.87", 7).remainder, 0.0);
+  EXPECT_EQ(csv::parseNumber("49.87", 4).remainder, csv::parseNumber("49.87").remainder);
 }
 
 TEST(CsvReader, MinusZeroIsZero) {
@@ -179,6 +265,7 @@ TEST(CsvReader, MalformedInputIsLocated) {
       {"a,b,c\n1,2,3\r\n4,5\r\n", 3, 4, "2 fields"},
       {"a,b\n\"x\"y,1\n", 2, 4, "after the closing quote"},
       {"a,b\n1,\"two\nlines\"\n\"p\nq\",3,4\n", 5, 6, "3 fields"},
+      {"a,b\r\n\"p\r\nq\", \"r\"\"\",9\r\n", 3, 11, "3 fields"},
       {"a,,c\n", 1, 3, "empty"},
       {"a,A\n", 1, 3, "repeats \"a\" of column 1"},
       {"a,1x\n", 1, 3, "must start with a letter"},

@@ -154,20 +154,6 @@ class CsvDataSource;
 // work file does not grow for ordinary data.
 constexpr int kRemainderDigits = 7;
 
-// Significant digits of a number's text: the digits of its mantissa without leading zeros.
-int significantDigits(std::string_view text) {
-  int n = 0;
-  bool lead = true;
-  for (char c : text) {
-    if (c == 'e' || c == 'E') break;
-    if (c < '0' || c > '9') continue;
-    if (lead && c == '0') continue;
-    lead = false;
-    ++n;
-  }
-  return n;
-}
-
 // Where the CSV bytes are: a file (or a spooled stream) read through a descriptor at any
 // offset, or a text in memory.
 struct Input {
@@ -408,51 +394,51 @@ void convertRange(const Input& in, const RecordLayout& layout, const std::vector
         r.lines = sc.recordLine() - 1;
         break;
       }
-      const auto& f = sc.fields();
-      if (f.size() != ncol) {
+      const size_t nfield = sc.fieldCount();
+      if (nfield != ncol) {
         std::string text = fmt::format("this row has {} field{}, but the first row names {} variable{}",
-                                       f.size(), f.size() == 1 ? "" : "s", ncol, ncol == 1 ? "" : "s");
+                                       nfield, nfield == 1 ? "" : "s", ncol, ncol == 1 ? "" : "s");
+        const csv::Place at = nfield > ncol ? sc.fieldPlace(ncol) : sc.endPlace();
         r.failed = true;
-        if (f.size() > ncol)
-          r.err = InputError{"", f[ncol].line, f[ncol].column, text};
-        else
-          r.err = InputError{"", sc.endLine(), sc.endColumn(), text};
+        r.err = InputError{"", at.line, at.column, text};
         return;
       }
       ++r.records;
-      for (size_t c = 0; c < ncol; ++c) r.cols[c].longest = std::max(r.cols[c].longest, f[c].text.size());
+      for (size_t c = 0; c < ncol; ++c) r.cols[c].longest = std::max(r.cols[c].longest, sc.field(c).size());
       for (size_t i = 0; i < layout.numeric.size(); ++i) {
         const int c = layout.numeric[i];
         ColumnScan& cs = r.cols[c];
-        std::string_view t = f[c].text;
         double x = kSysmis;
         if (cs.numeric) {
-          csv::ParsedNumber n = csv::parseNumber(t, true);
+          const std::string_view t = sc.field(c);
+          const csv::ParsedNumber n = csv::parseNumber(t, kRemainderDigits);
           switch (n.kind) {
             case csv::NumberKind::Empty:
               break;
             case csv::NumberKind::Finite:
               x = n.value;
-              if (n.remainder != 0.0 && significantDigits(t) >= kRemainderDigits)
+              if (n.remainder != 0.0)
                 batch.rems.push_back({batch.rows, static_cast<uint32_t>(c), n.remainder});
               cs.decimals = std::max(cs.decimals, n.decimals);
-              cs.longestNumber = std::max(cs.longestNumber, csv::trimBlanks(t).size());
+              cs.longestNumber = std::max(cs.longestNumber, n.length);
               break;
             case csv::NumberKind::NonFinite:
               ++cs.nonFinite;
               break;
-            case csv::NumberKind::NotNumber:
+            case csv::NumberKind::NotNumber: {
+              const csv::Place at = sc.fieldPlace(c);
               cs.numeric = false;
-              cs.badLine = f[c].line;
-              cs.badColumn = f[c].column;
+              cs.badLine = at.line;
+              cs.badColumn = at.column;
               cs.badText = std::string(t.substr(0, 40));
               break;
+            }
           }
         }
         batch.num[i].push_back(x);
       }
       for (size_t i = 0; i < layout.text.size(); ++i) {
-        std::string_view t = f[layout.text[i]].text;
+        std::string_view t = sc.field(layout.text[i]);
         batch.textLength[i].push_back(static_cast<uint32_t>(t.size()));
         batch.textBytes[i].append(t);
         textBytes += t.size();
@@ -794,17 +780,19 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const 
       err = InputError{dataName, 1, 1, "the file is empty; its first row must name the variables"};
       return nullptr;
     }
-    for (const auto& f : sc.fields()) {
-      std::string name(csv::trimBlanks(f.text));
+    for (size_t c = 0; c < sc.fieldCount(); ++c) {
+      std::string name(csv::trimBlanks(sc.field(c)));
       std::string why;
       if (!checkName(name, why)) {
-        err = InputError{dataName, f.line, f.column, why};
+        const csv::Place at = sc.fieldPlace(c);
+        err = InputError{dataName, at.line, at.column, why};
         return nullptr;
       }
       auto [at, fresh] = byName.emplace(upperAscii(name), static_cast<int>(dict.vars.size()));
       if (!fresh) {
         const int dup = at->second;
-        err = InputError{dataName, f.line, f.column,
+        const csv::Place at = sc.fieldPlace(c);
+        err = InputError{dataName, at.line, at.column,
                          fmt::format("variable name \"{}\" repeats \"{}\" of column {} (names are compared "
                                      "without regard to case)",
                                      name, dict.vars[dup].name, dup + 1)};

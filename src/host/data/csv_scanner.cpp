@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -52,8 +53,9 @@ size_t TextSource::read(char* dst, size_t n) {
 
 Scanner::Scanner(std::unique_ptr<ByteSource> src, size_t bufferBytes, size_t maxRecordBytes)
     : src_(std::move(src)),
-      buf_(std::max<size_t>(std::min(bufferBytes, std::max<size_t>(maxRecordBytes, 16)), 16)),
-      maxRecord_(std::max<size_t>(maxRecordBytes, 16)) {}
+      buf_(std::max<size_t>(std::min(bufferBytes, std::clamp<size_t>(maxRecordBytes, 16, kMaxRecordLimit)),
+                            16)),
+      maxRecord_(std::clamp<size_t>(maxRecordBytes, 16, kMaxRecordLimit)) {}
 
 void Scanner::startAt(long long offset) {
   base_ = offset;
@@ -108,7 +110,8 @@ Scanner::Scan Scanner::scanRecord() {
   const bool eof = eof_;
   long line = line_;
   long long lineStart = lineStart_;
-  spans_.clear();
+  ends_.clear();
+  quoted_.clear();
   auto col = [&](size_t at) { return static_cast<long>(base_ + static_cast<long long>(at) - lineStart + 1); };
   auto newLine = [&](size_t after) {
     ++line;
@@ -133,10 +136,11 @@ Scanner::Scan Scanner::scanRecord() {
     }
   }
 
+  const size_t rec = i;
   recordLine_ = line;
+  recordLineStart_ = lineStart;
   recordOffset_ = base_ + static_cast<long long>(i);
   for (;;) {
-    Span sp{i, i, false, false, line, col(i)};
     size_t j = i;
     if (i < n && (d[i] == '"' || blank(d[i]))) {
       while (j < n && blank(d[j])) ++j;
@@ -145,10 +149,8 @@ Scanner::Scan Scanner::scanRecord() {
     if (j < n && d[j] == '"') {
       // Quoted field; blanks before the opening quote are tolerated.
       const long quoteLine = line, quoteColumn = col(j);
-      sp.quoted = true;
-      sp.column = quoteColumn;
       size_t k = j + 1;
-      sp.begin = k;
+      bool doubled = false;
       for (;;) {
         if (k == n) {
           if (eof)
@@ -160,7 +162,7 @@ Scanner::Scan Scanner::scanRecord() {
         if (c == '"') {
           if (k + 1 == n && !eof) return Scan::NeedMore;
           if (k + 1 < n && d[k + 1] == '"') {
-            sp.doubled = true;
+            doubled = true;
             k += 2;
             continue;
           }
@@ -174,7 +176,8 @@ Scanner::Scan Scanner::scanRecord() {
         }
         ++k;
       }
-      sp.end = k;
+      quoted_.push_back(QuotedSpan{static_cast<uint32_t>(ends_.size()), static_cast<uint32_t>(j + 1 - rec),
+                                   static_cast<uint32_t>(k - rec), doubled});
       i = k + 1;
       while (i < n && blank(d[i])) ++i;
       if (i == n && !eof) return Scan::NeedMore;
@@ -183,22 +186,15 @@ Scanner::Scan Scanner::scanRecord() {
     } else {
       while (i < n && !kFieldEnd.at[static_cast<unsigned char>(d[i])]) ++i;
       if (i == n && !eof) return Scan::NeedMore;
-      sp.end = i;
     }
-    spans_.push_back(sp);
+    ends_.push_back(static_cast<uint32_t>(i - rec));
 
-    if (i == n) {  // end of input ends the record
-      endLine_ = line;
-      endColumn_ = col(i);
-      break;
-    }
+    if (i == n) break;  // end of input ends the record
     char c = d[i];
     if (c == ',') {
       ++i;
       continue;
     }
-    endLine_ = line;
-    endColumn_ = col(i);
     if (c == '\r') {
       if (i + 1 == n && !eof) return Scan::NeedMore;
       ++i;
@@ -209,10 +205,63 @@ Scanner::Scan Scanner::scanRecord() {
     newLine(i);
     break;
   }
+  recordBegin_ = rec;
   recordEnd_ = i;
   nextLine_ = line;
   nextLineStart_ = lineStart;
   return Scan::Done;
+}
+
+// The texts of a record with quoted fields: quoted ones without their quotes, doubled quotes
+// undone in a copy (the record's bytes stay as read, for placeAt()).
+void Scanner::unquote() {
+  size_t copied = 0;
+  for (const QuotedSpan& q : quoted_)
+    if (q.doubled) copied += q.end - q.begin;
+  unquotedBytes_.clear();
+  unquotedBytes_.reserve(copied);  // no reallocation below: the views stay valid
+  quotedText_.resize(ends_.size());
+  for (size_t f = 0; f < ends_.size(); ++f) {
+    const uint32_t b = f == 0 ? 0 : ends_[f - 1] + 1;
+    quotedText_[f] = std::string_view(buf_.data() + recordBegin_ + b, ends_[f] - b);
+  }
+  for (const QuotedSpan& q : quoted_) {
+    const char* from = buf_.data() + recordBegin_ + q.begin;
+    const size_t len = q.end - q.begin;
+    if (!q.doubled) {
+      quotedText_[q.field] = std::string_view(from, len);
+      continue;
+    }
+    const size_t at = unquotedBytes_.size();
+    for (size_t r = 0; r < len; ++r) {
+      unquotedBytes_.push_back(from[r]);
+      if (from[r] == '"') ++r;
+    }
+    quotedText_[q.field] = std::string_view(unquotedBytes_.data() + at, unquotedBytes_.size() - at);
+  }
+}
+
+Place Scanner::placeAt(uint32_t offset) const {
+  const char* d = buf_.data() + recordBegin_;
+  long line = recordLine_;
+  long long lineStart = recordLineStart_;
+  const long long begin = base_ + static_cast<long long>(recordBegin_);
+  for (uint32_t k = 0; k < offset; ++k) {
+    if (d[k] == '\n' || (d[k] == '\r' && (k + 1 == offset || d[k + 1] != '\n'))) {
+      ++line;
+      lineStart = begin + k + 1;
+    }
+  }
+  return Place{line, static_cast<long>(begin + offset - lineStart + 1)};
+}
+
+Place Scanner::fieldPlace(size_t i) const {
+  uint32_t b = i == 0 ? 0 : ends_[i - 1] + 1;
+  const char* d = buf_.data() + recordBegin_;
+  uint32_t q = b;
+  while (q < ends_[i] && (d[q] == ' ' || d[q] == '\t')) ++q;
+  if (q < ends_[i] && d[q] == '"') b = q;
+  return placeAt(b);
 }
 
 bool Scanner::next() {
@@ -224,31 +273,18 @@ bool Scanner::next() {
     }
     bomChecked_ = true;
   }
+  quotedText_.clear();
   for (;;) {
     Scan s = scanRecord();
     if (s == Scan::End) {
       pos_ = end_;
-      fields_.clear();
+      ends_.clear();
       return false;
     }
     if (s == Scan::Done) break;
     refill();
   }
-  fields_.resize(spans_.size());
-  for (size_t f = 0; f < spans_.size(); ++f) {
-    Span& sp = spans_[f];
-    if (sp.doubled) {
-      // Undo doubled quotes in place; the text only gets shorter.
-      size_t w = sp.begin;
-      for (size_t r = sp.begin; r < sp.end; ++r) {
-        buf_[w++] = buf_[r];
-        if (buf_[r] == '"') ++r;
-      }
-      sp.end = w;
-    }
-    fields_[f] =
-        Field{std::string_view(buf_.data() + sp.begin, sp.end - sp.begin), sp.quoted, sp.line, sp.column};
-  }
+  if (!quoted_.empty()) unquote();
   pos_ = recordEnd_;
   line_ = nextLine_;
   lineStart_ = nextLineStart_;
@@ -305,41 +341,52 @@ int displayDecimals(const char* p, const char* e) {
 constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// Significant digits of a number's text: the digits of its mantissa without leading zeros.
+long significantDigits(const char* p, const char* e) {
+  long n = 0;
+  bool lead = true;
+  for (; p < e && *p != 'e' && *p != 'E'; ++p) {
+    if (!isDigit(*p) || (lead && *p == '0')) continue;
+    lead = false;
+    ++n;
+  }
+  return n;
+}
+
 // Clinger's fast path: a decimal of at most 15 significant digits times a power of ten within
-// 10^-22..10^22 is one correctly rounded product or quotient of two exact doubles. Anything else
-// (and every text this path does not accept) goes to std::from_chars, so both read the same
-// texts as numbers.
-bool fastDecimal(const char* p, const char* e, double& out, double& rem) {
+// 10^-22..10^22 is one correctly rounded product or quotient of two exact doubles. One pass
+// over the text gives the value, the display decimals and the significant digits. Anything
+// else (and every text this path does not accept) goes to std::from_chars, so both read the
+// same texts as numbers.
+bool fastDecimal(const char* p, const char* e, int remainderDigits, ParsedNumber& out) {
   bool neg = false;
   if (p < e && *p == '-') {
     neg = true;
     ++p;
   }
+  // Up to 19 digits fit the mantissa; longer ones wrap around, but are refused below.
   uint64_t mantissa = 0;
-  int digits = 0, scale = 0;
-  bool any = false, dot = false;
-  for (; p < e; ++p) {
-    const char c = *p;
-    if (isDigit(c)) {
-      any = true;
-      if (dot) --scale;
-      if (mantissa == 0 && c == '0') continue;  // leading zeros carry no digits
-      if (++digits > 15) return false;
-      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-    } else if (c == '.' && !dot) {
-      dot = true;
-    } else {
-      break;
-    }
+  long digits = 0, scale = 0;
+  const char* const intStart = p;
+  while (p < e && *p == '0') ++p;  // leading zeros carry no digits
+  for (; p < e && isDigit(*p); ++p, ++digits) mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+  bool any = p != intStart;
+  if (p < e && *p == '.') {
+    const char* const fracStart = ++p;
+    if (mantissa == 0)
+      while (p < e && *p == '0') ++p;
+    for (; p < e && isDigit(*p); ++p, ++digits) mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    scale = -(p - fracStart);
+    any = any || p != fracStart;
   }
-  if (!any) return false;
+  if (!any || digits > 15) return false;
   if (p < e) {
     if (*p != 'e' && *p != 'E') return false;
     ++p;
     bool expNeg = false;
     if (p < e && (*p == '+' || *p == '-')) expNeg = *p++ == '-';
     if (p == e || e - p > 4) return false;
-    int x = 0;
+    long x = 0;
     for (; p < e; ++p) {
       if (!isDigit(*p)) return false;
       x = x * 10 + (*p - '0');
@@ -350,53 +397,58 @@ bool fastDecimal(const char* p, const char* e, double& out, double& rem) {
   if (mantissa != 0) {
     if (scale < -22 || scale > 22) return false;
     const double m = static_cast<double>(mantissa);
+    const bool wantRemainder = digits >= remainderDigits;
     // The rounding error of one correctly rounded product or quotient of exact doubles is
     // itself exact through a fused multiply-add (the remainder m - v p of a quotient is a
     // double; so is m p - v of a product).
     if (scale < 0) {
       const double pw = kExactPow10[-scale];
       v = m / pw;
-      r = std::fma(-v, pw, m) / pw;
+      if (wantRemainder) r = std::fma(-v, pw, m) / pw;
     } else {
       const double pw = kExactPow10[scale];
       v = m * pw;
-      r = std::fma(m, pw, -v);
+      if (wantRemainder) r = std::fma(m, pw, -v);
     }
   }
-  out = neg ? -v : v;
-  rem = neg ? -r : r;
+  out.kind = NumberKind::Finite;
+  out.value = neg ? -v : v;
+  out.remainder = neg ? -r : r;
+  out.decimals = static_cast<int>(std::clamp<long>(-scale, 0, 16));
+  out.digits = static_cast<int>(digits);
   return true;
 }
 
 }  // namespace
 
-ParsedNumber parseNumber(std::string_view text, bool wantDecimals) {
+ParsedNumber parseNumber(std::string_view text, int remainderDigits) {
   ParsedNumber r;
-  std::string_view s = trimBlanks(text);
-  if (s.empty()) {
+  const char* b = text.data();
+  const char* e = b + text.size();
+  while (b < e && (*b == ' ' || *b == '\t')) ++b;
+  while (e > b && (e[-1] == ' ' || e[-1] == '\t')) --e;
+  if (b == e) {
     r.kind = NumberKind::Empty;
     return r;
   }
-  const char* b = s.data();
-  const char* e = s.data() + s.size();
+  r.length = static_cast<size_t>(e - b);
   if (*b == '+') {
     ++b;
     if (b == e || *b == '+' || *b == '-') return r;
   }
-  double v = 0.0, rem = 0.0;
-  if (fastDecimal(b, e, v, rem)) {
-    r.kind = NumberKind::Finite;
-    r.value = v == 0.0 ? 0.0 : v;
-    r.remainder = rem;
-    if (wantDecimals) r.decimals = displayDecimals(b, e);
+  if (fastDecimal(b, e, remainderDigits, r)) {
+    // -0 and 0 are one value: keep them one level and one split group.
+    if (r.value == 0.0) r.value = 0.0;
     return r;
   }
+  double v = 0.0;
   auto [p, ec] = std::from_chars(b, e, v);
   if (ec == std::errc::invalid_argument || p != e) return r;
   if (ec == std::errc::result_out_of_range) {
     if (decimalMagnitude(b, e) < 0) {
       r.kind = NumberKind::Finite;  // too small for a double: zero
       r.value = 0.0;
+      r.digits = static_cast<int>(std::min<long>(significantDigits(b, e), INT_MAX));
       return r;
     }
     r.kind = NumberKind::NonFinite;
@@ -407,9 +459,9 @@ ParsedNumber parseNumber(std::string_view text, bool wantDecimals) {
     return r;
   }
   r.kind = NumberKind::Finite;
-  // -0 and 0 are one value: keep them one level and one split group.
   r.value = v == 0.0 ? 0.0 : v;
-  if (wantDecimals) r.decimals = displayDecimals(b, e);
+  r.decimals = displayDecimals(b, e);
+  r.digits = static_cast<int>(std::min<long>(significantDigits(b, e), INT_MAX));
   return r;
 }
 
