@@ -11,14 +11,11 @@
 #include "host/numeric/matrix.h"
 #include "host/syntax/tokenizer.h"
 #include "host/sysmis.h"
+#include "model/effect.h"
 #include "parse/requests.h"
 #include "save/saved_variables.h"
 
 namespace qv {
-
-// One effect row: per factor a nesting code (-1 absent, 0 outermost, k nested k deep), then per
-// covariate a power (below 1 absent). The intercept is the row of all -1.
-using EffectRow = std::vector<int>;
 
 // Per-group results of the data pass, the design layout and the estimation.
 struct GroupState {
@@ -102,7 +99,7 @@ struct ProcedureState {
   std::vector<int> factorWidth;                   // per factor, value width in 8-byte cells
   int nameWidth = 8;
   int neffds = 0;
-  std::vector<EffectRow> ptefds;  // effect rows in design order
+  std::vector<EffectRow> ptefds;  // effect rows in design order (read them through Effect)
   std::vector<int> ptecwf;        // per effect, 1 for a covariate nested within factors
   bool interceptIncluded = true;
   int designContent = 0;
@@ -148,8 +145,6 @@ struct ProcedureState {
   // one value per case of the active data); handed to the run when the command succeeds.
   std::vector<SavedVariable> savedVariables;
 
-  // Parser bookkeeping
-  std::array<bool, 17> subcommandSeen{};
   // Footnote text "Weighted Least Squares by <var>", empty when no regression weight.
   std::string weightingFootnote;
 
