@@ -3,13 +3,10 @@
 #include "data/case_pass.h"
 #include "data/design.h"
 #include "data/factor_tables.h"
+#include "driver/analyses.h"
 #include "estimate/estimation.h"
-#include "plots/profile_plots.h"
-#include "plots/residual_plots.h"
-#include "plots/spread_level.h"
 #include "save/matrix_files.h"
 #include "save/saved_variables.h"
-#include "tests/univariate.h"
 
 namespace qv {
 
@@ -50,13 +47,13 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
         .when(st.printDescriptives, [&] { printDescriptives(ctx, st, work); })
         .then([&] { fitModel(ctx, st, work); })
         .when(st.printParameters || st.printGef || st.printLMatrix,
-              [&] { buildParamLabels(st, ctx.data->dictionary(), st.group.paramLabels); })
-        .then([&] { analysisOutput(ctx, st, work); })
-        .when(st.plotSpreadLevel, [&] { printSpreadLevelPlots(ctx, st, work); })
-        .when(!st.profileList.empty(), [&] { printProfilePlots(ctx, st, work); })
-        .when(st.plotResiduals, [&] { printResidualPlots(ctx, st, work); })
-        .when(st.saveCount > 0, [&] { saveGroupValues(st, work); })
-        .when(matrixRequested, [&] { return matrixFiles.addGroup(ctx, st, work, splitKeys); });
+              [&] { buildParamLabels(st, ctx.data->dictionary(), st.group.paramLabels); });
+    // The analyses in output order (driver/analyses.cpp).
+    for (const Analysis& a : analyses())
+      steps.when(a.run != nullptr && a.wanted(st), [&] { a.run(ctx, st, work); });
+    steps.when(st.saveCount > 0, [&] { saveGroupValues(st, work); }).when(matrixRequested, [&] {
+      return matrixFiles.addGroup(ctx, st, work, splitKeys);
+    });
     if (!steps.ok() || reader->endOfData()) break;
   }
   ctx.splitCaption.clear();

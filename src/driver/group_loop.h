@@ -7,8 +7,8 @@
 namespace qv {
 
 // Runs the case pass over ctx.data for a parsed command (the driver's steps from opening the
-// case stream to the end of the last group). Failure travels through ctx.errorFlag: the steps of a
-// group run as a `Steps` sequence (host/context.h), which the first error ends.
+// case stream to the end of the last group). Failure travels through the error flag (ctx.failed()): the steps
+// of a group run as a `Steps` sequence (host/context.h), which the first error ends.
 void analyseGroups(Context& ctx, ProcedureState& st);
 
 }  // namespace qv

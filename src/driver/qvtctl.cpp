@@ -4,11 +4,11 @@
 #include <memory>
 #include <new>
 
+#include "driver/analyses.h"
 #include "driver/group_loop.h"
 #include "driver/state.h"
 #include "host/output/message_numbers.h"
 #include "parse/dispatcher.h"
-#include "parse/optional_subcommands.h"
 
 namespace qv {
 
@@ -66,7 +66,7 @@ void runCommand(Context& ctx, const std::string& commandText) {
   ParseContext pc{ctx, tok, ctx.data->dictionary(), *st};
   parseCommand(pc);
   if (ctx.failed()) return;
-  noteUnconsumedRequests(pc);
+  noteRequestsNotComputed(ctx, *st);
   ctx.commandTokens = nullptr;
   analyseGroups(ctx, *st);
 }

@@ -8,7 +8,7 @@ namespace qv {
 
 // Runs one command (QVTCTL): parses it, reads each split group, fits the model and records
 // every table and message in ctx.output. Failure is reported through messages and
-// ctx.errorFlag; clean-up runs on every path.
+// the error flag (ctx.failed()); clean-up runs on every path.
 void QVTCTL(Context& ctx, const std::string& commandText);
 
 }  // namespace qv

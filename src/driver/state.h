@@ -11,21 +11,18 @@
 #include "host/numeric/matrix.h"
 #include "host/syntax/tokenizer.h"
 #include "host/sysmis.h"
+#include "model/effect.h"
 #include "parse/requests.h"
 #include "save/saved_variables.h"
 
 namespace qv {
 
-// One effect row: per factor a nesting code (-1 absent, 0 outermost, k nested k deep), then per
-// covariate a power (below 1 absent). The intercept is the row of all -1.
-using EffectRow = std::vector<int>;
-
 // Per-group results of the data pass, the design layout and the estimation.
 struct GroupState {
   // Data pass
-  long nvalid = 0;
+  long nvalid = 0;  // valid cases of the group
   double sumWeights = 0.0;
-  std::vector<int> nlevls;                             // per factor
+  std::vector<int> nlevls;                             // per factor, its number of levels
   std::vector<std::vector<double>> levelNumbers;       // per factor, sorted distinct numeric values
   std::vector<std::vector<std::string>> levelStrings;  // per factor, sorted distinct string values
   std::vector<std::vector<double>> levelWeights;       // per factor, weighted count per level
@@ -35,7 +32,7 @@ struct GroupState {
   std::vector<std::pair<std::string, std::string>> splitCaption;  // (name, value) of the group
 
   // Design layout
-  int dmncol = 0;
+  int dmncol = 0;                   // number of design columns
   std::vector<int> effectFirstCol;  // per effect, 1-based first column
   std::vector<int> effectNcols;
   std::vector<long> colCell;                  // per column, 1-based cell within its effect
@@ -65,7 +62,7 @@ struct GroupState {
   std::vector<double> depMeans;         // per dependent: weighted mean (case x regression weight)
   num::Packed errorSSCP;                // order ndepvr
   num::Packed totalSSCP;                // order ndepvr, about zero
-  std::vector<num::Packed> pthscp;      // per effect hypothesis SSCP (n = 0 when the effect has no df)
+  std::vector<num::Packed> pthscp;      // per effect hypothesis SSCP (n = 0 without df), then error, total
   std::vector<int> effectDf;            // per effect
   std::vector<num::Mat> effectL;        // per effect, effectDf x dmncol (rows = 0 when none)
   std::vector<int> typeIVUnique;        // per effect, Type IV only: 1 unique, 0 not
@@ -97,24 +94,26 @@ struct GroupState {
 
 struct ProcedureState {
   // The model as the command states it
-  int ndepvr = 0, nfactr = 0, ncovar = 0;
+  int ndepvr = 0, nfactr = 0, ncovar = 0;         // numbers of dependents, factors and covariates
   std::vector<int> depVars, factorVars, covVars;  // dictionary indexes
   std::vector<int> factorWidth;                   // per factor, value width in 8-byte cells
   int nameWidth = 8;
-  int neffds = 0;
-  std::vector<EffectRow> ptefds;  // effect rows in design order
+  int neffds = 0;                 // number of effects in the design (ptefds.size())
+  std::vector<EffectRow> ptefds;  // effect rows in design order (read them through Effect)
   std::vector<int> ptecwf;        // per effect, 1 for a covariate nested within factors
   bool interceptIncluded = true;
+  // What the effects of the design use: 1 factors and covariates, 2 factors only, 3 covariates
+  // only, 4 neither (set by the post-parse checks).
   int designContent = 0;
   std::vector<bool> factorUsed, covariateUsed;
-  int neffrn = 0;
+  int neffrn = 0;                 // number of random effects (ones in randomEffect)
   std::vector<int> randomEffect;  // per effect, 1 = random
   int regwgtVar = -1;             // dictionary index of the regression weight, -1 = none
   bool includeUserMissing = false;
-  int sstype = 3;
-  double alplev = 0.05;
+  int sstype = 3;         // type of sums of squares, 1 to 4 (METHOD=SSTYPE)
+  double alplev = 0.05;   // significance level (CRITERIA ALPHA)
   std::string alphaText;  // ALPHA as typed (decimal character of the locale); empty = none
-  double rdneps = 1e-8;
+  double rdneps = 1e-8;   // redundancy tolerance of the sweep (CRITERIA EPS)
 
   // Display and analysis requests
   bool printDescriptives = false, printHomogeneity = false, printParameters = false, printEtaSquared = false,
@@ -124,17 +123,17 @@ struct ProcedureState {
   std::vector<ProfilePlotRequest> profileList;
   // PLOT WITH: per covariate the value to plot at, kSysmis = its mean; empty = no WITH.
   std::vector<double> plotCovValues;
-  int ncontr = 0;
+  int ncontr = 0;  // contrastSpecs.size()
   std::vector<ContrastRequest> contrastSpecs;
-  int nlmatr = 0;
+  int nlmatr = 0;  // lmatrixList.size()
   std::vector<LMatrixRequest> lmatrixList;
   std::vector<double> ptkmat;  // K matrix, kmnrow x kmncol in row order; empty = none
   int kmnrow = 0, kmncol = 0;
-  int ntests = 0;
+  int ntests = 0;  // testList.size()
   std::vector<TestRequest> testList;
-  int posthocCount = 0;
-  std::vector<PosthocRequest> ptmpho;
-  int emmeansCount = 0;
+  int posthocCount = 0;                // ptmpho.size()
+  std::vector<PosthocRequest> ptmpho;  // the POSTHOC requests, in command order
+  int emmeansCount = 0;                // emmeansList.size()
   std::vector<EmmeansRequest> emmeansList;
   int saveCount = 0;
   std::array<int, 10> saveKeywords{};  // SaveKeyword codes in the order given; 0 = unused
@@ -142,14 +141,13 @@ struct ProcedureState {
   // variable in order (fewer or none: the rest are generated).
   std::array<std::vector<std::string>, 10> saveNames{};
   // OUTFILE: file paths (empty = not requested)
+  // outdpcPath: COVB or CORB file, outdpdPath: DESIGN file, effectOutPath: EFFECT file.
   std::string outdpcPath, outdpdPath, effectOutPath;
   int matrixFileKind = 0;  // 1 COVB, 2 CORB
   // SAVE: the new variables of this command while the groups are analysed (names, labels and
   // one value per case of the active data); handed to the run when the command succeeds.
   std::vector<SavedVariable> savedVariables;
 
-  // Parser bookkeeping
-  std::array<bool, 17> subcommandSeen{};
   // Footnote text "Weighted Least Squares by <var>", empty when no regression weight.
   std::string weightingFootnote;
 

@@ -32,8 +32,9 @@ int columnOf(const GroupState& g, int e, const int* levels) {
 // raised to their powers in the effect.
 double effectValue(const ProcedureState& st, int e, const std::vector<double>& covValues) {
   double v = 1.0;
+  const Effect effect(st.ptefds[e], st.nfactr);
   for (int c = 0; c < st.ncovar; ++c) {
-    const int p = st.ptefds[e][st.nfactr + c];
+    const int p = effect.power(c);
     if (p >= 1) v *= p == 1 ? covValues[c] : std::pow(covValues[c], p);
   }
   return v;

@@ -21,17 +21,7 @@ void GMECTR(ProcedureState& st, SweepState& ss) {
   g.contrastUnique.assign(st.nfactr, 0);
   g.contrastL.assign(st.nfactr, num::Mat());
   for (int f = 0; f < st.nfactr; ++f) {
-    int main = -1;
-    for (int e = 0; e < st.neffds; ++e) {
-      const EffectRow& row = st.ptefds[e];
-      bool only = row[f] >= 0;
-      for (size_t i = 0; i < row.size() && only; ++i)
-        if (static_cast<int>(i) != f && row[i] >= (static_cast<int>(i) < st.nfactr ? 0 : 1)) only = false;
-      if (only) {
-        main = e;
-        break;
-      }
-    }
+    const int main = mainEffectOf(st.ptefds, st.nfactr, f);
     if (main < 0) continue;
     if (st.sstype == 4) {
       g.contrastDf[f] = g.effectDf[main];

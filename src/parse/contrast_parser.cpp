@@ -19,10 +19,11 @@ bool readReferenceCategory(ParseContext& pc, ContrastRequest& c) {
   if (!pc.sym().isSpecial(kLParen)) return true;
   pc.tok.advance();
   const syntax::Token& t = pc.sym();
-  if (t.cls != syntax::kNumber || !wholeNumberIn(t.value, 1.0, 2147483647.0)) return failHere(pc, 19);
+  if (t.cls != syntax::kNumber || !wholeNumberIn(t.value, 1.0, 2147483647.0))
+    return failHere(pc, msg::kInvalidReferenceCategory);
   c.refcat = static_cast<int>(t.value);
   pc.tok.advance();
-  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 20);
+  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kNoRightParenthesisAfterRefcat);
   pc.tok.advance();
   return true;
 }
@@ -32,26 +33,26 @@ bool readReferenceCategory(ParseContext& pc, ContrastRequest& c) {
 void parseContrast(ParseContext& pc) {
   ProcedureState& st = pc.st;
   if (!pc.sym().isSpecial(kLParen)) {
-    failHere(pc, 66);
+    failHere(pc, msg::kLeftParenthesisNotFoundInContrast);
     return;
   }
   pc.tok.advance();
   const syntax::SourcePlace factorPlace = pc.sym().place();
   const int factor = factorNumber(pc, pc.sym());
   if (factor < 0) {
-    failHere(pc, 67);
+    failHere(pc, msg::kFactorNameExpectedInContrast);
     return;
   }
-  const int mainEffect = mainEffectOf(st, factor);
+  const int mainEffect = mainEffectOf(st.ptefds, st.nfactr, factor);
   if (mainEffect < 0) {
     // Only this contrast is dropped; the command goes on.
-    pc.warning(68);
+    pc.warning(msg::kContrastFactorNotMainEffect);
     pc.tok.skipToEndOfSubcommand();
     return;
   }
   pc.tok.advance();
   if (!pc.sym().isSpecial(kRParen)) {
-    failHere(pc, 69);
+    failHere(pc, msg::kRightParenthesisExpectedInContrast);
     return;
   }
   pc.tok.advance();
@@ -63,7 +64,7 @@ void parseContrast(ParseContext& pc) {
   if (!pc.sym().endsSubcommand()) {
     const int type = syntax::matchKeyword(pc.sym(), kContrastTypes);
     if (type == 0) {
-      failHere(pc, 12);
+      failHere(pc, msg::kUnknownContrast);
       return;
     }
     c.ctrtyp = static_cast<ContrastType>(type);
@@ -83,29 +84,29 @@ void parseContrast(ParseContext& pc) {
         if (pc.sym().isSpecial(kLParen)) {
           if (!readNumberList(pc, values, distinct)) return;
           if (values.empty()) {
-            failHere(pc, 78);
+            failHere(pc, msg::kNoValuesForPolynomial);
             return;
           }
           if (!distinct) {
-            failHere(pc, 142);
+            failHere(pc, msg::kNonUniqueValuesForPolynomial);
             return;
           }
           c.values = std::move(values);
         }
         break;
       case ContrastType::Indicator:
-        failHere(pc, 13);
+        failHere(pc, msg::kIndicatorNotValid);
         return;
       case ContrastType::Special:
         // The number of values is checked by the analysis, once the levels are known. An
         // empty list defines no contrast at all and is refused here.
         if (!pc.sym().isSpecial(kLParen)) {
-          failHere(pc, 22);
+          failHere(pc, msg::kNoValuesForSpecial);
           return;
         }
         if (!readNumberList(pc, values, distinct)) return;
         if (values.empty()) {
-          failHere(pc, 22);
+          failHere(pc, msg::kNoValuesForSpecial);
           return;
         }
         c.values = std::move(values);
@@ -113,7 +114,7 @@ void parseContrast(ParseContext& pc) {
     }
   }
   if (!pc.sym().endsSubcommand()) {
-    failHere(pc, 12);
+    failHere(pc, msg::kUnknownContrast);
     return;
   }
   st.contrastSpecs.push_back(std::move(c));

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "host/syntax/varlist.h"
+#include "parse/subcommand_support.h"
 #include "parse/subcommands.h"
 
 namespace qv {
@@ -34,11 +35,7 @@ bool overlaps(const std::vector<int>& a, const std::vector<int>& b) {
   return false;
 }
 
-bool failHere(ParseContext& pc, int number) {
-  pc.error(number);
-  pc.tok.skipToEndOfSubcommand();
-  return false;
-}
+using parse::failHere;
 
 }  // namespace
 
@@ -67,14 +64,14 @@ bool parseVariableList(ParseContext& pc) {
       break;
     }
   }
-  if (!pc.sym().endsSubcommand()) return failHere(pc, 6);
+  if (!pc.sym().endsSubcommand()) return failHere(pc, msg::kIncorrectlyPlacedKeyword);
 
-  if (removeDuplicates(deps)) pc.warning(132);
-  if (removeDuplicates(factors)) pc.warning(133);
-  if (removeDuplicates(covs)) pc.warning(134);
-  if (overlaps(deps, factors)) return failHere(pc, 14);
-  if (overlaps(deps, covs)) return failHere(pc, 15);
-  if (overlaps(factors, covs)) return failHere(pc, 16);
+  if (removeDuplicates(deps)) pc.warning(msg::kNotUniqueDependentVariables);
+  if (removeDuplicates(factors)) pc.warning(msg::kNotUniqueFactors);
+  if (removeDuplicates(covs)) pc.warning(msg::kNotUniqueCovariates);
+  if (overlaps(deps, factors)) return failHere(pc, msg::kSameDependentAndFactor);
+  if (overlaps(deps, covs)) return failHere(pc, msg::kSameDependentAndCovariate);
+  if (overlaps(factors, covs)) return failHere(pc, msg::kSameFactorAndCovariate);
 
   st.depVars = std::move(deps);
   st.factorVars = std::move(factors);
@@ -117,7 +114,7 @@ bool parseDesign(ParseContext& pc) {
     ParsedEffect e = parseEffect(pc, st.interceptIncluded);
     QV_ASSERT(!e.failed, "parseDesign");
     if (std::find(rows.begin(), rows.end(), e.row) != rows.end()) {
-      pc.warning(27);
+      pc.warning(msg::kDuplicateEffectInDesign);
       continue;
     }
     rows.push_back(std::move(e.row));
@@ -140,7 +137,7 @@ bool buildDefaultDesign(ParseContext& pc) {
                       static_cast<int>(std::bit_width(q - static_cast<std::uint64_t>(nc))) - 1 >= nf;
     // ... and must fit in memory.
     if (!fits || ((std::uint64_t{1} << nf) + static_cast<std::uint64_t>(nc)) * width > kMaxDefaultDesignCells)
-      return failHere(pc, 151);
+      return failHere(pc, msg::kTooManyDesignColumns);
   }
   const EffectRow none(width, -1);
   std::vector<EffectRow> rows;
@@ -174,32 +171,28 @@ bool buildDefaultDesign(ParseContext& pc) {
 
 bool parseRandom(ParseContext& pc) {
   ProcedureState& st = pc.st;
-  if (st.ndepvr != 1) return failHere(pc, 124);
-  if (st.neffds <= 0) return failHere(pc, 35);
+  if (st.ndepvr != 1) return failHere(pc, msg::kRandomNotAllowedForMultivariateModel);
+  if (st.neffds <= 0) return failHere(pc, msg::kRandomAndNoEffectsInDesign);
   if (st.randomEffect.empty()) st.randomEffect.assign(static_cast<size_t>(st.neffds), 0);
   while (!pc.sym().endsSubcommand()) {
     const size_t itemPos = pc.tok.position();
     ParsedEffect e = parseEffect(pc, st.interceptIncluded);
     if (e.failed) return false;
-    int factor = -1, nFactors = 0, nCovariates = 0;
-    for (int f = 0; f < st.nfactr; ++f)
-      if (e.row[static_cast<size_t>(f)] >= 0) {
-        factor = f;
-        ++nFactors;
-      }
-    for (int c = 0; c < st.ncovar; ++c)
-      if (e.row[static_cast<size_t>(st.nfactr + c)] >= 1) ++nCovariates;
-    const int problem = nCovariates > 0 ? 36 : nFactors > 1 ? 136 : nFactors == 0 ? 126 : 0;
+    const Effect named(e.row, st.nfactr);
+    const std::vector<int> factors = named.factors();
+    const int problem = named.hasCovariate() ? msg::kCovariateInRandom
+                        : factors.size() > 1 ? msg::kNotFactorInRandom
+                        : factors.empty()    ? msg::kInterceptInRandom
+                                             : 0;
     if (problem != 0) {
       pc.tok.seek(itemPos);
       return failHere(pc, problem);
     }
+    const int factor = factors.front();
     // Every effect of the design that contains the factor and no covariate is random.
     for (int k = 0; k < st.neffds; ++k) {
-      const EffectRow& row = st.ptefds[static_cast<size_t>(k)];
-      bool hasCovariate = false;
-      for (int c = 0; c < st.ncovar; ++c) hasCovariate |= row[static_cast<size_t>(st.nfactr + c)] >= 1;
-      if (row[static_cast<size_t>(factor)] >= 0 && !hasCovariate) st.randomEffect[static_cast<size_t>(k)] = 1;
+      const Effect effect(st.ptefds[static_cast<size_t>(k)], st.nfactr);
+      if (effect.hasFactor(factor) && !effect.hasCovariate()) st.randomEffect[static_cast<size_t>(k)] = 1;
     }
   }
   st.neffrn = static_cast<int>(std::count(st.randomEffect.begin(), st.randomEffect.end(), 1));

@@ -1,41 +1,19 @@
 // The subcommand dispatcher: variable list, pre-passes, main pass and post-parse checks.
 #include "parse/dispatcher.h"
 
-#include "parse/optional_subcommands.h"
+#include <algorithm>
+
+#include "parse/subcommand_registry.h"
 #include "parse/subcommands.h"
 
 namespace qv {
 
-const std::vector<std::string>& subcommandTable() {
-  static const std::vector<std::string> kTable{
-      "RANDOM",  "REGWGT",   "METHOD",  "INTERCEP", "MISSING", "CRITERIA", "PRINT",   "PLOT",  "TEST",
-      "LMATRIX", "CONTRAST", "KMATRIX", "POSTHOC",  "EMMEANS", "SAVE",     "OUTFILE", "DESIGN"};
-  return kTable;
-}
-
-bool subcommandRepeatable(int sub) {
-  switch (sub) {
-    case kSubRandom:
-    case kSubCriteria:
-    case kSubPlot:
-    case kSubTest:
-    case kSubLmatrix:
-    case kSubContrast:
-    case kSubPosthoc:
-    case kSubEmmeans:
-      return true;
-    default:
-      return false;
-  }
-}
-
 namespace {
 
-int matchSubcommand(const syntax::Token& t) { return syntax::matchKeyword(t, subcommandTable()); }
-
-bool parsedInPrePass(int sub) {
-  return sub == kSubRandom || sub == kSubRegwgt || sub == kSubIntercept || sub == kSubContrast ||
-         sub == kSubDesign;
+// The row of a subcommand keyword, null when the symbol is no subcommand.
+const SubcommandSpec* matchSubcommand(const syntax::Token& t) {
+  const int k = syntax::matchKeyword(t, subcommandKeywords());
+  return k == 0 ? nullptr : &subcommandSpecs()[static_cast<size_t>(k - 1)];
 }
 
 // Steps from a subcommand keyword past the keyword and an optional "=".
@@ -45,31 +23,31 @@ void stepPastKeyword(ParseContext& pc) {
 }
 
 // One pre-pass: walks every subcommand from the current position and, for each non-empty
-// occurrence of `sub`, calls `onOccurrence` with the first symbol after the keyword and "="
+// occurrence of `spec`, calls `onOccurrence` with the first symbol after the keyword and "="
 // current. Empty occurrences give message 3, a repeated non-repeatable one message 4. The
 // tokenizer is put back where it was. Returns false when a parse failed.
 template <class F>
-bool prePass(ParseContext& pc, int sub, F&& onOccurrence) {
+bool prePass(ParseContext& pc, const SubcommandSpec& spec, F&& onOccurrence) {
   const size_t start = pc.tok.position();
   bool ok = true;
   int occurrences = 0;
   if (pc.sym().isSlash()) pc.tok.advance();
   while (!pc.sym().isEnd()) {
-    if (matchSubcommand(pc.sym()) == sub) {
+    if (matchSubcommand(pc.sym()) == &spec) {
       const size_t keywordPos = pc.tok.position();
       stepPastKeyword(pc);
       if (pc.sym().endsSubcommand()) {
         pc.tok.seek(keywordPos);
-        pc.warning(3);
+        pc.warning(msg::kEmptySubcommand);
         stepPastKeyword(pc);
       } else {
-        if (occurrences > 0 && !subcommandRepeatable(sub)) {
+        if (occurrences > 0 && !spec.repeatable) {
           pc.tok.seek(keywordPos);
-          pc.warning(4);
+          pc.warning(msg::kLastRepeatedSubcommandUsed);
           stepPastKeyword(pc);
         }
         ++occurrences;
-        if (!onOccurrence() || pc.ctx.errorFlag) {
+        if (!onOccurrence() || pc.ctx.failed()) {
           ok = false;
           break;
         }
@@ -83,128 +61,85 @@ bool prePass(ParseContext& pc, int sub, F&& onOccurrence) {
 }
 
 // A pre-pass for a subcommand of which only the last non-empty occurrence counts: it is
-// parsed by `parse` after the scan. Returns false when the parse failed; `found` tells
-// whether there was such an occurrence.
-template <class F>
-bool lastOccurrence(ParseContext& pc, int sub, bool& found, F&& parse) {
+// parsed after the scan, or its stand-in is built when there is none. Returns false when the
+// parse failed.
+bool lastOccurrence(ParseContext& pc, const SubcommandSpec& spec) {
   size_t last = 0;
-  found = false;
-  if (!prePass(pc, sub, [&] {
+  bool found = false;
+  if (!prePass(pc, spec, [&] {
         last = pc.tok.position();
         found = true;
         return true;
       }))
     return false;
-  if (!found) return true;
+  if (!found) return spec.whenAbsent == nullptr || spec.whenAbsent(pc);
   const size_t start = pc.tok.position();
   pc.tok.seek(last);
-  bool ok = parse(pc) && !pc.ctx.errorFlag;
+  bool ok = spec.parse(pc) && !pc.ctx.failed();
   pc.tok.seek(start);
   return ok;
 }
 
+// The pre-pass subcommands in their order, each read by its kind of pre-pass.
 bool runPrePasses(ParseContext& pc) {
-  // INTERCEPT: every occurrence is parsed, so the last one wins.
-  if (!prePass(pc, kSubIntercept, [&] { return parseIntercept(pc); })) return false;
-  bool haveDesign = false;
-  if (!lastOccurrence(pc, kSubDesign, haveDesign, parseDesign)) return false;
-  if (!haveDesign && !buildDefaultDesign(pc)) return false;
-  if (!prePass(pc, kSubContrast, [&] {
-        parseContrast(pc);
-        return true;
-      }))
-    return false;
-  if (!prePass(pc, kSubRandom, [&] { return parseRandom(pc); })) return false;
-  bool haveRegwgt = false;
-  return lastOccurrence(pc, kSubRegwgt, haveRegwgt, parseRegwgt);
-}
-
-void callParser(ParseContext& pc, int sub) {
-  switch (sub) {
-    case kSubMethod:
-      parseMethod(pc);
-      break;
-    case kSubMissing:
-      parseMissing(pc);
-      break;
-    case kSubCriteria:
-      parseCriteria(pc);
-      break;
-    case kSubPrint:
-      parsePrint(pc);
-      break;
-    case kSubOutfile:
-      parseOutfile(pc);
-      break;
-    case kSubPlot:
-      parsePlot(pc);
-      break;
-    case kSubPosthoc:
-      parsePosthoc(pc);
-      break;
-    case kSubEmmeans:
-      parseEmmeans(pc);
-      break;
-    case kSubSave:
-      parseSave(pc);
-      break;
-    case kSubTest:
-      parseTest(pc);
-      break;
-    case kSubLmatrix:
-      parseLmatrix(pc);
-      break;
-    case kSubKmatrix:
-      parseKmatrix(pc);
-      break;
-    default:
-      pc.tok.skipToEndOfSubcommand();
-      break;  // parsed by a pre-pass
+  std::vector<const SubcommandSpec*> order;
+  for (const SubcommandSpec& spec : subcommandSpecs())
+    if (spec.prePass != PrePass::None) order.push_back(&spec);
+  std::sort(order.begin(), order.end(), [](const SubcommandSpec* a, const SubcommandSpec* b) {
+    return a->prePassOrder < b->prePassOrder;
+  });
+  for (const SubcommandSpec* spec : order) {
+    const bool ok = spec->prePass == PrePass::LastOccurrence
+                        ? lastOccurrence(pc, *spec)
+                        : prePass(pc, *spec, [&] { return spec->parse(pc); });
+    if (!ok) return false;
   }
-  // Every parser returns on the end of its subcommand; make sure of it.
-  pc.tok.skipToEndOfSubcommand();
+  return true;
 }
 
 void runMainPass(ParseContext& pc) {
-  ProcedureState& st = pc.st;
+  // Per subcommand (in table order), whether a non-empty occurrence has been read.
+  std::vector<char> seenList(subcommandSpecs().size(), 0);
   if (pc.sym().isSlash()) pc.tok.advance();
   while (!pc.sym().isEnd()) {
-    const int sub = matchSubcommand(pc.sym());
-    if (sub == 0) {
-      pc.error(2);
+    const SubcommandSpec* spec = matchSubcommand(pc.sym());
+    if (spec == nullptr) {
+      pc.error(msg::kUnrecognizedSubcommand);
       pc.tok.skipToEndOfSubcommand();
       break;
     }
     const size_t keywordPos = pc.tok.position();
     bool empty = false;
-    if (!parsedInPrePass(sub)) {
+    if (spec->prePass == PrePass::None) {
       stepPastKeyword(pc);
       if (pc.sym().endsSubcommand()) {
         pc.tok.seek(keywordPos);
-        pc.warning(3);
+        pc.warning(msg::kEmptySubcommand);
         stepPastKeyword(pc);
         pc.tok.skipToEndOfSubcommand();
         empty = true;
       }
     }
-    bool& seen = st.subcommandSeen[static_cast<size_t>(sub - 1)];
+    char& seen = seenList[static_cast<size_t>(spec - subcommandSpecs().data())];
     if (empty) {
       // An empty subcommand does not count as seen.
-    } else if (seen && !subcommandRepeatable(sub) &&
-               (sub == kSubRegwgt || sub == kSubIntercept || sub == kSubDesign)) {
+    } else if (seen && !spec->repeatable && spec->prePass != PrePass::None) {
       // The pre-pass has already dealt with every occurrence.
       pc.tok.skipToEndOfSubcommand();
     } else {
-      if (seen && !subcommandRepeatable(sub)) {
+      if (seen && !spec->repeatable) {
         // The repeated subcommand is parsed again and replaces the earlier one.
         pc.tok.seek(keywordPos);
-        pc.warning(pc.ctx.errorFlag ? 5 : 4);
+        pc.warning(pc.ctx.failed() ? msg::kRepeatedSubcommand : msg::kLastRepeatedSubcommandUsed);
         stepPastKeyword(pc);
       }
-      seen = true;
-      callParser(pc, sub);
+      seen = 1;
+      // A pre-pass subcommand has been read already.
+      if (spec->prePass == PrePass::None) spec->parse(pc);
+      // Every parser returns on the end of its subcommand; make sure of it.
+      pc.tok.skipToEndOfSubcommand();
     }
-    if (pc.ctx.errorFlag) break;
+    if (pc.ctx.failed()) break;
     if (pc.sym().isSlash()) pc.tok.advance();
   }
 }
@@ -212,7 +147,6 @@ void runMainPass(ParseContext& pc) {
 }  // namespace
 
 void parseCommand(ParseContext& pc) {
-  pc.st.subcommandSeen.fill(false);
   static const std::vector<std::string> kCommand{"QUORVEST"};
   if (syntax::matchKeyword(pc.sym(), kCommand) == 0) {
     pc.ctx.note("Command not QUORVEST ^1 ...", out::Severity::Error,
@@ -223,7 +157,7 @@ void parseCommand(ParseContext& pc) {
   if (!parseVariableList(pc)) return;
   if (!runPrePasses(pc)) return;
   runMainPass(pc);
-  if (!pc.ctx.errorFlag) postParseChecks(pc);
+  if (!pc.ctx.failed()) postParseChecks(pc);
 }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "parse/parse_context.h"
+#include "parse/subcommand_support.h"
 
 namespace qv {
 
@@ -63,14 +64,13 @@ ParsedEffect parseEffect(ParseContext& pc, bool interceptAllowed) {
   e.row.assign(static_cast<size_t>(nf + nc), -1);
 
   auto fail = [&](int number) {
-    pc.error(number);
-    pc.tok.skipToEndOfSubcommand();
+    parse::failHere(pc, number);
     e.failed = true;
     return e;
   };
 
   if (pc.sym().cls == syntax::kName && pc.sym().is("INTERCEPT")) {
-    if (!interceptAllowed) return fail(125);
+    if (!interceptAllowed) return fail(msg::kInterceptNotAllowed);
     pc.tok.advance();
     return e;
   }
@@ -83,29 +83,31 @@ ParsedEffect parseEffect(ParseContext& pc, bool interceptAllowed) {
       if (e.row[i] >= 0) return true;
     return false;
   };
-  auto syntaxError = [&](const Classified& c) { return fail(c.pending29 ? 29 : 32); };
+  auto syntaxError = [&](const Classified& c) {
+    return fail(c.pending29 ? msg::kUnrecognizedSymbolInEffect : msg::kSyntaxErrorInEffect);
+  };
 
   for (;;) {
     Classified c = classify(pc);
     switch (c.kind) {
       case SymKind::Factor:
         if (state == 2) {
-          if (openParens != 0) return fail(139);
+          if (openParens != 0) return fail(msg::kUnbalancedParenthesesInEffect);
           return e;
         }
         if (state == 3 || state == 4) {
-          if (e.row[c.index] >= 0) return fail(30);
+          if (e.row[c.index] >= 0) return fail(msg::kRepeatedFactorInEffect);
         }
         e.row[c.index] = 0;
         state = 2;
         break;
       case SymKind::Covariate:
         if (state == 2) {
-          if (openParens != 0) return fail(139);
+          if (openParens != 0) return fail(msg::kUnbalancedParenthesesInEffect);
           return e;
         }
         if (state == 4) return syntaxError(c);
-        if (state == 3 && nested) return fail(31);
+        if (state == 3 && nested) return fail(msg::kCovariateAfterWithinInEffect);
         {
           int& p = e.row[nf + c.index];
           p = p < 1 ? 1 : p + 1;
@@ -127,7 +129,7 @@ ParsedEffect parseEffect(ParseContext& pc, bool interceptAllowed) {
         break;
       case SymKind::End:
         if (state != 2) return syntaxError(c);
-        if (openParens != 0) return fail(139);
+        if (openParens != 0) return fail(msg::kUnbalancedParenthesesInEffect);
         return e;
       case SymKind::Close: {
         if (state != 2) return syntaxError(c);
@@ -136,12 +138,12 @@ ParsedEffect parseEffect(ParseContext& pc, bool interceptAllowed) {
           ++closes;
           pc.tok.advance();
         }
-        if (closes != openParens) return fail(139);
+        if (closes != openParens) return fail(msg::kUnbalancedParenthesesInEffect);
         return e;
       }
       case SymKind::Other:
         if (state != 2) return syntaxError(c);
-        if (openParens != 0) return fail(139);
+        if (openParens != 0) return fail(msg::kUnbalancedParenthesesInEffect);
         return e;
     }
     pc.tok.advance();

@@ -26,69 +26,75 @@ bool isSeparator(const syntax::Token& t) { return t.isSpecial(syntax::kStar) || 
 
 // TABLES "(" ... ")", with the symbol after TABLES current.
 bool readTables(ParseContext& pc, EmmeansRequest& req) {
-  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, 104);
+  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kLeftParenthesisNotFoundInEmmeans);
   pc.tok.advance();
-  if (pc.sym().endsSubcommand()) return failHere(pc, 108);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
   if (pc.sym().is("OVERALL")) {
     pc.tok.advance();
-    if (pc.sym().endsSubcommand()) return failHere(pc, 108);
-    if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 107);
+    if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
+    if (!pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kNoRightParenthesisInEmmeans);
     pc.tok.advance();
     return true;
   }
-  if (pc.st.nfactr == 0) return failHere(pc, 191);
+  if (pc.st.nfactr == 0) return failHere(pc, msg::kEmmeanTablesNotAllowedWithoutFactors);
   bool expectFactor = true;  // at the start and after a separator
   for (;;) {
     const syntax::Token& t = pc.sym();
-    if (t.endsSubcommand()) return failHere(pc, 108);
+    if (t.endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
     if (t.isSpecial(kRParen)) {
-      if (expectFactor) return failHere(pc, req.factors.empty() ? 109 : 149);
+      if (expectFactor)
+        return failHere(
+            pc, req.factors.empty() ? msg::kUnrecognizedFactorInEmmeans : msg::kByInWrongPlaceInEmmeans);
       break;
     }
     if (isSeparator(t)) {
-      if (expectFactor) return failHere(pc, 149);
+      if (expectFactor) return failHere(pc, msg::kByInWrongPlaceInEmmeans);
       expectFactor = true;
       pc.tok.advance();
       continue;
     }
-    if (!expectFactor) return failHere(pc, isVariableName(t) ? 143 : 107);
+    if (!expectFactor)
+      return failHere(pc, isVariableName(t) ? msg::kByNotFoundInEmmeans : msg::kNoRightParenthesisInEmmeans);
     const int f = factorNumber(pc, t);
-    if (f < 0) return failHere(pc, 109);
-    if (std::find(req.factors.begin(), req.factors.end(), f) != req.factors.end()) return failHere(pc, 157);
+    if (f < 0) return failHere(pc, msg::kUnrecognizedFactorInEmmeans);
+    if (std::find(req.factors.begin(), req.factors.end(), f) != req.factors.end())
+      return failHere(pc, msg::kRepeatedFactorInEmmeans);
     req.factors.push_back(f);
     expectFactor = false;
     pc.tok.advance();
   }
   const int splitVars = pc.ctx.data ? static_cast<int>(pc.ctx.data->splitIndexes().size()) : 0;
-  if (static_cast<int>(req.factors.size()) > kMaxTableDimensions - splitVars) return failHere(pc, 129);
+  if (static_cast<int>(req.factors.size()) > kMaxTableDimensions - splitVars)
+    return failHere(pc, msg::kTooManyEmmeansFactors);
   pc.tok.advance();  // past ")"
   return true;
 }
 
 // WITH "(" ... ")", with the symbol after WITH current.
 bool readWith(ParseContext& pc, EmmeansRequest& req) {
-  if (pc.st.ncovar == 0) return failHere(pc, 192);
-  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, 104);
+  if (pc.st.ncovar == 0) return failHere(pc, msg::kEmmeanWithNotAllowedWithoutCovariates);
+  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kLeftParenthesisNotFoundInEmmeans);
   pc.tok.advance();
   std::vector<bool> named(static_cast<size_t>(pc.st.ncovar), false);
   for (;;) {
-    if (pc.sym().endsSubcommand()) return failHere(pc, 108);
+    if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
     if (pc.sym().isSpecial(kRParen)) break;
     const int c = covariateNumber(pc, pc.sym());
-    if (c < 0) return failHere(pc, 193);
+    if (c < 0) return failHere(pc, msg::kEmmeanWithUnrecognizedSymbol);
     pc.tok.advance();
     if (pc.sym().isSpecial(syntax::kEquals)) pc.tok.advance();
-    if (pc.sym().endsSubcommand()) return failHere(pc, 108);
+    if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
     std::optional<double> value;
     if (atNumber(pc)) {
       value = readSignedNumber(pc);
     } else if (pc.sym().is("MEAN")) {
       pc.tok.advance();
     } else {
-      return failHere(pc, 194);
+      return failHere(pc, msg::kEmmeanWithInvalidSpecification);
     }
     auto& slot = req.covariateValues[static_cast<size_t>(c)];
-    if (named[static_cast<size_t>(c)] && slot != value) return failHere(pc, 195);
+    if (named[static_cast<size_t>(c)] && slot != value)
+      return failHere(pc, msg::kEmmeanWithContradictCovariateSpecification);
     named[static_cast<size_t>(c)] = true;
     slot = value;
   }
@@ -102,21 +108,21 @@ bool readCompare(ParseContext& pc, int& compareFactor) {
   compareFactor = -1;
   if (!pc.sym().isSpecial(kLParen)) return true;
   pc.tok.advance();
-  if (pc.sym().endsSubcommand()) return failHere(pc, 108);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
   compareFactor = factorNumber(pc, pc.sym());
-  if (compareFactor < 0) return failHere(pc, 106);
+  if (compareFactor < 0) return failHere(pc, msg::kNoFactorForCompareInEmmeans);
   pc.tok.advance();
-  if (pc.sym().endsSubcommand()) return failHere(pc, 108);
-  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 107);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
+  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kNoRightParenthesisInEmmeans);
   pc.tok.advance();
   return true;
 }
 
 // ADJ "(" method ")", with the symbol after ADJ current.
 bool readAdjustment(ParseContext& pc, EmmeansAdjustment& adj) {
-  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, 104);
+  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kLeftParenthesisNotFoundInEmmeans);
   pc.tok.advance();
-  if (pc.sym().endsSubcommand()) return failHere(pc, 108);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
   switch (syntax::matchKeyword(pc.sym(), kAdjustments)) {
     case 1:
     case 2:
@@ -129,11 +135,11 @@ bool readAdjustment(ParseContext& pc, EmmeansAdjustment& adj) {
       adj = EmmeansAdjustment::Sidak;
       break;
     default:
-      return failHere(pc, 196);
+      return failHere(pc, msg::kEmmeanAdjUnrecognizedSymbol);
   }
   pc.tok.advance();
-  if (pc.sym().endsSubcommand()) return failHere(pc, 108);
-  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 107);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
+  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kNoRightParenthesisInEmmeans);
   pc.tok.advance();
   return true;
 }
@@ -154,7 +160,7 @@ void parseEmmeans(ParseContext& pc) {
   while (!pc.sym().endsSubcommand()) {
     const int kw = syntax::matchKeyword(pc.sym(), kEmmeansKeywords);
     if (kw == 0 || seen[kw - 1]) {
-      failHere(pc, 103);
+      failHere(pc, msg::kUnrecognizedSymbolInEmmeans);
       return;
     }
     seen[kw - 1] = true;
@@ -183,29 +189,30 @@ void parseEmmeans(ParseContext& pc) {
   // Checks that need the whole request (the keywords may come in any order).
   if (compare) {
     if (req.factors.empty()) {
-      failHere(pc, 159);
+      failHere(pc, msg::kInvalidCompareInEmmeans);
       return;
     }
     if (compareFactor >= 0) {
       auto it = std::find(req.factors.begin(), req.factors.end(), compareFactor);
       if (it == req.factors.end()) {
-        failHere(pc, 198);
+        failHere(pc, msg::kEmmeanCompareNotTablesFactor);
         return;
       }
       req.compare = static_cast<int>(it - req.factors.begin());
     } else if (req.factors.size() == 1) {
       req.compare = 0;
     } else {
-      failHere(pc, 199);
+      failHere(pc, msg::kEmmeanCompareCannotBeOmitted);
       return;
     }
   } else if (adjGiven) {
-    pc.ctx.message(197, out::Phase::Processing, out::Severity::Warning, "", adjPlace);
+    pc.ctx.message(msg::kEmmeanAdjIgnoredWithoutCompare, out::Phase::Processing, out::Severity::Warning, "",
+                   adjPlace);
     req.adjustment = EmmeansAdjustment::Lsd;
   }
 
   if (std::find(st.emmeansList.begin(), st.emmeansList.end(), req) != st.emmeansList.end()) {
-    pc.warning(79);
+    pc.warning(msg::kRedundantEmmeans);
     return;
   }
   st.emmeansList.push_back(std::move(req));

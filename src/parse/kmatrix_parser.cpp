@@ -29,7 +29,7 @@ bool readItem(ParseContext& pc, std::vector<double>& row) {
       pc.tok.advance();
       std::string denomText;
       const double d = readSignedNumber(pc, &denomText);
-      if (!(d > 0.0)) return failWith(pc, 127, denomText);
+      if (!(d > 0.0)) return failWith(pc, msg::kNotPositiveDenominatorInFraction, denomText);
       v /= d;
       fraction = true;
     }
@@ -39,14 +39,15 @@ bool readItem(ParseContext& pc, std::vector<double>& row) {
     return true;
   }
   // Repetition: v is the count.
-  if (fraction) return failHere(pc, 100);
-  if (!wholeNumberIn(v, 1.0, kMaxRepetitions)) return failWith(pc, 178, countText);
+  if (fraction) return failHere(pc, msg::kInvalidRowWrongStarInKmatrix);
+  if (!wholeNumberIn(v, 1.0, kMaxRepetitions))
+    return failWith(pc, msg::kBadNumberOfRepetitionsInKmatrix, countText);
   pc.tok.advance();
-  if (pc.sym().isSpecial(kStar)) return failHere(pc, 99);
-  if (!atNumber(pc)) return failHere(pc, 100);
+  if (pc.sym().isSpecial(kStar)) return failHere(pc, msg::kInvalidRowTwoStarsInKmatrix);
+  if (!atNumber(pc)) return failHere(pc, msg::kInvalidRowWrongStarInKmatrix);
   double value = 0.0;
   if (!readFraction(pc, value)) return false;
-  if (pc.sym().isSpecial(kStar)) return failHere(pc, 99);
+  if (pc.sym().isSpecial(kStar)) return failHere(pc, msg::kInvalidRowTwoStarsInKmatrix);
   row.insert(row.end(), static_cast<size_t>(v), value);
   return true;
 }
@@ -62,11 +63,11 @@ void parseKmatrix(ParseContext& pc) {
     const syntax::Token& t = pc.sym();
     if (t.endsSubcommand() || t.isSpecial(kSemicolon)) {
       if (row.empty()) {
-        failHere(pc, 97);
+        failHere(pc, msg::kNoValuesInKmatrix);
         return;
       }
       if (!rows.empty() && row.size() != rows.front().size()) {
-        failHere(pc, 98);
+        failHere(pc, msg::kDifferentNumberOfValuesInKmatrix);
         return;
       }
       rows.push_back(std::move(row));
@@ -76,11 +77,11 @@ void parseKmatrix(ParseContext& pc) {
       continue;
     }
     if (t.isSpecial(kStar)) {
-      failHere(pc, row.empty() ? 101 : 100);
+      failHere(pc, row.empty() ? msg::kInvalidRowFirstStarInKmatrix : msg::kInvalidRowWrongStarInKmatrix);
       return;
     }
     if (!atNumber(pc)) {
-      failHere(pc, 179);
+      failHere(pc, msg::kUnrecognizedSymbolInKmatrix);
       return;
     }
     if (!readItem(pc, row)) return;
@@ -89,7 +90,7 @@ void parseKmatrix(ParseContext& pc) {
   const int nrow = static_cast<int>(rows.size());
   for (const LMatrixRequest& l : st.lmatrixList)
     if (l.lmxrow != nrow) {
-      failHere(pc, 140);
+      failHere(pc, msg::kKmatrixAndLmatrixDifferentNumberOfRows);
       return;
     }
   st.kmnrow = nrow;

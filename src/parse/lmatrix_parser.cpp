@@ -34,13 +34,14 @@ bool readAllRows(ParseContext& pc, std::vector<std::vector<double>>& rows) {
     pc.tok.advance();  // past ALL
     std::vector<double> row;
     if (!readValues(pc, row)) return false;
-    if (row.empty()) return failHere(pc, 56);
-    if (!rows.empty() && row.size() != rows.front().size()) return failHere(pc, 57);
+    if (row.empty()) return failHere(pc, msg::kNoValuesFoundInLmatrix);
+    if (!rows.empty() && row.size() != rows.front().size())
+      return failHere(pc, msg::kDifferentNumberOfValuesInLmatrix);
     rows.push_back(std::move(row));
     if (pc.sym().endsSubcommand()) return true;
-    if (!pc.sym().isSpecial(kSemicolon)) return failHere(pc, 59);
+    if (!pc.sym().isSpecial(kSemicolon)) return failHere(pc, msg::kInvalidSyntaxInLmatrix);
     pc.tok.advance();
-    if (pc.sym().code != syntax::kAll) return failHere(pc, 58);
+    if (pc.sym().code != syntax::kAll) return failHere(pc, msg::kAllWasExpectedInLmatrix);
   }
 }
 
@@ -51,28 +52,29 @@ bool readEffectRows(ParseContext& pc, std::vector<EffectRowValues>& rows) {
   for (;;) {
     const syntax::Token& t = pc.sym();
     if (t.endsSubcommand() || t.isSpecial(kSemicolon)) {
-      if (row.empty()) return failHere(pc, 56);
+      if (row.empty()) return failHere(pc, msg::kNoValuesFoundInLmatrix);
       rows.push_back(std::move(row));
       row.clear();
       if (t.endsSubcommand()) return true;
       pc.tok.advance();
       continue;
     }
-    if (!isVariableName(t)) return failHere(pc, 59);
+    if (!isVariableName(t)) return failHere(pc, msg::kInvalidSyntaxInLmatrix);
     const size_t start = pc.tok.position();
     ParsedEffect pe = parseEffect(pc, st.interceptIncluded);
     if (pe.failed) return false;
     const int e = designEffect(st, pe.row);
-    if (e < 0) return failAt(pc, start, 60);
+    if (e < 0) return failAt(pc, start, msg::kEffectInLmatrixNotInDesign);
     if (std::any_of(row.begin(), row.end(), [e](const EffectEntry& x) { return x.effect == e; }))
-      return failAt(pc, start, 176);
+      return failAt(pc, start, msg::kDuplicateEffectInLmatrix);
     EffectEntry entry{e, {}};
     if (!readValues(pc, entry.values)) return false;
-    if (entry.values.empty()) return failHere(pc, 56);
+    if (entry.values.empty()) return failHere(pc, msg::kNoValuesFoundInLmatrix);
     // The hypothesis keeps one count per effect, so every row must give an effect as many
     // values as the first row that named it.
     int& count = counts[static_cast<size_t>(e)];
-    if (count != 0 && count != static_cast<int>(entry.values.size())) return failHere(pc, 57);
+    if (count != 0 && count != static_cast<int>(entry.values.size()))
+      return failHere(pc, msg::kDifferentNumberOfValuesInLmatrix);
     count = static_cast<int>(entry.values.size());
     row.push_back(std::move(entry));
   }
@@ -83,7 +85,7 @@ std::vector<Row> dropZeroRows(ParseContext& pc, std::vector<Row> rows, IsZero is
   std::vector<Row> kept;
   for (Row& r : rows) {
     if (isZero(r)) {
-      pc.ctx.message(185, out::Phase::Processing, out::Severity::Warning);
+      pc.ctx.message(msg::kZeroRowInLmatrix, out::Phase::Processing, out::Severity::Warning);
     } else {
       kept.push_back(std::move(r));
     }
@@ -103,7 +105,7 @@ void parseLmatrix(ParseContext& pc) {
   LMatrixRequest req;
   if (pc.sym().cls == syntax::kString) {
     if (pc.sym().text.empty()) {
-      failHere(pc, 184);
+      failHere(pc, msg::kEmptyLabelInLmatrix);
       return;
     }
     req.label = pc.sym().text;
@@ -115,7 +117,7 @@ void parseLmatrix(ParseContext& pc) {
     if (!readAllRows(pc, rows)) return;
     rows = dropZeroRows(pc, std::move(rows), allZero);
     if (rows.empty()) {
-      pc.ctx.message(186, out::Phase::Processing, out::Severity::Error);
+      pc.ctx.message(msg::kZeroLmatrix, out::Phase::Processing, out::Severity::Error);
       return;
     }
     req.all = true;
@@ -129,7 +131,7 @@ void parseLmatrix(ParseContext& pc) {
       return std::all_of(r.begin(), r.end(), [](const EffectEntry& x) { return allZero(x.values); });
     });
     if (rows.empty()) {
-      pc.ctx.message(186, out::Phase::Processing, out::Severity::Error);
+      pc.ctx.message(msg::kZeroLmatrix, out::Phase::Processing, out::Severity::Error);
       return;
     }
     const size_t nrow = rows.size();
@@ -153,7 +155,7 @@ void parseLmatrix(ParseContext& pc) {
   }
 
   if (!st.ptkmat.empty() && req.lmxrow != st.kmnrow) {
-    failHere(pc, 140);
+    failHere(pc, msg::kKmatrixAndLmatrixDifferentNumberOfRows);
     return;
   }
   st.lmatrixList.push_back(std::move(req));

@@ -4,6 +4,7 @@
 #include "driver/state.h"
 #include "host/context.h"
 #include "host/data/dictionary.h"
+#include "host/output/message_numbers.h"
 #include "host/syntax/tokenizer.h"
 
 namespace qv {

@@ -25,11 +25,13 @@ bool isSeparator(const syntax::Token& t) { return t.isSpecial(syntax::kStar) || 
 bool readProfileTerm(ParseContext& pc, ProfilePlotRequest& term) {
   for (;;) {
     const syntax::Token& t = pc.sym();
-    if (t.endsSubcommand() || t.isSpecial(kLParen)) return failHere(pc, 154);
+    if (t.endsSubcommand() || t.isSpecial(kLParen))
+      return failHere(pc, msg::kUnbalancedParenthesesInPlotProfile);
     const int f = factorNumber(pc, t);
-    if (f < 0) return failHere(pc, 94);
-    if (std::find(term.factors.begin(), term.factors.end(), f) != term.factors.end()) return failHere(pc, 95);
-    if (term.factors.size() == kMaxProfileFactors) return failHere(pc, 93);
+    if (f < 0) return failHere(pc, msg::kUnrecognizedSymbolInPlotProfile);
+    if (std::find(term.factors.begin(), term.factors.end(), f) != term.factors.end())
+      return failHere(pc, msg::kRepeatedFactorInPlotProfile);
+    if (term.factors.size() == kMaxProfileFactors) return failHere(pc, msg::kSyntaxErrorInPlot);
     term.factors.push_back(f);
     pc.tok.advance();
     if (!isSeparator(pc.sym())) return true;
@@ -40,9 +42,9 @@ bool readProfileTerm(ParseContext& pc, ProfilePlotRequest& term) {
 // PROFILE "(" term ... ")", with the symbol after PROFILE current.
 bool readProfile(ParseContext& pc) {
   ProcedureState& st = pc.st;
-  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, 93);
+  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kSyntaxErrorInPlot);
   pc.tok.advance();
-  if (pc.sym().isSpecial(kRParen)) return failHere(pc, 156);
+  if (pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kEmptyParenthesesInPlotProfile);
   while (!pc.sym().isSpecial(kRParen)) {
     ProfilePlotRequest term;
     if (!readProfileTerm(pc, term)) return false;
@@ -56,14 +58,14 @@ bool readProfile(ParseContext& pc) {
 // WITH "(" ... ")", with the symbol after WITH current. `values` receives, per covariate named,
 // its value (kSysmis for MEAN).
 bool readPlotWith(ParseContext& pc, std::vector<double>& values, std::vector<bool>& named) {
-  if (pc.st.ncovar == 0) return failHere(pc, 202);
-  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, 93);
+  if (pc.st.ncovar == 0) return failHere(pc, msg::kPlotWithNotAllowedWithoutCovariates);
+  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kSyntaxErrorInPlot);
   pc.tok.advance();
-  if (pc.sym().isSpecial(kRParen)) return failHere(pc, 203);
+  if (pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kEmptyParenthesesInPlotWith);
   while (!pc.sym().isSpecial(kRParen)) {
-    if (pc.sym().endsSubcommand()) return failHere(pc, 205);
+    if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPlotWithInvalidSpecification);
     const int c = covariateNumber(pc, pc.sym());
-    if (c < 0) return failHere(pc, 204);
+    if (c < 0) return failHere(pc, msg::kPlotWithUnrecognizedSymbol);
     pc.tok.advance();
     if (pc.sym().isSpecial(syntax::kEquals)) pc.tok.advance();
     double v = kSysmis;
@@ -72,7 +74,7 @@ bool readPlotWith(ParseContext& pc, std::vector<double>& values, std::vector<boo
     } else if (pc.sym().is("MEAN")) {
       pc.tok.advance();
     } else {
-      return failHere(pc, 205);
+      return failHere(pc, msg::kPlotWithInvalidSpecification);
     }
     values[static_cast<size_t>(c)] = v;
     named[static_cast<size_t>(c)] = true;
@@ -91,7 +93,7 @@ void parsePlot(ParseContext& pc) {
 
   while (!pc.sym().endsSubcommand()) {
     if (pc.sym().isSpecial(kRParen)) {
-      failHere(pc, 154);
+      failHere(pc, msg::kUnbalancedParenthesesInPlotProfile);
       return;
     }
     const int kw = syntax::matchKeyword(pc.sym(), kPlotKeywords);
@@ -101,7 +103,7 @@ void parsePlot(ParseContext& pc) {
         if (st.nfactr > 0) {
           st.plotSpreadLevel = true;
         } else {
-          pc.warning(180);
+          pc.warning(msg::kSpreadlevelPlotAndNoFactors);
         }
         pc.tok.advance();
         break;
@@ -119,7 +121,7 @@ void parsePlot(ParseContext& pc) {
         ok = readPlotWith(pc, withValues, named);
         break;
       default:
-        failHere(pc, 93);
+        failHere(pc, msg::kSyntaxErrorInPlot);
         return;
     }
     if (!ok) return;
@@ -128,7 +130,7 @@ void parsePlot(ParseContext& pc) {
   if (!withGiven) return;
   if (st.profilePlotCount == 0) {
     // The covariate values serve only the profile plots.
-    pc.ctx.message(206, out::Phase::Processing, out::Severity::Warning);
+    pc.ctx.message(msg::kPlotWithIgnoredWhenNoProfile, out::Phase::Processing, out::Severity::Warning);
     return;
   }
   if (st.plotCovValues.empty()) st.plotCovValues.assign(static_cast<size_t>(st.ncovar), kSysmis);

@@ -71,28 +71,31 @@ void postParseChecks(ParseContext& pc) {
       dims += static_cast<int>(pc.ctx.data->splitIndexes().size());
     if (dims > kMaxDescriptiveFactors) {
       st.printDescriptives = false;
-      pc.ctx.message(200, out::Phase::Processing, out::Severity::Warning);
+      pc.ctx.message(msg::kNoDescriptiveTooManyFactors, out::Phase::Processing, out::Severity::Warning);
     }
   }
 
   if (!st.ptkmat.empty()) {
     if (st.nlmatr == 0) {
       // The default L matrix has one row.
-      if (st.kmnrow != 1) return processingError(pc, 148, st.places.kmatrix);
-      if (!st.interceptIncluded) return processingError(pc, 145, st.places.kmatrix);
+      if (st.kmnrow != 1)
+        return processingError(pc, msg::kKmatrixAndDefaultLMatrixDifferentNumberOfRows, st.places.kmatrix);
+      if (!st.interceptIncluded) return processingError(pc, msg::kKmatrixAndNoLMatrix, st.places.kmatrix);
     }
-    if (st.kmncol != st.ndepvr) return processingError(pc, 147, st.places.kmatrix);
+    if (st.kmncol != st.ndepvr)
+      return processingError(pc, msg::kKmatrixAndDefaultMMatrixDifferentNumberOfColumns, st.places.kmatrix);
   }
 
-  if (st.nfactr == 0 && st.ncovar == 0 && !st.interceptIncluded) return processingError(pc, 152);
+  if (st.nfactr == 0 && st.ncovar == 0 && !st.interceptIncluded)
+    return processingError(pc, msg::kNoFactorsNoCovariatesNoIntercept);
 
   st.factorUsed.assign(static_cast<size_t>(st.nfactr), false);
   st.covariateUsed.assign(static_cast<size_t>(st.ncovar), false);
   for (const EffectRow& row : st.ptefds) {
-    for (int f = 0; f < st.nfactr; ++f)
-      if (row[static_cast<size_t>(f)] >= 0) st.factorUsed[static_cast<size_t>(f)] = true;
+    const Effect effect(row, st.nfactr);
+    for (int f : effect.factors()) st.factorUsed[static_cast<size_t>(f)] = true;
     for (int c = 0; c < st.ncovar; ++c)
-      if (row[static_cast<size_t>(st.nfactr + c)] > 0) st.covariateUsed[static_cast<size_t>(c)] = true;
+      if (effect.power(c) > 0) st.covariateUsed[static_cast<size_t>(c)] = true;
   }
   std::vector<std::string> unused;
   syntax::SourcePlace firstUnused;

@@ -36,28 +36,29 @@ bool unequalVariance(PosthocTest t) {
 int factorsInDesign(const ProcedureState& st) {
   int n = 0;
   for (int f = 0; f < st.nfactr; ++f)
-    if (std::any_of(st.ptefds.begin(), st.ptefds.end(), [f](const EffectRow& r) { return r[f] >= 0; })) ++n;
+    if (std::any_of(st.ptefds.begin(), st.ptefds.end(),
+                    [&](const EffectRow& r) { return Effect(r, st.nfactr).hasFactor(f); }))
+      ++n;
   return n;
 }
 
 bool designHasCovariate(const ProcedureState& st) {
-  for (const EffectRow& r : st.ptefds)
-    for (int j = 0; j < st.ncovar; ++j)
-      if (r[st.nfactr + j] >= 1) return true;
-  return false;
+  return std::any_of(st.ptefds.begin(), st.ptefds.end(),
+                     [&](const EffectRow& r) { return Effect(r, st.nfactr).hasCovariate(); });
 }
 
 // "(" integer ")" after WALLER or a Dunnett test, with the "(" current.
 bool readTestArgument(ParseContext& pc, PosthocRequest& req, PosthocTest test) {
   pc.tok.advance();
   const syntax::Token& t = pc.sym();
-  if (t.endsSubcommand()) return failHere(pc, 121);
+  if (t.endsSubcommand()) return failHere(pc, msg::kNoRightParenthesisAfterTestsInPosthoc);
   const double lowest = test == PosthocTest::Waller ? 2.0 : 1.0;  // k-ratio > 1, control > 0
-  if (t.cls != syntax::kNumber || !wholeNumberIn(t.value, lowest, 2147483647.0)) return failHere(pc, 120);
+  if (t.cls != syntax::kNumber || !wholeNumberIn(t.value, lowest, 2147483647.0))
+    return failHere(pc, msg::kInvalidParenthesizedSpecificationInPosthoc);
   const int v = static_cast<int>(t.value);
   pc.tok.advance();
-  if (pc.sym().endsSubcommand()) return failHere(pc, 121);
-  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 120);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kNoRightParenthesisAfterTestsInPosthoc);
+  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kInvalidParenthesizedSpecificationInPosthoc);
   pc.tok.advance();
   switch (test) {
     case PosthocTest::Waller:
@@ -81,26 +82,27 @@ bool readTestArgument(ParseContext& pc, PosthocRequest& req, PosthocTest test) {
 // The test list, with its "(" current.
 bool readTestList(ParseContext& pc, PosthocRequest& req) {
   pc.tok.advance();
-  if (pc.sym().endsSubcommand()) return failHere(pc, 118);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndOfSubcommandInPosthoc);
   const bool severalFactors = factorsInDesign(pc.st) > 1;
   while (!pc.sym().isSpecial(kRParen)) {
     const syntax::Token& t = pc.sym();
-    if (t.endsSubcommand()) return failHere(pc, 121);
+    if (t.endsSubcommand()) return failHere(pc, msg::kNoRightParenthesisAfterTestsInPosthoc);
     int code = syntax::matchKeyword(t, kPosthocTests);
     if (code > 0 && needsExactMatch(static_cast<PosthocTest>(code)) &&
         t.kw8 != syntax::keywordForm(kPosthocTests[code - 1]))
       code = 0;
-    if (code == 0) return failHere(pc, 119);
+    if (code == 0) return failHere(pc, msg::kUnrecognizedTestInPosthoc);
     const auto test = static_cast<PosthocTest>(code);
     if (unequalVariance(test) && severalFactors) {
       // Issued while parsing, but it concerns the data analysis: the test is only left out.
-      pc.ctx.message(201, out::Phase::Processing, out::Severity::Warning, t.text, t.place());
+      pc.ctx.message(msg::kNoUnequalVariancePosthocForMultipleFactors, out::Phase::Processing,
+                     out::Severity::Warning, t.text, t.place());
       pc.tok.advance();
       continue;
     }
     pc.tok.advance();
     if (pc.sym().isSpecial(kLParen)) {
-      if (!takesParenthesis(test)) return failHere(pc, 120);
+      if (!takesParenthesis(test)) return failHere(pc, msg::kInvalidParenthesizedSpecificationInPosthoc);
       if (!readTestArgument(pc, req, test)) return false;
     }
     if (std::find(req.tests.begin(), req.tests.end(), test) == req.tests.end()) req.tests.push_back(test);
@@ -111,14 +113,14 @@ bool readTestList(ParseContext& pc, PosthocRequest& req) {
 
 // The error term after VS, with the symbol after VS current.
 bool readErrorTerm(ParseContext& pc, PosthocRequest& req) {
-  if (pc.sym().endsSubcommand()) return failHere(pc, 160);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kEndOfSubcommandAfterVs);
   ParsedEffect pe = parseEffect(pc, pc.st.interceptIncluded);
   if (pe.failed) return false;
   const int e = designEffect(pc.st, pe.row);
   const bool intercept = std::all_of(pe.row.begin(), pe.row.end(), [](int v) { return v == -1; });
-  if (e < 0 || intercept) return failHere(pc, 141);
+  if (e < 0 || intercept) return failHere(pc, msg::kInvalidErrorTermEffectInPosthoc);
   if (std::find(req.mainEffects.begin(), req.mainEffects.end(), e) != req.mainEffects.end())
-    return failHere(pc, 187);
+    return failHere(pc, msg::kPosthocErrorEffectSameAsTestEffect);
   req.errorEffect = e;
   return true;
 }
@@ -128,7 +130,7 @@ bool readErrorTerm(ParseContext& pc, PosthocRequest& req) {
 void parsePosthoc(ParseContext& pc) {
   ProcedureState& st = pc.st;
   if (designHasCovariate(st)) {
-    pc.warning(114);
+    pc.warning(msg::kPosthocAndCovariates);
     pc.tok.skipToEndOfSubcommand();
     return;
   }
@@ -138,16 +140,16 @@ void parsePosthoc(ParseContext& pc) {
   while (!pc.sym().endsSubcommand() && !pc.sym().isSpecial(kLParen) && !pc.sym().is("VS")) {
     const syntax::Token& t = pc.sym();
     if (!isVariableName(t)) {
-      failHere(pc, 115);
+      failHere(pc, msg::kPosthocNotFactorFound);
       return;
     }
     const int f = factorNumber(pc, t);
-    const int e = f < 0 ? -1 : mainEffectOf(st, f);
+    const int e = f < 0 ? -1 : mainEffectOf(st.ptefds, st.nfactr, f);
     const bool random = e >= 0 && static_cast<size_t>(e) < st.randomEffect.size() && st.randomEffect[e] == 1;
     if (e < 0 || random) {
-      pc.warning(116);
+      pc.warning(msg::kPosthocNotAValidFactor);
     } else if (std::find(req.factors.begin(), req.factors.end(), f) != req.factors.end()) {
-      pc.warning(123);
+      pc.warning(msg::kDuplicateFactorInPosthoc);
     } else {
       req.factors.push_back(f);
       req.mainEffects.push_back(e);
@@ -155,7 +157,7 @@ void parsePosthoc(ParseContext& pc) {
     pc.tok.advance();
   }
   if (req.factors.empty()) {
-    failHere(pc, 122);
+    failHere(pc, msg::kPosthocNoValidFactors);
     return;
   }
 
@@ -163,30 +165,30 @@ void parsePosthoc(ParseContext& pc) {
   while (!pc.sym().endsSubcommand()) {
     if (pc.sym().isSpecial(kLParen)) {
       if (testsSeen) {
-        failHere(pc, 188);
+        failHere(pc, msg::kRepeatedListOfTestsInPosthoc);
         return;
       }
       testsSeen = true;
       if (!readTestList(pc, req)) return;
     } else if (pc.sym().is("VS")) {
       if (!testsSeen) {
-        failHere(pc, 190);
+        failHere(pc, msg::kVsBeforeListOfTestsInPosthoc);
         return;
       }
       if (vsSeen) {
-        failHere(pc, 117);
+        failHere(pc, msg::kRepeatedVsInPosthoc);
         return;
       }
       vsSeen = true;
       pc.tok.advance();
       if (!readErrorTerm(pc, req)) return;
     } else {
-      failHere(pc, 76);
+      failHere(pc, msg::kSyntaxErrorInPosthoc);
       return;
     }
   }
   if (!testsSeen) {
-    failHere(pc, 76);
+    failHere(pc, msg::kSyntaxErrorInPosthoc);
     return;
   }
   // A request whose every test was left out has nothing to compute.

@@ -40,22 +40,23 @@ bool readNames(ParseContext& pc, std::vector<std::string>& names, const std::vec
   pc.tok.advance();
   while (!pc.sym().isSpecial(kRParen)) {
     const syntax::Token& t = pc.sym();
-    if (t.endsSubcommand()) return failHere(pc, 111);
+    if (t.endsSubcommand()) return failHere(pc, msg::kSyntaxErrorInSave);
     if (t.isSpecial(syntax::kComma)) {
       pc.tok.advance();
       continue;
     }
     if (!isVariableName(t) || t.text.size() > kMaxNameLength || reservedWord(t.text))
-      return failHere(pc, 112);
+      return failHere(pc, msg::kInvalidNameInSave);
     auto clash = [&](const std::string& n) { return sameName(n, t.text); };
     if (pc.dict.find(t.text) >= 0 || std::any_of(taken.begin(), taken.end(), clash) ||
         std::any_of(names.begin(), names.end(), clash))
-      return failHere(pc, 113);
+      return failHere(pc, msg::kExistingNameInSave);
     names.push_back(t.text);
     pc.tok.advance();
   }
   // One name per dependent variable at most; fewer leave the rest to be generated.
-  if (names.empty() || static_cast<int>(names.size()) > pc.st.ndepvr) return failHere(pc, 111);
+  if (names.empty() || static_cast<int>(names.size()) > pc.st.ndepvr)
+    return failHere(pc, msg::kSyntaxErrorInSave);
   pc.tok.advance();  // past ")"
   return true;
 }
@@ -72,19 +73,19 @@ void parseSave(ParseContext& pc) {
   while (!pc.sym().endsSubcommand()) {
     const int code = syntax::matchKeyword(pc.sym(), kSaveKeywords);
     if (code == 0) {
-      failHere(pc, 110);
+      failHere(pc, msg::kUnrecognizedKeywordInSave);
       return;
     }
     // A keyword given twice would make the same variables twice.
     const auto used = st.saveKeywords.begin() + st.saveCount;
     if (std::find(st.saveKeywords.begin(), used, code) != used) {
-      failHere(pc, 111);
+      failHere(pc, msg::kSyntaxErrorInSave);
       return;
     }
     const auto kw = static_cast<SaveKeyword>(code);
     const bool needsWeight = kw == SaveKeyword::WPred || kw == SaveKeyword::WResid;
     const bool dropped = needsWeight && st.regwgtVar < 0;
-    if (dropped) pc.warning(138);
+    if (dropped) pc.warning(msg::kThisSaveKeywordRequiresRegressionWeight);
     pc.tok.advance();
     std::vector<std::string> names;
     if (pc.sym().isSpecial(kLParen)) {

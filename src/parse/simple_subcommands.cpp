@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "parse/subcommand_support.h"
 #include "parse/subcommands.h"
 
 namespace qv {
@@ -15,17 +16,8 @@ using syntax::kRParen;
 using syntax::kStar;
 using syntax::matchKeyword;
 
-// Issues a command error on the current symbol and skips to the end of the subcommand.
-void failHere(ParseContext& pc, int number) {
-  pc.error(number);
-  pc.tok.skipToEndOfSubcommand();
-}
-
-// Issues a command error with the symbol at `pos` as parameter, then skips to the end.
-void failAt(ParseContext& pc, size_t pos, int number) {
-  pc.tok.seek(pos);
-  failHere(pc, number);
-}
+using parse::failAt;
+using parse::failHere;
 
 // A single INCLUDE / EXCLUDE keyword and nothing after it; returns 1 include, 0 exclude,
 // -1 after issuing `errorNumber`.
@@ -47,84 +39,85 @@ int includeExclude(ParseContext& pc, int errorNumber) {
 }  // namespace
 
 bool parseIntercept(ParseContext& pc) {
-  int v = includeExclude(pc, 40);
+  int v = includeExclude(pc, msg::kInvalidIntercept);
   if (v < 0) return false;
   pc.st.interceptIncluded = v == 1;
   return true;
 }
 
 void parseMissing(ParseContext& pc) {
-  int v = includeExclude(pc, 41);
+  int v = includeExclude(pc, msg::kInvalidMissing);
   if (v >= 0) pc.st.includeUserMissing = v == 1;
 }
 
 bool parseRegwgt(ParseContext& pc) {
   const syntax::Token& t = pc.sym();
   if (t.cls != syntax::kName || !t.isName() || t.code != syntax::kNoCode) {
-    failHere(pc, 39);
+    failHere(pc, msg::kInvalidRegwgt);
     return false;
   }
   int idx = pc.dict.find(t.text);
   if (idx < 0) {
-    failHere(pc, 38);
+    failHere(pc, msg::kRegressionWeightNotFound);
     return false;
   }
   if (pc.dict.vars[static_cast<size_t>(idx)].isString()) {
-    failHere(pc, 33);
+    failHere(pc, msg::kRegressionWeightNotNumeric);
     return false;
   }
   pc.tok.advance();
   if (!pc.sym().endsSubcommand()) {
-    failHere(pc, 39);
+    failHere(pc, msg::kInvalidRegwgt);
     return false;
   }
   pc.st.regwgtVar = idx;
   return true;
 }
 
-void parseMethod(ParseContext& pc) {
+bool parseMethod(ParseContext& pc) {
   static const std::vector<std::string> kTable{"SSTYPE"};
-  if (matchKeyword(pc.sym(), kTable) == 0) return failHere(pc, 72);
+  if (matchKeyword(pc.sym(), kTable) == 0) return failHere(pc, msg::kInMethodSstypeNotFound);
   pc.tok.advance();
   if (pc.sym().endsSubcommand()) {
     pc.st.sstype = 3;
-    return;
+    return true;
   }
-  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, 73);
+  if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kInMethodLeftParenthesisNotFound);
   pc.tok.advance();
-  if (pc.sym().isSpecial(kRParen)) return failHere(pc, 155);
+  if (pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kEmptyParenthesesInMethod);
   const syntax::Token& n = pc.sym();
   if (n.cls != kNumber || n.value != std::floor(n.value) || n.value < 1 || n.value > 4)
-    return failHere(pc, 75);
+    return failHere(pc, msg::kInMethodSstypeIsWrong);
   const int type = static_cast<int>(n.value);
   pc.tok.advance();
-  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 74);
+  if (!pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kInMethodRightParenthesisNotFound);
   pc.tok.advance();
-  if (!pc.sym().endsSubcommand()) return failHere(pc, 71);
+  if (!pc.sym().endsSubcommand()) return failHere(pc, msg::kInvalidMethod);
   pc.st.sstype = type;
+  return true;
 }
 
-void parseCriteria(ParseContext& pc) {
+bool parseCriteria(ParseContext& pc) {
   static const std::vector<std::string> kTable{"EPS", "ALPHA"};
   while (!pc.sym().endsSubcommand()) {
     int k = matchKeyword(pc.sym(), kTable);
-    if (k == 0) return failHere(pc, 43);
+    if (k == 0) return failHere(pc, msg::kUnrecognizedKeywordInCriteria);
     pc.tok.advance();
-    if (!pc.sym().isSpecial(kLParen)) return failHere(pc, 44);
+    if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kSyntaxErrorInCriteria);
     pc.tok.advance();
-    if (pc.sym().cls != kNumber) return failHere(pc, 44);
+    if (pc.sym().cls != kNumber) return failHere(pc, msg::kSyntaxErrorInCriteria);
     const size_t numberPos = pc.tok.position();
     const double value = pc.sym().value;
     const std::string text = pc.sym().text;
     pc.tok.advance();
-    if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 44);
+    if (!pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kSyntaxErrorInCriteria);
     if (k == 1) {
       // A tolerance must be a positive finite number; an infinite one would make every
       // design column redundant.
-      if (!(value > 0) || !std::isfinite(value)) return failAt(pc, numberPos, 45);
+      if (!(value > 0) || !std::isfinite(value)) return failAt(pc, numberPos, msg::kInvalidEpsInCriteria);
       pc.st.rdneps = value;
     } else {
-      if (!(value > 0 && value < 1)) return failAt(pc, numberPos, 81);
+      if (!(value > 0 && value < 1)) return failAt(pc, numberPos, msg::kInvalidAlphaInCriteria);
       pc.st.alplev = value;
       std::string shown = text.substr(0, 16);
       if (size_t dot = shown.find('.'); dot != std::string::npos) shown[dot] = pc.ctx.decimalChar;
@@ -132,9 +125,10 @@ void parseCriteria(ParseContext& pc) {
     }
     pc.tok.advance();
   }
+  return true;
 }
 
-void parsePrint(ParseContext& pc) {
+bool parsePrint(ParseContext& pc) {
   static const std::vector<std::string> kTable{"DESCRIPT", "HOMOGENE", "PARAMETE", "ETASQ", "EFSIZE",
                                                "GEF",      "OPOWER",   "LOF",      "TEST"};
   static const std::vector<std::string> kTestTable{"LMATRIX", "ESTIMABL"};
@@ -150,7 +144,7 @@ void parsePrint(ParseContext& pc) {
         if (st.nfactr > 0) {
           st.printHomogeneity = true;
         } else {
-          pc.warning(34);
+          pc.warning(msg::kHomogeneityIgnoredBecauseNoFactors);
         }
         break;
       case 3:
@@ -174,20 +168,22 @@ void parsePrint(ParseContext& pc) {
           pc.tok.advance();
           pc.tok.advance();
           while (!pc.sym().isSpecial(kRParen)) {
-            if (matchKeyword(pc.sym(), kTestTable) == 0) return failHere(pc, 83);
+            if (matchKeyword(pc.sym(), kTestTable) == 0)
+              return failHere(pc, msg::kInvalidSpecificationForTestInPrint);
             st.printLMatrix = true;
             pc.tok.advance();
           }
         }
         break;
       default:
-        return failHere(pc, 82);
+        return failHere(pc, msg::kSyntaxErrorInPrint);
     }
     pc.tok.advance();
   }
+  return true;
 }
 
-void parseOutfile(ParseContext& pc) {
+bool parseOutfile(ParseContext& pc) {
   static const std::vector<std::string> kTable{"COVB", "CORB", "EFFECT", "DESIGN"};
   ProcedureState& st = pc.st;
   // A repeated OUTFILE replaces the earlier one whole.
@@ -197,27 +193,28 @@ void parseOutfile(ParseContext& pc) {
   st.matrixFileKind = 0;
   while (!pc.sym().endsSubcommand()) {
     const syntax::Token& kw = pc.sym();
-    if (kw.cls != syntax::kName || !kw.isName()) return failHere(pc, 85);
+    if (kw.cls != syntax::kName || !kw.isName()) return failHere(pc, msg::kOutfileKeywordNotFound);
     const int k = matchKeyword(kw, kTable);
-    if (k == 0) return failHere(pc, 85);
+    if (k == 0) return failHere(pc, msg::kOutfileKeywordNotFound);
     std::string& slot = k <= 2 ? st.outdpcPath : k == 3 ? st.effectOutPath : st.outdpdPath;
-    if (!slot.empty()) return failHere(pc, 84);
+    if (!slot.empty()) return failHere(pc, msg::kOutfileTooManyFiles);
     pc.tok.advance();
-    if (!pc.sym().isSpecial(kLParen)) return failHere(pc, 86);
+    if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kOutfileLeftParenthesisNotFound);
     pc.tok.advance();
     const syntax::Token& ref = pc.sym();
     // An empty quoted name names no file either.
-    if (ref.isSpecial(kStar)) return failHere(pc, 90);
+    if (ref.isSpecial(kStar)) return failHere(pc, msg::kOutfileAsterisk);
     const bool named = (ref.cls == syntax::kString && !ref.text.empty()) || ref.cls == kNumber ||
                        (ref.cls == syntax::kName && ref.isName());
-    if (!named) return failHere(pc, 88);
+    if (!named) return failHere(pc, msg::kOutfileFileReferenceNotFound);
     const std::string path = ref.text;
     pc.tok.advance();
-    if (!pc.sym().isSpecial(kRParen)) return failHere(pc, 87);
+    if (!pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kOutfileRightParenthesisNotFound);
     slot = path;
     if (k <= 2) st.matrixFileKind = k;
     pc.tok.advance();
   }
+  return true;
 }
 
 }  // namespace qv

@@ -35,17 +35,6 @@ int designEffect(const ProcedureState& st, const EffectRow& row) {
   return -1;
 }
 
-int mainEffectOf(const ProcedureState& st, int factor) {
-  for (size_t e = 0; e < st.ptefds.size(); ++e) {
-    const EffectRow& r = st.ptefds[e];
-    bool ok = true;
-    for (int i = 0; i < st.nfactr && ok; ++i) ok = r[i] == (i == factor ? 0 : -1);
-    for (int j = 0; j < st.ncovar && ok; ++j) ok = r[st.nfactr + j] < 1;
-    if (ok) return static_cast<int>(e);
-  }
-  return -1;
-}
-
 bool atNumber(const ParseContext& pc) {
   const Token& t = pc.sym();
   if (t.cls == syntax::kNumber) return true;
@@ -78,7 +67,7 @@ bool readFraction(ParseContext& pc, double& value) {
   pc.tok.advance();
   std::string text;
   double d = readSignedNumber(pc, &text);
-  if (!(d > 0.0)) return failWith(pc, 127, text);
+  if (!(d > 0.0)) return failWith(pc, msg::kNotPositiveDenominatorInFraction, text);
   value /= d;
   return true;
 }
@@ -88,13 +77,13 @@ bool readNumberList(ParseContext& pc, std::vector<double>& values, bool& distinc
   pc.tok.advance();  // past "("
   for (;;) {
     const Token& t = pc.sym();
-    if (t.endsSubcommand()) return failHere(pc, 18);
+    if (t.endsSubcommand()) return failHere(pc, msg::kNoRightParenthesisAfterListOfNumbers);
     if (t.isSpecial(syntax::kRParen)) break;
     if (t.isSpecial(syntax::kComma)) {
       pc.tok.advance();
       continue;
     }
-    if (!atNumber(pc)) return failHere(pc, 17);
+    if (!atNumber(pc)) return failHere(pc, msg::kNonNumericValue);
     values.push_back(readSignedNumber(pc));
   }
   pc.tok.advance();  // past ")"

@@ -19,8 +19,6 @@ int covariateNumber(const ParseContext& pc, const syntax::Token& t);
 
 // Effect number of a row in the design, -1 when the design has no such effect.
 int designEffect(const ProcedureState& st, const EffectRow& row);
-// Effect number of the main effect of a factor (code 0 for it, absent elsewhere), -1 if none.
-int mainEffectOf(const ProcedureState& st, int factor);
 
 // True when x is a whole number within [low, high]; false for NaN and infinities. Checks the
 // range before any conversion, so the caller may then cast x to an integer type.

@@ -8,31 +8,6 @@
 
 namespace qv {
 
-// Subcommand numbers: positions in the subcommand table (1-based, as in subcommandSeen + 1).
-enum Subcommand : int {
-  kSubRandom = 1,
-  kSubRegwgt,
-  kSubMethod,
-  kSubIntercept,
-  kSubMissing,
-  kSubCriteria,
-  kSubPrint,
-  kSubPlot,
-  kSubTest,
-  kSubLmatrix,
-  kSubContrast,
-  kSubKmatrix,
-  kSubPosthoc,
-  kSubEmmeans,
-  kSubSave,
-  kSubOutfile,
-  kSubDesign,
-};
-
-// The 8-character subcommand keywords in table order.
-const std::vector<std::string>& subcommandTable();
-bool subcommandRepeatable(int sub);
-
 // Dependent list [BY factors] [WITH covariates], up to the first "/" or the end.
 bool parseVariableList(ParseContext& pc);
 
@@ -46,11 +21,11 @@ bool parseRandom(ParseContext& pc);
 
 bool parseIntercept(ParseContext& pc);
 bool parseRegwgt(ParseContext& pc);
-void parseMethod(ParseContext& pc);
+bool parseMethod(ParseContext& pc);
 void parseMissing(ParseContext& pc);
-void parseCriteria(ParseContext& pc);
-void parsePrint(ParseContext& pc);
-void parseOutfile(ParseContext& pc);
+bool parseCriteria(ParseContext& pc);
+bool parsePrint(ParseContext& pc);
+bool parseOutfile(ParseContext& pc);
 
 // Checks and derived settings once the whole command has been read.
 void postParseChecks(ParseContext& pc);

@@ -14,16 +14,19 @@ using namespace parse;
 // DF "(" df ")", with DF current.
 bool readDf(ParseContext& pc, std::optional<double>& df) {
   pc.tok.advance();
-  if (pc.sym().endsSubcommand()) return failHere(pc, 163);
-  if (!pc.sym().isSpecial(syntax::kLParen)) return failHere(pc, 164);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kEndOfSubcommandWhereLeftParenthesisExpectedInTest);
+  if (!pc.sym().isSpecial(syntax::kLParen))
+    return failHere(pc, msg::kWrongSymbolWhereLeftParenthesisExpectedInTest);
   pc.tok.advance();
-  if (pc.sym().endsSubcommand()) return failHere(pc, 166);
-  if (!atNumber(pc)) return failHere(pc, 167);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kEndOfSubcommandWhereDfExpectedInTest);
+  if (!atNumber(pc)) return failHere(pc, msg::kWrongSymbolWhereDfExpectedInTest);
   std::string dfText;
   const double v = readSignedNumber(pc, &dfText);
-  if (!(v > 0.0)) return failWith(pc, 165, dfText);
-  if (pc.sym().endsSubcommand()) return failHere(pc, 168);
-  if (!pc.sym().isSpecial(syntax::kRParen)) return failHere(pc, 169);
+  if (!(v > 0.0)) return failWith(pc, msg::kNotPositiveDfInTest, dfText);
+  if (pc.sym().endsSubcommand())
+    return failHere(pc, msg::kEndOfSubcommandWhereRightParenthesisExpectedInTest);
+  if (!pc.sym().isSpecial(syntax::kRParen))
+    return failHere(pc, msg::kWrongSymbolWhereRightParenthesisExpectedInTest);
   pc.tok.advance();
   df = v;
   return true;
@@ -35,7 +38,7 @@ int readDesignEffect(ParseContext& pc) {
   ParsedEffect pe = parseEffect(pc, pc.st.interceptIncluded);
   if (pe.failed) return -1;
   const int e = designEffect(pc.st, pe.row);
-  if (e < 0) failAt(pc, start, 54);
+  if (e < 0) failAt(pc, start, msg::kEffectInTestNotInDesign);
   return e;
 }
 
@@ -46,15 +49,15 @@ bool readCoefficient(ParseContext& pc, double& c) {
   if (pc.sym().isSlash()) {
     // Within TEST a "/" after a coefficient always makes a fraction.
     pc.tok.advance();
-    if (pc.sym().isEnd()) return failHere(pc, 173);
-    if (!atNumber(pc)) return failHere(pc, 174);
+    if (pc.sym().isEnd()) return failHere(pc, msg::kEndOfSubcommandAfterSlashInTest);
+    if (!atNumber(pc)) return failHere(pc, msg::kWrongSymbolAfterSlashInTest);
     std::string denomText;
     const double d = readSignedNumber(pc, &denomText);
-    if (!(d > 0.0)) return failWith(pc, 170, denomText);
+    if (!(d > 0.0)) return failWith(pc, msg::kNotPositiveDenominatorInTest, denomText);
     c /= d;
   }
-  if (pc.sym().endsSubcommand()) return failHere(pc, 171);
-  if (!pc.sym().isSpecial(syntax::kStar)) return failHere(pc, 172);
+  if (pc.sym().endsSubcommand()) return failHere(pc, msg::kEndOfSubcommandWhereStarExpectedInTest);
+  if (!pc.sym().isSpecial(syntax::kStar)) return failHere(pc, msg::kWrongSymbolWhereStarExpectedInTest);
   pc.tok.advance();
   return true;
 }
@@ -72,7 +75,7 @@ bool readTerms(ParseContext& pc, TestRequest& req) {
       if (!readCoefficient(pc, c)) return false;
       coef *= c;
     }
-    if (!isVariableName(pc.sym())) return failHere(pc, 55);
+    if (!isVariableName(pc.sym())) return failHere(pc, msg::kInvalidSyntaxInTest);
     const int e = readDesignEffect(pc);
     if (e < 0) return false;
     auto it =
@@ -85,7 +88,7 @@ bool readTerms(ParseContext& pc, TestRequest& req) {
   }
   if (pc.sym().is("DF")) {
     if (!readDf(pc, req.errorDf)) return false;
-    if (!pc.sym().endsSubcommand()) return failHere(pc, 55);
+    if (!pc.sym().endsSubcommand()) return failHere(pc, msg::kInvalidSyntaxInTest);
   }
   return true;
 }
@@ -95,7 +98,7 @@ bool readTerms(ParseContext& pc, TestRequest& req) {
 void parseTest(ParseContext& pc) {
   ProcedureState& st = pc.st;
   if (st.ndepvr > 1) {
-    failHere(pc, 128);
+    failHere(pc, msg::kTestAndNotUnivariateModel);
     return;
   }
   TestRequest req;
@@ -103,20 +106,20 @@ void parseTest(ParseContext& pc) {
   if (req.ieffh < 0) return;
 
   if (pc.sym().endsSubcommand()) {
-    failHere(pc, 161);
+    failHere(pc, msg::kEndOfSubcommandWhereVsExpectedInTest);
     return;
   }
   if (!pc.sym().is("VS")) {
-    failHere(pc, 162);
+    failHere(pc, msg::kWrongSymbolWhereVsExpectedInTest);
     return;
   }
   pc.tok.advance();
   if (pc.sym().endsSubcommand()) {
-    failHere(pc, 160);
+    failHere(pc, msg::kEndOfSubcommandAfterVs);
     return;
   }
   if (pc.sym().is("DF")) {
-    failHere(pc, 175);
+    failHere(pc, msg::kDfFollowsVsInTest);
     return;
   }
 
@@ -127,7 +130,7 @@ void parseTest(ParseContext& pc) {
     pc.tok.advance();
     if (!readDf(pc, req.errorDf)) return;
     if (!pc.sym().endsSubcommand()) {
-      failHere(pc, 55);
+      failHere(pc, msg::kInvalidSyntaxInTest);
       return;
     }
   } else {

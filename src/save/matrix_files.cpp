@@ -430,7 +430,7 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
       if (st.interceptIncluded) add("CorTotal", "TOTAL", sst, n > 1 ? n - 1 : 0.0);
     }
   }
-  return !ctx.errorFlag;
+  return !ctx.failed();
 }
 
 namespace {
@@ -489,7 +489,7 @@ void MatrixFiles::finish(Context& ctx, const ProcedureState& st) {
   if (m.design) files.push_back(&m.designFile);
   if (m.effect) files.push_back(&m.effectFile);
   if (files.empty()) return;
-  if (ctx.errorFlag) {
+  if (ctx.failed()) {
     for (OutFile* f : files)
       ctx.note("OUTFILE not written ^1 ...", out::Severity::Note, {f->path}, out::Phase::None);
     return;

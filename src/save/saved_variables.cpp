@@ -229,7 +229,7 @@ void saveGroupValues(ProcedureState& st, const CaseWorkFile& work) {
 }
 
 void finishSave(Context& ctx, ProcedureState& st) {
-  if (st.savedVariables.empty() || ctx.errorFlag) {
+  if (st.savedVariables.empty() || ctx.failed()) {
     st.savedVariables.clear();
     return;
   }

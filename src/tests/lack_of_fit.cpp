@@ -24,10 +24,10 @@ PureError GMTPES(const ProcedureState& st, const CaseWorkFile& work) {
   const int nf = st.nfactr, nc = st.ncovar, nd = st.ndepvr;
   std::vector<char> factorUsed(static_cast<size_t>(nf), 0), covUsed(static_cast<size_t>(nc), 0);
   for (const EffectRow& row : st.ptefds) {
-    for (int f = 0; f < nf; ++f)
-      if (row[f] >= 0) factorUsed[f] = 1;
+    const Effect effect(row, nf);
+    for (int f : effect.factors()) factorUsed[f] = 1;
     for (int c = 0; c < nc; ++c)
-      if (row[nf + c] >= 1) covUsed[c] = 1;
+      if (effect.power(c) > 0) covUsed[c] = 1;
   }
   std::map<std::vector<double>, GroupAccumulator> groups;
   std::vector<double> key(static_cast<size_t>(nf + nc));

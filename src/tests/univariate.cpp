@@ -6,15 +6,7 @@
 #include <cmath>
 
 #include "data/design.h"
-#include "emmeans/emmeans.h"
 #include "host/output/number_format.h"
-#include "hypotheses/custom_hypotheses.h"
-#include "hypotheses/estimable_functions.h"
-#include "hypotheses/parameter_estimates.h"
-#include "posthoc/posthoc.h"
-#include "tests/expected_mean_squares.h"
-#include "tests/lack_of_fit.h"
-#include "tests/levene.h"
 #include "tests/mixed_tests.h"
 
 namespace qv {
@@ -40,10 +32,7 @@ namespace {
 void warnOverflowingCovariateEffects(Context& ctx, const ProcedureState& st, const Dictionary& dict) {
   const GroupState& g = st.group;
   for (int e = 0; e < st.neffds && static_cast<size_t>(e) < g.effectFirstCol.size(); ++e) {
-    const EffectRow& row = st.ptefds[static_cast<size_t>(e)];
-    const bool hasCovariate =
-        std::any_of(row.begin() + st.nfactr, row.end(), [](int power) { return power >= 1; });
-    if (!hasCovariate) continue;
+    if (!Effect(st.ptefds[static_cast<size_t>(e)], st.nfactr).hasCovariate()) continue;
     const size_t first = static_cast<size_t>(g.effectFirstCol[static_cast<size_t>(e)] - 1);
     const size_t last =
         std::min(first + static_cast<size_t>(g.effectNcols[static_cast<size_t>(e)]), g.crossProducts.n);
@@ -147,20 +136,6 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     tb.annotateCategory(statDim, tb.footnote(alphaFootnote(st)));
   }
   ctx.emitTable(tb);
-}
-
-void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
-  if (st.neffrn > 0) GMXMDL(st);
-  if (st.printHomogeneity) printLevene(ctx, st, work);
-  printBetweenSubjects(ctx, st);
-  if (st.neffrn > 0) printExpectedMeanSquares(ctx, st);
-  if (st.printParameters) printParameterEstimates(ctx, st);
-  if (st.printGef) printGeneralEstimableFunction(ctx, st);
-  if (st.printLMatrix) printEffectLMatrices(ctx, st);
-  if (st.printLackOfFit) printLackOfFit(ctx, st, work);
-  printCustomHypotheses(ctx, st);
-  if (st.emmeansCount > 0) printEstimatedMarginalMeans(ctx, st, work);
-  if (st.posthocCount > 0) printPosthoc(ctx, st, work);
 }
 
 }  // namespace qv

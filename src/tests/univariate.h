@@ -1,5 +1,5 @@
 #pragma once
-// R squared, the between-subjects table, and the step list of the analyses of a split group.
+// R squared and the Tests of Between-Subjects Effects table.
 #include <string>
 
 #include "data/case_pass.h"
@@ -15,9 +15,5 @@ void GMTRSQ(const ProcedureState& st, double n, double dfe, int d, double& rsq, 
 
 // The Tests of Between-Subjects Effects table.
 void printBetweenSubjects(Context& ctx, const ProcedureState& st);
-
-// Runs the printed analyses of a split group in their fixed order. `work` holds the group's
-// valid cases, for the analyses that pass over them again.
-void analysisOutput(Context& ctx, ProcedureState& st, const CaseWorkFile& work);
 
 }  // namespace qv

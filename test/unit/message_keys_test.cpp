@@ -125,6 +125,61 @@ TEST(MessageKeys, ScannerFindsKeysAndJoinsAdjacentLiterals) {
   EXPECT_EQ(lits[3].text, "a\"b");
 }
 
+// The code of a source with comments and the contents of string literals removed.
+std::string codeOf(const std::string& src) {
+  std::string code;
+  for (size_t i = 0; i < src.size();) {
+    if (src.compare(i, 2, "//") == 0) {
+      i = src.find('\n', i);
+      if (i == std::string::npos) break;
+    } else if (src.compare(i, 2, "/*") == 0) {
+      const size_t end = src.find("*/", i + 2);
+      i = end == std::string::npos ? src.size() : end + 2;
+    } else if (src[i] == '"' || src[i] == '\'') {
+      const char quote = src[i];
+      for (++i; i < src.size() && src[i] != quote; ++i)
+        if (src[i] == '\\') ++i;
+      ++i;
+      code += "\"\"";
+    } else {
+      code += src[i++];
+    }
+  }
+  return code;
+}
+
+// The calls in `code` of a routine that issues a numbered message whose arguments hold a bare
+// integer (a whole argument or a branch of a choice), as "name(arguments)".
+std::vector<std::string> bareNumberCalls(const std::string& code) {
+  static const std::regex kCall(
+      R"((\.error|\.warning|\bfail|\bfailHere|\bfailAt|\bfailWith|\bprocessingError|\bincludeExclude|\.message)\s*\()");
+  static const std::regex kBare(R"((^|[,?:])\s*\d+\s*($|[,:]))");
+  std::vector<std::string> out;
+  for (std::sregex_iterator it(code.begin(), code.end(), kCall), end; it != end; ++it) {
+    const size_t open = static_cast<size_t>(it->position() + it->length());
+    size_t close = open;
+    for (int depth = 1; close < code.size() && depth > 0; ++close)
+      depth += code[close] == '(' ? 1 : code[close] == ')' ? -1 : 0;
+    const std::string args = code.substr(open, close - 1 - open);
+    if (std::regex_search(args, kBare)) out.push_back(it->str() + args + ")");
+  }
+  return out;
+}
+
+TEST(MessageKeys, MessagesAreIssuedByNameNotByBareNumber) {
+  EXPECT_EQ(bareNumberCalls(codeOf("failHere(pc, 19); pc.warning(a ? 5 : 4); failAt(pc, pos, 7);")).size(),
+            3u);
+  EXPECT_TRUE(
+      bareNumberCalls(codeOf("failHere(pc, msg::kUnknownContrast); f(pc, 3); // failHere(pc, 2)")).empty());
+  for (const auto& e : fs::recursive_directory_iterator(kSourceDir)) {
+    const std::string ext = e.path().extension().string();
+    if (ext != ".cpp" && ext != ".h") continue;
+    for (const std::string& call : bareNumberCalls(codeOf(readFile(e.path()))))
+      ADD_FAILURE() << fs::relative(e.path(), kSourceDir).string() << ": " << call
+                    << " issues a message by bare number; use its name in host/output/message_numbers.h";
+  }
+}
+
 TEST(MessageKeys, EveryNumberedMessageHasANameAndEveryNameANumber) {
   const std::string header = readFile(kSourceDir / "host" / "output" / "message_numbers.h");
   const std::regex kName(R"(inline constexpr int (k\w+) = (\d+);)");

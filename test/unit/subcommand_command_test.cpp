@@ -1,4 +1,6 @@
 // All optional subcommands in one command, and the notes about requests not computed yet.
+#include "driver/analyses.h"
+#include "parse/subcommand_registry.h"
 #include "subcommand_fixture.h"
 
 namespace qv::testing {
@@ -23,17 +25,11 @@ class WholeCommandTest : public SubcommandTest {
       const std::string keyword = tok->current().text;
       tok->advance();
       if (tok->current().isSpecial(syntax::kEquals)) tok->advance();
-      void (*parser)(ParseContext&) = nullptr;
-      if (keyword == "CONTRAST") parser = parseContrast;
-      if (keyword == "POSTHOC") parser = parsePosthoc;
-      if (keyword == "EMMEANS") parser = parseEmmeans;
-      if (keyword == "PLOT") parser = parsePlot;
-      if (keyword == "SAVE") parser = parseSave;
-      if (keyword == "LMATRIX") parser = parseLmatrix;
-      if (keyword == "KMATRIX") parser = parseKmatrix;
-      if (keyword == "TEST") parser = parseTest;
-      ASSERT_NE(parser, nullptr) << keyword;
-      parser(pc);
+      const SubcommandSpec* spec = nullptr;
+      for (const SubcommandSpec& s : subcommandSpecs())
+        if (keyword == s.keyword) spec = &s;
+      ASSERT_NE(spec, nullptr) << keyword;
+      spec->parse(pc);
       ASSERT_TRUE(tok->current().endsSubcommand()) << keyword << " stopped at " << tok->current().text;
     }
     EXPECT_TRUE(tok->current().isEnd());
@@ -84,46 +80,40 @@ TEST_F(WholeCommandTest, EverySubcommandAtOnce) {
   EXPECT_EQ(st.testList[0].errorDf, std::optional<double>(3.0));
 }
 
-TEST_F(WholeCommandTest, UnconsumedRequestsAreNotedOncePerKind) {
+TEST_F(WholeCommandTest, RequestsWithoutTheirAnalysisAreNotedOncePerKind) {
   parseCommand(kEverySubcommand);
   ASSERT_FALSE(ctx.errorFlag);
-  // Two EMMEANS and two LMATRIX subcommands still give one note each.
-  RequestConsumption none{};
-  ParseContext pc{ctx, *tok, dict, st};
-  noteUnconsumedRequests(pc, none);
+  // Every analysis in place: no note.
+  noteRequestsNotComputed(ctx, st);
+  expectClean();
+
+  // The same table with every analysis taken out: one note per kind of request, although
+  // EMMEANS and LMATRIX are given twice.
+  std::vector<Analysis> none(analyses().begin(), analyses().end());
+  for (Analysis& a : none) a.run = nullptr;
+  noteRequestsNotComputed(ctx, st, none);
   auto m = messages();
-  ASSERT_EQ(m.size(), 10u) << describe();
+  ASSERT_EQ(m.size(), 9u) << describe();
   for (const auto& msg : m) {
     EXPECT_EQ(msg.severity, out::Severity::Note);
     EXPECT_FALSE(msg.number.has_value());
   }
   for (const char* what : {"CONTRAST", "POSTHOC", "EMMEANS", "PLOT=PROFILE", "PLOT=SPREADLEVEL",
-                           "PLOT=RESIDUALS", "SAVE", "LMATRIX", "KMATRIX", "TEST"})
+                           "PLOT=RESIDUALS", "LMATRIX", "KMATRIX", "TEST"})
     EXPECT_EQ(notesNaming(what), 1) << what;
   EXPECT_FALSE(ctx.errorFlag);
-
-  // A kind whose analysis exists is not noted.
-  clearOutput();
-  RequestConsumption some{};
-  some[static_cast<size_t>(RequestKind::Posthoc)] = true;
-  some[static_cast<size_t>(RequestKind::ResidualPlot)] = true;
-  noteUnconsumedRequests(pc, some);
-  EXPECT_EQ(messages().size(), 8u);
-  EXPECT_EQ(notesNaming("POSTHOC"), 0);
-  EXPECT_EQ(notesNaming("PLOT=RESIDUALS"), 0);
-  EXPECT_EQ(notesNaming("PLOT=PROFILE"), 1);
 }
 
 TEST_F(WholeCommandTest, NothingRequestedNothingNoted) {
+  std::vector<Analysis> none(analyses().begin(), analyses().end());
+  for (Analysis& a : none) a.run = nullptr;
   parseCommand("QUORVEST y BY a b WITH x");
-  ParseContext pc{ctx, *tok, dict, st};
-  noteUnconsumedRequests(pc);
+  noteRequestsNotComputed(ctx, st, none);
   expectClean();
   // Requests dropped with a warning are not requests.
   parseCommand("QUORVEST y BY a b WITH x /PLOT=WITH(x=1) /SAVE=WPRED");
   clearOutput();
-  ParseContext pc2{ctx, *tok, dict, st};
-  noteUnconsumedRequests(pc2, RequestConsumption{});
+  noteRequestsNotComputed(ctx, st, none);
   expectClean();
 }
 
