@@ -67,7 +67,7 @@ std::vector<int> levelsOfCell(const std::vector<int>& order, const std::vector<i
 bool layoutDesign(Context& ctx, ProcedureState& st) {
   GroupState& g = st.group;
   const int nf = st.nfactr;
-  const int ne = st.neffds;
+  const int ne = st.effectCount();
   g.effectOrder.assign(ne, {});
   g.effectPossibleCells.assign(ne, 1);
   double running = 0.0;
@@ -150,7 +150,7 @@ void designRow(const ProcedureState& st, long k, const double* cov,
   out.clear();
   const GroupState& g = st.group;
   const int nf = st.nfactr;
-  const int ne = st.neffds;
+  const int ne = st.effectCount();
   const int* cols = g.designCellColumns.data() + static_cast<size_t>(g.caseDesignCell[k]) * ne;
   for (int e = 0; e < ne; ++e) {
     double v = 1.0;
@@ -168,7 +168,7 @@ void designRow(const ProcedureState& st, long k, const double* cov,
 
 int effectOfColumn(const ProcedureState& st, int col) {
   const GroupState& g = st.group;
-  for (int e = 0; e < st.neffds; ++e)
+  for (int e = 0; e < st.effectCount(); ++e)
     if (col + 1 >= g.effectFirstCol[e] && col + 1 < g.effectFirstCol[e] + g.effectNcols[e]) return e;
   return -1;
 }
@@ -262,7 +262,7 @@ std::string paramLabel(const ProcedureState& st, const Dictionary& dict, int col
 void buildParamLabels(const ProcedureState& st, const Dictionary& dict, std::vector<std::string>& labels) {
   labels.clear();
   int ncol = 0;
-  for (int e = 0; e < st.neffds; ++e) ncol += st.group.effectNcols[e];
+  for (int e = 0; e < st.effectCount(); ++e) ncol += st.group.effectNcols[e];
   for (int c = 0; c < ncol; ++c) labels.push_back(paramLabel(st, dict, c));
   if (labels.empty()) labels.push_back("Intercept");
 }

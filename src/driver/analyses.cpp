@@ -21,7 +21,7 @@ using State = const ProcedureState&;
 using Work = const CaseWorkFile&;
 
 bool always(State) { return true; }
-bool randomEffects(State st) { return st.neffrn > 0; }
+bool randomEffects(State st) { return st.randomEffectCount() > 0; }
 
 const std::vector<Analysis>& table() {
   static const std::vector<Analysis> kAnalyses{
@@ -62,18 +62,18 @@ const std::vector<Analysis>& table() {
       {"custom hypotheses",
        always,
        [](Context& ctx, ProcedureState& st, Work) { printCustomHypotheses(ctx, st); },
-       {{"CONTRAST", [](State st) { return st.ncontr > 0; }},
-        {"LMATRIX", [](State st) { return st.nlmatr > 0; }},
+       {{"CONTRAST", [](State st) { return st.contrastCount() > 0; }},
+        {"LMATRIX", [](State st) { return st.lmatrixCount() > 0; }},
         {"KMATRIX", [](State st) { return !st.ptkmat.empty(); }},
-        {"TEST", [](State st) { return st.ntests > 0; }}}},
+        {"TEST", [](State st) { return st.testCount() > 0; }}}},
       {"estimated marginal means",
-       [](State st) { return st.emmeansCount > 0; },
+       [](State st) { return st.emmeansCount() > 0; },
        [](Context& ctx, ProcedureState& st, Work work) { printEstimatedMarginalMeans(ctx, st, work); },
-       {{"EMMEANS", [](State st) { return st.emmeansCount > 0; }}}},
+       {{"EMMEANS", [](State st) { return st.emmeansCount() > 0; }}}},
       {"post hoc tests",
-       [](State st) { return st.posthocCount > 0; },
+       [](State st) { return st.posthocCount() > 0; },
        [](Context& ctx, ProcedureState& st, Work work) { printPosthoc(ctx, st, work); },
-       {{"POSTHOC", [](State st) { return st.posthocCount > 0; }}}},
+       {{"POSTHOC", [](State st) { return st.posthocCount() > 0; }}}},
       {"spread-versus-level plots",
        [](State st) { return st.plotSpreadLevel; },
        [](Context& ctx, ProcedureState& st, Work work) { printSpreadLevelPlots(ctx, st, work); },
@@ -81,7 +81,7 @@ const std::vector<Analysis>& table() {
       {"profile plots",
        [](State st) { return !st.profileList.empty(); },
        [](Context& ctx, ProcedureState& st, Work work) { printProfilePlots(ctx, st, work); },
-       {{"PLOT=PROFILE", [](State st) { return st.profilePlotCount > 0; }}}},
+       {{"PLOT=PROFILE", [](State st) { return st.profilePlotCount() > 0; }}}},
       {"residual plots",
        [](State st) { return st.plotResiduals; },
        [](Context& ctx, ProcedureState& st, Work work) { printResidualPlots(ctx, st, work); },

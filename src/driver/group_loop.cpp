@@ -24,8 +24,8 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
   const bool splitOn = !ctx.data->splitIndexes().empty();
   st.splitGroupCount = 0;
   CaseWorkFile work;
-  work.keepRecords = st.saveCount > 0 || matrixFiles.needsCasePositions();
-  if (st.saveCount > 0) beginSave(ctx, st);
+  work.keepRecords = st.saveCount() > 0 || matrixFiles.needsCasePositions();
+  if (st.saveCount() > 0) beginSave(ctx, st);
   bool first = true;
   for (;;) {
     if (!first && !reader->nextGroup()) break;
@@ -51,14 +51,14 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
     // The analyses in output order (driver/analyses.cpp).
     for (const Analysis& a : analyses())
       steps.when(a.run != nullptr && a.wanted(st), [&] { a.run(ctx, st, work); });
-    steps.when(st.saveCount > 0, [&] { saveGroupValues(st, work); }).when(matrixRequested, [&] {
+    steps.when(st.saveCount() > 0, [&] { saveGroupValues(st, work); }).when(matrixRequested, [&] {
       return matrixFiles.addGroup(ctx, st, work, splitKeys);
     });
     if (!steps.ok() || reader->endOfData()) break;
   }
   ctx.splitCaption.clear();
   st.group = GroupState{};
-  if (st.saveCount > 0) finishSave(ctx, st);
+  if (st.saveCount() > 0) finishSave(ctx, st);
   if (matrixRequested) matrixFiles.finish(ctx, st);
 }
 

@@ -4,6 +4,7 @@
 // estimation add the per-group fields, which are reset at the start of every split group.
 // Vectors are 0-based; where a field holds a 1-based number (a level, a cell, a column) it
 // says so.
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -62,7 +63,7 @@ struct GroupState {
   std::vector<double> depMeans;         // per dependent: weighted mean (case x regression weight)
   num::Packed errorSSCP;                // order ndepvr
   num::Packed totalSSCP;                // order ndepvr, about zero
-  std::vector<num::Packed> pthscp;      // per effect hypothesis SSCP (n = 0 without df), then error, total
+  std::vector<num::Packed> pthscp;      // per effect hypothesis SSCP (n = 0 without df)
   std::vector<int> effectDf;            // per effect
   std::vector<num::Mat> effectL;        // per effect, effectDf x dmncol (rows = 0 when none)
   std::vector<int> typeIVUnique;        // per effect, Type IV only: 1 unique, 0 not
@@ -98,16 +99,19 @@ struct ProcedureState {
   std::vector<int> depVars, factorVars, covVars;  // dictionary indexes
   std::vector<int> factorWidth;                   // per factor, value width in 8-byte cells
   int nameWidth = 8;
-  int neffds = 0;                 // number of effects in the design (ptefds.size())
   std::vector<EffectRow> ptefds;  // effect rows in design order (read them through Effect)
+  int effectCount() const { return static_cast<int>(ptefds.size()); }  // neffds: effects in the design
   std::vector<int> ptecwf;        // per effect, 1 for a covariate nested within factors
   bool interceptIncluded = true;
   // What the effects of the design use: 1 factors and covariates, 2 factors only, 3 covariates
   // only, 4 neither (set by the post-parse checks).
   int designContent = 0;
   std::vector<bool> factorUsed, covariateUsed;
-  int neffrn = 0;                 // number of random effects (ones in randomEffect)
   std::vector<int> randomEffect;  // per effect, 1 = random
+  // neffrn: number of random effects (ones in randomEffect)
+  int randomEffectCount() const {
+    return static_cast<int>(std::count(randomEffect.begin(), randomEffect.end(), 1));
+  }
   int regwgtVar = -1;             // dictionary index of the regression weight, -1 = none
   bool includeUserMissing = false;
   int sstype = 3;         // type of sums of squares, 1 to 4 (METHOD=SSTYPE)
@@ -119,24 +123,27 @@ struct ProcedureState {
   bool printDescriptives = false, printHomogeneity = false, printParameters = false, printEtaSquared = false,
        printGef = false, printObservedPower = false, printLackOfFit = false, printLMatrix = false;
   bool plotSpreadLevel = false, plotResiduals = false;
-  int profilePlotCount = 0;
   std::vector<ProfilePlotRequest> profileList;
+  int profilePlotCount() const { return static_cast<int>(profileList.size()); }
   // PLOT WITH: per covariate the value to plot at, kSysmis = its mean; empty = no WITH.
   std::vector<double> plotCovValues;
-  int ncontr = 0;  // contrastSpecs.size()
   std::vector<ContrastRequest> contrastSpecs;
-  int nlmatr = 0;  // lmatrixList.size()
+  int contrastCount() const { return static_cast<int>(contrastSpecs.size()); }  // ncontr
   std::vector<LMatrixRequest> lmatrixList;
+  int lmatrixCount() const { return static_cast<int>(lmatrixList.size()); }  // nlmatr
   std::vector<double> ptkmat;  // K matrix, kmnrow x kmncol in row order; empty = none
   int kmnrow = 0, kmncol = 0;
-  int ntests = 0;  // testList.size()
   std::vector<TestRequest> testList;
-  int posthocCount = 0;                // ptmpho.size()
+  int testCount() const { return static_cast<int>(testList.size()); }  // ntests
   std::vector<PosthocRequest> ptmpho;  // the POSTHOC requests, in command order
-  int emmeansCount = 0;                // emmeansList.size()
+  int posthocCount() const { return static_cast<int>(ptmpho.size()); }
   std::vector<EmmeansRequest> emmeansList;
-  int saveCount = 0;
+  int emmeansCount() const { return static_cast<int>(emmeansList.size()); }
   std::array<int, 10> saveKeywords{};  // SaveKeyword codes in the order given; 0 = unused
+  // Number of SAVE keywords given: the used entries of saveKeywords.
+  int saveCount() const {
+    return static_cast<int>(std::find(saveKeywords.begin(), saveKeywords.end(), 0) - saveKeywords.begin());
+  }
   // Per entry of saveKeywords, the new variables' names given for it, one per dependent
   // variable in order (fewer or none: the rest are generated).
   std::array<std::vector<std::string>, 10> saveNames{};

@@ -39,7 +39,7 @@ std::string tableName(const ProcedureState& st, const Dictionary& dict, int i) {
   } else {
     for (int f : r.factors) name += (name.empty() ? "" : " * ") + dict.vars[st.factorVars[f]].name;
   }
-  return st.emmeansCount > 1 ? std::to_string(i + 1) + ". " + name : name;
+  return st.emmeansCount() > 1 ? std::to_string(i + 1) + ". " + name : name;
 }
 
 struct Evaluation {

@@ -104,7 +104,7 @@ bool buildMarginalRows(const ProcedureState& st, const TableCells& cells,
                        std::vector<CellStatus>& status) {
   const GroupState& g = st.group;
   const int nf = st.nfactr;
-  const int ne = st.neffds;
+  const int ne = st.effectCount();
   rows.clear();
   status.clear();
 

@@ -299,8 +299,8 @@ struct ValueKinds {
   std::vector<std::vector<num::DD>> expand;
 
   explicit ValueKinds(const ProcedureState& st) {
-    effectKind.assign(st.neffds, 0);
-    for (int e = 0; e < st.neffds; ++e) {
+    effectKind.assign(st.effectCount(), 0);
+    for (int e = 0; e < st.effectCount(); ++e) {
       EffectRow pw(st.ptefds[e].begin() + st.nfactr, st.ptefds[e].end());
       bool any = false;
       for (int& v : pw) {
@@ -445,7 +445,7 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   GroupState& g = st.group;
   const int p = g.dmncol;
   const int nd = st.ndepvr;
-  const int ne = st.neffds;
+  const int ne = st.effectCount();
   const bool shifted = st.interceptIncluded && p > 0;
   const size_t order = static_cast<size_t>(p + nd + (shifted ? 1 : 0));
   num::Packed total(order);
@@ -771,7 +771,7 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
         kinds.setShifts(work.covOf(k));
         break;
       }
-    const int ne = st.neffds;
+    const int ne = st.effectCount();
     const size_t nk = static_cast<size_t>(1 + kinds.nkinds);
     const size_t nm = kinds.nmono();
     const size_t ncells = ne > 0 ? g.designCellColumns.size() / static_cast<size_t>(ne) : 0;

@@ -92,9 +92,7 @@ void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work, FitPat
       GMEST3(st, ss);
       break;
   }
-  st.group.pthscp.push_back(st.group.errorSSCP);
-  st.group.pthscp.push_back(st.group.totalSSCP);
-  if (st.ncontr > 0) GMECTR(st, ss);
+  if (st.contrastCount() > 0) GMECTR(st, ss);
 }
 
 }  // namespace qv

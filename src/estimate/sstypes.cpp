@@ -80,10 +80,10 @@ double snap(double v, double j) {
 
 void resetOutputs(ProcedureState& st) {
   GroupState& g = st.group;
-  g.effectDf.assign(st.neffds, 0);
-  g.effectL.assign(st.neffds, num::Mat());
-  g.pthscp.assign(st.neffds, num::Packed());
-  g.typeIVUnique.assign(st.neffds, 1);
+  g.effectDf.assign(st.effectCount(), 0);
+  g.effectL.assign(st.effectCount(), num::Mat());
+  g.pthscp.assign(st.effectCount(), num::Packed());
+  g.typeIVUnique.assign(st.effectCount(), 1);
   g.hypothesisColumns.assign(g.dmncol, 0);
 }
 
@@ -96,7 +96,7 @@ bool effectContains(const ProcedureState& st, int f, int e) {
 }
 
 std::vector<int> containmentLevels(const ProcedureState& st, int cur, int& maxchy) {
-  const int ne = st.neffds;
+  const int ne = st.effectCount();
   std::vector<int> lev(ne, -1);
   lev[cur] = 0;
   for (int f = 0; f < ne; ++f)
@@ -167,17 +167,17 @@ ResidualSSCP sweepInAndTest(ProcedureState& st, SweepState& ss, int e, const Res
 void GMEST1(ProcedureState& st, SweepState& ss) {
   resetOutputs(st);
   ResidualSSCP r = residual(ss);
-  for (int e = 0; e < st.neffds; ++e) r = sweepInAndTest(st, ss, e, r);
+  for (int e = 0; e < st.effectCount(); ++e) r = sweepInAndTest(st, ss, e, r);
   sweepAllOut(ss);
 }
 
 void GMEST2(ProcedureState& st, SweepState& ss) {
   resetOutputs(st);
-  for (int e = 0; e < st.neffds; ++e) {
+  for (int e = 0; e < st.effectCount(); ++e) {
     sweepEffect(st, ss, e, false);
-    for (int f = 0; f < st.neffds; ++f)
+    for (int f = 0; f < st.effectCount(); ++f)
       if (f != e && effectContains(st, f, e)) sweepEffect(st, ss, f, false);
-    for (int f = 0; f < st.neffds; ++f)
+    for (int f = 0; f < st.effectCount(); ++f)
       if (f != e && !effectContains(st, f, e)) sweepEffect(st, ss, f, true);
     sweepInAndTest(st, ss, e, residual(ss));
   }
@@ -189,11 +189,11 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
   resetOutputs(st);
   const int p = g.dmncol;
   double jtol = kSnapTolerance;
-  for (int e = 0; e < st.neffds; ++e) {
-    std::vector<char> containing(st.neffds, 0);
-    for (int f = 0; f < st.neffds; ++f) containing[f] = f != e && effectContains(st, f, e);
+  for (int e = 0; e < st.effectCount(); ++e) {
+    std::vector<char> containing(st.effectCount(), 0);
+    for (int f = 0; f < st.effectCount(); ++f) containing[f] = f != e && effectContains(st, f, e);
     if (e > 0) sweepAllOut(ss);
-    for (int f = 0; f < st.neffds; ++f)
+    for (int f = 0; f < st.effectCount(); ++f)
       if (f != e && !containing[f]) sweepEffect(st, ss, f, true);
     int n = 0;
     sweepEffect(st, ss, e, true, &n);
@@ -201,7 +201,7 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
       storeHypothesis(st, e, 0, {}, {});
       continue;
     }
-    for (int f = 0; f < st.neffds; ++f)
+    for (int f = 0; f < st.effectCount(); ++f)
       if (containing[f]) sweepEffect(st, ss, f, true);
 
     double mx = 0.0;
@@ -218,7 +218,7 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
     num::Mat le = effectLRows(ss, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns, cleanBelow);
     for (double& v : le.a) v = snap(v, jtol);
     num::Mat c;
-    for (int f = 0; f < st.neffds; ++f) {
+    for (int f = 0; f < st.effectCount(); ++f) {
       if (!containing[f] || g.effectNcols[f] == 0) continue;
       num::Mat lf = effectLRows(ss, firstCol(st, f), lastCol(st, f), nullptr, cleanBelow);
       for (double& v : lf.a) v = snap(v, jtol);
@@ -230,7 +230,7 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
     std::vector<char> keep(le.rows, 1);
     std::vector<double> rowMax(le.rows, -1.0);
     size_t kept = le.rows;
-    for (int f = 0; f < st.neffds && kept > 0; ++f) {
+    for (int f = 0; f < st.effectCount() && kept > 0; ++f) {
       if (f == e || containing[f]) continue;
       for (int v = firstCol(st, f); v <= lastCol(st, f) && kept > 0; ++v) {
         int pr = num::ZRMXRW(le, static_cast<size_t>(v), keep, st.rdneps, rowMax);

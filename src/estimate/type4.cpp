@@ -139,7 +139,7 @@ bool buildFunction(const Type4Work& w, double* row, bool& unique) {
   for (int ec = ecol0; ec < ecol1; ++ec) {
     const double c = rs.x[ec];
     if (c == 0.0) continue;
-    for (int top = 0; top < st.neffds; ++top) {
+    for (int top = 0; top < st.effectCount(); ++top) {
       if (w.lev[top] != w.maxchy) continue;
       const int t0 = g.effectFirstCol[top] - 1, t1 = t0 + g.effectNcols[top];
       for (;;) {
@@ -172,7 +172,7 @@ bool buildFunction(const Type4Work& w, double* row, bool& unique) {
     for (int j = 0; j < w.p; ++j) {
       if (rs.fixed[j] || w.lev[w.colEffect[j]] != level) continue;
       int top = -1;
-      for (int f = 0; f < st.neffds; ++f)
+      for (int f = 0; f < st.effectCount(); ++f)
         if (w.lev[f] == w.maxchy && effectContains(st, f, w.colEffect[j])) top = f;
       double sum = 0.0;
       if (top >= 0) {
@@ -209,12 +209,12 @@ num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& uni
     if (g.effectNcols[e] == 0) return 0;
     return GMENRE(ss, g.effectFirstCol[e] - 1, g.effectFirstCol[e] + g.effectNcols[e] - 2, true);
   };
-  for (int f = 0; f < st.neffds; ++f)
+  for (int f = 0; f < st.effectCount(); ++f)
     if (w.lev[f] < 0) sweepEff(f);
   int n = sweepEff(cur);
   if (n == 0) return num::Mat();
   bool anyContaining = false;
-  for (int f = 0; f < st.neffds; ++f)
+  for (int f = 0; f < st.effectCount(); ++f)
     if (w.lev[f] >= 1) {
       sweepEff(f);
       anyContaining = true;
@@ -241,7 +241,7 @@ num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& uni
 
   w.colEffect.assign(p, -1);
   w.colLevels.assign(p, {});
-  for (int e = 0; e < st.neffds; ++e)
+  for (int e = 0; e < st.effectCount(); ++e)
     for (int c = 0; c < g.effectNcols[e]; ++c) {
       int col = g.effectFirstCol[e] - 1 + c;
       w.colEffect[col] = e;
@@ -259,7 +259,7 @@ num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& uni
 void GMEST4(ProcedureState& st, SweepState& ss) {
   GroupState& g = st.group;
   resetOutputs(st);
-  for (int e = 0; e < st.neffds; ++e) {
+  for (int e = 0; e < st.effectCount(); ++e) {
     bool unique = true;
     num::Mat l = typeIVHypothesis(st, ss, e, unique);
     g.typeIVUnique[e] = unique ? 1 : 0;

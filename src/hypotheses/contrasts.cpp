@@ -204,12 +204,12 @@ void runContrasts(Context& ctx, const ProcedureState& st, bool several) {
   const double dfe = g.sumWeights - g.modldf;
   // Rows of the first effect in the estimable-function basis (the intercept's, when present).
   int h = 0;
-  if (st.neffds > 0)
+  if (st.effectCount() > 0)
     for (int c = 0; c < g.effectNcols[0]; ++c)
       h += g.nonRedundant[static_cast<size_t>(g.effectFirstCol[0] - 1 + c)];
 
-  for (int i = 0; i < st.ncontr; ++i) {
-    CustomTestHeading heading(ctx, several, st.ntests + i + 1);
+  for (int i = 0; i < st.contrastCount(); ++i) {
+    CustomTestHeading heading(ctx, several, st.testCount() + i + 1);
     MessagePlace place(ctx, ProcedureState::RequestPlaces::at(st.places.contrasts, i));
     const ContrastRequest& c = st.contrastSpecs[static_cast<size_t>(i)];
     const int f = c.factor;

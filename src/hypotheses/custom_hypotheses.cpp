@@ -232,7 +232,7 @@ void printCustomHypothesisIndex(Context& ctx, const ProcedureState& st) {
   const std::string coefficients = catalogueText("Contrast Coefficients ...");
   int number = 0;
   auto next = [&]() { tb.category(rowDim, std::to_string(++number)); };
-  for (int i = 0; i < st.ntests; ++i) {
+  for (int i = 0; i < st.testCount(); ++i) {
     next();
     const TestIndexItems items = testIndexItems(st, dict, i);
     tb.cell(detDim, "Hypothesis Term", out::Value::str(items.hypothesisTerm));
@@ -249,16 +249,17 @@ void printCustomHypothesisIndex(Context& ctx, const ProcedureState& st) {
               out::Value::str(expandComposite(catalogueText("Estimable Function for [:^1:]1"), {},
                                               {{items.hypothesisTerm}})));
   }
-  for (int i = 0; i < st.ncontr; ++i) {
+  for (int i = 0; i < st.contrastCount(); ++i) {
     next();
     tb.cell(detDim, coefficients, out::Value::str(contrastDescription(st, dict, i)));
     tb.cell(detDim, "Transformation Coefficients (M Matrix)", out::Value::str("Identity Matrix"));
     tb.cell(detDim, "Contrast Results (K Matrix)", out::Value::str("Zero Matrix"));
   }
-  const int lcount = st.nlmatr > 0 ? st.nlmatr : (!st.ptkmat.empty() && st.interceptIncluded ? 1 : 0);
+  const int lcount =
+      st.lmatrixCount() > 0 ? st.lmatrixCount() : (!st.ptkmat.empty() && st.interceptIncluded ? 1 : 0);
   for (int l = 1; l <= lcount; ++l) {
     next();
-    tb.cell(detDim, coefficients, out::Value::str(lmatrixLabel(st, st.nlmatr > 0 ? l : 0)));
+    tb.cell(detDim, coefficients, out::Value::str(lmatrixLabel(st, st.lmatrixCount() > 0 ? l : 0)));
     tb.cell(detDim, "Transformation Coefficients (M Matrix)", out::Value::str("Identity Matrix"));
     tb.cell(detDim, "Contrast Results (K Matrix)",
             out::Value::str(st.ptkmat.empty() ? "Zero Matrix" : "KMATRIX Subcommand"));
@@ -268,13 +269,13 @@ void printCustomHypothesisIndex(Context& ctx, const ProcedureState& st) {
 
 void printCustomHypotheses(Context& ctx, const ProcedureState& st) {
   const bool kGiven = !st.ptkmat.empty();
-  if (st.ntests == 0 && st.ncontr == 0 && st.nlmatr == 0 && !kGiven) return;
-  const int total = st.ncontr + st.ntests + st.nlmatr;
+  if (st.testCount() == 0 && st.contrastCount() == 0 && st.lmatrixCount() == 0 && !kGiven) return;
+  const int total = st.contrastCount() + st.testCount() + st.lmatrixCount();
   const bool several = total > 1 || (total == 1 && kGiven);
   if (several) printCustomHypothesisIndex(ctx, st);
-  if (st.ntests > 0) runTestHypotheses(ctx, st, several);
-  if (st.ncontr > 0) runContrasts(ctx, st, several);
-  if (st.nlmatr > 0 || (kGiven && st.interceptIncluded)) runLMatrixTests(ctx, st, several);
+  if (st.testCount() > 0) runTestHypotheses(ctx, st, several);
+  if (st.contrastCount() > 0) runContrasts(ctx, st, several);
+  if (st.lmatrixCount() > 0 || (kGiven && st.interceptIncluded)) runLMatrixTests(ctx, st, several);
 }
 
 }  // namespace qv

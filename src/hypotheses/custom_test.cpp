@@ -25,7 +25,7 @@ out::Value dfValue(double df) {
 
 CustomTestResult GMTELC(const ProcedureState& st, const TestRequest& t) {
   const GroupState& g = st.group;
-  QV_ASSERT(t.ieffh >= 0 && t.ieffh < st.neffds, "GMTELC");
+  QV_ASSERT(t.ieffh >= 0 && t.ieffh < st.effectCount(), "GMTELC");
   CustomTestResult r;
   r.dfh = std::max(g.effectDf[t.ieffh], 0);
   r.ssh = r.dfh > 0 ? g.pthscp[t.ieffh](0, 0) : 0.0;
@@ -37,7 +37,7 @@ CustomTestResult GMTELC(const ProcedureState& st, const TestRequest& t) {
   } else {
     long double mse = 0.0L, d = 0.0L;
     for (const TestTerm& term : t.terms) {
-      QV_ASSERT(term.effect >= 0 && term.effect < st.neffds, "GMTELC");
+      QV_ASSERT(term.effect >= 0 && term.effect < st.effectCount(), "GMTELC");
       const int df = g.effectDf[term.effect];
       if (df <= 0) continue;
       const long double ms = static_cast<long double>(g.pthscp[term.effect](0, 0)) / df;
@@ -104,11 +104,11 @@ TestIndexItems testIndexItems(const ProcedureState& st, const Dictionary& dict, 
 }
 
 void runTestHypotheses(Context& ctx, const ProcedureState& st, bool several) {
-  QV_ASSERT(st.ndepvr == 1 && st.ntests > 0, "runTestHypotheses");
+  QV_ASSERT(st.ndepvr == 1 && st.testCount() > 0, "runTestHypotheses");
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
   const std::string userSpecified = "User specified.";
-  for (int i = 0; i < st.ntests; ++i) {
+  for (int i = 0; i < st.testCount(); ++i) {
     CustomTestHeading heading(ctx, several, i + 1);
     const TestRequest& t = st.testList[static_cast<size_t>(i)];
     const CustomTestResult r = GMTELC(st, t);

@@ -122,7 +122,7 @@ void printEffectLMatrix(Context& ctx, const ProcedureState& st, int e, const std
 void printEffectLMatrices(Context& ctx, const ProcedureState& st) {
   const Dictionary& dict = ctx.data->dictionary();
   ctx.beginHeading(catalogueText("Contrast Coefficients ..."));
-  for (int e = 0; e < st.neffds; ++e) {
+  for (int e = 0; e < st.effectCount(); ++e) {
     // Printed separately per split group, each table is titled by the group under a heading
     // naming its effect.
     const std::string name = effectName(st, dict, e);

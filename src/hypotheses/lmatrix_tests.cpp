@@ -26,11 +26,11 @@ int lmatrixFromRecord(const ProcedureState& st, const LMatrixRequest& req, num::
       for (size_t j = 0; j < p; ++j) l(i, j) = req.allValues[i * p + j];
     return 0;
   }
-  for (int e = 0; e < st.neffds && e < static_cast<int>(req.effectCounts.size()); ++e) {
+  for (int e = 0; e < st.effectCount() && e < static_cast<int>(req.effectCounts.size()); ++e) {
     const int count = req.effectCounts[static_cast<size_t>(e)];
     if (count > 0 && count != g.effectNcols[e]) return e + 2;
   }
-  for (int e = 0; e < st.neffds && e < static_cast<int>(req.effectCounts.size()); ++e) {
+  for (int e = 0; e < st.effectCount() && e < static_cast<int>(req.effectCounts.size()); ++e) {
     const int count = req.effectCounts[static_cast<size_t>(e)];
     const std::vector<double>& v = req.effectValues[static_cast<size_t>(e)];
     for (int c = 0; c < count; ++c)
@@ -76,20 +76,20 @@ void runLMatrixTests(Context& ctx, const ProcedureState& st, bool several) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
   const bool kGiven = !st.ptkmat.empty();
-  QV_ASSERT(st.nlmatr > 0 || (kGiven && st.interceptIncluded), "runLMatrixTests");
+  QV_ASSERT(st.lmatrixCount() > 0 || (kGiven && st.interceptIncluded), "runLMatrixTests");
   QV_ASSERT(!kGiven || st.kmncol == st.ndepvr, "runLMatrixTests");
   const double dfe = g.sumWeights - g.modldf;
-  const int first = st.nlmatr > 0 ? 1 : 0;
-  const int last = st.nlmatr > 0 ? st.nlmatr : 0;
+  const int first = st.lmatrixCount() > 0 ? 1 : 0;
+  const int last = st.lmatrixCount() > 0 ? st.lmatrixCount() : 0;
   for (int lnum = first; lnum <= last; ++lnum) {
-    CustomTestHeading heading(ctx, several, st.ntests + st.ncontr + (lnum == 0 ? 1 : lnum));
+    CustomTestHeading heading(ctx, several, st.testCount() + st.contrastCount() + (lnum == 0 ? 1 : lnum));
     MessagePlace place(ctx, lnum == 0 ? st.places.kmatrix
                                       : ProcedureState::RequestPlaces::at(st.places.lmatrices, lnum - 1));
     num::Mat l;
     int status = 0;
     if (lnum == 0) {
       l = num::Mat(1, static_cast<size_t>(g.dmncol));
-      if (st.neffds > 0 && g.effectDf[0] > 0 && g.effectL[0].rows > 0)
+      if (st.effectCount() > 0 && g.effectDf[0] > 0 && g.effectL[0].rows > 0)
         for (int j = 0; j < g.dmncol; ++j) l(0, j) = g.effectL[0](0, j);
     } else {
       const LMatrixRequest& req = st.lmatrixList[static_cast<size_t>(lnum - 1)];

@@ -119,7 +119,6 @@ void parseContrast(ParseContext& pc) {
   }
   st.contrastSpecs.push_back(std::move(c));
   st.places.contrasts.push_back(factorPlace);
-  st.ncontr = static_cast<int>(st.contrastSpecs.size());
 }
 
 }  // namespace qv

@@ -122,7 +122,6 @@ bool parseDesign(ParseContext& pc) {
   }
   st.ptefds = std::move(rows);
   st.ptecwf = std::move(cwf);
-  st.neffds = static_cast<int>(st.ptefds.size());
   return true;
 }
 
@@ -165,15 +164,14 @@ bool buildDefaultDesign(ParseContext& pc) {
   }
   st.ptefds = std::move(rows);
   st.ptecwf.assign(st.ptefds.size(), 0);
-  st.neffds = static_cast<int>(st.ptefds.size());
   return true;
 }
 
 bool parseRandom(ParseContext& pc) {
   ProcedureState& st = pc.st;
   if (st.ndepvr != 1) return failHere(pc, msg::kRandomNotAllowedForMultivariateModel);
-  if (st.neffds <= 0) return failHere(pc, msg::kRandomAndNoEffectsInDesign);
-  if (st.randomEffect.empty()) st.randomEffect.assign(static_cast<size_t>(st.neffds), 0);
+  if (st.effectCount() <= 0) return failHere(pc, msg::kRandomAndNoEffectsInDesign);
+  if (st.randomEffect.empty()) st.randomEffect.assign(static_cast<size_t>(st.effectCount()), 0);
   while (!pc.sym().endsSubcommand()) {
     const size_t itemPos = pc.tok.position();
     ParsedEffect e = parseEffect(pc, st.interceptIncluded);
@@ -190,12 +188,11 @@ bool parseRandom(ParseContext& pc) {
     }
     const int factor = factors.front();
     // Every effect of the design that contains the factor and no covariate is random.
-    for (int k = 0; k < st.neffds; ++k) {
+    for (int k = 0; k < st.effectCount(); ++k) {
       const Effect effect(st.ptefds[static_cast<size_t>(k)], st.nfactr);
       if (effect.hasFactor(factor) && !effect.hasCovariate()) st.randomEffect[static_cast<size_t>(k)] = 1;
     }
   }
-  st.neffrn = static_cast<int>(std::count(st.randomEffect.begin(), st.randomEffect.end(), 1));
   return true;
 }
 

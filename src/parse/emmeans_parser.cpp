@@ -217,7 +217,6 @@ void parseEmmeans(ParseContext& pc) {
   }
   st.emmeansList.push_back(std::move(req));
   st.places.emmeans.push_back(keywordPlace);
-  st.emmeansCount = static_cast<int>(st.emmeansList.size());
 }
 
 }  // namespace qv

@@ -160,7 +160,6 @@ void parseLmatrix(ParseContext& pc) {
   }
   st.lmatrixList.push_back(std::move(req));
   st.places.lmatrices.push_back(keywordPlace);
-  st.nlmatr = static_cast<int>(st.lmatrixList.size());
 }
 
 }  // namespace qv

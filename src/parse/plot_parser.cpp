@@ -49,7 +49,6 @@ bool readProfile(ParseContext& pc) {
     ProfilePlotRequest term;
     if (!readProfileTerm(pc, term)) return false;
     st.profileList.push_back(std::move(term));
-    st.profilePlotCount = static_cast<int>(st.profileList.size());
   }
   pc.tok.advance();  // past ")"
   return true;
@@ -128,7 +127,7 @@ void parsePlot(ParseContext& pc) {
   }
 
   if (!withGiven) return;
-  if (st.profilePlotCount == 0) {
+  if (st.profilePlotCount() == 0) {
     // The covariate values serve only the profile plots.
     pc.ctx.message(msg::kPlotWithIgnoredWhenNoProfile, out::Phase::Processing, out::Severity::Warning);
     return;

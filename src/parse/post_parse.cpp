@@ -76,7 +76,7 @@ void postParseChecks(ParseContext& pc) {
   }
 
   if (!st.ptkmat.empty()) {
-    if (st.nlmatr == 0) {
+    if (st.lmatrixCount() == 0) {
       // The default L matrix has one row.
       if (st.kmnrow != 1)
         return processingError(pc, msg::kKmatrixAndDefaultLMatrixDifferentNumberOfRows, st.places.kmatrix);

@@ -194,7 +194,6 @@ void parsePosthoc(ParseContext& pc) {
   // A request whose every test was left out has nothing to compute.
   if (req.tests.empty()) return;
   st.ptmpho.push_back(std::move(req));
-  st.posthocCount = static_cast<int>(st.ptmpho.size());
 }
 
 }  // namespace qv

@@ -65,7 +65,6 @@ bool readNames(ParseContext& pc, std::vector<std::string>& names, const std::vec
 
 void parseSave(ParseContext& pc) {
   ProcedureState& st = pc.st;
-  st.saveCount = 0;
   st.saveKeywords.fill(0);
   for (auto& n : st.saveNames) n.clear();
 
@@ -77,7 +76,7 @@ void parseSave(ParseContext& pc) {
       return;
     }
     // A keyword given twice would make the same variables twice.
-    const auto used = st.saveKeywords.begin() + st.saveCount;
+    const auto used = st.saveKeywords.begin() + st.saveCount();
     if (std::find(st.saveKeywords.begin(), used, code) != used) {
       failHere(pc, msg::kSyntaxErrorInSave);
       return;
@@ -93,9 +92,9 @@ void parseSave(ParseContext& pc) {
     }
     if (dropped) continue;
     taken.insert(taken.end(), names.begin(), names.end());
-    st.saveKeywords[static_cast<size_t>(st.saveCount)] = code;
-    st.saveNames[static_cast<size_t>(st.saveCount)] = std::move(names);
-    ++st.saveCount;
+    const auto next = static_cast<size_t>(st.saveCount());
+    st.saveNames[next] = std::move(names);
+    st.saveKeywords[next] = code;
   }
 }
 

@@ -138,7 +138,6 @@ void parseTest(ParseContext& pc) {
     if (!readTerms(pc, req)) return;
   }
   st.testList.push_back(std::move(req));
-  st.ntests = static_cast<int>(st.testList.size());
 }
 
 }  // namespace qv

@@ -371,7 +371,7 @@ void postHocFactor(Context& ctx, FactorScope& fs, int mainEffect, const std::vec
 }  // namespace
 
 void printPosthoc(Context& ctx, const ProcedureState& st, const CaseWorkFile& work) {
-  if (st.posthocCount < 1 || st.ptmpho.empty()) return;
+  if (st.posthocCount() < 1 || st.ptmpho.empty()) return;
   const Dictionary& dict = ctx.data->dictionary();
   const std::vector<int> factors = posthocFactors(st);
   const LevelStatistics stats = accumulateLevelStatistics(st, work, factors, 0, work.size());

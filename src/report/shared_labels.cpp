@@ -26,7 +26,7 @@ std::string variableLabel(const Dictionary& dict, int var) {
 
 std::string designFootnote(const ProcedureState& st, const Dictionary& dict) {
   std::string s = "Design: ";
-  for (int e = 0; e < st.neffds; ++e) {
+  for (int e = 0; e < st.effectCount(); ++e) {
     if (e > 0) s += " + ";
     s += effectName(st, dict, e);
   }

@@ -403,8 +403,8 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
         r->etaSquared = t.etaSquared;
       };
       const double sse = g.errorSSCP(static_cast<size_t>(d), static_cast<size_t>(d));
-      if (st.neffrn > 0) {
-        for (int e = 0; e < st.neffds; ++e) {
+      if (st.randomEffectCount() > 0) {
+        for (int e = 0; e < st.effectCount(); ++e) {
           const MixedTest t = GMTMIX(st, e);
           EffectFileRow* h = add("S" + std::to_string(e + 1), ssRow, t.ssh, t.dfh);
           tested(h, t.test);
@@ -418,7 +418,7 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
       const double ssm = dfm > 0 ? std::max(sst - sse, 0.0) : 0.0;
       tested(add(st.interceptIncluded ? "CorModel" : "Model", "MODEL", ssm, dfm),
              GMTUNV(st.alplev, dfm, dfeClipped, ssm, sse));
-      for (int e = 0; e < st.neffds; ++e) {
+      for (int e = 0; e < st.effectCount(); ++e) {
         const double dfh = g.effectDf[static_cast<size_t>(e)];
         const double ssh =
             dfh > 0 ? g.pthscp[static_cast<size_t>(e)](static_cast<size_t>(d), static_cast<size_t>(d)) : 0.0;
@@ -644,7 +644,7 @@ void MatrixFiles::finish(Context& ctx, const ProcedureState& st) {
     FileVariable rowType = stringVariable("ROWTYPE_", 8, "Kind of sum of squares");
     const std::string ssRow = "SS" + std::to_string(st.sstype);
     const std::string ssLabel = ssTypeTitle(st.sstype);
-    if (st.neffrn == 0) {
+    if (st.randomEffectCount() == 0) {
       source.valueLabels = {{"CorModel", "Corrected Model"},
                             {"Model", "Model"},
                             {"Error", "Error"},
@@ -654,10 +654,10 @@ void MatrixFiles::finish(Context& ctx, const ProcedureState& st) {
     } else {
       rowType.valueLabels = {{ssRow, ssLabel}, {"ERROR", "Error"}};
     }
-    for (int e = 0; e < st.neffds; ++e) {
+    for (int e = 0; e < st.effectCount(); ++e) {
       const std::string name = effectName(st, dict, e);
       source.valueLabels.emplace_back("S" + std::to_string(e + 1), name);
-      if (st.neffrn > 0)
+      if (st.randomEffectCount() > 0)
         source.valueLabels.emplace_back("E" + std::to_string(e + 1), "Error term of " + name);
     }
     vars.push_back(source);
@@ -689,7 +689,7 @@ void MatrixFiles::finish(Context& ctx, const ProcedureState& st) {
       line += '\n';
       f.data.write(line);
     }
-    f.dictionary.write(dictionaryJson(effectFileLabel(st.neffrn > 0), vars).dump(2) + "\n");
+    f.dictionary.write(dictionaryJson(effectFileLabel(st.randomEffectCount() > 0), vars).dump(2) + "\n");
   }
 
   // Every file complete before any is renamed into place.

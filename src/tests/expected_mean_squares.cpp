@@ -65,18 +65,18 @@ int solveExactly(const num::Mat& a, const std::vector<double>& t, double eps, st
 }  // namespace
 
 std::vector<int> randomPositions(const ProcedureState& st) {
-  std::vector<int> pos(static_cast<size_t>(st.neffds), -1);
+  std::vector<int> pos(static_cast<size_t>(st.effectCount()), -1);
   int next = 0;
-  for (int e = 0; e < st.neffds; ++e)
+  for (int e = 0; e < st.effectCount(); ++e)
     if (static_cast<size_t>(e) < st.randomEffect.size() && st.randomEffect[e] == 1) pos[e] = next++;
   return pos;
 }
 
 void GMXEMS(const ProcedureState& st, int e, double* coef, std::vector<char>& quadratic) {
   const GroupState& g = st.group;
-  const size_t nr = static_cast<size_t>(st.neffrn);
+  const size_t nr = static_cast<size_t>(st.randomEffectCount());
   std::fill(coef, coef + nr + 1, 0.0);
-  quadratic.assign(static_cast<size_t>(st.neffds), 0);
+  quadratic.assign(static_cast<size_t>(st.effectCount()), 0);
   const int m = g.effectDf[e];
   if (m < 1) return;
   const num::Mat& l = g.effectL[e];
@@ -97,7 +97,7 @@ void GMXEMS(const ProcedureState& st, int e, double* coef, std::vector<char>& qu
     }
 
   size_t met = 0;
-  for (int k = 0; k < st.neffds; ++k) {
+  for (int k = 0; k < st.effectCount(); ++k) {
     const auto [first, n] = effectColumns(g, k);
     if (static_cast<size_t>(k) < st.randomEffect.size() && st.randomEffect[k] == 1) {
       double sum = 0.0;
@@ -180,19 +180,20 @@ ErrorTerm GMXFET(const num::Mat& ems, const std::vector<int>& position, int e, b
 }
 
 void GMXMDL(ProcedureState& st) {
-  QV_ASSERT(st.neffrn >= 1, "GMXMDL");
-  QV_ASSERT(st.neffds >= st.neffrn, "GMXMDL");
+  QV_ASSERT(st.randomEffectCount() >= 1, "GMXMDL");
+  QV_ASSERT(st.effectCount() >= st.randomEffectCount(), "GMXMDL");
   QV_ASSERT(st.ndepvr == 1, "GMXMDL");
   GroupState& g = st.group;
-  const size_t ne = static_cast<size_t>(st.neffds), nr = static_cast<size_t>(st.neffrn);
+  const size_t ne = static_cast<size_t>(st.effectCount()), nr = static_cast<size_t>(st.randomEffectCount());
   g.emsCoef = num::Mat(ne, nr + 1);
   g.emsQuadratic.assign(ne, std::vector<char>(ne, 0));
-  for (int e = 0; e < st.neffds; ++e) GMXEMS(st, e, g.emsCoef.row(static_cast<size_t>(e)), g.emsQuadratic[e]);
+  for (int e = 0; e < st.effectCount(); ++e)
+    GMXEMS(st, e, g.emsCoef.row(static_cast<size_t>(e)), g.emsQuadratic[e]);
 
   const std::vector<int> position = randomPositions(st);
   g.ertcof = num::Mat(ne, nr + 1);
   g.errorTermStatus.assign(ne, kErrorTermNone);
-  for (int e = 0; e < st.neffds; ++e) {
+  for (int e = 0; e < st.effectCount(); ++e) {
     ErrorTerm term = GMXFET(g.emsCoef, position, e, g.effectDf[e] >= 1);
     std::copy(term.coef.begin(), term.coef.end(), g.ertcof.row(static_cast<size_t>(e)));
     g.errorTermStatus[e] = term.status;
@@ -203,7 +204,7 @@ void printExpectedMeanSquares(Context& ctx, const ProcedureState& st) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
   const std::vector<int> position = randomPositions(st);
-  const size_t nr = static_cast<size_t>(st.neffrn);
+  const size_t nr = static_cast<size_t>(st.randomEffectCount());
 
   out::TableBuilder tb(7, "Expected Mean Squares", "Expected Mean Squares");
   const int srcDim = tb.dimension("Source", out::Axis::Row);
@@ -214,26 +215,26 @@ void printExpectedMeanSquares(Context& ctx, const ProcedureState& st) {
   tb.annotateTable(tb.footnote(expandTemplate(catalogueText("Expected MS based on ^1 ..."),
                                               {kTypes[std::clamp(st.sstype, 1, 4) - 1]})));
 
-  std::vector<std::string> names(static_cast<size_t>(st.neffds));
-  for (int e = 0; e < st.neffds; ++e) names[e] = effectName(st, dict, e);
+  std::vector<std::string> names(static_cast<size_t>(st.effectCount()));
+  for (int e = 0; e < st.effectCount(); ++e) names[e] = effectName(st, dict, e);
   bool quadraticColumn = false;
-  for (int e = 0; e < st.neffds; ++e) quadraticColumn |= position[e] < 0 && g.effectDf[e] >= 1;
+  for (int e = 0; e < st.effectCount(); ++e) quadraticColumn |= position[e] < 0 && g.effectDf[e] >= 1;
 
   auto coefficient = [](double x) { return out::Value::num(x, out::Fmt::Coefficient); };
-  for (int e = 0; e < st.neffds; ++e) {
+  for (int e = 0; e < st.effectCount(); ++e) {
     tb.category(srcDim, names[e]);
-    for (int k = 0; k < st.neffds; ++k)
+    for (int k = 0; k < st.effectCount(); ++k)
       if (position[k] >= 0) tb.cell(compDim, "Var(" + names[k] + ")", coefficient(g.emsCoef(e, position[k])));
     tb.cell(compDim, "Var(Error)", coefficient(g.emsCoef(e, nr)));
     if (quadraticColumn) {
       std::string terms;
-      for (int k = 0; k < st.neffds; ++k)
+      for (int k = 0; k < st.effectCount(); ++k)
         if (g.emsQuadratic[e][k]) terms += (terms.empty() ? "" : ", ") + names[k];
       tb.cell(compDim, "Quadratic Term", out::Value::str(terms));
     }
   }
   tb.category(srcDim, "Error");
-  for (int k = 0; k < st.neffds; ++k)
+  for (int k = 0; k < st.effectCount(); ++k)
     if (position[k] >= 0) tb.cell(compDim, "Var(" + names[k] + ")", coefficient(0.0));
   tb.cell(compDim, "Var(Error)", coefficient(1.0));
   ctx.emitTable(tb);

@@ -18,7 +18,7 @@ double effectSS(const GroupState& g, int e) { return g.effectDf[e] > 0 ? g.pthsc
 // The effects in random-effect order.
 std::vector<int> randomEffectsInOrder(const ProcedureState& st) {
   std::vector<int> effects;
-  for (int e = 0; e < st.neffds; ++e)
+  for (int e = 0; e < st.effectCount(); ++e)
     if (static_cast<size_t>(e) < st.randomEffect.size() && st.randomEffect[e] == 1) effects.push_back(e);
   return effects;
 }
@@ -26,10 +26,10 @@ std::vector<int> randomEffectsInOrder(const ProcedureState& st) {
 }  // namespace
 
 MixedTest GMTMIX(const ProcedureState& st, int e) {
-  QV_ASSERT(st.neffrn >= 0 && e >= 0 && e < st.neffds, "GMTMIX");
+  QV_ASSERT(st.randomEffectCount() >= 0 && e >= 0 && e < st.effectCount(), "GMTMIX");
   const GroupState& g = st.group;
   const std::vector<int> random = randomEffectsInOrder(st);
-  QV_ASSERT(random.size() == static_cast<size_t>(st.neffrn), "GMTMIX");
+  QV_ASSERT(random.size() == static_cast<size_t>(st.randomEffectCount()), "GMTMIX");
   const size_t nr = random.size();
   const double sse = g.errorSSCP(0, 0);
   const double dfe = std::max(g.sumWeights - g.modldf, 0.0);
@@ -121,7 +121,7 @@ bool writeMixedEffectRows(out::TableBuilder& tb, int srcDim, int statDim, const 
   const GroupState& g = st.group;
   const std::string ssTitle = ssTypeTitle(st.sstype);
   bool powerShown = false;
-  for (int e = 0; e < st.neffds; ++e) {
+  for (int e = 0; e < st.effectCount(); ++e) {
     const std::string name = effectName(st, dict, e);
     const MixedTest t = GMTMIX(st, e);
     tb.beginGroup(srcDim, name, name);

@@ -31,7 +31,7 @@ namespace {
 // so lost is named, as the dependent variables are below.
 void warnOverflowingCovariateEffects(Context& ctx, const ProcedureState& st, const Dictionary& dict) {
   const GroupState& g = st.group;
-  for (int e = 0; e < st.neffds && static_cast<size_t>(e) < g.effectFirstCol.size(); ++e) {
+  for (int e = 0; e < st.effectCount() && static_cast<size_t>(e) < g.effectFirstCol.size(); ++e) {
     if (!Effect(st.ptefds[static_cast<size_t>(e)], st.nfactr).hasCovariate()) continue;
     const size_t first = static_cast<size_t>(g.effectFirstCol[static_cast<size_t>(e)] - 1);
     const size_t last =
@@ -56,9 +56,9 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
   double dfm = st.interceptIncluded ? n - 1 - dfe : n - dfe;
   dfm = std::max(dfm, 0.0);
 
-  out::TableBuilder tb(
-      6, "Tests of Between-Subjects Effects",
-      st.neffrn > 0 ? "Test of Between Subjects Mixed Effects" : "Test of Between Subjects Fixed Effects");
+  out::TableBuilder tb(6, "Tests of Between-Subjects Effects",
+                       st.randomEffectCount() > 0 ? "Test of Between Subjects Mixed Effects"
+                                                  : "Test of Between Subjects Fixed Effects");
   const int depDim = tb.dimension("Dependent Variable", st.ndepvr == 1 ? out::Axis::Layer : out::Axis::Row);
   const int srcDim = tb.dimension("Source", out::Axis::Row);
   const int statDim = tb.dimension("Statistics", out::Axis::Column);
@@ -81,7 +81,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     const double sst = g.totalSS[d];
     if (!std::isfinite(sst) || !std::isfinite(sse))
       ctx.note("Sums of squares out of range ^1 ...", out::Severity::Warning, {dict.vars[var].name});
-    if (st.neffrn > 0) {
+    if (st.randomEffectCount() > 0) {
       // Each effect against its own error term instead of the residual.
       powerShown |= writeMixedEffectRows(tb, srcDim, statDim, st, dict);
       continue;
@@ -104,7 +104,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     testCells(GMTUNV(st.alplev, dfm, dfe, ssm, sse));
 
     // Effects
-    for (int e = 0; e < st.neffds; ++e) {
+    for (int e = 0; e < st.effectCount(); ++e) {
       const std::string name = effectName(st, dict, e);
       tb.category(srcDim, name);
       const double dfh = g.effectDf[e];

@@ -149,7 +149,6 @@ struct Layout {
     st.nfactr = 2;
     st.ncovar = 2;
     st.ndepvr = 1;
-    st.neffds = static_cast<int>(effects.size());
     st.ptefds = effects;
     st.ptecwf = ptecwf.empty() ? std::vector<int>(effects.size(), 0) : ptecwf;
     st.group.nlevls = {2, 3};
@@ -243,7 +242,6 @@ TEST(ModelDesignLayout, CovariatesOnlyAndInterceptOnly) {
   cov.st.nfactr = 0;
   cov.st.group.nlevls.clear();
   cov.st.group.caseLevels.clear();
-  cov.st.neffds = 3;
   cov.st.ptefds = {{-1, -1}, {1, -1}, {1, 1}};
   cov.st.ptecwf = {0, 0, 0};
   ASSERT_TRUE(qv::layoutDesign(cov.ctx, cov.st));
@@ -257,7 +255,6 @@ TEST(ModelDesignLayout, CovariatesOnlyAndInterceptOnly) {
   }
   // Neither factors nor covariates: the intercept alone.
   cov.st.ncovar = 0;
-  cov.st.neffds = 1;
   cov.st.ptefds = {{}};
   cov.st.ptecwf = {0};
   ASSERT_TRUE(qv::layoutDesign(cov.ctx, cov.st));
@@ -275,7 +272,6 @@ TEST(ModelDesignLayout, TooManyPossibleCells) {
     ctx.output = &out;
     st.nfactr = static_cast<int>(nlevls.size());
     st.ndepvr = 1;
-    st.neffds = static_cast<int>(effects.size());
     st.ptefds = effects;
     st.ptecwf.assign(effects.size(), 0);
     st.group.nlevls = nlevls;

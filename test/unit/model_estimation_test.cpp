@@ -363,7 +363,7 @@ TEST(ModelEstimation, ContrastBasesOfMainEffects) {
   Csv csv = readCsv(referenceDir() + "empty_type1/data.csv");
   // Type I with a*b first: a and b have no columns of their own left.
   ModelFixture m(csv, "y", {"a", "b"}, {}, {{-1, -1}, {0, 0}, {0, -1}, {-1, 0}});
-  m.st.ncontr = 1;
+  m.st.contrastSpecs.emplace_back();
   ASSERT_TRUE(m.fit(1));
   const auto& g = m.st.group;
   EXPECT_EQ(g.effectDf[2], 0);

@@ -74,7 +74,6 @@ struct ModelFixture {
     st.ndepvr = static_cast<int>(deps.size());
     st.nfactr = static_cast<int>(factors.size());
     st.ncovar = static_cast<int>(covs.size());
-    st.neffds = static_cast<int>(effects.size());
     st.ptefds = effects;
     st.ptecwf.assign(effects.size(), 0);
     st.interceptIncluded = false;

@@ -13,7 +13,7 @@ TEST(DefaultDesign, InterceptThenCovariatesThenFactorCombinationsBySize) {
   // Columns: a b x.
   std::vector<EffectRow> want{{-1, -1, -1}, {-1, -1, 1}, {0, -1, -1}, {-1, 0, -1}, {0, 0, -1}};
   EXPECT_EQ(p.st.ptefds, want);
-  EXPECT_EQ(p.st.neffds, 5);
+  EXPECT_EQ(p.st.effectCount(), 5);
   EXPECT_EQ(p.st.ptecwf, std::vector<int>(5, 0));
   EXPECT_EQ(p.st.designContent, 1);
 }
@@ -25,7 +25,7 @@ TEST(DefaultDesign, ThreeFactorsInLexicographicOrderWithinEachSize) {
   std::vector<EffectRow> want{{0, -1, -1}, {-1, 0, -1}, {-1, -1, 0}, {0, 0, -1},
                               {0, -1, 0},  {-1, 0, 0},  {0, 0, 0}};
   EXPECT_EQ(p.st.ptefds, want);
-  EXPECT_EQ(p.st.neffds, 7);  // 2^3 - 1 without the intercept
+  EXPECT_EQ(p.st.effectCount(), 7);  // 2^3 - 1 without the intercept
   EXPECT_FALSE(p.st.interceptIncluded);
 }
 
@@ -46,14 +46,14 @@ TEST(DefaultDesign, TooManyFactorsAreRefusedBeforeAnythingIsBuilt) {
   Parsed q(d);
   q.run(cmd + " /DESIGN=f1 f2*f3");
   EXPECT_EQ(q.errorCount(), 0);
-  EXPECT_EQ(q.st.neffds, 3);
+  EXPECT_EQ(q.st.effectCount(), 3);
 }
 
 TEST(Design, DuplicatesAreDroppedWithAWarning) {
   Parsed p;
   p.run("QUORVEST y BY a b /DESIGN=a b a");
   expectOnly(p, 27, out::Severity::Warning);
-  EXPECT_EQ(p.st.neffds, 3);
+  EXPECT_EQ(p.st.effectCount(), 3);
   std::vector<EffectRow> want{{-1, -1}, {0, -1}, {-1, 0}};
   EXPECT_EQ(p.st.ptefds, want);
 
@@ -61,7 +61,7 @@ TEST(Design, DuplicatesAreDroppedWithAWarning) {
   Parsed q;
   q.run("QUORVEST y BY a b /DESIGN=a*b INTERCEPT b*a");
   EXPECT_EQ(q.numbers(), (std::vector<int>{27, 27}));
-  EXPECT_EQ(q.st.neffds, 2);
+  EXPECT_EQ(q.st.effectCount(), 2);
 }
 
 TEST(Design, InterceptKeywordFirstIncludesTheIntercept) {
@@ -69,7 +69,7 @@ TEST(Design, InterceptKeywordFirstIncludesTheIntercept) {
   p.run("QUORVEST y BY a /INTERCEPT=EXCLUDE /DESIGN=INTERCEPT a");
   EXPECT_EQ(p.errorCount(), 0);
   EXPECT_TRUE(p.st.interceptIncluded);
-  EXPECT_EQ(p.st.neffds, 2);
+  EXPECT_EQ(p.st.effectCount(), 2);
   EXPECT_EQ(p.st.ptefds[0], EffectRow({-1}));
 
   Parsed q;
@@ -100,7 +100,7 @@ TEST(Design, ASyntaxErrorStopsTheParse) {
   Parsed p;
   p.run("QUORVEST y BY a b /DESIGN=a(b /PRINT=NOSUCH");
   expectOnly(p, 139, out::Severity::Error);
-  EXPECT_EQ(p.st.neffds, 0);
+  EXPECT_EQ(p.st.effectCount(), 0);
 }
 
 TEST(Random, FlagsEveryEffectWithTheFactorAndNoCovariate) {
@@ -108,14 +108,14 @@ TEST(Random, FlagsEveryEffectWithTheFactorAndNoCovariate) {
   p.run("QUORVEST y BY a b WITH x /RANDOM=a /DESIGN=a b a*b x*a");
   ASSERT_EQ(p.errorCount(), 0);
   EXPECT_EQ(p.st.randomEffect, (std::vector<int>{0, 1, 0, 1, 0}));
-  EXPECT_EQ(p.st.neffrn, 2);
+  EXPECT_EQ(p.st.randomEffectCount(), 2);
 
   // Several RANDOM subcommands add up.
   Parsed q;
   q.run("QUORVEST y BY a b /RANDOM=a /RANDOM=b");
   EXPECT_EQ(q.errorCount(), 0);
   EXPECT_EQ(q.st.randomEffect, (std::vector<int>{0, 1, 1, 1}));
-  EXPECT_EQ(q.st.neffrn, 3);
+  EXPECT_EQ(q.st.randomEffectCount(), 3);
 }
 
 TEST(Random, Errors) {
@@ -161,7 +161,7 @@ TEST(PostParse, DesignContentAndUnusedVariables) {
   Parsed interceptOnly;
   interceptOnly.run("QUORVEST y");
   EXPECT_EQ(interceptOnly.st.designContent, 4);
-  EXPECT_EQ(interceptOnly.st.neffds, 1);
+  EXPECT_EQ(interceptOnly.st.effectCount(), 1);
 }
 
 TEST(PostParse, NothingToFit) {

@@ -27,7 +27,7 @@ TEST(Dispatcher, EmptySubcommandIsReportedAndNotCounted) {
   q.run("QUORVEST y BY a /PRINT= /SAVE /DESIGN");
   EXPECT_EQ(q.numbers(), (std::vector<int>{3, 3, 3}));
   EXPECT_EQ(q.errorCount(), 0);
-  EXPECT_EQ(q.st.neffds, 2);  // the empty DESIGN leaves the default design
+  EXPECT_EQ(q.st.effectCount(), 2);  // the empty DESIGN leaves the default design
 }
 
 TEST(Dispatcher, RepeatedSubcommandWarnsAndTheLastOneWins) {
@@ -74,7 +74,7 @@ TEST(Dispatcher, AbbreviatedKeywordsWorkInThePrePassesToo) {
   Parsed p;
   p.run("QUORVEST y BY a b /DES=a /PRI=PAR");
   EXPECT_EQ(p.errorCount(), 0);
-  EXPECT_EQ(p.st.neffds, 2);
+  EXPECT_EQ(p.st.effectCount(), 2);
   EXPECT_TRUE(p.st.printParameters);
 }
 

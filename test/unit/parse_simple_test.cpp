@@ -216,11 +216,10 @@ struct KCase : Parsed {
     st.depVars = std::vector<int>(static_cast<size_t>(ndepvr), 0);
     st.interceptIncluded = intercept;
     st.ptefds = {EffectRow{}};
-    st.neffds = 1;
     st.kmnrow = rows;
     st.kmncol = cols;
     st.ptkmat.assign(static_cast<size_t>(rows * cols), 0.0);
-    st.nlmatr = nlmatr;
+    st.lmatrixList.assign(static_cast<size_t>(nlmatr), qv::LMatrixRequest{});
     ParseContext p = pc();
     postParseChecks(p);
     return *this;

@@ -60,22 +60,22 @@ const char* const kEverySubcommand =
 TEST_F(WholeCommandTest, EverySubcommandAtOnce) {
   parseCommand(kEverySubcommand);
   expectClean();
-  EXPECT_EQ(st.ncontr, 2);
-  EXPECT_EQ(st.posthocCount, 1);
+  EXPECT_EQ(st.contrastCount(), 2);
+  EXPECT_EQ(st.posthocCount(), 1);
   EXPECT_EQ(st.ptmpho[0].errorEffect, std::optional<int>(3));
-  EXPECT_EQ(st.emmeansCount, 2);
-  EXPECT_EQ(st.profilePlotCount, 2);
+  EXPECT_EQ(st.emmeansCount(), 2);
+  EXPECT_EQ(st.profilePlotCount(), 2);
   EXPECT_TRUE(st.plotSpreadLevel);
   EXPECT_TRUE(st.plotResiduals);
   EXPECT_EQ(st.plotCovValues, (std::vector<double>{kSysmis}));
-  EXPECT_EQ(st.saveCount, 5);
-  EXPECT_EQ(st.nlmatr, 2);
+  EXPECT_EQ(st.saveCount(), 5);
+  EXPECT_EQ(st.lmatrixCount(), 2);
   EXPECT_EQ(st.lmatrixList[0].label, "first");
   EXPECT_EQ(st.lmatrixList[0].effectValues[1], (std::vector<double>{1, 0.5, -1, 0.5, 0, -1}));
   EXPECT_EQ(st.kmnrow, 2);
   EXPECT_EQ(st.kmncol, 1);
   EXPECT_EQ(st.ptkmat, (std::vector<double>{0, 0.25}));
-  ASSERT_EQ(st.ntests, 1);
+  ASSERT_EQ(st.testCount(), 1);
   EXPECT_EQ(st.testList[0].terms, (std::vector<TestTerm>{{2.0, 3}, {-0.5, 2}}));
   EXPECT_EQ(st.testList[0].errorDf, std::optional<double>(3.0));
 }

@@ -17,7 +17,7 @@ TEST_F(ContrastTest, TypesReferenceCategoriesAndValues) {
   run(parseContrast, "(b)=DIFFERENCE");
   run(parseContrast, "(a)=poly");
   expectClean();
-  ASSERT_EQ(st.ncontr, 5);
+  ASSERT_EQ(st.contrastCount(), 5);
   ASSERT_EQ(st.contrastSpecs.size(), 5u);
 
   const ContrastRequest& simple = st.contrastSpecs[0];
@@ -51,13 +51,13 @@ TEST_F(ContrastTest, FactorOnlyInAnInteractionDropsTheContrast) {
   design({row({}, {}), row({{"a", 0}}, {}), row({{"a", 0}, {"b", 0}}, {})});
   run(parseContrast, "(b)=SIMPLE");
   expectCommandWarning(68, "b");
-  EXPECT_EQ(st.ncontr, 0);
+  EXPECT_EQ(st.contrastCount(), 0);
   EXPECT_TRUE(st.contrastSpecs.empty());
   // The next contrast is still read.
   clearOutput();
   run(parseContrast, "(a)=HELMERT");
   expectClean();
-  EXPECT_EQ(st.ncontr, 1);
+  EXPECT_EQ(st.contrastCount(), 1);
 }
 
 TEST_F(ContrastTest, CommandErrors) {
@@ -85,7 +85,7 @@ TEST_F(ContrastTest, CommandErrors) {
                                   {"(a)=SPECIAL()", 22},
                                   {"(a)=SPECIAL(1 -1", 18},
                               });
-  EXPECT_EQ(st.ncontr, 0);
+  EXPECT_EQ(st.contrastCount(), 0);
 }
 
 TEST_F(ContrastTest, SlashInAValueListEndsTheSubcommand) {
@@ -111,7 +111,7 @@ TEST_F(PosthocTest_, FactorsTestsAndArguments) {
   design({row({}, {}), row({{"a", 0}}, {}), row({{"b", 0}}, {})});
   run(parsePosthoc, "b a (SNK TUKEY SNK DUNCAN DUNNETTL(2) WALLER(50) tuk)");
   expectClean();
-  ASSERT_EQ(st.posthocCount, 1);
+  ASSERT_EQ(st.posthocCount(), 1);
   const PosthocRequest& r = st.ptmpho[0];
   EXPECT_EQ(r.factors, (std::vector<int>{1, 0}));
   EXPECT_EQ(r.mainEffects, (std::vector<int>{2, 1}));
@@ -124,7 +124,7 @@ TEST_F(PosthocTest_, FactorsTestsAndArguments) {
 
   run(parsePosthoc, "a (WALLER DUNNETT DUNNETTR(1)) VS b");
   expectClean();
-  ASSERT_EQ(st.posthocCount, 2);
+  ASSERT_EQ(st.posthocCount(), 2);
   EXPECT_EQ(st.ptmpho[1].wallerKRatio, 100);
   EXPECT_EQ(st.ptmpho[1].controlDunnett, 0);
   EXPECT_EQ(st.ptmpho[1].controlDunnettR, 1);
@@ -141,7 +141,7 @@ TEST_F(PosthocTest_, DuncanAndDunnettMustBeSpelledInFull) {
   clearOutput();
   run(parsePosthoc, "a(DUN)");
   expectCommandError(119, "DUN");
-  EXPECT_EQ(st.posthocCount, 0);
+  EXPECT_EQ(st.posthocCount(), 0);
   clearOutput();
   run(parsePosthoc, "a(DUNCAN)");
   expectClean();
@@ -152,7 +152,7 @@ TEST_F(PosthocTest_, UnequalVarianceTestsNeedASingleFactorDesign) {
   // Default design of a and b: intercept, a, b, a*b.
   run(parsePosthoc, "a(GH TUKEY)");
   expectOnly(201, Severity::Warning, Phase::Processing, "GH");
-  ASSERT_EQ(st.posthocCount, 1);
+  ASSERT_EQ(st.posthocCount(), 1);
   EXPECT_EQ(st.ptmpho[0].tests, (std::vector<PosthocTest>{PosthocTest::Tukey}));
 
   // With every test left out there is nothing to compute, and nothing is stored.
@@ -160,7 +160,7 @@ TEST_F(PosthocTest_, UnequalVarianceTestsNeedASingleFactorDesign) {
   run(parsePosthoc, "a(T2 T3 C)");
   EXPECT_EQ(numbers(), (std::vector<int>{201, 201, 201}));
   EXPECT_FALSE(ctx.errorFlag);
-  EXPECT_EQ(st.posthocCount, 1);
+  EXPECT_EQ(st.posthocCount(), 1);
 
   // A second factor that the design does not use does not count.
   clearOutput();
@@ -175,7 +175,7 @@ TEST_F(PosthocTest_, CovariateInTheDesignIgnoresTheSubcommand) {
   model({"y"}, {"a"}, {"x"});
   run(parsePosthoc, "a(TUKEY) VS FOO BAR");
   expectCommandWarning(114);
-  EXPECT_EQ(st.posthocCount, 0);
+  EXPECT_EQ(st.posthocCount(), 0);
 }
 
 TEST_F(PosthocTest_, InvalidFactorsAreSkippedWithWarnings) {
@@ -185,14 +185,14 @@ TEST_F(PosthocTest_, InvalidFactorsAreSkippedWithWarnings) {
   run(parsePosthoc, "a x zz c b a (LSD)");
   EXPECT_EQ(numbers(), (std::vector<int>{116, 116, 116, 116, 123}));
   EXPECT_FALSE(ctx.errorFlag);
-  ASSERT_EQ(st.posthocCount, 1);
+  ASSERT_EQ(st.posthocCount(), 1);
   EXPECT_EQ(st.ptmpho[0].factors, (std::vector<int>{0}));
 
   clearOutput();
   run(parsePosthoc, "x c (LSD)");
   EXPECT_EQ(numbers(), (std::vector<int>{116, 116, 122}));
   EXPECT_TRUE(ctx.errorFlag);
-  EXPECT_EQ(st.posthocCount, 1);
+  EXPECT_EQ(st.posthocCount(), 1);
 }
 
 TEST_F(PosthocTest_, CommandErrors) {
@@ -221,7 +221,7 @@ TEST_F(PosthocTest_, CommandErrors) {
                                  {"a (TUKEY) VS INTERCEPT", 141},
                                  {"a (TUKEY) VS zz", 32},
                              });
-  EXPECT_EQ(st.posthocCount, 0);
+  EXPECT_EQ(st.posthocCount(), 0);
 }
 
 TEST_F(PosthocTest_, TestListIsRequired) {
@@ -234,7 +234,7 @@ TEST_F(PosthocTest_, TestListIsRequired) {
 TEST_F(PosthocTest_, ErrorTermMayBeAnInteraction) {
   run(parsePosthoc, "a b (SCHEFFE BONFERRONI SIDAK) VS a*b");
   expectClean();
-  ASSERT_EQ(st.posthocCount, 1);
+  ASSERT_EQ(st.posthocCount(), 1);
   EXPECT_EQ(st.ptmpho[0].errorEffect, std::optional<int>(effect(row({{"a", 0}, {"b", 0}}, {}))));
   EXPECT_EQ(st.ptmpho[0].tests,
             (std::vector<PosthocTest>{PosthocTest::Scheffe, PosthocTest::Bonferroni, PosthocTest::Sidak}));

@@ -20,7 +20,7 @@ TEST_F(EmmeansTest, TablesCompareAdjustmentAndCovariateValues) {
   run(parseEmmeans, "COMPARE(b) TABLES(a*b)");  // keywords in any order
   run(parseEmmeans, "TABLES(OVERALL) WITH(x 10)");
   expectClean();
-  ASSERT_EQ(st.emmeansCount, 4);
+  ASSERT_EQ(st.emmeansCount(), 4);
 
   const EmmeansRequest& one = st.emmeansList[0];
   EXPECT_EQ(one.factors, (std::vector<int>{0}));
@@ -46,19 +46,19 @@ TEST_F(EmmeansTest, RepeatedTableIsDroppedWithAWarning) {
   run(parseEmmeans, "TABLES(a*b)");
   run(parseEmmeans, "TABLES(a BY b)");
   expectCommandWarning(79);
-  EXPECT_EQ(st.emmeansCount, 1);
+  EXPECT_EQ(st.emmeansCount(), 1);
   // The same table with a comparison asks for more, and is kept; so is another order.
   clearOutput();
   run(parseEmmeans, "TABLES(a*b) COMPARE(a)");
   run(parseEmmeans, "TABLES(b*a)");
   expectClean();
-  EXPECT_EQ(st.emmeansCount, 3);
+  EXPECT_EQ(st.emmeansCount(), 3);
 }
 
 TEST_F(EmmeansTest, AdjustmentWithoutCompareIsIgnored) {
   run(parseEmmeans, "TABLES(a) ADJ(SIDAK)");
   expectOnly(197, Severity::Warning, Phase::Processing);
-  ASSERT_EQ(st.emmeansCount, 1);
+  ASSERT_EQ(st.emmeansCount(), 1);
   EXPECT_FALSE(st.emmeansList[0].compare.has_value());
   EXPECT_EQ(st.emmeansList[0].adjustment, EmmeansAdjustment::Lsd);
 }
@@ -75,7 +75,7 @@ TEST_F(EmmeansTest, CompareMustNameATableFactor) {
   clearOutput();
   run(parseEmmeans, "TABLES(a) COMPARE(x)");
   expectCommandError(106, "x");
-  EXPECT_EQ(st.emmeansCount, 0);
+  EXPECT_EQ(st.emmeansCount(), 0);
 }
 
 TEST_F(EmmeansTest, CommandErrors) {
@@ -109,7 +109,7 @@ TEST_F(EmmeansTest, CommandErrors) {
                                  {"TABLES(a) WITH(x=1 x=MEAN)", 195},
                                  {"TABLES(a) COMPARE ADJ(TUKEY)", 196},
                              });
-  EXPECT_EQ(st.emmeansCount, 0);
+  EXPECT_EQ(st.emmeansCount(), 0);
 }
 
 TEST_F(EmmeansTest, SameCovariateValueTwiceIsAccepted) {
@@ -128,7 +128,7 @@ TEST_F(EmmeansTest, ModelWithoutFactorsOrCovariates) {
   clearOutput();
   run(parseEmmeans, "TABLES(OVERALL)");
   expectClean();
-  EXPECT_EQ(st.emmeansCount, 1);
+  EXPECT_EQ(st.emmeansCount(), 1);
 }
 
 TEST_F(EmmeansTest, AtMostSeventeenTableFactors) {
@@ -156,14 +156,14 @@ TEST_F(PlotTest, KeywordsAndProfileTerms) {
   expectClean();
   EXPECT_TRUE(st.plotSpreadLevel);
   EXPECT_TRUE(st.plotResiduals);
-  ASSERT_EQ(st.profilePlotCount, 3);
+  ASSERT_EQ(st.profilePlotCount(), 3);
   EXPECT_EQ(st.profileList[0].factors, (std::vector<int>{0}));
   EXPECT_EQ(st.profileList[1].factors, (std::vector<int>{1, 0}));
   EXPECT_EQ(st.profileList[2].factors, (std::vector<int>{0, 1, 2}));
   EXPECT_EQ(st.plotCovValues, (std::vector<double>{kSysmis, 3.0}));
   // A later PLOT adds terms.
   run(parsePlot, "PROFILE(c)");
-  EXPECT_EQ(st.profilePlotCount, 4);
+  EXPECT_EQ(st.profilePlotCount(), 4);
 }
 
 TEST_F(PlotTest, SpreadLevelNeedsFactors) {
@@ -212,7 +212,7 @@ TEST_F(SaveTest, KeywordsAndNames) {
   model({"y", "y2"}, {"a"}, {});
   run(parseSave, "PRED RESID(r1 r2) COOK(c1) LEVER");
   expectClean();
-  ASSERT_EQ(st.saveCount, 4);
+  ASSERT_EQ(st.saveCount(), 4);
   EXPECT_EQ(st.saveKeywords[0], static_cast<int>(SaveKeyword::Pred));
   EXPECT_EQ(st.saveKeywords[1], static_cast<int>(SaveKeyword::Resid));
   EXPECT_EQ(st.saveKeywords[2], static_cast<int>(SaveKeyword::Cook));
@@ -224,7 +224,7 @@ TEST_F(SaveTest, KeywordsAndNames) {
 
   // A later SAVE replaces the earlier one.
   run(parseSave, "ZRESID");
-  EXPECT_EQ(st.saveCount, 1);
+  EXPECT_EQ(st.saveCount(), 1);
   EXPECT_EQ(st.saveKeywords[0], static_cast<int>(SaveKeyword::ZResid));
   EXPECT_EQ(st.saveKeywords[1], 0);
   EXPECT_TRUE(st.saveNames[1].empty());
@@ -234,14 +234,14 @@ TEST_F(SaveTest, WeightedKeywordsNeedARegressionWeight) {
   run(parseSave, "PRED WPRED(wp) WRESID");
   EXPECT_EQ(numbers(), (std::vector<int>{138, 138}));
   EXPECT_FALSE(ctx.errorFlag);
-  ASSERT_EQ(st.saveCount, 1);
+  ASSERT_EQ(st.saveCount(), 1);
   EXPECT_EQ(st.saveKeywords[0], static_cast<int>(SaveKeyword::Pred));
 
   clearOutput();
   st.regwgtVar = var("w");
   run(parseSave, "WPRED(wp) WRESID");
   expectClean();
-  EXPECT_EQ(st.saveCount, 2);
+  EXPECT_EQ(st.saveCount(), 2);
   EXPECT_EQ(st.saveNames[0], (std::vector<std::string>{"wp"}));
 }
 
@@ -261,7 +261,7 @@ TEST_F(SaveTest, NamesMustBeNewAndDistinct) {
                               {"PRED(p q)", 111},  // two names for one dependent
                               {"PRED PRED", 111},
                           });
-  EXPECT_EQ(st.saveCount, 0);
+  EXPECT_EQ(st.saveCount(), 0);
   run(parseSave, "PRED(y)");
   expectCommandError(113, "y");
 }

@@ -62,10 +62,7 @@ class SubcommandTest : public ::testing::Test {
     design(rows);
   }
 
-  void design(const std::vector<EffectRow>& rows) {
-    st.ptefds = rows;
-    st.neffds = static_cast<int>(rows.size());
-  }
+  void design(const std::vector<EffectRow>& rows) { st.ptefds = rows; }
 
   // An effect row from (factor, nesting code) and (covariate, power) pairs.
   EffectRow row(const std::vector<std::pair<std::string, int>>& factors,

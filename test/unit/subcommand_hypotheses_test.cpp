@@ -22,7 +22,7 @@ TEST_F(LmatrixTest, LabelAndEffectRows) {
   // Default design of a and b: intercept, a, b, a*b.
   run(parseLmatrix, "'a vs b' a 1 -1 0; a 0 1 -1");
   expectClean();
-  ASSERT_EQ(st.nlmatr, 1);
+  ASSERT_EQ(st.lmatrixCount(), 1);
   const LMatrixRequest& l = st.lmatrixList[0];
   EXPECT_FALSE(l.all);
   EXPECT_EQ(l.label, "a vs b");
@@ -36,7 +36,7 @@ TEST_F(LmatrixTest, LabelAndEffectRows) {
 TEST_F(LmatrixTest, EffectsNamedInSomeRowsOnlyAndFractions) {
   run(parseLmatrix, "INTERCEPT 1 a 1/3 1/3 1/3; b 1 -1; a*b 1/2 -1/2 0 0 a 0 0 1");
   expectClean();
-  ASSERT_EQ(st.nlmatr, 1);
+  ASSERT_EQ(st.lmatrixCount(), 1);
   const LMatrixRequest& l = st.lmatrixList[0];
   EXPECT_EQ(l.lmxrow, 3);
   EXPECT_EQ(l.effectCounts, (std::vector<int>{1, 3, 2, 4}));
@@ -50,7 +50,7 @@ TEST_F(LmatrixTest, EffectsNamedInSomeRowsOnlyAndFractions) {
 TEST_F(LmatrixTest, AllRows) {
   run(parseLmatrix, "ALL 0 1 -1 0 0 0 0 0 0; ALL 0 0 1 -1 0 0 0 0 0");
   expectClean();
-  ASSERT_EQ(st.nlmatr, 1);
+  ASSERT_EQ(st.lmatrixCount(), 1);
   const LMatrixRequest& l = st.lmatrixList[0];
   EXPECT_TRUE(l.all);
   EXPECT_EQ(l.lmxrow, 2);
@@ -63,7 +63,7 @@ TEST_F(LmatrixTest, AllRows) {
 TEST_F(LmatrixTest, ZeroRowsAreRemoved) {
   run(parseLmatrix, "a 1 -1 0; a 0 0 0 b 0 0");
   expectOnly(185, Severity::Warning, Phase::Processing);
-  ASSERT_EQ(st.nlmatr, 1);
+  ASSERT_EQ(st.lmatrixCount(), 1);
   EXPECT_EQ(st.lmatrixList[0].lmxrow, 1);
   EXPECT_EQ(st.lmatrixList[0].effectValues[1], (std::vector<double>{1, -1, 0}));
   // b was named only in the removed row: it is not named in the hypothesis.
@@ -81,7 +81,7 @@ TEST_F(LmatrixTest, ZeroRowsAreRemoved) {
   EXPECT_EQ(messages()[1].severity, Severity::Error);
   EXPECT_EQ(messages()[1].phase, Phase::Processing);
   EXPECT_TRUE(ctx.errorFlag);
-  EXPECT_EQ(st.nlmatr, 2);
+  EXPECT_EQ(st.lmatrixCount(), 2);
 }
 
 TEST_F(LmatrixTest, CommandErrors) {
@@ -107,7 +107,7 @@ TEST_F(LmatrixTest, CommandErrors) {
                                  {"a 1/-2", 127},
                                  {"a*zz 1", 32},
                              });
-  EXPECT_EQ(st.nlmatr, 0);
+  EXPECT_EQ(st.lmatrixCount(), 0);
 
   st.interceptIncluded = false;
   design({row({{"a", 0}}, {}), row({{"b", 0}}, {})});
@@ -193,7 +193,7 @@ TEST_F(KmatrixTest, RowCountMustMatchEveryLmatrixInEitherOrder) {
   run(parseKmatrix, "0; 0; 0");
   run(parseLmatrix, "a 1 -1 0; a 0 1 -1");
   expectCommandError(140);
-  EXPECT_EQ(st.nlmatr, 0);
+  EXPECT_EQ(st.lmatrixCount(), 0);
 
   // Counted after zero rows are removed.
   clearOutput();
@@ -210,7 +210,7 @@ TEST_F(TestSubcommandTest, ErrorTermAsEffects) {
   run(parseTest, "a VS b WITHIN a + 1/2*c - 3*b(a) DF(3.5)");
   run(parseTest, "c VS -2*a");
   expectClean();
-  ASSERT_EQ(st.ntests, 4);
+  ASSERT_EQ(st.testCount(), 4);
 
   const TestRequest& t1 = st.testList[0];
   EXPECT_EQ(t1.ieffh, a);
@@ -229,7 +229,7 @@ TEST_F(TestSubcommandTest, ErrorTermAsEffects) {
 TEST_F(TestSubcommandTest, ErrorTermAsAValue) {
   run(parseTest, "a VS 12.5 DF(4)");
   expectClean();
-  ASSERT_EQ(st.ntests, 1);
+  ASSERT_EQ(st.testCount(), 1);
   EXPECT_EQ(st.testList[0].kind, TestErrorKind::Value);
   EXPECT_EQ(st.testList[0].givenValue, 12.5);
   EXPECT_EQ(st.testList[0].errorDf, std::optional<double>(4.0));
@@ -239,7 +239,7 @@ TEST_F(TestSubcommandTest, NeedsOneDependentVariable) {
   model({"y", "y2"}, {"a"}, {});
   run(parseTest, "a VS INTERCEPT");
   expectCommandError(128);
-  EXPECT_EQ(st.ntests, 0);
+  EXPECT_EQ(st.testCount(), 0);
 }
 
 TEST_F(TestSubcommandTest, CommandErrors) {
@@ -269,7 +269,7 @@ TEST_F(TestSubcommandTest, CommandErrors) {
                               {"a VS 2/c", 174},
                               {"a VS DF(3)", 175},
                           });
-  EXPECT_EQ(st.ntests, 0);
+  EXPECT_EQ(st.testCount(), 0);
   // At the very end of the command.
   runLast(parseTest, "a VS 2/");
   expectCommandError(173);

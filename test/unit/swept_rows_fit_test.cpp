@@ -119,7 +119,8 @@ TEST(SweptRowsFit, SameResultsAsTheFullMatrixOnRandomDesigns) {
       const std::vector<std::string> deps = {"y1", "y2"};
       ModelFixture full(csv, deps, factors, covs, effects, "w");
       ModelFixture swept(csv, deps, factors, covs, effects, "w");
-      full.st.ncontr = swept.st.ncontr = 1;
+      full.st.contrastSpecs.emplace_back();
+      swept.st.contrastSpecs.emplace_back();
       ASSERT_TRUE(full.fit(sstype, qv::FitPath::full)) << tag;
       ASSERT_TRUE(swept.fit(sstype, qv::FitPath::swept)) << tag;
       const auto& a = full.st.group;
