@@ -364,24 +364,36 @@ void compareMessages(const json& expected, const json& doc, Result& r) {
     }
 }
 
-// Compares the text output with expected.txt; names the first line that differs.
+// Compares the text output with expected.txt. On a difference, names the first line that differs
+// and shows a few lines of each text from there, so that a shifted column or a lost line reads
+// at a glance.
 void compareText(const std::string& want, const std::string& got, Result& r) {
   ++r.checked;
   if (want == got) return;
-  std::istringstream w(want), g(got);
-  std::string wl, gl;
-  for (int line = 1;; ++line) {
-    const bool hw = static_cast<bool>(std::getline(w, wl)), hg = static_cast<bool>(std::getline(g, gl));
-    if (!hw && !hg) {
-      r.failures.push_back("text output: differs in its final line ending");
-      return;
-    }
-    if (hw != hg || wl != gl) {
-      r.failures.push_back("text output, line " + std::to_string(line) + ": want \"" + (hw ? wl : "(end)") +
-                           "\", got \"" + (hg ? gl : "(end)") + "\"");
-      return;
-    }
+  auto split = [](const std::string& s) {
+    std::vector<std::string> lines;
+    std::istringstream in(s);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  };
+  const auto w = split(want), g = split(got);
+  size_t at = 0;
+  while (at < w.size() && at < g.size() && w[at] == g[at]) ++at;
+  if (at == w.size() && at == g.size()) {
+    r.failures.push_back("text output: differs in its final line ending");
+    return;
   }
+  constexpr size_t kShown = 4;  // lines of each text shown from the first difference
+  auto excerpt = [&](const char* label, const std::vector<std::string>& lines) {
+    std::string s = std::string("\n    ") + label + ":";
+    for (size_t i = at; i < lines.size() && i < at + kShown; ++i)
+      s += "\n    " + std::to_string(i + 1) + "| " + lines[i];
+    if (at >= lines.size()) s += "\n    (end)";
+    return s;
+  };
+  r.failures.push_back("text output, line " + std::to_string(at + 1) + ": want \"" +
+                       (at < w.size() ? w[at] : "(end)") + "\", got \"" + (at < g.size() ? g[at] : "(end)") +
+                       "\"" + excerpt("want", w) + excerpt("got", g));
 }
 
 std::string report(const Result& r) {
@@ -558,6 +570,9 @@ TEST(ReferenceComparer, TextMustMatchExactlyAndTheFirstDifferenceIsNamed) {
   compareText("a\n", "a\nb\n", r);
   ASSERT_EQ(r.failures.size(), 3u) << report(r);
   EXPECT_NE(r.failures[0].find("line 2: want \"b\", got \"B\""), std::string::npos) << r.failures[0];
+  // Each text is shown from the first difference on, numbered: the want side, then the got side.
+  EXPECT_NE(r.failures[0].find("want:\n    2| b\n    3| c\n    got:\n    2| B\n    3| c"), std::string::npos)
+      << r.failures[0];
   EXPECT_NE(r.failures[1].find("final line ending"), std::string::npos) << r.failures[1];
   EXPECT_NE(r.failures[2].find("line 2: want \"(end)\""), std::string::npos) << r.failures[2];
 }
