@@ -79,7 +79,7 @@ const std::vector<Analysis>& table() {
        [](Context& ctx, ProcedureState& st, Work work) { printSpreadLevelPlots(ctx, st, work); },
        {{"PLOT=SPREADLEVEL", [](State st) { return st.plotSpreadLevel; }}}},
       {"profile plots",
-       [](State st) { return !st.profileList.empty(); },
+       [](State st) { return st.profilePlotCount() > 0; },
        [](Context& ctx, ProcedureState& st, Work work) { printProfilePlots(ctx, st, work); },
        {{"PLOT=PROFILE", [](State st) { return st.profilePlotCount() > 0; }}}},
       {"residual plots",

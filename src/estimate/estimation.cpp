@@ -123,9 +123,7 @@ bool SweepState::accepts(int k) const {
   const size_t kk = static_cast<size_t>(k);
   if (swept[kk]) return false;
   const num::DD p(m(kk, kk), lo[num::packedIndex(kk, kk)]);
-  if (!(scale[kk] > 0.0) || !(p.hi > 0.0)) return false;
-  if (const int fit = fitVerdict(kk); fit >= 0) return fit == 1;
-  if (p.hi > eps * scale[kk]) return true;
+  if (const int verdict = pivotVerdict(kk, p.hi); verdict >= 0) return verdict == 1;
   // A column without a covariate (the intercept, a factor's indicator) offered after covariate
   // columns that carry a large constant part: its pivot may be small against its own scale
   // only because those columns nearly contain it through that constant. It is aliased when
@@ -187,9 +185,14 @@ void SweepState::recordFit(const std::vector<size_t>& nearlyAliasedColumns) {
   sweptOutsideFit = 0;
 }
 
-void SweepState::noteRounding(size_t k) { notePivot(k, m(k, k)); }
+int SweepState::pivotVerdict(size_t k, double pivot) const {
+  if (!(scale[k] > 0.0) || !(pivot > 0.0)) return 0;
+  if (const int fit = fitVerdict(k); fit >= 0) return fit;
+  return pivot > eps * scale[k] ? 1 : -1;
+}
 
-void SweepState::notePivot(size_t k, double pivot) {
+void SweepState::noteSweptIn(size_t k, double pivot) {
+  if (!fitColumn.empty() && !fitColumn[k]) ++sweptOutsideFit;
   // 2^-104: the unit roundoff of double-double arithmetic.
   const double unit = std::ldexp(1.0, -104);
   if (pivot > 0.0) roundingLevel = std::max(roundingLevel, unit * m0(k, k) / pivot);
@@ -223,8 +226,7 @@ bool SweepState::sweep(int k) {
     return true;
   }
   if (!accepts(k)) return false;
-  if (!fitColumn.empty() && !fitColumn[kk]) ++sweptOutsideFit;
-  noteRounding(kk);
+  noteSweptIn(kk, m(kk, kk));
   if (fullMatrix) {
     num::sweepExtended(m, lo, kk, true);
   } else {
@@ -563,18 +565,20 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
     if (!(wr > 0.0)) continue;
     const double* y = work.depOf(k);
     const double* yr = work.depRemOf(k);
-    kinds.fillShifted(work.covOf(k), work.covRemOf(k), v.data());
-    for (int d = 0; d < nd; ++d) v[nmono + d] = (y[d] - depOrigin[d]) + (yr ? yr[d] : 0.0);
     const size_t c = perCell ? static_cast<size_t>(g.caseDesignCell[k]) : 0;
     double* a = cellBlock.data() + c * vsize;
-    if (!perCell) std::fill(a, a + vsize, 0.0);
-    if (extended)
+    if (extended) {
       addCaseExtended(kinds, work, k, wr, depOrigin, vx, perCell ? cellHi.data() + c * vsize : exHi.data(),
                       perCell ? cellLo.data() + c * vsize : exLo.data(), !perCell);
-    for (size_t i = 0; i < mv && !extended; ++i) {
-      const double wi = wr * v[i];
-      double* rowp = a + i * (i + 1) / 2;
-      for (size_t j = 0; j <= i; ++j) rowp[j] += wi * v[j];
+    } else {
+      kinds.fillShifted(work.covOf(k), work.covRemOf(k), v.data());
+      for (int d = 0; d < nd; ++d) v[nmono + d] = (y[d] - depOrigin[d]) + (yr ? yr[d] : 0.0);
+      if (!perCell) std::fill(a, a + vsize, 0.0);
+      for (size_t i = 0; i < mv; ++i) {
+        const double wi = wr * v[i];
+        double* rowp = a + i * (i + 1) / 2;
+        for (size_t j = 0; j <= i; ++j) rowp[j] += wi * v[j];
+      }
     }
     if (!perCell) {
       toKinds(extended ? exHi.data() : a, extended ? exLo.data() : nullptr);

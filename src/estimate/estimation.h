@@ -93,10 +93,13 @@ struct SweepState {
   // the two columns, |v| sqrt(m0(i, i) / m0(j, j)), is then within kSweptValueRounding of the
   // rounding level.
   bool roundingNoise(size_t i, size_t j, double v) const;
-  // Raises the rounding level for column k, about to be swept in (its pivot still unswept).
-  void noteRounding(size_t k);
-  // The same for column k swept in with the given pivot (the closed-form sweep of a run).
-  void notePivot(size_t k, double pivot);
+  // Verdict on column k offered with the given pivot: 1 accept, 0 refuse (no scale, no positive
+  // pivot, or the fit's verdict), -1 below eps of its scale (accepts() then tries the rule for
+  // columns offered after offset covariates).
+  int pivotVerdict(size_t k, double pivot) const;
+  // Book-keeping of column k about to be swept in with the given pivot: sweptOutsideFit and the
+  // rounding level.
+  void noteSweptIn(size_t k, double pivot);
 };
 SweepState makeSweepState(const ProcedureState& st);
 

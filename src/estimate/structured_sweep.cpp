@@ -86,11 +86,9 @@ int sweepIndicatorRun(SweepState& ss, int first, int last, std::vector<double>* 
       if (ak[a].hi != 0.0) piv -= ak[a] * s;
     }
     if (pivots) (*pivots)[k - f] = piv.hi;
-    if (!(ss.scale[k] > 0.0) || !(piv.hi > 0.0)) continue;
-    // The fit's verdict first (a hypothesis sweep keeps the fit's rank), else the pivot test.
-    if (const int fit = ss.fitVerdict(k); fit >= 0 ? fit != 1 : !(piv.hi > ss.eps * ss.scale[k])) continue;
-    if (!ss.fitColumn.empty() && !ss.fitColumn[k]) ++ss.sweptOutsideFit;
-    ss.notePivot(k, piv.hi);
+    // No offset covariate is involved, so a pivot below eps of the scale is refused.
+    if (ss.pivotVerdict(k, piv.hi) != 1) continue;
+    ss.noteSweptIn(k, piv.hi);
     for (size_t a = 0; a < m; ++a) {
       if (w[a].hi == 0.0) continue;
       const DD wa = w[a] / piv;
