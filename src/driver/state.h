@@ -91,6 +91,9 @@ struct GroupState {
   // the sweep judges a covariate column, so that a large constant in a covariate is not
   // mistaken for aliasing (see SweepState).
   std::vector<double> columnCellSS;
+  // Per design cell, the weighted count of its cases (case x regression weight) in double-double
+  // (high and low parts): the cross-products of a model of factors alone are sums of these.
+  std::vector<double> designCellWeight, designCellWeightLo;
 };
 
 struct ProcedureState {

@@ -527,8 +527,9 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   };
   // Per column: weight, sum and sum of squares of its covariate value within its cell.
   const size_t ncol = static_cast<size_t>(p);
-  std::vector<num::DD> colW(ncol), colS1(ncol), colS2(ncol);
+  std::vector<num::DD> colW(ncol), colS1(ncol), colS2(ncol), cellW(ncells);
   auto spread = [&](size_t c) {
+    cellW[c] += uu[0];
     for (int ef = 0; ef < ne; ++ef) {
       const size_t k = static_cast<size_t>(kinds.effectKind[ef]);
       if (k == 0) continue;
@@ -626,6 +627,12 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
       const num::DD ss = colS2[j] - colS1[j] * colS1[j] / colW[j];
       g.columnCellSS[j] = ss.hi > 0.0 ? ss.hi : 0.0;
     }
+  g.designCellWeight.assign(ncells, 0.0);
+  g.designCellWeightLo.assign(ncells, 0.0);
+  for (size_t c = 0; c < ncells; ++c) {
+    g.designCellWeight[c] = cellW[c].hi;
+    g.designCellWeightLo[c] = cellW[c].lo;
+  }
   g.crossProducts = std::move(total);
   g.crossProductsLo = std::move(totalLo);
   for (int d = 0; d < nd; ++d) mean[d] += origin[d];

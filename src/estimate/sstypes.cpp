@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "estimate/structured_sweep.h"
 #include "host/numeric/ddouble.h"
 #include "host/numeric/unit_rows.h"
 
@@ -189,38 +190,57 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
   resetOutputs(st);
   const int p = g.dmncol;
   double jtol = kSnapTolerance;
+  // A model of factors alone with far fewer observed design cells than columns is swept in the
+  // space of those cells; the matrix then holds only the rows read below.
+  CellSpaceSweep cells;
+  const bool inCells = cells.prepare(st, ss);
+  auto sweepIn = [&](int f, int* count) {
+    if (!inCells) return sweepEffect(st, ss, f, true, count);
+    const int n = g.effectNcols[f] > 0 ? cells.sweepIn(ss, firstCol(st, f), lastCol(st, f)) : 0;
+    if (count) *count = n;
+  };
+  auto rowsOf = [&](int f, std::vector<char>* hypCols, double cleanBelow) {
+    if (inCells) cells.writeRows(ss, firstCol(st, f), lastCol(st, f));
+    return effectLRows(ss, firstCol(st, f), lastCol(st, f), hypCols, cleanBelow);
+  };
   for (int e = 0; e < st.effectCount(); ++e) {
     std::vector<char> containing(st.effectCount(), 0);
     for (int f = 0; f < st.effectCount(); ++f) containing[f] = f != e && effectContains(st, f, e);
-    if (e > 0) sweepAllOut(ss);
+    if (inCells)
+      cells.restore(ss);
+    else if (e > 0)
+      sweepAllOut(ss);
     for (int f = 0; f < st.effectCount(); ++f)
-      if (f != e && !containing[f]) sweepEffect(st, ss, f, true);
+      if (f != e && !containing[f]) sweepIn(f, nullptr);
     int n = 0;
-    sweepEffect(st, ss, e, true, &n);
+    sweepIn(e, &n);
     if (n == 0) {
       storeHypothesis(st, e, 0, {}, {});
       continue;
     }
     for (int f = 0; f < st.effectCount(); ++f)
-      if (containing[f]) sweepEffect(st, ss, f, true);
+      if (containing[f]) sweepIn(f, nullptr);
 
-    double mx = 0.0;
-    for (int i = 0; i < p; ++i) mx = std::max(mx, std::fabs(ss.m(i, i)));
     // The swept matrix is carried in double-double, so its rounding noise stays far below 1e-8
     // of the unit scale of the factor coefficients even when covariate entries (the inverse
-    // of an offset covariate's sums, say) are large: the cleaning scale is capped at 1.
-    // Swept values at or below 1e-8 of it are read as 0.
-    mx = std::min(mx, 1.0);
+    // of an offset covariate's sums, say) are large: the cleaning scale is the largest
+    // diagonal, capped at 1. Swept values at or below 1e-8 of it are read as 0.
+    double mx = 0.0;
+    if (inCells) {
+      mx = cells.diagonalMax(ss, 1.0);
+    } else {
+      for (int i = 0; i < p; ++i) mx = std::max(mx, std::fabs(ss.m(i, i)));
+      mx = std::min(mx, 1.0);
+    }
     const double cleanBelow = mx > 0 ? kSweptCleanFraction * mx : -1.0;
-    if (mx > 1) jtol = kSnapTolerance * mx;
     jtol = std::min(jtol, kSnapCap);
 
-    num::Mat le = effectLRows(ss, firstCol(st, e), lastCol(st, e), &g.hypothesisColumns, cleanBelow);
+    num::Mat le = rowsOf(e, &g.hypothesisColumns, cleanBelow);
     for (double& v : le.a) v = snap(v, jtol);
     num::Mat c;
     for (int f = 0; f < st.effectCount(); ++f) {
       if (!containing[f] || g.effectNcols[f] == 0) continue;
-      num::Mat lf = effectLRows(ss, firstCol(st, f), lastCol(st, f), nullptr, cleanBelow);
+      num::Mat lf = rowsOf(f, nullptr, cleanBelow);
       for (double& v : lf.a) v = snap(v, jtol);
       if (c.cols == 0) c = num::Mat(0, static_cast<size_t>(p));
       c.a.insert(c.a.end(), lf.a.begin(), lf.a.end());

@@ -13,7 +13,12 @@
 // Everything is carried in double-double, as the pivot-by-pivot sweep is.
 #include "estimate/structured_sweep.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "host/assert.h"
 #include "host/numeric/ddouble.h"
+#include "model/effect.h"
 
 namespace qv {
 
@@ -183,6 +188,164 @@ int sweepIndicatorRun(SweepState& ss, int first, int last, std::vector<double>* 
     ss.current[k] = 1;
   }
   return static_cast<int>(rr);
+}
+
+bool CellSpaceSweep::prepare(const ProcedureState& st, const SweepState& ss) {
+  const GroupState& g = st.group;
+  const size_t ne = static_cast<size_t>(st.effectCount());
+  const size_t p = static_cast<size_t>(ss.dmncol);
+  const size_t q = g.designCellWeight.size();
+  if (ss.fullMatrix || ne == 0 || p == 0 || q == 0) return false;
+  // The closed form pays when the cells are far fewer than the columns: offering, sweeping and
+  // reading a row then cost a fraction of what they cost on the columns.
+  if (2 * q > p) return false;
+  if (g.designCellWeightLo.size() != q || g.designCellColumns.size() != q * ne) return false;
+  if (ss.m0.a.size() != ss.m.a.size() || ss.lo0.size() != ss.m.a.size() || ss.lo.size() != ss.m.a.size())
+    return false;
+  for (const EffectRow& row : st.ptefds)
+    if (Effect(row, st.nfactr).hasCovariate()) return false;
+  cellStart_.assign(p + 1, 0);
+  for (size_t c = 0; c < q; ++c)
+    for (size_t e = 0; e < ne; ++e) {
+      const int j = g.designCellColumns[c * ne + e];
+      if (j < 0 || static_cast<size_t>(j) >= p) return false;
+      ++cellStart_[static_cast<size_t>(j) + 1];
+    }
+  for (size_t j = 0; j < p; ++j) cellStart_[j + 1] += cellStart_[j];
+  cells_.assign(cellStart_[p], 0);
+  std::vector<size_t> next(cellStart_.begin(), cellStart_.end() - 1);
+  for (size_t c = 0; c < q; ++c)
+    for (size_t e = 0; e < ne; ++e) cells_[next[static_cast<size_t>(g.designCellColumns[c * ne + e])]++] = c;
+  q_ = q;
+  weight_.resize(q);
+  for (size_t c = 0; c < q; ++c) weight_[c] = DD(g.designCellWeight[c], g.designCellWeightLo[c]);
+  u_.assign(q, DD(0.0));
+  r_.clear();
+  order_.clear();
+  inverse_.clear();
+  return true;
+}
+
+void CellSpaceSweep::restore(SweepState& ss) {
+  ss.restore();
+  r_.assign(q_ * q_, DD(0.0));
+  for (size_t c = 0; c < q_; ++c) r_[c * q_ + c] = weight_[c];
+  order_.clear();
+  inverse_.clear();
+}
+
+int CellSpaceSweep::sweepIn(SweepState& ss, int first, int last) {
+  QV_ASSERT(first >= 0 && last < ss.dmncol && r_.size() == q_ * q_, "CellSpaceSweep::sweepIn");
+  int count = 0;
+  for (size_t k = static_cast<size_t>(first); k <= static_cast<size_t>(last); ++k) {
+    if (ss.swept[k]) {
+      ++count;
+      continue;
+    }
+    const size_t* cb = cells_.data() + cellStart_[k];
+    const size_t nk = cellStart_[k + 1] - cellStart_[k];
+    DD piv(0.0);
+    for (size_t x = 0; x < nk; ++x) {
+      const DD* row = r_.data() + cb[x] * q_;
+      for (size_t y = 0; y < nk; ++y) piv += row[cb[y]];
+    }
+    if (ss.pivotVerdict(k, piv.hi) != 1) continue;
+    ss.noteSweptIn(k, piv.hi);
+    // u = R Z_k (R is symmetric: the sum of the rows of k's cells), then R -= u u' / pivot.
+    std::fill(u_.begin(), u_.end(), DD(0.0));
+    for (size_t x = 0; x < nk; ++x) {
+      const DD* row = r_.data() + cb[x] * q_;
+      for (size_t c = 0; c < q_; ++c) u_[c] += row[c];
+    }
+    for (size_t c = 0; c < q_; ++c) {
+      if (u_[c].hi == 0.0) continue;
+      const DD f = u_[c] / piv;
+      for (size_t d = 0; d <= c; ++d) {
+        if (u_[d].hi == 0.0) continue;
+        const DD v = r_[c * q_ + d] - f * u_[d];
+        r_[c * q_ + d] = v;
+        r_[d * q_ + c] = v;
+      }
+    }
+    ss.swept[k] = 1;
+    order_.push_back(k);
+    inverse_.clear();
+    ++count;
+  }
+  return count;
+}
+
+void CellSpaceSweep::invert(const SweepState& ss) {
+  const size_t s = order_.size();
+  num::Packed a(s);
+  std::vector<double> lo(a.a.size(), 0.0);
+  for (size_t x = 0; x < s; ++x)
+    for (size_t y = 0; y <= x; ++y) {
+      const DD v = unswept(ss, order_[x], order_[y]);
+      a(x, y) = v.hi;
+      lo[num::packedIndex(x, y)] = v.lo;
+    }
+  // Every column of S was accepted with a positive pivot in this order: A_SS is positive
+  // definite and sweeping all of it leaves -(A_SS)^-1.
+  for (size_t t = 0; t < s; ++t) num::sweepExtended(a, lo, t, true);
+  inverse_.assign(s * s, DD(0.0));
+  for (size_t x = 0; x < s; ++x)
+    for (size_t y = 0; y < s; ++y) {
+      const size_t k = num::packedIndex(x, y);
+      inverse_[x * s + y] = -DD(a.a[k], lo[k]);
+    }
+}
+
+double CellSpaceSweep::diagonalMax(const SweepState& ss, double cap) {
+  double mx = 0.0;
+  const size_t s = order_.size();
+  if (s > 0 && inverse_.empty()) invert(ss);
+  // A swept column's diagonal is -(A_SS)^-1 there, an unswept one's its pivot Z_j' R Z_j.
+  for (size_t x = 0; x < s && mx < cap; ++x) mx = std::max(mx, std::fabs(inverse_[x * s + x].hi));
+  const size_t p = static_cast<size_t>(ss.dmncol);
+  for (size_t j = 0; j < p && mx < cap; ++j) {
+    if (ss.swept[j]) continue;
+    const size_t* cb = cells_.data() + cellStart_[j];
+    const size_t nj = cellStart_[j + 1] - cellStart_[j];
+    DD d(0.0);
+    for (size_t x = 0; x < nj; ++x) {
+      const DD* row = r_.data() + cb[x] * q_;
+      for (size_t y = 0; y < nj; ++y) d += row[cb[y]];
+    }
+    mx = std::max(mx, std::fabs(d.hi));
+  }
+  return std::min(mx, cap);
+}
+
+void CellSpaceSweep::writeRows(SweepState& ss, int first, int last) {
+  const size_t s = order_.size();
+  if (s == 0) return;
+  if (inverse_.empty()) invert(ss);
+  const size_t p = static_cast<size_t>(ss.dmncol);
+  std::vector<long> pos(p, -1);
+  for (size_t x = 0; x < s; ++x) pos[order_[x]] = static_cast<long>(x);
+  std::vector<DD> h(q_);
+  for (size_t i = static_cast<size_t>(first); i <= static_cast<size_t>(last); ++i) {
+    if (pos[i] < 0) continue;
+    const DD* inv = inverse_.data() + static_cast<size_t>(pos[i]) * s;
+    // h = ((A_SS)^-1 Z_S' N)_i, a row over the cells; then a(i, j) = h Z_j.
+    std::fill(h.begin(), h.end(), DD(0.0));
+    for (size_t b = 0; b < s; ++b) {
+      if (inv[b].hi == 0.0) continue;
+      for (size_t x = cellStart_[order_[b]]; x < cellStart_[order_[b] + 1]; ++x) h[cells_[x]] += inv[b];
+    }
+    for (size_t c = 0; c < q_; ++c)
+      if (h[c].hi != 0.0) h[c] = h[c] * weight_[c];
+    for (size_t j = 0; j < p; ++j) {
+      DD v(0.0);
+      if (pos[j] >= 0) {
+        v = -inv[static_cast<size_t>(pos[j])];
+      } else {
+        for (size_t x = cellStart_[j]; x < cellStart_[j + 1]; ++x) v += h[cells_[x]];
+      }
+      put(ss, i, j, v);
+    }
+  }
 }
 
 }  // namespace qv

@@ -3,7 +3,8 @@
 // covariate, weights and two dependents, all four types of sums of squares and the contrast
 // bases give the same redundant columns, the same L matrices and the same numbers to 1e-12.
 // The kept-rows fit sweeps a run of indicator columns (one factor's, one interaction's) in closed
-// form, so these cases also hold that sweep to the pivot-by-pivot one.
+// form, and Type III of a model of factors alone with few observed design cells in the space of
+// those cells, so these cases also hold both to the pivot-by-pivot sweep.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "estimate/structured_sweep.h"
 #include "model_fixture.h"
 
 using namespace qvtest;
@@ -105,8 +107,11 @@ TEST(SweptRowsFit, SameResultsAsTheFullMatrixOnRandomDesigns) {
       {1, 150, 400, false, true, 0.1},
       {1, 90, 300, true, false, 0.2},
       {2, 25, 300, false, true, 0.3},
+      // Many factors on few cases: far fewer observed design cells than design columns.
+      {5, 2, 16, false, true, 0.0},
+      {3, 4, 15, false, false, 0.2},
   };
-  int compared = 0;
+  int compared = 0, inCells = 0;
   for (size_t di = 0; di < designs.size(); ++di)
     for (int sstype = 1; sstype <= 4; ++sstype) {
       const Design& d = designs[di];
@@ -123,6 +128,11 @@ TEST(SweptRowsFit, SameResultsAsTheFullMatrixOnRandomDesigns) {
       swept.st.contrastSpecs.emplace_back();
       ASSERT_TRUE(full.fit(sstype, qv::FitPath::full)) << tag;
       ASSERT_TRUE(swept.fit(sstype, qv::FitPath::swept)) << tag;
+      if (sstype == 3) {
+        qv::SweepState ss = qv::makeSweepState(swept.st);
+        ss.fullMatrix = false;
+        inCells += qv::CellSpaceSweep().prepare(swept.st, ss) ? 1 : 0;
+      }
       const auto& a = full.st.group;
       const auto& b = swept.st.group;
       ASSERT_EQ(a.nonRedundant, b.nonRedundant) << tag;
@@ -145,4 +155,5 @@ TEST(SweptRowsFit, SameResultsAsTheFullMatrixOnRandomDesigns) {
       ++compared;
     }
   EXPECT_EQ(compared, static_cast<int>(designs.size()) * 4);
+  EXPECT_GE(inCells, 3) << "designs swept in the space of their design cells";
 }
