@@ -5,11 +5,17 @@
 #include <cstring>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 #include "host/output/message_numbers.h"
 
 namespace qv {
+
+int passThreads(int requested) {
+  if (requested > 0) return requested;
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 double fuzzyRound(double w) {
   double r = std::nearbyint(w);
