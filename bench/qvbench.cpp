@@ -4,7 +4,8 @@
 //                             dependent y (deterministic: the same N gives the same file)
 //   qvbench read FILE [T]     opens the data and reads every case once (the baseline)
 //   qvbench analyse FILE [T]  runs the full-factorial Type III analysis of y BY a b c WITH x
-//                             (T: threads that read the data; default the cores available)
+//                             (T: threads that read the data and run the passes over the
+//                             cases; default the cores available)
 //   qvbench generate-wide N FILE   writes N cases over factors a and b with 40 and 50 levels
 //                             (every one of the 2 000 cells observed once N >= 2 000)
 //   qvbench emmeans FILE      the full factorial y BY a b with the marginal means of all 2 000
@@ -46,6 +47,7 @@
 #define QV_BENCH_FAST_FLOAT 1
 #endif
 
+#include "data/case_blocks.h"
 #include "driver/qvtctl.h"
 #include "host/context.h"
 #include "host/data/case_stream.h"
@@ -361,6 +363,7 @@ int main(int argc, char** argv) {
       qv::Context ctx;
       ctx.data = data.get();
       ctx.output = &out;
+      ctx.threads = qv::passThreads(opts.threads);
       qv::QVTCTL(ctx, "QUORVEST y BY a b c WITH x /METHOD=SSTYPE(3)");
       if (ctx.errorFlag) {
         std::fprintf(stderr, "analysis failed\n");

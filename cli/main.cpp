@@ -24,6 +24,7 @@
 #include <variant>
 #include <vector>
 
+#include "data/case_blocks.h"
 #include "driver/qvtctl.h"
 #include "host/context.h"
 #include "host/data/case_stream.h"
@@ -49,8 +50,9 @@ struct Options {
   std::string format = "text";
   std::string output;
   std::string saveData;
-  std::string chartsDir;  // --charts: folder for one SVG file per chart; empty = none
-  int threads = 0;        // --threads: 0 = the cores available
+  std::string chartsDir;                    // --charts: folder for one SVG file per chart; empty = none
+  int threads = 0;                          // --threads: 0 = the cores available
+  long caseBlock = qv::kDefaultBlockCases;  // --case-block (hidden): cases in one block of a pass
 };
 
 int usageError(const std::string& text) {
@@ -161,11 +163,14 @@ void placeMessages(std::vector<qv::out::Item>& items, int firstLine, const qv::o
 // `outputFailed` is set when a matrix file could not be written.
 qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource* data,
                                   std::vector<qv::SavedVariable>* saved,
-                                  const std::vector<std::string>& protectedFiles, bool& outputFailed) {
+                                  const std::vector<std::string>& protectedFiles, bool& outputFailed,
+                                  const Options& o) {
   qv::out::CommandOutput co;
   co.command = text;
   qv::Context ctx;
   ctx.data = data;
+  ctx.threads = qv::passThreads(o.threads);
+  ctx.caseBlock = o.caseBlock;
   ctx.savedVariables = saved;
   ctx.protectedFiles = protectedFiles;
   ctx.output = &co;
@@ -290,9 +295,16 @@ int main(int argc, char** argv) {
   app.add_option("--save-data", o.saveData,
                  "write the active data with the variables created by SAVE, as CSV (+ .dict.json)")
       ->type_name("FILE");
-  app.add_option("--threads", o.threads, "threads that read the data (default: the cores available)")
+  app.add_option(
+         "--threads", o.threads,
+         "threads that read the data and run the passes over the cases (default: the cores available)")
       ->check(CLI::Range(1, 1024))
       ->type_name("N");
+  // Cases in one block of a pass over the cases: results do not depend on it; tests make it
+  // small so that the merging of many blocks runs on small data.
+  app.add_option("--case-block", o.caseBlock, "cases in one block of a pass")
+      ->check(CLI::Range(1L, 1L << 30))
+      ->group("");
   app.footer(kFooter);
 
   try {
@@ -386,7 +398,7 @@ int main(int argc, char** argv) {
   try {
     for (const auto& cmd : commands) {
       doc.commands.push_back(runCommand(cmd.text, data.get(), o.saveData.empty() ? nullptr : &saved,
-                                        protectedFiles, matrixFileFailed));
+                                        protectedFiles, matrixFileFailed, o));
       qv::out::CommandOutput& co = doc.commands.back();
       co.source = source;
       const qv::out::Message* firstError = nullptr;

@@ -5,11 +5,17 @@
 #include <cstring>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 #include "host/output/message_numbers.h"
 
 namespace qv {
+
+int passThreads(int requested) {
+  if (requested > 0) return requested;
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 double fuzzyRound(double w) {
   double r = std::nearbyint(w);
@@ -156,8 +162,9 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
       if (into.empty()) into.assign(static_cast<size_t>(work.cases) * vars.size(), 0.0);
       for (int v : vars) into.push_back(reader.numberRemainder(v));
     };
-    keepRemainders(work.depRem, st.depVars);
-    keepRemainders(work.covRem, st.covVars);
+    const bool anyRemainder = reader.anyRemainder();
+    if (anyRemainder || !work.depRem.empty()) keepRemainders(work.depRem, st.depVars);
+    if (anyRemainder || !work.covRem.empty()) keepRemainders(work.covRem, st.covVars);
     if (weighted) work.w.push_back(w);
     if (regVar) work.r.push_back(r);
     if (work.keepRecords) work.record.push_back(recordNumber);

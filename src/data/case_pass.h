@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "data/case_blocks.h"
 #include "driver/state.h"
 #include "host/context.h"
 #include "host/data/case_stream.h"
@@ -28,7 +29,16 @@ struct CaseWorkFile {
   bool keepRecords = false;
   std::vector<long> record;
   long recordsRead = 0;
+  // How the passes run over the cases: blocks of blockCases cases on `threads` threads
+  // (see data/case_blocks.h). Neither changes a result.
+  int threads = 1;
+  long blockCases = kDefaultBlockCases;
   long size() const { return cases; }
+  // Runs a pass over every case: map(CaseRange) -> partial result, merge(partial) in block order.
+  template <class Map, class Merge>
+  void reduce(Map&& map, Merge&& merge) const {
+    reduceBlocks(cases, blockCases, threads, map, merge);
+  }
   double weight(long k) const { return w.empty() ? 1.0 : w[k]; }
   double regWeight(long k) const { return r.empty() ? 1.0 : r[k]; }
   void clear() {

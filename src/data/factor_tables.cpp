@@ -110,20 +110,44 @@ DescriptiveTable accumulateDescriptives(const ProcedureState& st, const CaseWork
   DescriptiveCell empty;
   empty.mean.assign(nd, 0.0);
   empty.m2.assign(nd, 0.0);
-  std::unordered_map<std::string, size_t> cellIndex;
-  std::vector<std::vector<int>> cellKeys;
-  std::vector<DescriptiveCell> cells;
-  std::string key(sizeof(int) * static_cast<size_t>(nf), '\0');
-  for (long k = 0; k < work.size(); ++k) {
-    const int* lev = nf > 0 ? &g.caseLevels[static_cast<size_t>(k) * nf] : nullptr;
-    if (nf > 0) std::memcpy(key.data(), lev, key.size());
-    auto [it, isNew] = cellIndex.try_emplace(key, cells.size());
-    if (isNew) {
-      cellKeys.emplace_back(lev, lev + nf);
-      cells.push_back(empty);
+  // The pass: per block, its cells in order of first appearance with their statistics; the
+  // blocks' cells are merged in block order, so the cells keep their order of first appearance.
+  struct Cells {
+    std::unordered_map<std::string, size_t> index;
+    std::vector<std::vector<int>> keys;
+    std::vector<DescriptiveCell> cells;
+    // The entry of the cell with the given key, made empty on its first appearance.
+    DescriptiveCell& at(const std::string& key, const int* lev, int nf, const DescriptiveCell& empty) {
+      auto [it, isNew] = index.try_emplace(key, cells.size());
+      if (isNew) {
+        keys.emplace_back(lev, lev + nf);
+        cells.push_back(empty);
+      }
+      return cells[it->second];
     }
-    cells[it->second].add(work.depOf(k), work.weight(k), work.weight(k) * work.regWeight(k));
-  }
+  };
+  Cells all;
+  std::string key(sizeof(int) * static_cast<size_t>(nf), '\0');
+  work.reduce(
+      [&](CaseRange r) {
+        Cells part;
+        std::string pkey(key.size(), '\0');
+        for (long k = r.begin; k < r.end; ++k) {
+          const int* lev = nf > 0 ? &g.caseLevels[static_cast<size_t>(k) * nf] : nullptr;
+          if (nf > 0) std::memcpy(pkey.data(), lev, pkey.size());
+          part.at(pkey, lev, nf, empty)
+              .add(work.depOf(k), work.weight(k), work.weight(k) * work.regWeight(k));
+        }
+        return part;
+      },
+      [&](const Cells& part) {
+        for (size_t c = 0; c < part.cells.size(); ++c) {
+          if (nf > 0) std::memcpy(key.data(), part.keys[c].data(), key.size());
+          all.at(key, part.keys[c].data(), nf, empty).merge(part.cells[c]);
+        }
+      });
+  const std::vector<std::vector<int>>& cellKeys = all.keys;
+  const std::vector<DescriptiveCell>& cells = all.cells;
 
   // Every subset of the factors replaced by the total marker 0, the full cell included.
   std::unordered_map<std::string, size_t> entryIndex;

@@ -1,5 +1,7 @@
 #include "driver/group_loop.h"
 
+#include <algorithm>
+
 #include "data/case_pass.h"
 #include "data/design.h"
 #include "data/factor_tables.h"
@@ -24,6 +26,8 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
   const bool splitOn = !ctx.data->splitIndexes().empty();
   st.splitGroupCount = 0;
   CaseWorkFile work;
+  work.threads = std::max(1, ctx.threads);
+  work.blockCases = ctx.caseBlock;
   work.keepRecords = st.saveCount() > 0 || matrixFiles.needsCasePositions();
   if (st.saveCount() > 0) beginSave(ctx, st);
   bool first = true;

@@ -65,21 +65,32 @@ std::vector<double> covariateMeans(const ProcedureState& st, const CaseWorkFile&
   std::vector<double> means(nc, kSysmis);
   // Accumulated about the first case's values in extended precision, so that covariates with
   // a large constant offset keep their digits.
-  std::vector<long double> sum(nc, 0.0L), origin(nc, 0.0L);
-  long double wsum = 0.0L;
-  bool first = true;
-  for (long k = 0; k < work.size(); ++k) {
-    const double w = work.weight(k), r = work.regWeight(k);
-    if (!(w > 0.0) || !(r > 0.0)) continue;
-    const double* x = work.covOf(k);
-    if (first) {
-      for (int c = 0; c < nc; ++c) origin[c] = x[c];
-      first = false;
+  std::vector<long double> origin(nc, 0.0L);
+  for (long k = 0; k < work.size(); ++k)
+    if (work.weight(k) > 0.0 && work.regWeight(k) > 0.0) {
+      for (int c = 0; c < nc; ++c) origin[c] = work.covOf(k)[c];
+      break;
     }
-    const long double wr = static_cast<long double>(w) * r;
-    wsum += wr;
-    for (int c = 0; c < nc; ++c) sum[c] += wr * (x[c] - origin[c]);
-  }
+  // The pass: per block, the weight and the weighted sums of the deviations from the origin
+  // (the weight last); added in block order.
+  std::vector<long double> sum(static_cast<size_t>(nc) + 1, 0.0L);
+  work.reduce(
+      [&](CaseRange range) {
+        std::vector<long double> part(static_cast<size_t>(nc) + 1, 0.0L);
+        for (long k = range.begin; k < range.end; ++k) {
+          const double w = work.weight(k), r = work.regWeight(k);
+          if (!(w > 0.0) || !(r > 0.0)) continue;
+          const double* x = work.covOf(k);
+          const long double wr = static_cast<long double>(w) * r;
+          part[nc] += wr;
+          for (int c = 0; c < nc; ++c) part[c] += wr * (x[c] - origin[c]);
+        }
+        return part;
+      },
+      [&](const std::vector<long double>& part) {
+        for (size_t i = 0; i < sum.size(); ++i) sum[i] += part[i];
+      });
+  const long double wsum = sum[nc];
   if (wsum > 0.0L)
     for (int c = 0; c < nc; ++c) means[c] = static_cast<double>(origin[c] + sum[c] / wsum);
   return means;

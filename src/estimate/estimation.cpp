@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <unordered_map>
 
 #include "data/design.h"
 #include "estimate/structured_sweep.h"
@@ -435,6 +436,71 @@ void addCaseExtended(const ValueKinds& kinds, const CaseWorkFile& work, long k, 
   addOuterExtended(v, w, hi, lo);
 }
 
+// The partial result of the accumulation over one block of cases: per design cell the block
+// touches (in order of first touch), the double-double sums of v v' (packed, vsize entries), and
+// the weight, provisional means and sums of squared deviations of the dependents.
+struct CellSums {
+  size_t vsize;
+  std::vector<int> cells;
+  std::vector<double> hi, lo;
+  double wsum = 0.0;
+  std::vector<double> mean, m2;
+  std::unordered_map<size_t, size_t> sparseSlot;  // cell -> slot, with many design cells
+  std::vector<int> denseSlot;                     // cell + 1 -> slot + 1, with few
+  CellSums(size_t vsize, int nd) : vsize(vsize), mean(static_cast<size_t>(nd), 0.0), m2(mean) {}
+  // The slot of design cell c of ncells, made on its first touch.
+  size_t slotOf(size_t c, size_t ncells) {
+    constexpr size_t kDenseCells = size_t{1} << 16;
+    if (ncells <= kDenseCells) {
+      if (denseSlot.empty()) denseSlot.assign(ncells, 0);
+      if (denseSlot[c] == 0) {
+        denseSlot[c] = static_cast<int>(cells.size()) + 1;
+        touch(c);
+      }
+      return static_cast<size_t>(denseSlot[c] - 1);
+    }
+    auto [it, isNew] = sparseSlot.try_emplace(c, cells.size());
+    if (isNew) touch(c);
+    return it->second;
+  }
+  void touch(size_t c) {
+    cells.push_back(static_cast<int>(c));
+    hi.resize(hi.size() + vsize, 0.0);
+    lo.resize(lo.size() + vsize, 0.0);
+  }
+  // Adds plain sums a (vsize entries) to the slot's double-double sums and clears a.
+  void addPlain(size_t slot, double* a) {
+    double* th = hi.data() + slot * vsize;
+    double* tl = lo.data() + slot * vsize;
+    for (size_t i = 0; i < vsize; ++i) {
+      const num::DD t = num::DD(th[i], tl[i]) + num::DD(a[i]);
+      th[i] = t.hi;
+      tl[i] = t.lo;
+      a[i] = 0.0;
+    }
+  }
+};
+
+// Merges weighted means and sums of squared deviations (wb, mb, m2b) of one part into those of
+// another (wa, ma, m2a), by the pairwise update of Chan, Golub and LeVeque (1979).
+void mergeMoments(double& wa, std::vector<double>& ma, std::vector<double>& m2a, double wb,
+                  const std::vector<double>& mb, const std::vector<double>& m2b) {
+  if (wb == 0.0) return;
+  if (wa == 0.0) {
+    wa = wb;
+    ma = mb;
+    m2a = m2b;
+    return;
+  }
+  const double w = wa + wb;
+  for (size_t d = 0; d < ma.size(); ++d) {
+    const double delta = mb[d] - ma[d];
+    ma[d] += delta * wb / w;
+    m2a[d] += m2b[d] + delta * delta * wa * wb / w;
+  }
+  wa = w;
+}
+
 // Largest number of per-cell accumulator entries (three per packed entry: the block and the
 // double-double total) kept in memory before the accumulation falls back to updating the full
 // matrix case by case.
@@ -463,11 +529,8 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
       break;
     }
   if (shifted) g.depShift = depOrigin;
-  // Provisional means and sums of squared deviations of the dependents, taken about the first
-  // valid case's values so that a large common offset does not cost digits.
-  std::vector<double> mean(nd, 0.0), m2(nd, 0.0), origin(nd, 0.0);
-  bool haveOrigin = false;
-  double wsum = 0.0;
+  // The provisional means and sums of squared deviations of the dependents are taken about the
+  // same first valid case's values, so that a large common offset does not cost digits.
 
   const size_t nmono = kinds.nmono();
   const size_t mu = static_cast<size_t>(1 + kinds.nkinds + nd);  // u = (1, kinds, dependents)
@@ -547,77 +610,94 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
         totalLo[q] = v.lo;
       }
   };
-  // With very many design cells the per-cell sums would not fit: each case then goes into the
-  // full matrix directly instead.
+  // With very many design cells the per-cell sums of all cases would not fit: each block's sums
+  // then go into the full matrix as they come instead.
   const bool perCell = ncells * vsize * 3 <= kCellAccumulatorBudget;
-  const size_t slots = perCell ? ncells : 1;
-  // Per design cell: a block of at most kBlockCases cases and the running double-double total.
-  std::vector<double> cellBlock(slots * vsize, 0.0), cellHi(perCell ? slots * vsize : 0, 0.0),
-      cellLo(perCell ? slots * vsize : 0, 0.0);
-  std::vector<long> cellCount(slots, 0);
-  std::vector<double> v(mv);
   // With powers or products of covariates the cross-products are summed in double-double from
   // monomials formed in double-double: a polynomial of high degree needs the digits.
   const bool extended = kinds.hasProducts();
-  std::vector<num::DD> vx(extended ? mv : 0);
-  std::vector<double> exHi(extended && !perCell ? vsize : 0), exLo(exHi.size());
-  for (long k = 0; k < work.size(); ++k) {
-    const double wr = work.weight(k) * work.regWeight(k);
-    if (!(wr > 0.0)) continue;
-    const double* y = work.depOf(k);
-    const double* yr = work.depRemOf(k);
-    const size_t c = perCell ? static_cast<size_t>(g.caseDesignCell[k]) : 0;
-    double* a = cellBlock.data() + c * vsize;
-    if (extended) {
-      addCaseExtended(kinds, work, k, wr, depOrigin, vx, perCell ? cellHi.data() + c * vsize : exHi.data(),
-                      perCell ? cellLo.data() + c * vsize : exLo.data(), !perCell);
-    } else {
-      kinds.fillShifted(work.covOf(k), work.covRemOf(k), v.data());
-      for (int d = 0; d < nd; ++d) v[nmono + d] = (y[d] - depOrigin[d]) + (yr ? yr[d] : 0.0);
-      if (!perCell) std::fill(a, a + vsize, 0.0);
-      for (size_t i = 0; i < mv; ++i) {
-        const double wi = wr * v[i];
-        double* rowp = a + i * (i + 1) / 2;
-        for (size_t j = 0; j <= i; ++j) rowp[j] += wi * v[j];
+  // The pass: per block, the sums of v v' of each design cell it touches and the provisional
+  // means of the dependents; the blocks' cell sums are added per cell in block order.
+  auto map = [&](CaseRange range) {
+    CellSums part(vsize, nd);
+    ValueKinds kv = kinds;  // scratch of its own on each thread
+    std::vector<double> v(mv);
+    std::vector<num::DD> vx(extended ? mv : 0);
+    std::vector<double> block;  // per touched cell, its sums of at most kBlockCases cases
+    std::vector<long> count;
+    for (long k = range.begin; k < range.end; ++k) {
+      const double wr = work.weight(k) * work.regWeight(k);
+      if (!(wr > 0.0)) continue;
+      const double* y = work.depOf(k);
+      const double* yr = work.depRemOf(k);
+      const size_t slot = part.slotOf(static_cast<size_t>(g.caseDesignCell[k]), ncells);
+      if (slot * vsize == block.size()) {
+        block.resize(block.size() + vsize, 0.0);
+        count.push_back(0);
+      }
+      if (extended) {
+        addCaseExtended(kv, work, k, wr, depOrigin, vx, part.hi.data() + slot * vsize,
+                        part.lo.data() + slot * vsize, false);
+      } else {
+        double* a = block.data() + slot * vsize;
+        kv.fillShifted(work.covOf(k), work.covRemOf(k), v.data());
+        for (int d = 0; d < nd; ++d) v[nmono + d] = (y[d] - depOrigin[d]) + (yr ? yr[d] : 0.0);
+        for (size_t i = 0; i < mv; ++i) {
+          const double wi = wr * v[i];
+          double* rowp = a + i * (i + 1) / 2;
+          for (size_t j = 0; j <= i; ++j) rowp[j] += wi * v[j];
+        }
+        if (++count[slot] % kBlockCases == 0) part.addPlain(slot, a);
+      }
+      part.wsum += wr;
+      for (int d = 0; d < nd; ++d) {
+        const double yd = (y[d] - depOrigin[d]) + (yr ? yr[d] : 0.0);
+        const double delta = yd - part.mean[d];
+        part.mean[d] += delta * wr / part.wsum;
+        part.m2[d] += wr * delta * (yd - part.mean[d]);
       }
     }
-    if (!perCell) {
-      toKinds(extended ? exHi.data() : a, extended ? exLo.data() : nullptr);
-      spread(static_cast<size_t>(g.caseDesignCell[k]));
-    } else if (++cellCount[c] % kBlockCases == 0) {
+    if (!extended)
+      for (size_t slot = 0; slot < part.cells.size(); ++slot)
+        part.addPlain(slot, block.data() + slot * vsize);
+    return part;
+  };
+  // Per design cell, the double-double sums of v v' of all its cases (with perCell).
+  std::vector<double> cellHi(perCell ? ncells * vsize : 0, 0.0), cellLo(cellHi.size(), 0.0);
+  std::vector<char> cellSeen(perCell ? ncells : 0, 0);
+  double wsum = 0.0;
+  std::vector<double> mean(nd, 0.0), m2(nd, 0.0);
+  auto merge = [&](CellSums part) {
+    mergeMoments(wsum, mean, m2, part.wsum, part.mean, part.m2);
+    for (size_t slot = 0; slot < part.cells.size(); ++slot) {
+      const size_t c = static_cast<size_t>(part.cells[slot]);
+      const double* ph = part.hi.data() + slot * vsize;
+      const double* pl = part.lo.data() + slot * vsize;
+      if (!perCell) {
+        toKinds(ph, pl);
+        spread(c);
+        continue;
+      }
       double* th = cellHi.data() + c * vsize;
       double* tl = cellLo.data() + c * vsize;
+      if (!cellSeen[c]) {
+        std::copy(ph, ph + vsize, th);
+        std::copy(pl, pl + vsize, tl);
+        cellSeen[c] = 1;
+        continue;
+      }
       for (size_t i = 0; i < vsize; ++i) {
-        const num::DD t = num::DD(th[i], tl[i]) + num::DD(a[i]);
+        const num::DD t = num::DD(th[i], tl[i]) + num::DD(ph[i], pl[i]);
         th[i] = t.hi;
         tl[i] = t.lo;
-        a[i] = 0.0;
       }
     }
-    if (!haveOrigin) {
-      origin.assign(y, y + nd);
-      haveOrigin = true;
-    }
-    wsum += wr;
-    for (int d = 0; d < nd; ++d) {
-      const double yd = (y[d] - origin[d]) + (yr ? yr[d] : 0.0);
-      const double delta = yd - mean[d];
-      mean[d] += delta * wr / wsum;
-      m2[d] += wr * delta * (yd - mean[d]);
-    }
-  }
+  };
+  work.reduce(map, merge);
   if (perCell) {
     for (size_t c = 0; c < ncells; ++c) {
-      double* th = cellHi.data() + c * vsize;
-      double* tl = cellLo.data() + c * vsize;
-      const double* b = cellBlock.data() + c * vsize;
-      for (size_t i = 0; i < vsize; ++i) {
-        const num::DD t = num::DD(th[i], tl[i]) + num::DD(b[i]);
-        th[i] = t.hi;
-        tl[i] = t.lo;
-      }
-      if (cellCount[c] == 0) continue;
-      toKinds(th, tl);
+      if (!cellSeen[c]) continue;
+      toKinds(cellHi.data() + c * vsize, cellLo.data() + c * vsize);
       spread(c);
     }
   }
@@ -635,7 +715,7 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   }
   g.crossProducts = std::move(total);
   g.crossProductsLo = std::move(totalLo);
-  for (int d = 0; d < nd; ++d) mean[d] += origin[d];
+  for (int d = 0; d < nd; ++d) mean[d] += depOrigin[d];
   g.depMeans = mean;
   g.totalSS.assign(nd, 0.0);
   for (int d = 0; d < nd; ++d) g.totalSS[d] = st.interceptIncluded ? m2[d] : m2[d] + wsum * mean[d] * mean[d];
@@ -800,23 +880,33 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
             if (kinds.expand[q][a].hi != 0.0) s += kinds.expand[q][a] * coefK[(c * nk + q) * nd + d];
           coef[(c * nm + a) * nd + d] = s.hi;
         }
-    std::vector<double> e(nd), w(nm);
-    for (long k = 0; k < work.size(); ++k) {
-      const double wr = work.weight(k) * work.regWeight(k);
-      if (!(wr > 0.0)) continue;
-      kinds.fillShifted(work.covOf(k), work.covRemOf(k), w.data());
-      const double* cf = coef.data() + static_cast<size_t>(g.caseDesignCell[k]) * nm * nd;
-      const double* y = work.depOf(k);
-      const double* yr = work.depRemOf(k);
-      for (int d = 0; d < nd; ++d) {
-        double fit = 0.0;
-        for (size_t q = 0; q < nm; ++q) fit += w[q] * cf[q * nd + d];
-        const double yy = (g.depShift.empty() ? y[d] : y[d] - g.depShift[d]) + (yr ? yr[d] : 0.0);
-        e[d] = num::QLRALMOSTEQUAL(yy, fit, kResidualUlps) ? 0.0 : yy - fit;
+    // The pass: per block, the sums of e e' (packed, order nd) over its cases; the blocks' sums
+    // are added in block order.
+    auto map = [&](CaseRange range) {
+      std::vector<double> sums(num::packedSize(static_cast<size_t>(nd)), 0.0);
+      std::vector<double> e(nd), w(nm);
+      const ValueKinds kv = kinds;  // scratch of its own on each thread
+      for (long k = range.begin; k < range.end; ++k) {
+        const double wr = work.weight(k) * work.regWeight(k);
+        if (!(wr > 0.0)) continue;
+        kv.fillShifted(work.covOf(k), work.covRemOf(k), w.data());
+        const double* cf = coef.data() + static_cast<size_t>(g.caseDesignCell[k]) * nm * nd;
+        const double* y = work.depOf(k);
+        const double* yr = work.depRemOf(k);
+        for (int d = 0; d < nd; ++d) {
+          double fit = 0.0;
+          for (size_t q = 0; q < nm; ++q) fit += w[q] * cf[q * nd + d];
+          const double yy = (g.depShift.empty() ? y[d] : y[d] - g.depShift[d]) + (yr ? yr[d] : 0.0);
+          e[d] = num::QLRALMOSTEQUAL(yy, fit, kResidualUlps) ? 0.0 : yy - fit;
+        }
+        for (int d = 0; d < nd; ++d)
+          for (int f = 0; f <= d; ++f) sums[num::packedIndex(d, f)] += wr * e[d] * e[f];
       }
-      for (int d = 0; d < nd; ++d)
-        for (int f = 0; f <= d; ++f) g.errorSSCP(d, f) += wr * e[d] * e[f];
-    }
+      return sums;
+    };
+    work.reduce(map, [&](const std::vector<double>& sums) {
+      for (size_t i = 0; i < sums.size(); ++i) g.errorSSCP.a[i] += sums[i];
+    });
   }
 }
 

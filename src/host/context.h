@@ -22,6 +22,10 @@ struct Context {
   out::CommandOutput* output = nullptr;
   bool errorFlag = false;  // set by every error message; stops the command (see Steps)
   char decimalChar = '.';  // the locale's decimal character
+  // Threads of the passes over the cases (at least 1), and the cases in one block of a pass
+  // (results do not depend on either; a small block serves tests of the block merges).
+  int threads = 1;
+  long caseBlock = 65536;  // kDefaultBlockCases
   // Where the variables created by SAVE go (the run's new columns of the active data); null
   // when the run does not keep them.
   std::vector<SavedVariable>* savedVariables = nullptr;

@@ -56,7 +56,6 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
   }
   const bool heading = st.ndepvr > 1 || (!ctx.splitCaption.empty() && ctx.data->splitSeparate());
   if (heading) ctx.beginHeading("Observed * Predicted * Std. Residual Plots");
-  std::vector<std::pair<int, double>> row;
   for (int d = 0; d < st.ndepvr; ++d) {
     const std::string depLabel = variableLabel(dict, st.depVars[d]);
     const double v = g.errorSSCP(d, d) / dfe;
@@ -65,7 +64,8 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
       continue;
     }
     // Observed, predicted and standardized residual of case k; false when not plotted.
-    auto values = [&](long k, double out3[3]) {
+    // `row` is the caller's scratch for the design row.
+    auto values = [&](long k, double out3[3], std::vector<std::pair<int, double>>& row) {
       const double w = work.weight(k), r = work.regWeight(k);
       if (!(w > 0.0) || !(r > 0.0)) return false;
       designRow(st, k, work.covOf(k), row);
@@ -83,18 +83,43 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
     c.subtitles.push_back(designFootnote(st, dict));
     if (!ctx.splitCaption.empty()) c.subtitles.push_back(out::splitGroupCaption(ctx.splitCaption));
     // First pass: the count and ranges; the cases themselves when few enough to mark.
-    long plotted = 0;
-    std::vector<double> lo(3, INFINITY), hi(3, -INFINITY);
-    double x[3];
-    for (long k = 0; k < work.size(); ++k) {
-      if (!values(k, x)) continue;
-      ++plotted;
-      for (int i = 0; i < 3; ++i) {
-        lo[i] = std::min(lo[i], x[i]);
-        hi[i] = std::max(hi[i], x[i]);
-      }
-      if (plotted <= kMaxMarkedCases) c.matrix.rows.push_back({x[0], x[1], x[2]});
-    }
+    // Per block: the count, the ranges and its first cases; merged in block order, so the
+    // marked cases are the first ones of the file.
+    struct Ranges {
+      long plotted = 0;
+      std::vector<double> lo = std::vector<double>(3, INFINITY), hi = std::vector<double>(3, -INFINITY);
+      std::vector<std::vector<double>> rows;
+    };
+    Ranges all;
+    work.reduce(
+        [&](CaseRange range) {
+          Ranges part;
+          double x[3];
+          std::vector<std::pair<int, double>> row;
+          for (long k = range.begin; k < range.end; ++k) {
+            if (!values(k, x, row)) continue;
+            ++part.plotted;
+            for (int i = 0; i < 3; ++i) {
+              part.lo[i] = std::min(part.lo[i], x[i]);
+              part.hi[i] = std::max(part.hi[i], x[i]);
+            }
+            if (part.plotted <= kMaxMarkedCases) part.rows.push_back({x[0], x[1], x[2]});
+          }
+          return part;
+        },
+        [&](Ranges part) {
+          for (size_t i = 0; i < part.rows.size() && all.plotted + static_cast<long>(i) < kMaxMarkedCases;
+               ++i)
+            c.matrix.rows.push_back(std::move(part.rows[i]));
+          all.plotted += part.plotted;
+          for (int i = 0; i < 3; ++i) {
+            all.lo[i] = std::min(all.lo[i], part.lo[i]);
+            all.hi[i] = std::max(all.hi[i], part.hi[i]);
+          }
+        });
+    const long plotted = all.plotted;
+    std::vector<double>& lo = all.lo;
+    std::vector<double>& hi = all.hi;
     if (plotted == 0) {
       noPlotNote(ctx, 3, depLabel);
       continue;
@@ -112,14 +137,27 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
         const double t = (val - lo[i]) / (hi[i] - lo[i]) * kBins;
         return std::clamp(static_cast<int>(std::clamp(t, 0.0, double(kBins - 1))), 0, kBins - 1);
       };
-      for (long k = 0; k < work.size(); ++k) {
-        if (!values(k, x)) continue;
-        for (int i = 0; i < 3; ++i)
-          for (int j = 0; j < 3; ++j)
-            if (i != j)
-              c.matrix.counts[static_cast<size_t>(i * 3 + j)]
-                             [static_cast<size_t>(bin(i, x[i]) * kBins + bin(j, x[j]))] += 1.0;
-      }
+      // Per block, its counts in the nine grids; added in block order.
+      work.reduce(
+          [&](CaseRange range) {
+            std::vector<double> counts(static_cast<size_t>(9 * kBins * kBins), 0.0);
+            double x[3];
+            std::vector<std::pair<int, double>> row;
+            for (long k = range.begin; k < range.end; ++k) {
+              if (!values(k, x, row)) continue;
+              for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                  if (i != j)
+                    counts[static_cast<size_t>((i * 3 + j) * kBins * kBins + bin(i, x[i]) * kBins +
+                                               bin(j, x[j]))] += 1.0;
+            }
+            return counts;
+          },
+          [&](const std::vector<double>& counts) {
+            for (size_t g2 = 0; g2 < 9; ++g2)
+              for (size_t b = 0; b < static_cast<size_t>(kBins * kBins); ++b)
+                c.matrix.counts[g2][b] += counts[g2 * kBins * kBins + b];
+          });
       c.notes.push_back("The " + std::to_string(plotted) +
                         " cases are shown as counts in a grid of bins, shaded by the number of cases");
     }

@@ -374,7 +374,9 @@ void printPosthoc(Context& ctx, const ProcedureState& st, const CaseWorkFile& wo
   if (st.posthocCount() < 1 || st.ptmpho.empty()) return;
   const Dictionary& dict = ctx.data->dictionary();
   const std::vector<int> factors = posthocFactors(st);
-  const LevelStatistics stats = accumulateLevelStatistics(st, work, factors, 0, work.size());
+  LevelStatistics stats = emptyLevelStatistics(st, factors);
+  work.reduce([&](CaseRange r) { return accumulateLevelStatistics(st, work, factors, r.begin, r.end); },
+              [&](const LevelStatistics& part) { stats.merge(part); });
   num::PostHocCache cache;
   const int count = static_cast<int>(st.ptmpho.size());
   for (int i = 0; i < count; ++i) {

@@ -360,22 +360,38 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
   }
 
   if (m.design) {
-    std::vector<std::pair<int, double>> x;
+    // The pass: per block, its cases' design rows as the scratch file holds them; written in
+    // block order.
     const std::vector<int>& ids = m.groups.back().columnIds;
-    for (long c = 0; c < work.size(); ++c) {
-      designRow(st, c, work.covOf(c), x);
-      const int64_t pos = work.record[static_cast<size_t>(c)];
-      const int32_t grp = groupIndex, n = static_cast<int32_t>(x.size());
-      m.designRows.write(&pos, sizeof pos);
-      m.designRows.write(&grp, sizeof grp);
-      m.designRows.write(&n, sizeof n);
-      ++m.designRecords;
-      for (const auto& [col, v] : x) {
-        const int32_t id = ids[static_cast<size_t>(col)];
-        m.designRows.write(&id, sizeof id);
-        m.designRows.write(&v, sizeof v);
-      }
-    }
+    struct Rows {
+      std::string bytes;
+      long count = 0;
+    };
+    work.reduce(
+        [&](CaseRange range) {
+          Rows part;
+          std::vector<std::pair<int, double>> x;
+          auto put = [&](const void* p, size_t n) { part.bytes.append(static_cast<const char*>(p), n); };
+          for (long c = range.begin; c < range.end; ++c) {
+            designRow(st, c, work.covOf(c), x);
+            const int64_t pos = work.record[static_cast<size_t>(c)];
+            const int32_t grp = groupIndex, n = static_cast<int32_t>(x.size());
+            put(&pos, sizeof pos);
+            put(&grp, sizeof grp);
+            put(&n, sizeof n);
+            ++part.count;
+            for (const auto& [col, v] : x) {
+              const int32_t id = ids[static_cast<size_t>(col)];
+              put(&id, sizeof id);
+              put(&v, sizeof v);
+            }
+          }
+          return part;
+        },
+        [&](const Rows& part) {
+          m.designRows.write(part.bytes.data(), part.bytes.size());
+          m.designRecords += part.count;
+        });
   }
 
   if (m.effect) {

@@ -218,14 +218,22 @@ void saveGroupValues(ProcedureState& st, const CaseWorkFile& work) {
   if (st.savedVariables.empty()) return;
   SavedValueStore& store = *st.savedVariables.front().store;
   const size_t nv = st.savedVariables.size();
-  constexpr long kChunk = 4096;
-  std::vector<double> buf;
-  for (long begin = 0; begin < work.size(); begin += kChunk) {
-    const long end = std::min(work.size(), begin + kChunk);
-    computeSavedValues(st, work, begin, end, buf);
-    for (long k = begin; k < end; ++k)
-      store.append(work.record[static_cast<size_t>(k)], buf.data() + static_cast<size_t>(k - begin) * nv);
-  }
+  // The pass: per block, its cases' saved values; written to the store in block order.
+  struct Values {
+    long begin = 0, end = 0;
+    std::vector<double> values;  // nv per case
+  };
+  work.reduce(
+      [&](CaseRange r) {
+        Values part{r.begin, r.end, {}};
+        computeSavedValues(st, work, r.begin, r.end, part.values);
+        return part;
+      },
+      [&](const Values& part) {
+        for (long k = part.begin; k < part.end; ++k)
+          store.append(work.record[static_cast<size_t>(k)],
+                       part.values.data() + static_cast<size_t>(k - part.begin) * nv);
+      });
 }
 
 void finishSave(Context& ctx, ProcedureState& st) {

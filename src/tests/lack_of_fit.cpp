@@ -15,6 +15,25 @@ struct GroupAccumulator {
   double fitWeight = 0.0;   // sum of case x regression weights
   std::vector<double> mean;
   num::Packed sscp;
+
+  // Merges the same group's sums over another range of cases (the pairwise update of Chan,
+  // Golub and LeVeque).
+  void merge(const GroupAccumulator& o) {
+    if (mean.empty()) {
+      *this = o;
+      return;
+    }
+    const double w = fitWeight + o.fitWeight;
+    const size_t nd = mean.size();
+    std::vector<double> delta(nd);
+    for (size_t d = 0; d < nd; ++d) delta[d] = o.mean[d] - mean[d];
+    const double f = fitWeight * o.fitWeight / w;
+    for (size_t i = 0; i < nd; ++i)
+      for (size_t j = 0; j <= i; ++j) sscp(i, j) += o.sscp(i, j) + f * delta[i] * delta[j];
+    for (size_t d = 0; d < nd; ++d) mean[d] += delta[d] * o.fitWeight / w;
+    caseWeight += o.caseWeight;
+    fitWeight = w;
+  }
 };
 
 }  // namespace
@@ -29,32 +48,44 @@ PureError GMTPES(const ProcedureState& st, const CaseWorkFile& work) {
     for (int c = 0; c < nc; ++c)
       if (effect.power(c) > 0) covUsed[c] = 1;
   }
-  std::map<std::vector<double>, GroupAccumulator> groups;
-  std::vector<double> key(static_cast<size_t>(nf + nc));
-  std::vector<double> delta(static_cast<size_t>(nd));
-  for (long k = 0; k < work.size(); ++k) {
-    const double w = work.weight(k), v = work.regWeight(k);
-    if (!(w > 0) || !(v > 0)) continue;
-    for (int f = 0; f < nf; ++f) key[f] = factorUsed[f] ? g.caseLevels[static_cast<size_t>(k) * nf + f] : 0.0;
-    const double* cov = work.covOf(k);
-    // +0.0 makes -0 and 0 one key.
-    for (int c = 0; c < nc; ++c) key[nf + c] = covUsed[c] ? cov[c] + 0.0 : 0.0;
-    GroupAccumulator& a = groups[key];
-    if (a.mean.empty()) {
-      a.mean.assign(static_cast<size_t>(nd), 0.0);
-      a.sscp = num::Packed(static_cast<size_t>(nd));
-    }
-    const double* y = work.depOf(k);
-    const double wv = w * v;
-    a.caseWeight += w;
-    a.fitWeight += wv;
-    for (int d = 0; d < nd; ++d) {
-      delta[d] = y[d] - a.mean[d];
-      a.mean[d] += delta[d] * wv / a.fitWeight;
-    }
-    for (int i = 0; i < nd; ++i)
-      for (int j = 0; j <= i; ++j) a.sscp(i, j) += wv * delta[i] * (y[j] - a.mean[j]);
-  }
+  // The pass: per block, its groups of cases with equal values of the model's factors and
+  // covariates, with their sums; merged group by group in block order.
+  using Groups = std::map<std::vector<double>, GroupAccumulator>;
+  Groups groups;
+  work.reduce(
+      [&](CaseRange r) {
+        Groups part;
+        std::vector<double> key(static_cast<size_t>(nf + nc));
+        std::vector<double> delta(static_cast<size_t>(nd));
+        for (long k = r.begin; k < r.end; ++k) {
+          const double w = work.weight(k), v = work.regWeight(k);
+          if (!(w > 0) || !(v > 0)) continue;
+          for (int f = 0; f < nf; ++f)
+            key[f] = factorUsed[f] ? g.caseLevels[static_cast<size_t>(k) * nf + f] : 0.0;
+          const double* cov = work.covOf(k);
+          // +0.0 makes -0 and 0 one key.
+          for (int c = 0; c < nc; ++c) key[nf + c] = covUsed[c] ? cov[c] + 0.0 : 0.0;
+          GroupAccumulator& a = part[key];
+          if (a.mean.empty()) {
+            a.mean.assign(static_cast<size_t>(nd), 0.0);
+            a.sscp = num::Packed(static_cast<size_t>(nd));
+          }
+          const double* y = work.depOf(k);
+          const double wv = w * v;
+          a.caseWeight += w;
+          a.fitWeight += wv;
+          for (int d = 0; d < nd; ++d) {
+            delta[d] = y[d] - a.mean[d];
+            a.mean[d] += delta[d] * wv / a.fitWeight;
+          }
+          for (int i = 0; i < nd; ++i)
+            for (int j = 0; j <= i; ++j) a.sscp(i, j) += wv * delta[i] * (y[j] - a.mean[j]);
+        }
+        return part;
+      },
+      [&](Groups part) {
+        for (auto& [key, a] : part) groups[key].merge(a);
+      });
   PureError pe;
   pe.sscp = num::Packed(static_cast<size_t>(nd));
   pe.groups = static_cast<long>(groups.size());

@@ -28,6 +28,27 @@ struct LeveneCells {
       ss[c * ndepvr + d] += w * delta * (e[d] - m);
     }
   }
+  // Merges the cells of another range of cases (the pairwise update of Chan, Golub and
+  // LeVeque).
+  void merge(const LeveneCells& o) {
+    for (size_t c = 0; c < weight.size(); ++c) {
+      const double wb = o.weight[c];
+      if (wb == 0.0) continue;
+      const double wa = weight[c], w = wa + wb;
+      for (size_t d = 0; d < static_cast<size_t>(ndepvr); ++d) {
+        const size_t i = c * static_cast<size_t>(ndepvr) + d;
+        if (wa == 0.0) {
+          mean[i] = o.mean[i];
+          ss[i] = o.ss[i];
+          continue;
+        }
+        const double delta = o.mean[i] - mean[i];
+        mean[i] += delta * wb / w;
+        ss[i] += o.ss[i] + delta * delta * wa * wb / w;
+      }
+      weight[c] = w;
+    }
+  }
 };
 
 }  // namespace
@@ -42,31 +63,48 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
     return out;
   }
   QV_ASSERT(static_cast<long>(g.caseCell.size()) == g.nvalid, "GMTLEV");
-  LeveneCells cells;
-  cells.ndepvr = nd;
-  cells.weight.assign(g.nonEmptyCells, 0.0);
-  cells.mean.assign(static_cast<size_t>(g.nonEmptyCells) * nd, 0.0);
-  cells.ss.assign(cells.mean.size(), 0.0);
+  LeveneCells empty;
+  empty.ndepvr = nd;
+  empty.weight.assign(g.nonEmptyCells, 0.0);
+  empty.mean.assign(static_cast<size_t>(g.nonEmptyCells) * nd, 0.0);
+  empty.ss.assign(empty.mean.size(), 0.0);
 
-  // Per dependent, the sum of squares of the weighted absolute residuals about zero: the scale
-  // against which the sums of squares are judged negligible.
-  std::vector<double> scale(nd, 0.0);
-  std::vector<std::pair<int, double>> row;
-  std::vector<double> e(nd);
-  for (long k = 0; k < work.size(); ++k) {
-    const double w = work.weight(k), v = work.regWeight(k);
-    if (!(w > 0.0) || !(v > 0.0)) continue;
-    designRow(st, k, work.covOf(k), row);
-    const double* y = work.depOf(k);
-    for (int d = 0; d < nd; ++d) {
-      double fit = 0.0;
-      for (const auto& [c, x] : row) fit += x * g.paramEst(static_cast<size_t>(c), static_cast<size_t>(d));
-      e[d] = std::fabs(y[d] - fit);
-      if (v != 1.0) e[d] *= std::sqrt(v);
-      scale[d] += w * e[d] * e[d];
-    }
-    cells.add(g.caseCell[k], e.data(), w);
-  }
+  // The pass: per block, its cells and, per dependent, the sum of squares of the weighted
+  // absolute residuals about zero (the scale against which the sums of squares are judged
+  // negligible); merged in block order.
+  struct Partial {
+    LeveneCells cells;
+    std::vector<double> scale;
+  };
+  Partial all{empty, std::vector<double>(nd, 0.0)};
+  work.reduce(
+      [&](CaseRange r) {
+        Partial part{empty, std::vector<double>(nd, 0.0)};
+        std::vector<std::pair<int, double>> row;
+        std::vector<double> e(nd);
+        for (long k = r.begin; k < r.end; ++k) {
+          const double w = work.weight(k), v = work.regWeight(k);
+          if (!(w > 0.0) || !(v > 0.0)) continue;
+          designRow(st, k, work.covOf(k), row);
+          const double* y = work.depOf(k);
+          for (int d = 0; d < nd; ++d) {
+            double fit = 0.0;
+            for (const auto& [c, x] : row)
+              fit += x * g.paramEst(static_cast<size_t>(c), static_cast<size_t>(d));
+            e[d] = std::fabs(y[d] - fit);
+            if (v != 1.0) e[d] *= std::sqrt(v);
+            part.scale[d] += w * e[d] * e[d];
+          }
+          part.cells.add(g.caseCell[k], e.data(), w);
+        }
+        return part;
+      },
+      [&](const Partial& part) {
+        all.cells.merge(part.cells);
+        for (int d = 0; d < nd; ++d) all.scale[d] += part.scale[d];
+      });
+  const LeveneCells& cells = all.cells;
+  const std::vector<double>& scale = all.scale;
 
   // Between cells: provisional means of the cell means, weighted by the cell weights.
   int n = 0;

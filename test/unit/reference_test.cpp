@@ -640,14 +640,15 @@ TEST_P(ReferenceCase, MatchesExpected) {
   const fs::path dir = kReferenceDir / name;
   const json expected = json::parse(slurp(dir / "expected.json"));
   // Runs the program on the case in one output format; returns the exit status and the output.
-  auto runAs = [&](const std::string& format, std::string& text) {
+  auto runAs = [&](const std::string& format, std::string& text, const std::string& extra = "") {
     const fs::path out =
         fs::path(::testing::TempDir()) / ("qv_ref_" + name + "_" + std::to_string(::getpid()) + "." + format);
     const fs::path err = fs::path(out).replace_extension(".err");
     // Run from the case folder, so that messages locate themselves in "command.qv", not in a
     // path that differs between machines.
     std::string cmd = "cd " + shellQuote(dir.string()) + " && " + std::string(QV_BINARY) +
-                      " command.qv --data data.csv --format " + format + " -o " + shellQuote(out.string());
+                      " command.qv --data data.csv --format " + format + " -o " + shellQuote(out.string()) +
+                      extra;
     if (fs::exists(dir / "weight.txt")) {
       std::string w = slurp(dir / "weight.txt");
       w.erase(std::remove_if(w.begin(), w.end(), [](unsigned char c) { return std::isspace(c); }), w.end());
@@ -694,6 +695,19 @@ TEST_P(ReferenceCase, MatchesExpected) {
   }
   EXPECT_GT(r.checked, 0);
   EXPECT_TRUE(r.failures.empty()) << name << ": " << report(r);
+
+  // The passes over the cases in blocks of 2 cases, merged in block order: the same numbers,
+  // and the same output to the byte on one, two and three threads.
+  std::string one;
+  const auto [oneStatus, oneHow] = runAs("json", one, " --threads 1 --case-block 2");
+  ASSERT_TRUE(WIFEXITED(oneStatus) && WEXITSTATUS(oneStatus) == wantExit) << oneHow;
+  Result blocks = compareCase(expected, json::parse(one));
+  EXPECT_TRUE(blocks.failures.empty()) << name << " in blocks of 2 cases: " << report(blocks);
+  for (const char* threads : {"2", "3"}) {
+    std::string many;
+    runAs("json", many, std::string(" --threads ") + threads + " --case-block 2");
+    EXPECT_TRUE(many == one) << name << ": the output on " << threads << " threads differs from one thread's";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Reference, ReferenceCase, ::testing::ValuesIn(caseNames()),

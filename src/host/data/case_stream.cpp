@@ -462,6 +462,7 @@ class CsvCaseReader : public CaseReader {
   bool endOfData() const override { return !haveLook_; }
   double number(int var) const override;
   double numberRemainder(int var) const override;
+  bool anyRemainder() const override { return !cur_.remSet.empty(); }
   const std::string& string(int var) const override;
   double caseWeight() const override;
   std::vector<std::pair<std::string, std::string>> splitCaption() const override;

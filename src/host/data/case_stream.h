@@ -89,6 +89,9 @@ class CaseReader {
     (void)var;
     return 0.0;
   }
+  // False when every numberRemainder of the current case is 0 (a cheap test that spares the
+  // per-field queries on data whose numbers are exact as doubles).
+  virtual bool anyRemainder() const { return true; }
   virtual const std::string& string(int var) const = 0;
   // The case weight: 1.0 when no weight variable; kSysmis when the weight value is missing.
   virtual double caseWeight() const = 0;
