@@ -218,17 +218,21 @@ void placeSubsets(const FactorScope& fs, PosthocTest test, const num::PostHocRes
   }
 
   const int stat = t.hsStat;
+  // Per level the subsets it belongs to, in subset order: one pass over the members instead of a
+  // search of every subset for every level.
+  std::vector<std::vector<size_t>> subsetsOf(lv.sizes.size());
+  for (size_t s = 0; s < nsub; ++s)
+    for (size_t member : r.subsets[s].levels)
+      if (member < subsetsOf.size() && (subsetsOf[member].empty() || subsetsOf[member].back() != s))
+        subsetsOf[member].push_back(s);
   for (size_t g : r.order) {
     const int level = static_cast<int>(g) + 1;
     tb.category(t.hsFactor, levelKey(st, fs.factor, level), levelLabel(st, *fs.dict, fs.factor, level));
     tb.cell(stat, "N", out::Value::num(lv.sizes[g], out::Fmt::Count));
     if (nsub < 1) continue;
     tb.beginGroup(stat, "Subset", "Subset");
-    for (size_t s = 0; s < nsub; ++s) {
-      const auto& members = r.subsets[s].levels;
-      if (std::find(members.begin(), members.end(), g) != members.end())
-        tb.cell(stat, std::to_string(s + 1), out::Value::num(lv.means[g], out::Fmt::Mean));
-    }
+    for (size_t s : subsetsOf[g])
+      tb.cell(stat, std::to_string(s + 1), out::Value::num(lv.means[g], out::Fmt::Mean));
     tb.endGroup(stat);
   }
   if (test != PosthocTest::Waller && test != PosthocTest::BTukey && nsub >= 1) {
