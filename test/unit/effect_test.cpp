@@ -85,12 +85,9 @@ TEST(EffectTest, NamesAndLabels) {
     const char* label;
   };
   const NameCase cases[] = {
-      {{-1, -1, -1, -1}, false, "Intercept", "Intercept"},
-      {{0, 0, -1, -1}, false, "a * b", "[a=1] * [b=2]"},
-      {{0, 1, -1, -1}, false, "b(a)", "[b=2]([a=1])"},
-      {{-1, -1, 2, 1}, false, "x * x * y", "x * x * y"},
-      {{0, -1, -1, 1}, false, "a * y", "[a=1] * y"},
-      {{0, -1, 1, -1}, true, "x(a)", "x([a=1])"},
+      {{-1, -1, -1, -1}, false, "Intercept", "Intercept"},  {{0, 0, -1, -1}, false, "a * b", "[a=1] * [b=2]"},
+      {{0, 1, -1, -1}, false, "b(a)", "[b=2]([a=1])"},      {{-1, -1, 2, 1}, false, "x * x * y", "x * x * y"},
+      {{0, -1, -1, 1}, false, "a * y", "[a=1] * y"},        {{0, -1, 1, -1}, true, "x(a)", "x([a=1])"},
       {{0, 1, 1, -1}, true, "x(a * b)", "x([b=2]([a=1]))"},
   };
   for (const NameCase& c : cases) {
