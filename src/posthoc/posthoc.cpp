@@ -140,11 +140,19 @@ void placeRows(const FactorScope& fs, PosthocTest test, const std::vector<Compar
   const int stat = t.mcStat;
   tb.category(t.mcTest, posthocTestInfo(test).name);
   const std::string ciLabel = confidenceIntervalLabel(st.alplev, false);
+  // The keys and labels of the levels, worked out once for all rows.
+  int levels = fs.k;
+  for (const ComparisonRow& r : rows) levels = std::max({levels, r.i + 1, r.j + 1});
+  std::vector<std::string> keys(static_cast<size_t>(levels) + 1), labels(static_cast<size_t>(levels) + 1);
+  for (int l = 1; l <= levels; ++l) {
+    keys[l] = levelKey(st, fs.factor, l);
+    labels[l] = levelLabel(st, *fs.dict, fs.factor, l);
+  }
   // Every level in level order along both pair dimensions, whatever pair comes first.
   if (posthocTestInfo(test).rule != PairRule::Control) {
     for (int l = 1; l <= fs.k; ++l) {
-      tb.category(t.mcI, levelKey(st, fs.factor, l), levelLabel(st, *fs.dict, fs.factor, l));
-      tb.category(t.mcJ, levelKey(st, fs.factor, l), levelLabel(st, *fs.dict, fs.factor, l));
+      tb.category(t.mcI, keys[l], labels[l]);
+      tb.category(t.mcJ, keys[l], labels[l]);
     }
   }
   const int sigNote = tb.footnoteWithMarker(
@@ -152,8 +160,8 @@ void placeRows(const FactorScope& fs, PosthocTest test, const std::vector<Compar
   if (posthocTestInfo(test).rule == PairRule::Control)
     tb.annotateCategory(t.mcTest, tb.footnote(catalogueText("Dunnett has control group ...")));
   for (const ComparisonRow& r : rows) {
-    tb.category(t.mcI, levelKey(st, fs.factor, r.i + 1), levelLabel(st, *fs.dict, fs.factor, r.i + 1));
-    tb.category(t.mcJ, levelKey(st, fs.factor, r.j + 1), levelLabel(st, *fs.dict, fs.factor, r.j + 1));
+    tb.category(t.mcI, keys[static_cast<size_t>(r.i) + 1], labels[static_cast<size_t>(r.i) + 1]);
+    tb.category(t.mcJ, keys[static_cast<size_t>(r.j) + 1], labels[static_cast<size_t>(r.j) + 1]);
     const int c = tb.cell(stat, "Mean Difference (I-J)", out::Value::num(r.diff, out::Fmt::Mean));
     if (r.significant) tb.annotateCell(c, sigNote);
     tb.cell(stat, "Std. Error", out::Value::num(r.stdError, out::Fmt::StdDev));
