@@ -15,11 +15,14 @@
 //   qvbench generate-oneway L N FILE   N cases over one factor g with L levels (each level
 //                             visited in turn, so every level holds N / L cases)
 //   qvbench generate-twoway N FILE     N cases over factors a and b with 200 and 300 levels
-//   qvbench large factorial8|oneway|twoway|wide FILE   the analysis of such a file, rendered as
+//   qvbench large factorial8|oneway|comparisons|twoway|wide FILE   the analysis of such a file, rendered as
 //                             text: factorial8 the full factorial of the eight factors; oneway
 //                             y BY g with descriptives, parameter estimates, effect sizes and
 //                             Levene's test; twoway the full factorial y BY a b, Type III; wide
-//                             (a generate-wide file, 40 x 50) the same with parameter estimates
+//                             (a generate-wide file, 40 x 50) the same with parameter estimates;
+//                             comparisons (a generate-oneway file) parameter estimates, the
+//                             marginal means of g with all their pairwise comparisons and the
+//                             Scheffe and S-N-K post hoc tests: tables of L (L - 1) rows
 //
 //   qvbench scan FILE         the CSV scanner alone over the whole file (records and fields)
 //   qvbench numbers FILE      number conversion alone: the first 32 MiB of the file's fields,
@@ -269,6 +272,8 @@ int main(int argc, char** argv) {
       command = "QUORVEST y BY f1 f2 f3 f4 f5 f6 f7 f8";
     else if (design == "oneway")
       command = "QUORVEST y BY g /PRINT=DESCRIPTIVE PARAMETER ETASQ HOMOGENEITY";
+    else if (design == "comparisons")
+      command = "QUORVEST y BY g /PRINT=PARAMETER /EMMEANS=TABLES(g) COMPARE(g) /POSTHOC=g(SCHEFFE SNK)";
     else if (design == "twoway")
       command = "QUORVEST y BY a b /METHOD=SSTYPE(3)";
     else if (design == "wide")

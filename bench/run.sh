@@ -6,8 +6,10 @@
 # (N cases, default 10 000).
 # bench/run.sh large: the large designs: eight two-level factors on 40 cases (full factorial);
 # one factor with 2 000 levels on 4 000 cases and with 50 000 levels on 10^6 cases (full
-# output); factors of 40 and 50 levels with their interaction on 3 000 cases and of 200 and 300
-# levels on 10^6 cases (Type III).
+# output); one factor with 500 levels on 1 000 cases with all pairwise comparisons of the
+# marginal means and two post hoc tests (249 500 comparison rows each; 2 000 levels do not fit
+# in memory yet); factors of 40 and 50 levels with their interaction on 3 000 cases and of 200
+# and 300 levels on 10^6 cases (Type III).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -24,11 +26,13 @@ if [ "${1:-}" = large ]; then
   d=build-bench
   [ -f $d/large_f8.csv ] || $b generate-factorial8 $d/large_f8.csv
   [ -f $d/large_g2000.csv ] || $b generate-oneway 2000 4000 $d/large_g2000.csv
+  [ -f $d/large_g500.csv ] || $b generate-oneway 500 1000 $d/large_g500.csv
   [ -f $d/large_g50000.csv ] || $b generate-oneway 50000 1000000 $d/large_g50000.csv
   [ -f $d/large_ab.csv ] || $b generate-twoway 1000000 $d/large_ab.csv
   [ -f $d/large_wide.csv ] || $b generate-wide 3000 $d/large_wide.csv
   $b large factorial8 $d/large_f8.csv
   $b large oneway $d/large_g2000.csv
+  $b large comparisons $d/large_g500.csv
   $b large oneway $d/large_g50000.csv || true
   $b large wide $d/large_wide.csv
   $b large twoway $d/large_ab.csv || true

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -22,24 +21,12 @@ constexpr double kCellLimit = 3037000499.0;
 
 }  // namespace
 
-bool effectHasFactors(const EffectRow& row, int nfactr) {
-  for (int f = 0; f < nfactr; ++f)
-    if (row[f] >= 0) return true;
-  return false;
-}
+bool effectHasFactors(const EffectRow& row, int nfactr) { return !Effect(row, nfactr).factors().empty(); }
 
-bool effectHasCovariates(const EffectRow& row, int nfactr) {
-  for (size_t c = nfactr; c < row.size(); ++c)
-    if (row[c] >= 1) return true;
-  return false;
-}
+bool effectHasCovariates(const EffectRow& row, int nfactr) { return Effect(row, nfactr).hasCovariate(); }
 
 std::vector<int> effectFactorOrder(const EffectRow& row, int nfactr) {
-  std::vector<int> order;
-  for (int f = 0; f < nfactr; ++f)
-    if (row[f] >= 0) order.push_back(f);
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return row[a] < row[b]; });
-  return order;
+  return Effect(row, nfactr).cellOrder();
 }
 
 long cellOfLevels(const std::vector<int>& order, const std::vector<int>& nlevls, const int* levels) {
@@ -155,9 +142,9 @@ void designRow(const ProcedureState& st, long k, const double* cov,
   for (int e = 0; e < ne; ++e) {
     double v = 1.0;
     if (st.ncovar > 0) {
-      const EffectRow& row = st.ptefds[e];
+      const Effect effect(st.ptefds[e], nf);
       for (int c = 0; c < st.ncovar; ++c) {
-        int p = row[nf + c];
+        const int p = effect.power(c);
         if (p >= 1) v *= p == 1 ? cov[c] : std::pow(cov[c], p);
       }
     }
@@ -173,97 +160,50 @@ int effectOfColumn(const ProcedureState& st, int col) {
   return -1;
 }
 
+Effect designEffect(const ProcedureState& st, int e) {
+  const bool cwf = e < static_cast<int>(st.ptecwf.size()) && st.ptecwf[static_cast<size_t>(e)] == 1;
+  return Effect(st.ptefds[static_cast<size_t>(e)], st.nfactr, cwf);
+}
+
+EffectVocabulary effectVocabulary(const ProcedureState& st, const Dictionary& dict) {
+  EffectVocabulary v;
+  for (int f : st.factorVars) v.factors.push_back(dict.vars[static_cast<size_t>(f)].name);
+  for (int c : st.covVars) v.covariates.push_back(dict.vars[static_cast<size_t>(c)].name);
+  return v;
+}
+
+std::string effectName(const ProcedureState& st, const Dictionary& dict, int e) {
+  return designEffect(st, e).name(effectVocabulary(st, dict));
+}
+
 namespace {
 
-int maxCode(const EffectRow& row, int nfactr) {
-  int m = -1;
-  for (int f = 0; f < nfactr; ++f) m = std::max(m, row[f]);
-  return m;
-}
-
-void appendCovariates(const ProcedureState& st, const Dictionary& dict, const EffectRow& row,
-                      std::string& s) {
-  for (int c = 0; c < st.ncovar; ++c)
-    for (int p = 0; p < row[st.nfactr + c]; ++p) {
-      if (!s.empty()) s += " * ";
-      s += dict.vars[st.covVars[c]].name;
-    }
-}
-
-// Joins the pieces of the factors at nesting code `code` with " * ".
-std::string factorsAt(const ProcedureState& st, const EffectRow& row, int code,
-                      const std::function<std::string(int)>& piece) {
-  std::string s;
-  for (int f = 0; f < st.nfactr; ++f)
-    if (row[f] == code) {
-      if (!s.empty()) s += " * ";
-      s += piece(f);
-    }
-  return s;
-}
-
-// The shared layout of effect names and parameter labels; `piece` renders one factor.
-std::string composeName(const ProcedureState& st, const Dictionary& dict, int e,
-                        const std::function<std::string(int)>& piece) {
-  const EffectRow& row = st.ptefds[e];
-  const int nf = st.nfactr;
-  const bool hasF = effectHasFactors(row, nf);
-  if (!hasF && !effectHasCovariates(row, nf)) return "Intercept";
-  const int m = maxCode(row, nf);
-  const bool cwf = e < static_cast<int>(st.ptecwf.size()) && st.ptecwf[e] == 1;
-  std::string s;
-  int opened = 0;
-  if (cwf) {
-    appendCovariates(st, dict, row, s);
-    for (int code = m; code >= 0; --code) {
-      s += "(" + factorsAt(st, row, code, piece);
-      ++opened;
-    }
-  } else {
-    if (hasF) s = factorsAt(st, row, m, piece);
-    appendCovariates(st, dict, row, s);
-    for (int code = m - 1; code >= 0; --code) {
-      s += "(" + factorsAt(st, row, code, piece);
-      ++opened;
-    }
-  }
-  s.append(opened, ')');
-  return s;
+// The label of column `col` of effect e, with the effect's vocabulary given.
+std::string columnLabel(const ProcedureState& st, const EffectVocabulary& names, int e, int col) {
+  const GroupState& g = st.group;
+  const std::vector<int> lev = levelsOfCell(g.effectOrder[e], g.nlevls, st.nfactr, g.colCell[col]);
+  return designEffect(st, e).label(names, [&](int f) {
+    return "[" + names.factors[static_cast<size_t>(f)] + "=" + levelKey(st, f, lev[static_cast<size_t>(f)]) +
+           "]";
+  });
 }
 
 }  // namespace
 
-std::string effectName(const ProcedureState& st, const Dictionary& dict, int e) {
-  // A covariate nested within factors is named by its covariates and, in one pair of
-  // parentheses, all its factors in command order, whatever their depths: x(a * b). Its
-  // parameter labels keep the depths.
-  if (e < static_cast<int>(st.ptecwf.size()) && st.ptecwf[e] == 1 &&
-      effectHasFactors(st.ptefds[e], st.nfactr)) {
-    std::string s;
-    appendCovariates(st, dict, st.ptefds[e], s);
-    std::string factors;
-    for (int f = 0; f < st.nfactr; ++f)
-      if (st.ptefds[e][f] >= 0) factors += (factors.empty() ? "" : " * ") + dict.vars[st.factorVars[f]].name;
-    return s + "(" + factors + ")";
-  }
-  return composeName(st, dict, e, [&](int f) { return dict.vars[st.factorVars[f]].name; });
-}
-
 std::string paramLabel(const ProcedureState& st, const Dictionary& dict, int col) {
-  const GroupState& g = st.group;
   int e = effectOfColumn(st, col);
   QV_ASSERT(e >= 0, "paramLabel");
-  std::vector<int> lev = levelsOfCell(g.effectOrder[e], g.nlevls, st.nfactr, g.colCell[col]);
-  return composeName(st, dict, e, [&](int f) {
-    return "[" + dict.vars[st.factorVars[f]].name + "=" + levelKey(st, f, lev[f]) + "]";
-  });
+  return columnLabel(st, effectVocabulary(st, dict), e, col);
 }
 
 void buildParamLabels(const ProcedureState& st, const Dictionary& dict, std::vector<std::string>& labels) {
+  // Effect by effect over its own columns: no search for each column's effect.
   labels.clear();
-  int ncol = 0;
-  for (int e = 0; e < st.effectCount(); ++e) ncol += st.group.effectNcols[e];
-  for (int c = 0; c < ncol; ++c) labels.push_back(paramLabel(st, dict, c));
+  const EffectVocabulary names = effectVocabulary(st, dict);
+  for (int e = 0; e < st.effectCount(); ++e) {
+    const int first = st.group.effectFirstCol[e] - 1;
+    for (int c = 0; c < st.group.effectNcols[e]; ++c) labels.push_back(columnLabel(st, names, e, first + c));
+  }
   if (labels.empty()) labels.push_back("Intercept");
 }
 

@@ -30,7 +30,11 @@ bool layoutDesign(Context& ctx, ProcedureState& st);
 // (0-based column, value). `cov` holds the case's covariate values.
 void designRow(const ProcedureState& st, long k, const double* cov, std::vector<std::pair<int, double>>& out);
 
-// Effect name: "Intercept", "a", "a * b", "b(a)", "X(a)", "a * X".
+// Effect e of the design as a typed effect (with its covariate-within-factors flag).
+Effect designEffect(const ProcedureState& st, int e);
+// The names of the command's factors and covariates, which effect names are written with.
+EffectVocabulary effectVocabulary(const ProcedureState& st, const Dictionary& dict);
+// Effect name ("Intercept", "a", "a * b", "b(a)", "X(a)", "a * X"): Effect::name of effect e.
 std::string effectName(const ProcedureState& st, const Dictionary& dict, int e);
 
 // Parameter label of design column `col` (0-based): "Intercept", "[a=1] * [b=2]", "[b=2]([a=1])",

@@ -141,10 +141,15 @@ void printPairwise(Context& ctx, const ProcedureState& st, const MarginalTable& 
   const int statDim = tb.dimension("Statistics", out::Axis::Column);
   const std::string ciLabel = confidenceIntervalLabel(st.alplev, false);
   int sigNote = -1;
+  // The keys and labels of the levels, worked out once for all pairs.
+  std::vector<std::string> keys(static_cast<size_t>(ly.k) + 1), labels(static_cast<size_t>(ly.k) + 1);
+  for (int l = 1; l <= ly.k; ++l) {
+    keys[l] = levelKey(st, ly.compareFactor, l);
+    labels[l] = levelLabel(st, dict, ly.compareFactor, l);
+  }
   // Levels in level order, whichever pair first places them.
   for (int l = 1; l <= ly.k; ++l)
-    for (int dim : {iDim, jDim})
-      tb.category(dim, levelKey(st, ly.compareFactor, l), levelLabel(st, dict, ly.compareFactor, l));
+    for (int dim : {iDim, jDim}) tb.category(dim, keys[l], labels[l]);
 
   // Critical t of each layer's intervals, at the adjusted level.
   std::vector<double> tcrit(ncomp.size(), kSysmis);
@@ -165,10 +170,10 @@ void printPairwise(Context& ctx, const ProcedureState& st, const MarginalTable& 
     for (long layer = 0; layer < ly.layerCells.count; ++layer) {
       setLayerCategories(tb, st, dict, layerDims, ly, layer);
       for (int i = 1; i <= ly.k; ++i) {
-        tb.category(iDim, levelKey(st, ly.compareFactor, i), levelLabel(st, dict, ly.compareFactor, i));
+        tb.category(iDim, keys[i], labels[i]);
         for (int j = 1; j <= ly.k; ++j) {
           if (j == i) continue;
-          tb.category(jDim, levelKey(st, ly.compareFactor, j), levelLabel(st, dict, ly.compareFactor, j));
+          tb.category(jDim, keys[j], labels[j]);
           const long a = ly.cellOf(layer, i), b = ly.cellOf(layer, j);
           const CellStatus sa = t.status[a], sb = t.status[b];
           double diff = kSysmis, se = kSysmis, sig = kSysmis, lower = kSysmis, upper = kSysmis;

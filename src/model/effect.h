@@ -9,6 +9,8 @@
 //   covariate     its power in the effect; below 1 absent (X*X is power 2).
 // The intercept is the row of all -1.
 #include <cstddef>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace qv {
@@ -16,10 +18,17 @@ namespace qv {
 // One effect row: nfactr nesting codes, then ncovar powers (see above).
 using EffectRow = std::vector<int>;
 
-// A read-only view of one effect row; the row must outlive the view.
+// The variable names an effect is written with: per factor and per covariate its name.
+struct EffectVocabulary {
+  std::vector<std::string> factors, covariates;
+};
+
+// A read-only view of one effect row; the row must outlive the view. `covariateWithinFactors`
+// marks a covariate nested within factors (x(a), written covariates first).
 class Effect {
  public:
-  Effect(const EffectRow& row, int factorCount) : row_(&row), nf_(factorCount) {}
+  Effect(const EffectRow& row, int factorCount, bool covariateWithinFactors = false)
+      : row_(&row), nf_(factorCount), cwf_(covariateWithinFactors) {}
 
   int factorCount() const { return nf_; }
   int covariateCount() const { return static_cast<int>(row_->size()) - nf_; }
@@ -49,11 +58,31 @@ class Effect {
   // ignored). So the intercept is contained in every effect with a factor and no covariate.
   bool contains(const Effect& other) const;
 
+  // The largest nesting code of the effect's factors (those of its innermost level); -1 when
+  // it has no factor.
+  int innermostNesting() const;
+  // The factors in cell order: by increasing nesting code, then factor order.
+  std::vector<int> cellOrder() const;
+
+  // The display name: "Intercept", "a", "a * b", "b(a)", "a * x", "x(a * b)". A covariate
+  // nested within factors names all its factors, whatever their depths, in one pair of
+  // parentheses in factor order.
+  std::string name(const EffectVocabulary& names) const;
+  // A label laid out as the name but keeping the nesting depths, each factor written by
+  // `factorText(f)`: the parameter labels "[a=1] * [b=2]", "[b=2]([a=1])", "x([b=3]([a=2]))".
+  std::string label(const EffectVocabulary& names, const std::function<std::string(int)>& factorText) const;
+
   const EffectRow& row() const { return *row_; }
 
  private:
+  // The factors at nesting code `code`, each written by factorText, joined with " * ".
+  std::string factorsAt(int code, const std::function<std::string(int)>& factorText) const;
+  // Appends each covariate as many times as its power, joined with " * ".
+  void appendCovariates(const EffectVocabulary& names, std::string& s) const;
+
   const EffectRow* row_;
   int nf_;
+  bool cwf_;  // a covariate nested within factors
 };
 
 // Effect number of the main effect of factor f among `rows` (design order), -1 when the design

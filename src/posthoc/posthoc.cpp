@@ -140,11 +140,19 @@ void placeRows(const FactorScope& fs, PosthocTest test, const std::vector<Compar
   const int stat = t.mcStat;
   tb.category(t.mcTest, posthocTestInfo(test).name);
   const std::string ciLabel = confidenceIntervalLabel(st.alplev, false);
+  // The keys and labels of the levels, worked out once for all rows.
+  int levels = fs.k;
+  for (const ComparisonRow& r : rows) levels = std::max({levels, r.i + 1, r.j + 1});
+  std::vector<std::string> keys(static_cast<size_t>(levels) + 1), labels(static_cast<size_t>(levels) + 1);
+  for (int l = 1; l <= levels; ++l) {
+    keys[l] = levelKey(st, fs.factor, l);
+    labels[l] = levelLabel(st, *fs.dict, fs.factor, l);
+  }
   // Every level in level order along both pair dimensions, whatever pair comes first.
   if (posthocTestInfo(test).rule != PairRule::Control) {
     for (int l = 1; l <= fs.k; ++l) {
-      tb.category(t.mcI, levelKey(st, fs.factor, l), levelLabel(st, *fs.dict, fs.factor, l));
-      tb.category(t.mcJ, levelKey(st, fs.factor, l), levelLabel(st, *fs.dict, fs.factor, l));
+      tb.category(t.mcI, keys[l], labels[l]);
+      tb.category(t.mcJ, keys[l], labels[l]);
     }
   }
   const int sigNote = tb.footnoteWithMarker(
@@ -152,8 +160,8 @@ void placeRows(const FactorScope& fs, PosthocTest test, const std::vector<Compar
   if (posthocTestInfo(test).rule == PairRule::Control)
     tb.annotateCategory(t.mcTest, tb.footnote(catalogueText("Dunnett has control group ...")));
   for (const ComparisonRow& r : rows) {
-    tb.category(t.mcI, levelKey(st, fs.factor, r.i + 1), levelLabel(st, *fs.dict, fs.factor, r.i + 1));
-    tb.category(t.mcJ, levelKey(st, fs.factor, r.j + 1), levelLabel(st, *fs.dict, fs.factor, r.j + 1));
+    tb.category(t.mcI, keys[static_cast<size_t>(r.i) + 1], labels[static_cast<size_t>(r.i) + 1]);
+    tb.category(t.mcJ, keys[static_cast<size_t>(r.j) + 1], labels[static_cast<size_t>(r.j) + 1]);
     const int c = tb.cell(stat, "Mean Difference (I-J)", out::Value::num(r.diff, out::Fmt::Mean));
     if (r.significant) tb.annotateCell(c, sigNote);
     tb.cell(stat, "Std. Error", out::Value::num(r.stdError, out::Fmt::StdDev));
@@ -218,17 +226,21 @@ void placeSubsets(const FactorScope& fs, PosthocTest test, const num::PostHocRes
   }
 
   const int stat = t.hsStat;
+  // Per level the subsets it belongs to, in subset order: one pass over the members instead of a
+  // search of every subset for every level.
+  std::vector<std::vector<size_t>> subsetsOf(lv.sizes.size());
+  for (size_t s = 0; s < nsub; ++s)
+    for (size_t member : r.subsets[s].levels)
+      if (member < subsetsOf.size() && (subsetsOf[member].empty() || subsetsOf[member].back() != s))
+        subsetsOf[member].push_back(s);
   for (size_t g : r.order) {
     const int level = static_cast<int>(g) + 1;
     tb.category(t.hsFactor, levelKey(st, fs.factor, level), levelLabel(st, *fs.dict, fs.factor, level));
     tb.cell(stat, "N", out::Value::num(lv.sizes[g], out::Fmt::Count));
     if (nsub < 1) continue;
     tb.beginGroup(stat, "Subset", "Subset");
-    for (size_t s = 0; s < nsub; ++s) {
-      const auto& members = r.subsets[s].levels;
-      if (std::find(members.begin(), members.end(), g) != members.end())
-        tb.cell(stat, std::to_string(s + 1), out::Value::num(lv.means[g], out::Fmt::Mean));
-    }
+    for (size_t s : subsetsOf[g])
+      tb.cell(stat, std::to_string(s + 1), out::Value::num(lv.means[g], out::Fmt::Mean));
     tb.endGroup(stat);
   }
   if (test != PosthocTest::Waller && test != PosthocTest::BTukey && nsub >= 1) {

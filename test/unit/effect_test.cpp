@@ -72,5 +72,31 @@ TEST(EffectTest, Containment) {
   EXPECT_FALSE(Effect(onlyX, 0).contains(Effect(none, 0)));
 }
 
+// Names as people read them: factors of the innermost level joined by " * ", covariates as often
+// as their power, enclosing levels in parentheses; a covariate nested within factors comes first
+// and its name lists all its factors in one pair of parentheses, its labels keep the levels.
+TEST(EffectTest, NamesAndLabels) {
+  const EffectVocabulary names{{"a", "b"}, {"x", "y"}};
+  const auto level = [](int f) { return f == 0 ? std::string("[a=1]") : std::string("[b=2]"); };
+  struct NameCase {
+    EffectRow row;
+    bool covariateWithinFactors;
+    const char* name;
+    const char* label;
+  };
+  const NameCase cases[] = {
+      {{-1, -1, -1, -1}, false, "Intercept", "Intercept"},  {{0, 0, -1, -1}, false, "a * b", "[a=1] * [b=2]"},
+      {{0, 1, -1, -1}, false, "b(a)", "[b=2]([a=1])"},      {{-1, -1, 2, 1}, false, "x * x * y", "x * x * y"},
+      {{0, -1, -1, 1}, false, "a * y", "[a=1] * y"},        {{0, -1, 1, -1}, true, "x(a)", "x([a=1])"},
+      {{0, 1, 1, -1}, true, "x(a * b)", "x([b=2]([a=1]))"},
+  };
+  for (const NameCase& c : cases) {
+    const Effect e(c.row, kFactors, c.covariateWithinFactors);
+    EXPECT_EQ(e.name(names), c.name);
+    EXPECT_EQ(e.label(names, level), c.label);
+  }
+  EXPECT_EQ(Effect(EffectRow{1, 0, -1, -1}, kFactors).cellOrder(), (std::vector<int>{1, 0}));
+}
+
 }  // namespace
 }  // namespace qv::testing

@@ -5,32 +5,6 @@
 
 namespace qv::out {
 
-namespace {
-
-Category* findChild(std::vector<Category>& cats, const std::string& key) {
-  for (auto& c : cats)
-    if (c.key == key) return &c;
-  return nullptr;
-}
-
-// A cell's coordinates as one string, for the index of placed cells. Every key is written with
-// its length first, so no key can be mistaken for a separator.
-std::string encodePath(const std::vector<std::vector<std::string>>& path) {
-  std::string s;
-  for (const auto& dim : path) {
-    s += std::to_string(dim.size());
-    s += '|';
-    for (const auto& key : dim) {
-      s += std::to_string(key.size());
-      s += ':';
-      s += key;
-    }
-  }
-  return s;
-}
-
-}  // namespace
-
 std::string footnoteMarker(size_t index) {
   // a, b, ..., z, aa, ab, ...
   std::string m;
@@ -52,7 +26,9 @@ int TableBuilder::dimension(const std::string& name, Axis axis) {
   int existing = dimensionIndex(name);
   if (existing >= 0) return existing;
   t_.dimensions.push_back(Dimension{name, axis, {}});
+  nodes_.emplace_back(1);  // the top level
   groupStack_.emplace_back();
+  currentNode_.push_back(-1);
   current_.emplace_back();
   return static_cast<int>(t_.dimensions.size()) - 1;
 }
@@ -63,45 +39,50 @@ int TableBuilder::dimensionIndex(const std::string& name) const {
   return -1;
 }
 
-Category* TableBuilder::currentContainer(int dim) {
-  // Returns the group that new categories go into, or nullptr for the top level.
-  Category* group = nullptr;
-  for (const auto& key : groupStack_.at(dim)) {
-    auto& list = group ? group->children : t_.dimensions[dim].categories;
-    group = findChild(list, key);
-  }
-  return group;
+std::vector<Category>& TableBuilder::childList(int dim, int node) {
+  return node == 0 ? t_.dimensions.at(static_cast<size_t>(dim)).categories : categoryOf(dim, node).children;
 }
 
-std::string TableBuilder::categoryId(int dim, const std::string& key) const {
-  std::vector<std::vector<std::string>> path{{std::to_string(dim)}, groupStack_.at(dim), {key}};
-  return encodePath(path);
+Category& TableBuilder::categoryOf(int dim, int node) {
+  const Node& n = nodes_[static_cast<size_t>(dim)][static_cast<size_t>(node)];
+  return childList(dim, n.parent)[n.index];
+}
+
+int TableBuilder::child(int dim, int parent, const std::string& key, const std::string& label, bool group) {
+  auto& nodes = nodes_.at(static_cast<size_t>(dim));
+  auto [it, isNew] =
+      nodes[static_cast<size_t>(parent)].children.try_emplace(key, static_cast<int>(nodes.size()));
+  const int node = it->second;
+  if (isNew) {
+    std::vector<Category>& list = childList(dim, parent);
+    list.push_back(Category{key, label, group, {}});
+    nodes.push_back(Node{parent, list.size() - 1, key, {}});
+  } else if (group) {
+    categoryOf(dim, node).isGroup = true;
+  }
+  return node;
 }
 
 void TableBuilder::beginGroup(int dim, const std::string& key, const std::string& label) {
-  Category* parent = currentContainer(dim);
-  auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
-  if (categoryIndex_.insert(categoryId(dim, key)).second) {
-    list.push_back(Category{key, label, true, {}});
-  } else if (Category* g = findChild(list, key)) {
-    g->isGroup = true;
-  }
-  groupStack_[dim].push_back(key);
+  auto& stack = groupStack_.at(static_cast<size_t>(dim));
+  stack.push_back(child(dim, stack.empty() ? 0 : stack.back(), key, label, true));
 }
 
 void TableBuilder::endGroup(int dim) {
-  if (!groupStack_.at(dim).empty()) groupStack_[dim].pop_back();
+  if (!groupStack_.at(static_cast<size_t>(dim)).empty()) groupStack_[static_cast<size_t>(dim)].pop_back();
 }
 
 void TableBuilder::category(int dim, const std::string& key, const std::string& label) {
-  // The index answers "is it there already" without a search through long category lists.
-  if (categoryIndex_.insert(categoryId(dim, key)).second) {
-    Category* parent = currentContainer(dim);
-    auto& list = parent ? parent->children : t_.dimensions.at(dim).categories;
-    list.push_back(Category{key, label, false, {}});
-  }
-  current_[dim] = groupStack_[dim];
-  current_[dim].push_back(key);
+  const auto& stack = groupStack_.at(static_cast<size_t>(dim));
+  const int node = child(dim, stack.empty() ? 0 : stack.back(), key, label, false);
+  const size_t d = static_cast<size_t>(dim);
+  if (node == currentNode_[d]) return;
+  currentNode_[d] = node;
+  // The key path: the keys of the open groups, then the leaf's key.
+  auto& path = current_[d];
+  path.resize(stack.size() + 1);
+  for (size_t i = 0; i < stack.size(); ++i) path[i] = nodes_[d][static_cast<size_t>(stack[i])].key;
+  path.back() = key;
 }
 
 int TableBuilder::cell(int cellDim, const std::string& statistic, const Value& v) {
@@ -111,17 +92,20 @@ int TableBuilder::cell(int cellDim, const std::string& statistic, const Value& v
 
 int TableBuilder::cellHere(const Value& v) {
   // A cell placed again at the same coordinates replaces the earlier one (keeping its
-  // footnotes and its place in the order of cells).
-  auto [it, inserted] = cellIndex_.try_emplace(encodePath(current_), static_cast<int>(t_.cells.size()));
-  if (!inserted) {
+  // footnotes and its place in the order of cells). The coordinates are the current nodes.
+  cellKey_.assign(reinterpret_cast<const char*>(currentNode_.data()), currentNode_.size() * sizeof(int));
+  auto it = cellIndex_.find(cellKey_);
+  if (it != cellIndex_.end()) {
     t_.cells[static_cast<size_t>(it->second)].value = v;
     return it->second;
   }
+  const int index = static_cast<int>(t_.cells.size());
+  cellIndex_.emplace(cellKey_, index);
   Cell c;
   c.path = current_;
   c.value = v;
   t_.cells.push_back(std::move(c));
-  return it->second;
+  return index;
 }
 
 int TableBuilder::footnote(const std::string& text, std::vector<std::pair<std::string, double>> values) {
@@ -194,10 +178,11 @@ Table TableBuilder::finish() {
   auto notes = std::move(out.categoryFootnotes);
   out.categoryFootnotes.clear();
   for (auto& [k, v] : notes) out.categoryFootnotes[{static_cast<int>(newIndex[k.first]), k.second}] = v;
+  nodes_.clear();
   groupStack_.clear();
+  currentNode_.clear();
   current_.clear();
   cellIndex_.clear();
-  categoryIndex_.clear();
   return out;
 }
 

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -182,14 +181,27 @@ class TableBuilder {
   Table finish();
 
  private:
-  Category* currentContainer(int dim);
+  // One category of a dimension as the builder finds it again: its key, its place in its
+  // parent's list (node 0 of each dimension is the top level) and an index of its children by
+  // key, so that placing a value costs the same however many categories there are.
+  struct Node {
+    int parent = -1;
+    size_t index = 0;  // position in the parent's list of categories
+    std::string key;
+    std::unordered_map<std::string, int> children;
+  };
+  Category& categoryOf(int dim, int node);
+  std::vector<Category>& childList(int dim, int node);
+  // The node of `key` under `parent`, created (with its category) when new.
+  int child(int dim, int parent, const std::string& key, const std::string& label, bool group);
   size_t lettered_ = 0;  // footnotes marked with letters so far
   Table t_;
-  std::vector<std::vector<std::string>> groupStack_;  // per dimension, keys of open groups
-  std::vector<std::vector<std::string>> current_;     // per dimension, path of current leaf
-  std::unordered_map<std::string, int> cellIndex_;    // encoded cell path -> index in t_.cells
-  std::unordered_set<std::string> categoryIndex_;     // encoded (dimension, path) of every category
-  std::string categoryId(int dim, const std::string& key) const;
+  std::vector<std::vector<Node>> nodes_;            // per dimension, its categories
+  std::vector<std::vector<int>> groupStack_;        // per dimension, nodes of the open groups
+  std::vector<int> currentNode_;                    // per dimension, the current leaf; -1 none
+  std::vector<std::vector<std::string>> current_;   // per dimension, key path of the current leaf
+  std::unordered_map<std::string, int> cellIndex_;  // current nodes (as bytes) -> index in t_.cells
+  std::string cellKey_;                             // scratch for the key of a cell
 };
 
 }  // namespace qv::out

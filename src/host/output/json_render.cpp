@@ -23,12 +23,6 @@ namespace {
 
 using ojson = nlohmann::ordered_json;
 
-ojson valueJson(const Value& v) {
-  if (v.isString) return v.text;
-  if (isSysmis(v.number) || !std::isfinite(v.number)) return nullptr;
-  return v.number;
-}
-
 ojson categoryJson(const Table& t, int dim, const Category& c) {
   ojson j;
   j["key"] = c.key;
@@ -41,7 +35,57 @@ ojson categoryJson(const Table& t, int dim, const Category& c) {
   return j;
 }
 
-ojson tableJson(const Table& t, char decimal) {
+void quoted(std::string_view s, std::string& out);
+std::string shortestDouble(double x);
+
+// A cell on one line, as the writer lays out a small object: {"at": {...}, "path": {...},
+// "value": ..., "text": "...", "footnotes": [...]}.
+std::string cellText(const Table& t, const Cell& c, char decimal) {
+  std::string s = "{\"at\": {";
+  for (size_t d = 0; d < t.dimensions.size(); ++d) {
+    if (d > 0) s += ", ";
+    quoted(t.dimensions[d].name, s);
+    s += ": ";
+    if (d < c.path.size() && !c.path[d].empty()) {
+      quoted(c.path[d].back(), s);
+    } else {
+      s += "null";
+    }
+  }
+  s += "}, \"path\": {";
+  for (size_t d = 0; d < t.dimensions.size(); ++d) {
+    if (d > 0) s += ", ";
+    quoted(t.dimensions[d].name, s);
+    s += ": [";
+    if (d < c.path.size())
+      for (size_t k = 0; k < c.path[d].size(); ++k) {
+        if (k > 0) s += ", ";
+        quoted(c.path[d][k], s);
+      }
+    s += ']';
+  }
+  s += "}, \"value\": ";
+  if (c.value.isString) {
+    quoted(c.value.text, s);
+  } else if (isSysmis(c.value.number) || !std::isfinite(c.value.number)) {
+    s += "null";
+  } else {
+    s += shortestDouble(c.value.number);
+  }
+  s += ", \"text\": ";
+  quoted(formatValue(c.value, decimal), s);
+  s += ", \"footnotes\": [";
+  bool first = true;
+  for (const std::string& m : footnoteMarkers(t, c.footnotes)) {
+    if (!first) s += ", ";
+    first = false;
+    quoted(m, s);
+  }
+  s += "]}";
+  return s;
+}
+
+ojson tableJson(const Table& t, char decimal, std::vector<std::string>& cellTexts) {
   ojson j;
   j["type"] = "table";
   j["id"] = t.id;
@@ -66,25 +110,12 @@ ojson tableJson(const Table& t, char decimal) {
     dims.push_back(std::move(dj));
   }
   j["dimensions"] = std::move(dims);
+  // The cells are written straight to their one-line texts (see cellText); the tree holds only
+  // their numbers in `cellTexts`.
   ojson cells = ojson::array();
   for (const auto& c : t.cells) {
-    ojson cj, at = ojson::object(), path = ojson::object();
-    for (size_t d = 0; d < t.dimensions.size(); ++d) {
-      const std::string& name = t.dimensions[d].name;
-      if (d < c.path.size() && !c.path[d].empty()) {
-        at[name] = c.path[d].back();
-        path[name] = c.path[d];
-      } else {
-        at[name] = nullptr;
-        path[name] = ojson::array();
-      }
-    }
-    cj["at"] = std::move(at);
-    cj["path"] = std::move(path);
-    cj["value"] = valueJson(c.value);
-    cj["text"] = formatValue(c.value, decimal);
-    cj["footnotes"] = footnoteMarkers(t, c.footnotes);
-    cells.push_back(std::move(cj));
+    cells.push_back(cellTexts.size());
+    cellTexts.push_back(cellText(t, c, decimal));
   }
   j["cells"] = std::move(cells);
   ojson notes = ojson::array();
@@ -107,7 +138,7 @@ ojson tableJson(const Table& t, char decimal) {
   return j;
 }
 
-ojson itemsJson(const std::vector<Item>& items, char decimal);
+ojson itemsJson(const std::vector<Item>& items, char decimal, std::vector<std::string>& cellTexts);
 
 // The data a chart shows: axis titles, categories, series of points (on a category axis x is
 // the category's key), the legend title and the frame texts.
@@ -150,7 +181,7 @@ void addChartData(const chart::ChartData& d, ojson& j) {
   j["notes"] = d.notes;
 }
 
-ojson itemJson(const Item& item, char decimal) {
+ojson itemJson(const Item& item, char decimal, std::vector<std::string>& cellTexts) {
   ojson j;
   if (const auto* h = std::get_if<std::shared_ptr<Heading>>(&item)) {
     j["type"] = "heading";
@@ -158,7 +189,7 @@ ojson itemJson(const Item& item, char decimal) {
     std::string shown = displayText(text);
     j["text"] = shown;
     if (shown != text) j["key"] = text;
-    j["items"] = *h ? itemsJson((*h)->items, decimal) : ojson::array();
+    j["items"] = *h ? itemsJson((*h)->items, decimal, cellTexts) : ojson::array();
   } else if (const auto* m = std::get_if<Message>(&item)) {
     j["type"] = "message";
     j["severity"] = m->severity == Severity::Error     ? "error"
@@ -177,7 +208,7 @@ ojson itemJson(const Item& item, char decimal) {
       j["column"] = m->column;
     }
   } else if (const auto* t = std::get_if<Table>(&item)) {
-    j = tableJson(*t, decimal);
+    j = tableJson(*t, decimal, cellTexts);
   } else if (const auto* c = std::get_if<Chart>(&item)) {
     j["type"] = "chart";
     j["kind"] = c->kind;
@@ -189,9 +220,9 @@ ojson itemJson(const Item& item, char decimal) {
   return j;
 }
 
-ojson itemsJson(const std::vector<Item>& items, char decimal) {
+ojson itemsJson(const std::vector<Item>& items, char decimal, std::vector<std::string>& cellTexts) {
   ojson a = ojson::array();
-  for (const auto& item : items) a.push_back(itemJson(item, decimal));
+  for (const auto& item : items) a.push_back(itemJson(item, decimal, cellTexts));
   return a;
 }
 
@@ -291,6 +322,7 @@ void quoted(std::string_view s, std::string& out) {
 // numbers as null, and small containers kept on one line so that every cell reads as one line.
 class JsonWriter {
  public:
+  explicit JsonWriter(const std::vector<std::string>& cellTexts) : cellTexts_(cellTexts) {}
   std::string write(const ojson& j) {
     std::string out;
     pretty(j, 0, out);
@@ -323,6 +355,9 @@ class JsonWriter {
       out += '{';
       bool first = true;
       for (const auto& [k, v] : j.items()) {
+        // A table's cells are never on one line: the tree holds only their numbers (a table
+        // with a cell is longer than a line anyway).
+        if (k == "cells" && v.is_array() && !v.empty()) return false;
         if (!first) out += ", ";
         first = false;
         quoted(k, out);
@@ -347,7 +382,7 @@ class JsonWriter {
 
   // The cells of a table, one cell per line however long, so that a cell can be found with a
   // line-oriented tool.
-  static void cellLines(const ojson& cells, size_t indent, std::string& out) {
+  void cellLines(const ojson& cells, size_t indent, std::string& out) const {
     const std::string pad(indent + 2, ' ');
     out += "[\n";
     bool first = true;
@@ -355,7 +390,7 @@ class JsonWriter {
       if (!first) out += ",\n";
       first = false;
       out += pad;
-      compact(c, SIZE_MAX, out);
+      out += cellTexts_[c.get<size_t>()];
     }
     out += '\n';
     out.append(indent, ' ');
@@ -403,11 +438,14 @@ class JsonWriter {
     out.append(indent, ' ');
     out += j.is_object() ? '}' : ']';
   }
+
+  const std::vector<std::string>& cellTexts_;  // the tables' cells on their lines
 };
 
 }  // namespace
 
 std::string renderJson(const Document& doc) {
+  std::vector<std::string> cellTexts;
   ojson root;
   root["format"] = "quorvest-output";
   root["version"] = 1;
@@ -416,10 +454,10 @@ std::string renderJson(const Document& doc) {
     ojson cj;
     cj["command"] = c.command;
     cj["status"] = c.error ? "error" : "ok";
-    cj["items"] = itemsJson(c.items, doc.decimal);
+    cj["items"] = itemsJson(c.items, doc.decimal, cellTexts);
     root["commands"].push_back(std::move(cj));
   }
-  return JsonWriter().write(root);
+  return JsonWriter(cellTexts).write(root);
 }
 
 }  // namespace qv::out

@@ -4,7 +4,6 @@
 #include "host/output/table_layout.h"
 
 #include <algorithm>
-#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,15 +41,20 @@ std::string categoryLabel(const Table& t, int dim, const Category& c) {
 }
 
 // Encodes a path of keys (length-prefixed, so no key can fake a separator).
-std::string encodeKeys(const std::vector<std::string>& keys) {
-  std::string s;
+void encodeKeys(const std::vector<std::string>& keys, std::string& s) {
   for (const auto& k : keys) {
     s += std::to_string(k.size());
     s += ':';
     s += k;
   }
-  return s;
 }
+
+// One cell of a layer block with its leaf index in every dimension.
+struct BlockCell {
+  std::vector<int> idx;
+  const Cell* cell = nullptr;
+};
+using LayerBlock = std::pair<std::vector<int>, std::vector<BlockCell>>;  // (layer tuple, cells)
 
 // ---- Layout ------------------------------------------------------------------------------------
 
@@ -66,7 +70,9 @@ void collectLeaves(const std::vector<Category>& cats, std::vector<const Category
     chain.push_back(&c);
     keys.push_back(c.key);
     if (c.children.empty()) {
-      out.byPath.emplace(encodeKeys(keys), static_cast<int>(out.chains.size()));
+      std::string key;
+      encodeKeys(keys, key);
+      out.byPath.emplace(std::move(key), static_cast<int>(out.chains.size()));
       out.chains.push_back(chain);
     } else {
       collectLeaves(c.children, chain, keys, out);
@@ -80,10 +86,9 @@ void collectLeaves(const std::vector<Category>& cats, std::vector<const Category
 // every dimension.
 class TableLayout {
  public:
-  TableLayout(const Table& t, const std::vector<DimLeaves>& leaves,
-              const std::map<std::vector<int>, const Cell*>& cells, const std::vector<int>& layerTuple,
+  TableLayout(const Table& t, const std::vector<DimLeaves>& leaves, const std::vector<BlockCell>& cells,
               char decimal)
-      : t_(t), leaves_(leaves), cells_(cells), layerTuple_(layerTuple), decimal_(decimal) {
+      : t_(t), leaves_(leaves), cells_(cells), decimal_(decimal) {
     for (size_t d = 0; d < t.dimensions.size(); ++d) {
       switch (t.dimensions[d].axis) {
         case Axis::Layer:
@@ -119,15 +124,37 @@ class TableLayout {
   // mostly empty, as in (I) x (J) comparisons).
   void chooseCombos() {
     std::vector<std::vector<int>> rows, cols;
-    for (const auto& [idx, cell] : cells_) {
-      std::vector<int> r, c;
-      for (size_t d : rowDims_) r.push_back(idx[d]);
-      for (size_t d : colDims_) c.push_back(idx[d]);
-      rows.push_back(std::move(r));
-      cols.push_back(std::move(c));
+    for (const BlockCell& bc : cells_) {
+      rows.push_back(project(bc.idx, rowDims_));
+      cols.push_back(project(bc.idx, colDims_));
     }
     rowCombos_ = combos(rowDims_, rows);
     colCombos_ = combos(colDims_, cols);
+  }
+
+  static std::vector<int> project(const std::vector<int>& idx, const std::vector<size_t>& dims) {
+    std::vector<int> v;
+    v.reserve(dims.size());
+    for (size_t d : dims) v.push_back(idx[d]);
+    return v;
+  }
+
+  // Position of a cell's row (column) among the shown combinations; -1 when not shown.
+  static long position(const std::vector<std::vector<int>>& combos, const std::vector<int>& combo) {
+    auto it = std::lower_bound(combos.begin(), combos.end(), combo);
+    return it != combos.end() && *it == combo ? it - combos.begin() : -1;
+  }
+
+  // The cells of the grid, row by row: one pass over the block's cells instead of a search per
+  // row and column.
+  std::vector<const Cell*> grid() const {
+    std::vector<const Cell*> g(rowCombos_.size() * colCombos_.size(), nullptr);
+    for (const BlockCell& bc : cells_) {
+      const long r = position(rowCombos_, project(bc.idx, rowDims_));
+      const long c = position(colCombos_, project(bc.idx, colDims_));
+      if (r >= 0 && c >= 0) g[static_cast<size_t>(r) * colCombos_.size() + static_cast<size_t>(c)] = bc.cell;
+    }
+    return g;
   }
 
   std::vector<std::vector<int>> combos(const std::vector<size_t>& dims,
@@ -217,9 +244,10 @@ class TableLayout {
     std::vector<size_t> markerWidth(colCombos_.size(), 0);
     std::vector<std::vector<std::pair<std::string, std::string>>> texts(rowCombos_.size());
     std::vector<std::vector<bool>> isText(rowCombos_.size());
+    const std::vector<const Cell*> cells = grid();
     for (size_t i = 0; i < rowCombos_.size(); ++i) {
       for (size_t j = 0; j < colCombos_.size(); ++j) {
-        const Cell* c = find(rowCombos_[i], colCombos_[j]);
+        const Cell* c = cells[i * colCombos_.size() + j];
         std::string value, marks;
         bool text = false;
         if (c) {
@@ -269,19 +297,9 @@ class TableLayout {
     }
   }
 
-  const Cell* find(const std::vector<int>& rowCombo, const std::vector<int>& colCombo) const {
-    std::vector<int> idx(t_.dimensions.size(), -1);
-    for (size_t k = 0; k < layerDims_.size(); ++k) idx[layerDims_[k]] = layerTuple_[k];
-    for (size_t k = 0; k < rowDims_.size(); ++k) idx[rowDims_[k]] = rowCombo[k];
-    for (size_t k = 0; k < colDims_.size(); ++k) idx[colDims_[k]] = colCombo[k];
-    auto it = cells_.find(idx);
-    return it == cells_.end() ? nullptr : it->second;
-  }
-
   const Table& t_;
   const std::vector<DimLeaves>& leaves_;
-  const std::map<std::vector<int>, const Cell*>& cells_;
-  const std::vector<int>& layerTuple_;
+  const std::vector<BlockCell>& cells_;
   const char decimal_;
   std::vector<size_t> layerDims_, rowDims_, colDims_;
   std::vector<std::vector<int>> rowCombos_, colCombos_;
@@ -290,29 +308,46 @@ class TableLayout {
   std::vector<GridRow> header_, body_;
 };
 
-using LayerBlocks = std::map<std::vector<int>, std::map<std::vector<int>, const Cell*>>;
-
 // The table's cells in blocks, one per combination of layer categories that holds cells, in
-// category order; each cell keyed by its leaf index in every dimension.
-LayerBlocks layerBlocks(const Table& t, const std::vector<DimLeaves>& leaves) {
+// category order; each cell keyed by its leaf index in every dimension, the block's cells in
+// index order. A cell whose coordinates are not a leaf of every dimension is not shown.
+std::vector<LayerBlock> layerBlocks(const Table& t, const std::vector<DimLeaves>& leaves) {
   const size_t ndims = t.dimensions.size();
   std::vector<size_t> layerDims;
   for (size_t d = 0; d < ndims; ++d)
     if (t.dimensions[d].axis == Axis::Layer) layerDims.push_back(d);
-  LayerBlocks blocks;
+  std::vector<std::pair<std::vector<int>, BlockCell>> placed;  // (layer tuple, cell)
+  placed.reserve(t.cells.size());
+  std::string key;
   for (const auto& c : t.cells) {
     if (c.path.size() != ndims) continue;
     std::vector<int> idx(ndims);
     bool ok = true;
     for (size_t d = 0; d < ndims && ok; ++d) {
-      auto it = leaves[d].byPath.find(encodeKeys(c.path[d]));
+      key.clear();
+      encodeKeys(c.path[d], key);
+      auto it = leaves[d].byPath.find(key);
       ok = it != leaves[d].byPath.end();
       if (ok) idx[d] = it->second;
     }
     if (!ok) continue;
     std::vector<int> layerTuple;
     for (size_t d : layerDims) layerTuple.push_back(idx[d]);
-    blocks[layerTuple][idx] = &c;
+    placed.emplace_back(std::move(layerTuple), BlockCell{std::move(idx), &c});
+  }
+  // Sorted by block and coordinates; of two cells at the same coordinates the later one is
+  // shown (stable sort, last of each run).
+  std::stable_sort(placed.begin(), placed.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : a.second.idx < b.second.idx;
+  });
+  std::vector<LayerBlock> blocks;
+  for (size_t i = 0; i < placed.size(); ++i) {
+    if (i + 1 < placed.size() && placed[i + 1].first == placed[i].first &&
+        placed[i + 1].second.idx == placed[i].second.idx)
+      continue;
+    if (blocks.empty() || blocks.back().first != placed[i].first)
+      blocks.emplace_back(placed[i].first, std::vector<BlockCell>{});
+    blocks.back().second.push_back(std::move(placed[i].second));
   }
   return blocks;
 }
@@ -369,7 +404,7 @@ std::vector<TableBlock> layoutTable(const Table& t, char decimal) {
       }
       b.layers.emplace_back(t.dimensions[d].name, std::move(label));
     }
-    TableLayout layout(t, leaves, cells, tuple, decimal);
+    TableLayout layout(t, leaves, cells, decimal);
     if (layout.build()) {
       b.header = layout.header();
       b.body = layout.body();

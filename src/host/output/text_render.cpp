@@ -112,20 +112,18 @@ std::vector<size_t> columnWidths(const TableBlock& b) {
   return w;
 }
 
-// The rows of a grid with their texts as a terminal shows them.
-std::vector<GridRow> visibleRows(const std::vector<GridRow>& rows) {
-  std::vector<GridRow> out = rows;
-  for (auto& row : out)
+// The texts of a grid's rows as a terminal shows them, in place.
+void makeVisible(std::vector<GridRow>& rows) {
+  for (auto& row : rows)
     for (auto& s : row) s.text = visibleText(s.text);
-  return out;
 }
 
 // Draws one laid-out block: a rule above, the header rows with rules under group labels, a
-// rule, the body, a closing rule.
-void writeGrid(const TableBlock& laid, std::string& out) {
-  TableBlock b = laid;
-  b.header = visibleRows(laid.header);
-  b.body = visibleRows(laid.body);
+// rule, the body, a closing rule. The block is the renderer's own: its texts are made visible
+// where they are.
+void writeGrid(TableBlock& b, std::string& out) {
+  makeVisible(b.header);
+  makeVisible(b.body);
   const size_t ncols = b.columns;
   BoxWriter box(columnWidths(b));
   const std::vector<bool> all(ncols, true);
@@ -151,7 +149,7 @@ void renderTable(const Table& t, char decimal, std::string& out) {
   if (t.split && !t.split->empty() && splitGroupCaption(*t.split) != t.title)
     out += visibleText(splitGroupCaption(*t.split)) + "\n";
   out += shown(t.title) + markerSuffix(t, t.tableFootnotes) + "\n";
-  for (const TableBlock& b : layoutTable(t, decimal)) {
+  for (TableBlock& b : layoutTable(t, decimal)) {
     for (const auto& [dim, label] : b.layers) out += visibleText(dim) + ": " + visibleText(label) + "\n";
     if (!b.header.empty() && !b.body.empty()) writeGrid(b, out);
   }
