@@ -66,7 +66,7 @@ std::vector<int> levelsOfCell(const std::vector<int>& order, const std::vector<i
 
 bool layoutDesign(Context& ctx, ProcedureState& st) {
   GroupState& g = st.group;
-  const int nf = st.nfactr;
+  const int nf = st.nfactr();
   const int ne = st.effectCount();
   g.effectOrder.assign(ne, {});
   g.effectPossibleCells.assign(ne, 1);
@@ -149,14 +149,14 @@ void designRow(const ProcedureState& st, long k, const double* cov,
                std::vector<std::pair<int, double>>& out) {
   out.clear();
   const GroupState& g = st.group;
-  const int nf = st.nfactr;
+  const int nf = st.nfactr();
   const int ne = st.effectCount();
   const int* cols = g.designCellColumns.data() + static_cast<size_t>(g.caseDesignCell[k]) * ne;
   for (int e = 0; e < ne; ++e) {
     double v = 1.0;
-    if (st.ncovar > 0) {
+    if (st.ncovar() > 0) {
       const EffectRow& row = st.ptefds[e];
-      for (int c = 0; c < st.ncovar; ++c) {
+      for (int c = 0; c < st.ncovar(); ++c) {
         int p = row[nf + c];
         if (p >= 1) v *= p == 1 ? cov[c] : std::pow(cov[c], p);
       }
@@ -183,8 +183,8 @@ int maxCode(const EffectRow& row, int nfactr) {
 
 void appendCovariates(const ProcedureState& st, const Dictionary& dict, const EffectRow& row,
                       std::string& s) {
-  for (int c = 0; c < st.ncovar; ++c)
-    for (int p = 0; p < row[st.nfactr + c]; ++p) {
+  for (int c = 0; c < st.ncovar(); ++c)
+    for (int p = 0; p < row[st.nfactr() + c]; ++p) {
       if (!s.empty()) s += " * ";
       s += dict.vars[st.covVars[c]].name;
     }
@@ -194,7 +194,7 @@ void appendCovariates(const ProcedureState& st, const Dictionary& dict, const Ef
 std::string factorsAt(const ProcedureState& st, const EffectRow& row, int code,
                       const std::function<std::string(int)>& piece) {
   std::string s;
-  for (int f = 0; f < st.nfactr; ++f)
+  for (int f = 0; f < st.nfactr(); ++f)
     if (row[f] == code) {
       if (!s.empty()) s += " * ";
       s += piece(f);
@@ -206,7 +206,7 @@ std::string factorsAt(const ProcedureState& st, const EffectRow& row, int code,
 std::string composeName(const ProcedureState& st, const Dictionary& dict, int e,
                         const std::function<std::string(int)>& piece) {
   const EffectRow& row = st.ptefds[e];
-  const int nf = st.nfactr;
+  const int nf = st.nfactr();
   const bool hasF = effectHasFactors(row, nf);
   if (!hasF && !effectHasCovariates(row, nf)) return "Intercept";
   const int m = maxCode(row, nf);
@@ -238,11 +238,11 @@ std::string effectName(const ProcedureState& st, const Dictionary& dict, int e) 
   // parentheses, all its factors in command order, whatever their depths: x(a * b). Its
   // parameter labels keep the depths.
   if (e < static_cast<int>(st.ptecwf.size()) && st.ptecwf[e] == 1 &&
-      effectHasFactors(st.ptefds[e], st.nfactr)) {
+      effectHasFactors(st.ptefds[e], st.nfactr())) {
     std::string s;
     appendCovariates(st, dict, st.ptefds[e], s);
     std::string factors;
-    for (int f = 0; f < st.nfactr; ++f)
+    for (int f = 0; f < st.nfactr(); ++f)
       if (st.ptefds[e][f] >= 0) factors += (factors.empty() ? "" : " * ") + dict.vars[st.factorVars[f]].name;
     return s + "(" + factors + ")";
   }
@@ -253,7 +253,7 @@ std::string paramLabel(const ProcedureState& st, const Dictionary& dict, int col
   const GroupState& g = st.group;
   int e = effectOfColumn(st, col);
   QV_ASSERT(e >= 0, "paramLabel");
-  std::vector<int> lev = levelsOfCell(g.effectOrder[e], g.nlevls, st.nfactr, g.colCell[col]);
+  std::vector<int> lev = levelsOfCell(g.effectOrder[e], g.nlevls, st.nfactr(), g.colCell[col]);
   return composeName(st, dict, e, [&](int f) {
     return "[" + dict.vars[st.factorVars[f]].name + "=" + levelKey(st, f, lev[f]) + "]";
   });

@@ -54,10 +54,10 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
     noPlotNote(ctx, 1, "");
     return;
   }
-  const bool heading = st.ndepvr > 1 || (!ctx.splitCaption.empty() && ctx.data->splitSeparate());
+  const bool heading = st.ndepvr() > 1 || (!ctx.splitCaption.empty() && ctx.data->splitSeparate());
   if (heading) ctx.beginHeading("Observed * Predicted * Std. Residual Plots");
   std::vector<std::pair<int, double>> row;
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const std::string depLabel = variableLabel(dict, st.depVars[d]);
     const double v = g.errorSSCP(d, d) / dfe;
     if (!(v > 0.0)) {
