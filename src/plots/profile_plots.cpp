@@ -174,7 +174,7 @@ void runRequest(Context& ctx, const ProcedureState& st, const ProfilePlotRequest
       item.kind = "profile";
       item.title = title;
       const std::string shown = "Estimated Marginal Means of " + depLabel;
-      item.svg = chart::renderSvg(shown, c);
+      item.drawnTitle = shown;
       item.data = std::move(c);
       ctx.emit(std::move(item));
     }

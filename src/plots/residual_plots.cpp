@@ -126,7 +126,7 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
     out::Chart item;
     item.kind = "residuals";
     item.title = "Observed * Predicted * Std. Residual of " + depLabel;
-    item.svg = chart::renderSvg(item.title, c);
+    item.drawnTitle = item.title;
     item.data = std::move(c);
     ctx.emit(std::move(item));
   }

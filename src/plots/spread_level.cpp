@@ -65,7 +65,7 @@ void printSpreadLevelPlots(Context& ctx, const ProcedureState& st, const CaseWor
       item.kind = kind == 1 ? "spread-level-sd" : "spread-level-variance";
       item.title = kind == 1 ? "Spread vs. Level Plot of " + depLabel + " (Standard Deviations)"
                              : "Spread vs. Level Plot of " + depLabel + " (Variances)";
-      item.svg = chart::renderSvg(item.title, c);
+      item.drawnTitle = item.title;
       item.data = std::move(c);
       ctx.emit(std::move(item));
     }

@@ -182,7 +182,7 @@ ojson itemJson(const Item& item, char decimal) {
     j["type"] = "chart";
     j["kind"] = c->kind;
     j["title"] = displayText(c->title);
-    j["svg"] = c->svg;
+    j["svg"] = c->svg();
     addChartData(c->data, j);
     if (!c->file.empty()) j["file"] = c->file;
   }
