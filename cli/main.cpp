@@ -248,7 +248,7 @@ bool writeCharts(const std::string& dir, qv::out::Document& doc, std::string& wh
     char name[32];
     std::snprintf(name, sizeof name, "chart-%03zu.svg", i + 1);
     const std::string path = (std::filesystem::path(dir) / name).string();
-    if (!writeOutputFile(path, charts[i]->svg, why)) {
+    if (!writeOutputFile(path, charts[i]->svg(), why)) {
       for (const std::string& w : written) std::remove(w.c_str());
       return false;
     }

@@ -80,10 +80,10 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
                           CaseWorkFile& work) {
   GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
-  const int nf = st.nfactr;
+  const int nf = st.nfactr();
   work.clear();
-  work.ndepvr = st.ndepvr;
-  work.ncovar = st.ncovar;
+  work.ndepvr = st.ndepvr();
+  work.ncovar = st.ncovar();
   g.nvalid = 0;
   g.sumWeights = 0.0;
   g.caseLevels.clear();
@@ -94,15 +94,15 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   for (int f = 0; f < nf; ++f) levels[f].isString = dict.vars[st.factorVars[f]].isString();
   const bool weighted = ctx.data->weightIndex() >= 0;
   const Variable* regVar = st.regwgtVar >= 0 ? &dict.vars[st.regwgtVar] : nullptr;
-  std::vector<double> dep(st.ndepvr), cov(st.ncovar);
+  std::vector<double> dep(st.ndepvr()), cov(st.ncovar());
   std::vector<int> ids(nf);
   // The data source knows how many cases there are: reserving that much address space up
   // front avoids copying the work file as it grows (untouched pages cost no memory).
   if (const long bound = ctx.data->caseCount(); bound > 0) {
     const size_t n = static_cast<size_t>(bound);
     g.caseLevels.reserve(n * nf);
-    work.dep.reserve(n * st.ndepvr);
-    work.cov.reserve(n * st.ncovar);
+    work.dep.reserve(n * st.ndepvr());
+    work.cov.reserve(n * st.ncovar());
     if (weighted) work.w.reserve(n);
     if (regVar) work.r.reserve(n);
   }
@@ -129,7 +129,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
       if (!numericValid(st.regwgtVar, r) || !(r > 0.0)) continue;
     }
     bool ok = true;
-    for (int d = 0; d < st.ndepvr && ok; ++d) ok = numericValid(st.depVars[d], dep[d]);
+    for (int d = 0; d < st.ndepvr() && ok; ++d) ok = numericValid(st.depVars[d], dep[d]);
     for (int f = 0; f < nf && ok; ++f) {
       const Variable& v = dict.vars[st.factorVars[f]];
       if (v.isString()) {
@@ -139,7 +139,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
         ok = numericValid(st.factorVars[f], x);
       }
     }
-    for (int c = 0; c < st.ncovar && ok; ++c) ok = numericValid(st.covVars[c], cov[c]);
+    for (int c = 0; c < st.ncovar() && ok; ++c) ok = numericValid(st.covVars[c], cov[c]);
     if (!ok) continue;
 
     for (int f = 0; f < nf; ++f) {

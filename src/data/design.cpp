@@ -53,7 +53,7 @@ std::vector<int> levelsOfCell(const std::vector<int>& order, const std::vector<i
 
 bool layoutDesign(Context& ctx, ProcedureState& st) {
   GroupState& g = st.group;
-  const int nf = st.nfactr;
+  const int nf = st.nfactr();
   const int ne = st.effectCount();
   g.effectOrder.assign(ne, {});
   g.effectPossibleCells.assign(ne, 1);
@@ -136,14 +136,14 @@ void designRow(const ProcedureState& st, long k, const double* cov,
                std::vector<std::pair<int, double>>& out) {
   out.clear();
   const GroupState& g = st.group;
-  const int nf = st.nfactr;
+  const int nf = st.nfactr();
   const int ne = st.effectCount();
   const int* cols = g.designCellColumns.data() + static_cast<size_t>(g.caseDesignCell[k]) * ne;
   for (int e = 0; e < ne; ++e) {
     double v = 1.0;
-    if (st.ncovar > 0) {
+    if (st.ncovar() > 0) {
       const Effect effect(st.ptefds[e], nf);
-      for (int c = 0; c < st.ncovar; ++c) {
+      for (int c = 0; c < st.ncovar(); ++c) {
         const int p = effect.power(c);
         if (p >= 1) v *= p == 1 ? cov[c] : std::pow(cov[c], p);
       }
@@ -162,7 +162,7 @@ int effectOfColumn(const ProcedureState& st, int col) {
 
 Effect designEffect(const ProcedureState& st, int e) {
   const bool cwf = e < static_cast<int>(st.ptecwf.size()) && st.ptecwf[static_cast<size_t>(e)] == 1;
-  return Effect(st.ptefds[static_cast<size_t>(e)], st.nfactr, cwf);
+  return Effect(st.ptefds[static_cast<size_t>(e)], st.nfactr(), cwf);
 }
 
 EffectVocabulary effectVocabulary(const ProcedureState& st, const Dictionary& dict) {
@@ -181,7 +181,7 @@ namespace {
 // The label of column `col` of effect e, with the effect's vocabulary given.
 std::string columnLabel(const ProcedureState& st, const EffectVocabulary& names, int e, int col) {
   const GroupState& g = st.group;
-  const std::vector<int> lev = levelsOfCell(g.effectOrder[e], g.nlevls, st.nfactr, g.colCell[col]);
+  const std::vector<int> lev = levelsOfCell(g.effectOrder[e], g.nlevls, st.nfactr(), g.colCell[col]);
   return designEffect(st, e).label(names, [&](int f) {
     return "[" + names.factors[static_cast<size_t>(f)] + "=" + levelKey(st, f, lev[static_cast<size_t>(f)]) +
            "]";

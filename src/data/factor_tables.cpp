@@ -31,16 +31,16 @@ std::string levelLabel(const ProcedureState& st, const Dictionary& dict, int fac
 void printBetweenSubjectsFactors(Context& ctx, const ProcedureState& st) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
-  if (st.nfactr < 1) return;
+  if (st.nfactr() < 1) return;
   out::TableBuilder tb(3, "Between-Subjects Factors", "Between Subjects Factors");
   const int rowDim = tb.dimension("Factor Levels", out::Axis::Row);
   const int colDim = tb.dimension("Properties", out::Axis::Column);
   bool anyLabels = false;
-  for (int f = 0; f < st.nfactr; ++f)
+  for (int f = 0; f < st.nfactr(); ++f)
     anyLabels = anyLabels || !dict.vars[st.factorVars[f]].valueLabels.empty();
   if (anyLabels) tb.category(colDim, "Value Label");
   tb.category(colDim, "N");
-  for (int f = 0; f < st.nfactr; ++f) {
+  for (int f = 0; f < st.nfactr(); ++f) {
     const Variable& v = dict.vars[st.factorVars[f]];
     tb.beginGroup(rowDim, v.name, shownName(dict, st.factorVars[f]));
     for (int l = 1; l <= g.nlevls[f]; ++l) {
@@ -99,8 +99,8 @@ double DescriptiveCell::stdDev(int d) const {
 
 DescriptiveTable accumulateDescriptives(const ProcedureState& st, const CaseWorkFile& work) {
   const GroupState& g = st.group;
-  const int nf = st.nfactr;
-  const int nd = st.ndepvr;
+  const int nf = st.nfactr();
+  const int nd = st.ndepvr();
   QV_ASSERT(nf <= kMaxDescriptiveFactors, "gmdstb");
   DescriptiveTable tab;
   tab.nfactr = nf;
@@ -171,12 +171,12 @@ DescriptiveTable accumulateDescriptives(const ProcedureState& st, const CaseWork
 void printDescriptives(Context& ctx, const ProcedureState& st, const CaseWorkFile& work) {
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
-  const int nf = st.nfactr;
+  const int nf = st.nfactr();
   DescriptiveTable tab = accumulateDescriptives(st, work);
   QV_ASSERT(!tab.cells.empty(), "gmdsot");
 
   out::TableBuilder tb(2, "Descriptive Statistics", "Descriptive Statistics");
-  const int depDim = tb.dimension("Dependent Variable", st.ndepvr < 2 ? out::Axis::Layer : out::Axis::Row);
+  const int depDim = tb.dimension("Dependent Variable", st.ndepvr() < 2 ? out::Axis::Layer : out::Axis::Row);
   std::vector<int> facDim(nf);
   for (int f = 0; f < nf; ++f) {
     const Variable& v = dict.vars[st.factorVars[f]];
@@ -199,7 +199,7 @@ void printDescriptives(Context& ctx, const ProcedureState& st, const CaseWorkFil
     return false;
   });
 
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, shownName(dict, var));
     for (size_t e : order) {

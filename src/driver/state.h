@@ -18,9 +18,19 @@
 
 namespace qv {
 
-// Per-group results of the data pass, the design layout and the estimation.
-struct GroupState {
-  // Data pass
+// The per-effect result of a hypothesis test of the model effects: its L matrix and what it gives.
+struct HypothesisRecord {
+  int df = 0;        // degrees of freedom: the rows of L kept
+  num::Mat L;        // df x dmncol (0 rows without df)
+  num::Packed sscp;  // hypothesis SSCP (L b)'(L G L')^-1 (L b), order ndepvr; n = 0 without df (pthscp)
+  int unique = 1;    // Type IV only: 1 when the hypothesis is unique, 0 when not
+};
+
+// The state of one split group is filled in three stages, each by its own folder and reset at
+// the start of every group; a routine that needs only one stage takes that stage.
+
+// Stage 1, the data pass (src/data/case_pass.cpp): the valid cases and the levels of the factors.
+struct GroupData {
   long nvalid = 0;  // valid cases of the group
   double sumWeights = 0.0;
   std::vector<int> nlevls;                             // per factor, its number of levels
@@ -31,8 +41,10 @@ struct GroupState {
   std::vector<int> caseCell;                           // per case, 1-based cell (when cells are numbered)
   int nonEmptyCells = 0;
   std::vector<std::pair<std::string, std::string>> splitCaption;  // (name, value) of the group
+};
 
-  // Design layout
+// Stage 2, the design layout (src/data/design.cpp): the design columns and the observed cells.
+struct DesignLayout {
   int dmncol = 0;                   // number of design columns
   std::vector<int> effectFirstCol;  // per effect, 1-based first column
   std::vector<int> effectNcols;
@@ -45,8 +57,11 @@ struct GroupState {
   // design cell has the same design row up to its covariate values.
   std::vector<int> caseDesignCell;
   std::vector<int> designCellColumns;
+};
 
-  // Estimation (filled by estimate/)
+// Stage 3, the model fit (src/estimate/): estimates, generalised inverse, bases, the error and
+// total SSCP, and per effect its hypothesis record.
+struct ModelFit {
   // Cross-products of (design row, dependent values, [1]) weighted by case x regression weight,
   // unswept. With an intercept the dependent values are taken about a shift (the first valid
   // case's values) and a constant column is appended, so that data with a large constant
@@ -63,10 +78,7 @@ struct GroupState {
   std::vector<double> depMeans;         // per dependent: weighted mean (case x regression weight)
   num::Packed errorSSCP;                // order ndepvr
   num::Packed totalSSCP;                // order ndepvr, about zero
-  std::vector<num::Packed> pthscp;      // per effect hypothesis SSCP (n = 0 without df)
-  std::vector<int> effectDf;            // per effect
-  std::vector<num::Mat> effectL;        // per effect, effectDf x dmncol (rows = 0 when none)
-  std::vector<int> typeIVUnique;        // per effect, Type IV only: 1 unique, 0 not
+  std::vector<HypothesisRecord> hypotheses;  // per effect in design order
   std::vector<char> hypothesisColumns;  // per column, 1 when it carries a hypothesis row
   // Contrast bases of factor main effects (only when CONTRAST is given)
   std::vector<int> contrastDf, contrastUnique;
@@ -96,10 +108,17 @@ struct GroupState {
   std::vector<double> designCellWeight, designCellWeightLo;
 };
 
-struct ProcedureState {
+// Per-group results of the data pass, the design layout and the estimation.
+struct GroupState : GroupData, DesignLayout, ModelFit {};
+
+// The command as parsed: the model as the command states it and the requests. The parser and
+// the post-parse checks write it; the analyses of the groups only read it.
+struct ParsedCommand {
   // The model as the command states it
-  int ndepvr = 0, nfactr = 0, ncovar = 0;         // numbers of dependents, factors and covariates
   std::vector<int> depVars, factorVars, covVars;  // dictionary indexes
+  int ndepvr() const { return static_cast<int>(depVars.size()); }     // ndepvr: number of dependents
+  int nfactr() const { return static_cast<int>(factorVars.size()); }  // nfactr: number of factors
+  int ncovar() const { return static_cast<int>(covVars.size()); }     // ncovar: number of covariates
   std::vector<int> factorWidth;                   // per factor, value width in 8-byte cells
   int nameWidth = 8;
   std::vector<EffectRow> ptefds;  // effect rows in design order (read them through Effect)
@@ -154,10 +173,6 @@ struct ProcedureState {
   // outdpcPath: COVB or CORB file, outdpdPath: DESIGN file, effectOutPath: EFFECT file.
   std::string outdpcPath, outdpdPath, effectOutPath;
   int matrixFileKind = 0;  // 1 COVB, 2 CORB
-  // SAVE: the new variables of this command while the groups are analysed (names, labels and
-  // one value per case of the active data); handed to the run when the command succeeds.
-  std::vector<SavedVariable> savedVariables;
-
   // Footnote text "Weighted Least Squares by <var>", empty when no regression weight.
   std::string weightingFootnote;
 
@@ -176,16 +191,21 @@ struct ProcedureState {
     }
   } places;
 
-  // Driver bookkeeping
-  int splitGroupCount = 0;
-
-  GroupState group;
-
   // Case record layout, set by the post-parse checks: the factor values take
   // factorValueWidth 8-byte cells (the sum of factorWidth); a record holds them, the
   // covariates, the dependents and two more cells.
   int factorValueWidth = 0;
   int caseRecordLength = 0;
+};
+
+// Everything the procedure knows about the current command: the parsed command, the state of
+// the split group being analysed and what the command builds up over the groups.
+struct ProcedureState : ParsedCommand {
+  GroupState group;
+  // SAVE: the new variables of this command while the groups are analysed (names, labels and
+  // one value per case of the active data); handed to the run when the command succeeds.
+  std::vector<SavedVariable> savedVariables;
+  int splitGroupCount = 0;  // split groups analysed so far
 };
 
 }  // namespace qv

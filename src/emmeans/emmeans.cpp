@@ -55,7 +55,7 @@ Evaluation evaluationValues(const ProcedureState& st, const Dictionary& dict, co
   ev.values = means;
   RepeatList list;
   std::vector<std::pair<std::string, double>> shown;
-  for (int c = 0; c < st.ncovar; ++c) {
+  for (int c = 0; c < st.ncovar(); ++c) {
     const bool given = c < static_cast<int>(r.covariateValues.size()) && r.covariateValues[c].has_value();
     if (given) ev.values[c] = *r.covariateValues[c];
     const bool used = c < static_cast<int>(st.covariateUsed.size()) ? st.covariateUsed[c] : true;
@@ -107,7 +107,7 @@ void printEstimates(Context& ctx, const ProcedureState& st, const MarginalTable&
   const Dictionary& dict = ctx.data->dictionary();
   out::TableBuilder tb(9, title, "Estimated Marginal Means");
   if (!st.weightingFootnote.empty()) tb.annotateTable(tb.footnote(st.weightingFootnote));
-  const int depDim = tb.dimension("Dependent Variable", st.ndepvr == 1 ? out::Axis::Layer : out::Axis::Row);
+  const int depDim = tb.dimension("Dependent Variable", st.ndepvr() == 1 ? out::Axis::Layer : out::Axis::Row);
   std::vector<int> facDims;
   for (int f : t.cells.factors)
     facDims.push_back(tb.dimension(dict.vars[st.factorVars[f]].name, out::Axis::Row));
@@ -122,7 +122,7 @@ void printEstimates(Context& ctx, const ProcedureState& st, const MarginalTable&
     if (isEstimable(t.status[c]) && dfe > 0.0)
       q[c] = std::max(quadraticForm(g, t.rows[c], t.rows[c]), 0.0) / dfe;
 
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     const double sse = std::max(g.errorSSCP(d, d), 0.0);
@@ -223,9 +223,9 @@ void runRequest(Context& ctx, const ProcedureState& st, int i, const std::vector
 void printEstimatedMarginalMeans(Context& ctx, const ProcedureState& st, const CaseWorkFile& work) {
   if (st.emmeansList.empty()) return;
   const GroupState& g = st.group;
-  QV_ASSERT(static_cast<int>(g.errorSSCP.n) == st.ndepvr, "emmeans: ptrscp .gt. 0");
+  QV_ASSERT(static_cast<int>(g.errorSSCP.n) == st.ndepvr(), "emmeans: ptrscp .gt. 0");
   const double dfe = g.sumWeights - g.modldf;
-  const std::vector<double> means = st.ncovar > 0 ? covariateMeans(st, work) : std::vector<double>{};
+  const std::vector<double> means = st.ncovar() > 0 ? covariateMeans(st, work) : std::vector<double>{};
   ctx.beginHeading("Estimated Marginal Means");
   for (int i = 0; i < static_cast<int>(st.emmeansList.size()); ++i) runRequest(ctx, st, i, means, dfe);
   ctx.endHeading();

@@ -132,7 +132,7 @@ void printPairwise(Context& ctx, const ProcedureState& st, const MarginalTable& 
   out::TableBuilder tb(18, "Pairwise Comparisons", "EMMEANS Pairwise Comparisons");
   tb.annotateTable(tb.footnote("Based on estimated marginal means"));
   if (!st.weightingFootnote.empty()) tb.annotateTable(tb.footnote(st.weightingFootnote));
-  const int depDim = tb.dimension("Dependent Variable", st.ndepvr == 1 ? out::Axis::Layer : out::Axis::Row);
+  const int depDim = tb.dimension("Dependent Variable", st.ndepvr() == 1 ? out::Axis::Layer : out::Axis::Row);
   std::vector<int> layerDims;
   for (int f : ly.layerCells.factors)
     layerDims.push_back(tb.dimension(dict.vars[st.factorVars[f]].name, out::Axis::Row));
@@ -163,7 +163,7 @@ void printPairwise(Context& ctx, const ProcedureState& st, const MarginalTable& 
     }
   }
 
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     const double mse = dfe > 0.0 ? std::max(g.errorSSCP(d, d), 0.0) / dfe : 0.0;
@@ -250,7 +250,7 @@ void printUnivariateTests(Context& ctx, const ProcedureState& st, const Marginal
 
   out::TableBuilder tb(14, "Univariate Tests", "EMMEANS Univariate Tests");
   if (!st.weightingFootnote.empty()) tb.annotateTable(tb.footnote(st.weightingFootnote));
-  const int depDim = tb.dimension("Dependent Variable", st.ndepvr == 1 ? out::Axis::Layer : out::Axis::Row);
+  const int depDim = tb.dimension("Dependent Variable", st.ndepvr() == 1 ? out::Axis::Layer : out::Axis::Row);
   std::vector<int> layerDims;
   for (int f : ly.layerCells.factors)
     layerDims.push_back(tb.dimension(dict.vars[st.factorVars[f]].name, out::Axis::Row));
@@ -281,7 +281,7 @@ void printUnivariateTests(Context& ctx, const ProcedureState& st, const Marginal
     QV_ASSERT(static_cast<int>(rows.size()) <= ly.k - 1, "emmeans: nrwdlx .le. lcpnrw");
     dfh[layer] = static_cast<int>(rows.size());
     if (!rows.empty()) {
-      sscp[layer] = sparseHypothesisSSCP(g, rows, kTolerance, st.ndepvr);
+      sscp[layer] = sparseHypothesisSSCP(g, rows, kTolerance, st.ndepvr());
       ++withTest;
     }
   }
@@ -289,7 +289,7 @@ void printUnivariateTests(Context& ctx, const ProcedureState& st, const Marginal
   int noTestNote = -1;
   if (withTest < layers) {
     const char* key =
-        st.ndepvr == 1
+        st.ndepvr() == 1
             ? (withTest == 0 ? "Emmeans UNV annotation 1 for ^1 ..." : "Emmeans UNV annotation 2 for ^1 ...")
             : (withTest == 0 ? "Emmeans UNV annotation 3 for ^1 ..." : "Emmeans UNV annotation 4 for ^1 ...");
     noTestNote = tb.footnote(expandTemplate(catalogueText(key), {factorName}));
@@ -297,7 +297,7 @@ void printUnivariateTests(Context& ctx, const ProcedureState& st, const Marginal
   }
 
   bool powerShown = false;
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     const double sse = g.errorSSCP(d, d);

@@ -32,8 +32,8 @@ int columnOf(const GroupState& g, int e, const int* levels) {
 // raised to their powers in the effect.
 double effectValue(const ProcedureState& st, int e, const std::vector<double>& covValues) {
   double v = 1.0;
-  const Effect effect(st.ptefds[e], st.nfactr);
-  for (int c = 0; c < st.ncovar; ++c) {
+  const Effect effect(st.ptefds[e], st.nfactr());
+  for (int c = 0; c < st.ncovar(); ++c) {
     const int p = effect.power(c);
     if (p >= 1) v *= p == 1 ? covValues[c] : std::pow(covValues[c], p);
   }
@@ -61,7 +61,7 @@ TableCells tableCells(const GroupState& g, const std::vector<int>& factors) {
 }
 
 std::vector<double> covariateMeans(const ProcedureState& st, const CaseWorkFile& work) {
-  const int nc = st.ncovar;
+  const int nc = st.ncovar();
   std::vector<double> means(nc, kSysmis);
   // Accumulated about the first case's values in extended precision, so that covariates with
   // a large constant offset keep their digits.
@@ -114,7 +114,7 @@ bool buildMarginalRows(const ProcedureState& st, const TableCells& cells,
                        const std::vector<double>& covValues, double eps, std::vector<SparseRow>& rows,
                        std::vector<CellStatus>& status) {
   const GroupState& g = st.group;
-  const int nf = st.nfactr;
+  const int nf = st.nfactr();
   const int ne = st.effectCount();
   rows.clear();
   status.clear();

@@ -245,7 +245,7 @@ SweepState makeSweepState(const ProcedureState& st) {
   ss.lo = st.group.crossProductsLo;
   if (ss.lo.size() != ss.m.a.size()) ss.lo.assign(ss.m.a.size(), 0.0);
   ss.dmncol = st.group.dmncol;
-  ss.ndepvr = st.ndepvr;
+  ss.ndepvr = st.ndepvr();
   ss.shift = st.group.depShift;
   ss.eps = st.rdneps;
   ss.centred = st.interceptIncluded && ss.dmncol > 0;
@@ -304,7 +304,7 @@ struct ValueKinds {
   explicit ValueKinds(const ProcedureState& st) {
     effectKind.assign(st.effectCount(), 0);
     for (int e = 0; e < st.effectCount(); ++e) {
-      EffectRow pw(st.ptefds[e].begin() + st.nfactr, st.ptefds[e].end());
+      EffectRow pw(st.ptefds[e].begin() + st.nfactr(), st.ptefds[e].end());
       bool any = false;
       for (int& v : pw) {
         if (v < 1) v = 0;
@@ -319,7 +319,7 @@ struct ValueKinds {
       effectKind[e] = static_cast<int>(it - kindPowers.begin()) + 1;
     }
     nkinds = static_cast<int>(kindPowers.size());
-    const size_t nc = static_cast<size_t>(st.ncovar);
+    const size_t nc = static_cast<size_t>(st.ncovar());
     monoPowers.push_back(EffectRow(nc, 0));
     for (const EffectRow& pw : kindPowers) {
       // Every alpha <= pw, componentwise.
@@ -512,7 +512,7 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   (void)ctx;
   GroupState& g = st.group;
   const int p = g.dmncol;
-  const int nd = st.ndepvr;
+  const int nd = st.ndepvr();
   const int ne = st.effectCount();
   const bool shifted = st.interceptIncluded && p > 0;
   const size_t order = static_cast<size_t>(p + nd + (shifted ? 1 : 0));
@@ -766,7 +766,7 @@ num::Mat effectLRows(const SweepState& ss, int colfst, int collst, std::vector<c
 void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepState& ss) {
   GroupState& g = st.group;
   const int p = g.dmncol;
-  const int nd = st.ndepvr;
+  const int nd = st.ndepvr();
   auto hl = [&](size_t i, size_t j) {
     const size_t q = num::packedIndex(i, j);
     return num::DD(ss.m.a[q], ss.lo[q]);

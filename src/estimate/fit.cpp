@@ -17,16 +17,16 @@ namespace {
 // Contrast bases (GMECTR): per factor, the Type IV hypothesis of its main effect.
 void GMECTR(ProcedureState& st, SweepState& ss) {
   GroupState& g = st.group;
-  g.contrastDf.assign(st.nfactr, 0);
-  g.contrastUnique.assign(st.nfactr, 0);
-  g.contrastL.assign(st.nfactr, num::Mat());
-  for (int f = 0; f < st.nfactr; ++f) {
-    const int main = mainEffectOf(st.ptefds, st.nfactr, f);
+  g.contrastDf.assign(st.nfactr(), 0);
+  g.contrastUnique.assign(st.nfactr(), 0);
+  g.contrastL.assign(st.nfactr(), num::Mat());
+  for (int f = 0; f < st.nfactr(); ++f) {
+    const int main = mainEffectOf(st.ptefds, st.nfactr(), f);
     if (main < 0) continue;
     if (st.sstype == 4) {
-      g.contrastDf[f] = g.effectDf[main];
-      g.contrastUnique[f] = g.typeIVUnique[main];
-      g.contrastL[f] = g.effectL[main];
+      g.contrastDf[f] = g.hypotheses[main].df;
+      g.contrastUnique[f] = g.hypotheses[main].unique;
+      g.contrastL[f] = g.hypotheses[main].L;
     } else {
       bool unique = true;
       num::Mat l = typeIVHypothesis(st, ss, main, unique, false);
@@ -53,7 +53,7 @@ double physicalMemory() {
 // A design whose dense matrices would not fit in the machine's memory stops with message 151
 // and a note of its size, instead of failing an allocation (or being killed) part way.
 bool designFits(Context& ctx, const ProcedureState& st) {
-  const double columns = static_cast<double>(st.group.dmncol + st.ndepvr + 1);
+  const double columns = static_cast<double>(st.group.dmncol + st.ndepvr() + 1);
   const double need = kFitBytesPerSquaredColumn * columns * columns;
   const double have = physicalMemory();
   if (have <= 0.0 || need <= have) return true;

@@ -25,14 +25,14 @@ constexpr double kSSCPCleanFactor = 1.0;
 
 std::vector<int> factorsOf(const ProcedureState& st, int e) {
   std::vector<int> f;
-  for (int i = 0; i < st.nfactr; ++i)
+  for (int i = 0; i < st.nfactr(); ++i)
     if (st.ptefds[e][i] >= 0) f.push_back(i);
   return f;
 }
 
 bool sameCovariates(const ProcedureState& st, int a, int b) {
-  for (int c = 0; c < st.ncovar; ++c) {
-    int pa = st.ptefds[a][st.nfactr + c], pb = st.ptefds[b][st.nfactr + c];
+  for (int c = 0; c < st.ncovar(); ++c) {
+    int pa = st.ptefds[a][st.nfactr() + c], pb = st.ptefds[b][st.nfactr() + c];
     if ((pa < 1 ? -1 : pa) != (pb < 1 ? -1 : pb)) return false;
   }
   return true;
@@ -54,17 +54,17 @@ void sweepAllOut(SweepState& ss) { ss.restore(); }
 // Stores an effect's hypothesis: df, L and SSCP (cleaned).
 void storeHypothesis(ProcedureState& st, int e, int df, num::Mat l, num::Packed sscp) {
   GroupState& g = st.group;
-  g.effectDf[e] = df;
+  g.hypotheses[e].df = df;
   if (df > 0) {
     // A hypothesis SSCP is positive semi-definite: a diagonal below zero is rounding.
     for (size_t i = 0; i < sscp.n; ++i)
       if (sscp(i, i) < 0.0) sscp(i, i) = 0.0;
     num::CLNSCP(sscp, kSSCPCleanFactor * df * g.dmncol);
-    g.effectL[e] = std::move(l);
-    g.pthscp[e] = std::move(sscp);
+    g.hypotheses[e].L = std::move(l);
+    g.hypotheses[e].sscp = std::move(sscp);
   } else {
-    g.effectL[e] = num::Mat();
-    g.pthscp[e] = num::Packed();
+    g.hypotheses[e].L = num::Mat();
+    g.hypotheses[e].sscp = num::Packed();
   }
 }
 
@@ -81,15 +81,12 @@ double snap(double v, double j) {
 
 void resetOutputs(ProcedureState& st) {
   GroupState& g = st.group;
-  g.effectDf.assign(st.effectCount(), 0);
-  g.effectL.assign(st.effectCount(), num::Mat());
-  g.pthscp.assign(st.effectCount(), num::Packed());
-  g.typeIVUnique.assign(st.effectCount(), 1);
+  g.hypotheses.assign(st.effectCount(), HypothesisRecord{});
   g.hypothesisColumns.assign(g.dmncol, 0);
 }
 
 bool effectContains(const ProcedureState& st, int f, int e) {
-  if (st.nfactr == 0 || f == e) return false;
+  if (st.nfactr() == 0 || f == e) return false;
   if (!sameCovariates(st, f, e)) return false;
   std::vector<int> fe = factorsOf(st, e), ff = factorsOf(st, f);
   if (fe.size() >= ff.size()) return false;
@@ -272,7 +269,7 @@ void GMEST3(ProcedureState& st, SweepState& ss) {
       num::CLNVEC(l.row(r), static_cast<size_t>(p), kRowCleanFactor * p);
       ++r;
     }
-    num::Packed h = hypothesisSSCP(g, l, st.rdneps, st.ndepvr);
+    num::Packed h = hypothesisSSCP(g, l, st.rdneps, st.ndepvr());
     storeHypothesis(st, e, static_cast<int>(kept), std::move(l), std::move(h));
   }
   sweepAllOut(ss);

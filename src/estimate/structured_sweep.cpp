@@ -203,7 +203,7 @@ bool CellSpaceSweep::prepare(const ProcedureState& st, const SweepState& ss) {
   if (ss.m0.a.size() != ss.m.a.size() || ss.lo0.size() != ss.m.a.size() || ss.lo.size() != ss.m.a.size())
     return false;
   for (const EffectRow& row : st.ptefds)
-    if (Effect(row, st.nfactr).hasCovariate()) return false;
+    if (Effect(row, st.nfactr()).hasCovariate()) return false;
   cellStart_.assign(p + 1, 0);
   for (size_t c = 0; c < q; ++c)
     for (size_t e = 0; e < ne; ++e) {

@@ -33,7 +33,7 @@ struct Type4Work {
   // factor of outer's effect)? (QFLSBC)
   bool inside(int inner, int outer) const {
     const EffectRow& row = st.ptefds[colEffect[outer]];
-    for (int f = 0; f < st.nfactr; ++f)
+    for (int f = 0; f < st.nfactr(); ++f)
       if (row[f] >= 0 && colLevels[inner][f] != colLevels[outer][f]) return false;
     return true;
   }
@@ -245,7 +245,7 @@ num::Mat typeIVHypothesis(ProcedureState& st, SweepState& ss, int cur, bool& uni
     for (int c = 0; c < g.effectNcols[e]; ++c) {
       int col = g.effectFirstCol[e] - 1 + c;
       w.colEffect[col] = e;
-      w.colLevels[col] = levelsOfCell(g.effectOrder[e], g.nlevls, st.nfactr, g.colCell[col]);
+      w.colLevels[col] = levelsOfCell(g.effectOrder[e], g.nlevls, st.nfactr(), g.colCell[col]);
     }
   num::Mat kept(0, static_cast<size_t>(p));
   for (size_t r = 0; r < l.rows; ++r) {
@@ -262,13 +262,13 @@ void GMEST4(ProcedureState& st, SweepState& ss) {
   for (int e = 0; e < st.effectCount(); ++e) {
     bool unique = true;
     num::Mat l = typeIVHypothesis(st, ss, e, unique);
-    g.typeIVUnique[e] = unique ? 1 : 0;
+    g.hypotheses[e].unique = unique ? 1 : 0;
     if (l.rows == 0) continue;
-    num::Packed h = hypothesisSSCP(g, l, kType4Tolerance, st.ndepvr);
+    num::Packed h = hypothesisSSCP(g, l, kType4Tolerance, st.ndepvr());
     num::CLNSCP(h, static_cast<double>(l.rows) * g.dmncol);
-    g.effectDf[e] = static_cast<int>(l.rows);
-    g.pthscp[e] = std::move(h);
-    g.effectL[e] = std::move(l);
+    g.hypotheses[e].df = static_cast<int>(l.rows);
+    g.hypotheses[e].sscp = std::move(h);
+    g.hypotheses[e].L = std::move(l);
   }
   ss.restore();
 }

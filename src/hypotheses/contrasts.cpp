@@ -264,7 +264,7 @@ void runContrasts(Context& ctx, const ProcedureState& st, bool several) {
       printHypothesisTestResults(ctx, st, 0, dfe, nullptr);
       continue;
     }
-    const HypothesisCore core = GMAHSP(g, l, nullptr, st.rdneps, st.ndepvr);
+    const HypothesisCore core = GMAHSP(g, l, nullptr, st.rdneps, st.ndepvr());
     const num::Mat se = GMASEC(core.q, g.errorSSCP, dfe);
     ContrastResultsTable t;
     t.dimensionName = title;

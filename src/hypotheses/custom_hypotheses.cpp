@@ -112,7 +112,7 @@ void printContrastResults(Context& ctx, const ProcedureState& st, const Contrast
   auto coef = [](double x) { return out::Value::num(std::isfinite(x) ? x : kSysmis, out::Fmt::Coefficient); };
   for (size_t j = 0; j < t.rowLabels.size(); ++j) {
     tb.category(conDim, t.rowLabels[j]);
-    for (int d = 0; d < st.ndepvr; ++d) {
+    for (int d = 0; d < st.ndepvr(); ++d) {
       const int var = st.depVars[d];
       tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
       const double kv = t.k ? (*t.k)(j, static_cast<size_t>(d)) : 0.0;
@@ -152,15 +152,15 @@ void printHypothesisTestResults(Context& ctx, const ProcedureState& st, int dfh,
                                 const num::Packed* sscp) {
   const Dictionary& dict = ctx.data->dictionary();
   const GroupState& g = st.group;
-  out::TableBuilder tb(14, st.ndepvr == 1 ? "Test Results" : "Univariate Test Results",
+  out::TableBuilder tb(14, st.ndepvr() == 1 ? "Test Results" : "Univariate Test Results",
                        "Custom Univariate Tests");
-  const int depDim = tb.dimension("Dependent Variable", st.ndepvr == 1 ? out::Axis::Layer : out::Axis::Row);
+  const int depDim = tb.dimension("Dependent Variable", st.ndepvr() == 1 ? out::Axis::Layer : out::Axis::Row);
   const int srcDim = tb.dimension("Source", out::Axis::Row);
   const int statDim = tb.dimension("Statistics", out::Axis::Column);
   if (!st.weightingFootnote.empty()) tb.annotateTable(tb.footnote(st.weightingFootnote));
   const double dfeShown = std::max(dfe, 0.0);
   bool powerShown = false;
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     const double ssh = dfh > 0 && sscp ? (*sscp)(static_cast<size_t>(d), static_cast<size_t>(d)) : 0.0;

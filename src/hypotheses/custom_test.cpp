@@ -27,8 +27,8 @@ CustomTestResult GMTELC(const ProcedureState& st, const TestRequest& t) {
   const GroupState& g = st.group;
   QV_ASSERT(t.ieffh >= 0 && t.ieffh < st.effectCount(), "GMTELC");
   CustomTestResult r;
-  r.dfh = std::max(g.effectDf[t.ieffh], 0);
-  r.ssh = r.dfh > 0 ? g.pthscp[t.ieffh](0, 0) : 0.0;
+  r.dfh = std::max(g.hypotheses[t.ieffh].df, 0);
+  r.ssh = r.dfh > 0 ? g.hypotheses[t.ieffh].sscp(0, 0) : 0.0;
   if (t.kind == TestErrorKind::Value) {
     // The value is the error mean square; its sum of squares is value x df.
     QV_ASSERT(t.errorDf && *t.errorDf > 0, "GMTELC");
@@ -38,9 +38,9 @@ CustomTestResult GMTELC(const ProcedureState& st, const TestRequest& t) {
     long double mse = 0.0L, d = 0.0L;
     for (const TestTerm& term : t.terms) {
       QV_ASSERT(term.effect >= 0 && term.effect < st.effectCount(), "GMTELC");
-      const int df = g.effectDf[term.effect];
+      const int df = g.hypotheses[term.effect].df;
       if (df <= 0) continue;
-      const long double ms = static_cast<long double>(g.pthscp[term.effect](0, 0)) / df;
+      const long double ms = static_cast<long double>(g.hypotheses[term.effect].sscp(0, 0)) / df;
       const long double part = term.coefficient * ms;
       mse += part;
       d += part * part / df;
@@ -104,7 +104,7 @@ TestIndexItems testIndexItems(const ProcedureState& st, const Dictionary& dict, 
 }
 
 void runTestHypotheses(Context& ctx, const ProcedureState& st, bool several) {
-  QV_ASSERT(st.ndepvr == 1 && st.testCount() > 0, "runTestHypotheses");
+  QV_ASSERT(st.ndepvr() == 1 && st.testCount() > 0, "runTestHypotheses");
   const GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
   const std::string userSpecified = "User specified.";
@@ -131,7 +131,7 @@ void runTestHypotheses(Context& ctx, const ProcedureState& st, bool several) {
 
     tb.category(srcDim, "Contrast");
     const int ssCell = tb.cell(statDim, "Sum of Squares", out::Value::num(r.ssh, out::Fmt::Coefficient));
-    if (st.sstype == 4 && g.typeIVUnique[t.ieffh] != 1)
+    if (st.sstype == 4 && g.hypotheses[t.ieffh].unique != 1)
       tb.annotateCell(ssCell, tb.footnote(catalogueText("The Type IV testable ...")));
     tb.cell(statDim, "df", out::Value::num(r.dfh, out::Fmt::Count));
     tb.cell(statDim, "Mean Square", out::Value::num(r.msh, out::Fmt::Coefficient));

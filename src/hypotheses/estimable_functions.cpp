@@ -41,7 +41,7 @@ std::string sstypeFootnote(int sstype) {
 
 std::vector<int> effectLColumns(const ProcedureState& st, int e) {
   const GroupState& g = st.group;
-  const size_t rows = g.effectL[e].rows;
+  const size_t rows = g.hypotheses[e].L.rows;
   const int first = g.effectFirstCol[e] - 1;
   const int last = first + g.effectNcols[e];
   auto columnsWhere = [&](const std::vector<char>& set) {
@@ -99,15 +99,15 @@ void printEffectLMatrix(Context& ctx, const ProcedureState& st, int e, const std
   std::vector<std::string> local;
   const std::vector<std::string>& labels = parameterLabels(ctx, st, local);
   out::TableBuilder tb(11, title, "Contrast Coefficients");
-  const num::Mat& l = g.effectL[e];
+  const num::Mat& l = g.hypotheses[e].L;
   if (!extraFootnote.empty()) tb.annotateTable(tb.footnote(extraFootnote));
-  if (g.effectDf[e] < 1 || l.rows == 0) {
+  if (g.hypotheses[e].df < 1 || l.rows == 0) {
     tb.annotateTable(tb.footnote(zeroDfText()));
   } else {
     const int conDim = tb.dimension("Contrast", out::Axis::Column);
     const int parDim = tb.dimension("Parameter", out::Axis::Row);
     tb.annotateTable(tb.footnote(sstypeFootnote(st.sstype)));
-    if (st.sstype == 4 && g.typeIVUnique[e] != 1)
+    if (st.sstype == 4 && g.hypotheses[e].unique != 1)
       tb.annotateTable(tb.footnote(catalogueText("Estimable not unique ...")));
     const std::vector<int> cols = effectLColumns(st, e);
     for (int i = 0; i < g.dmncol; ++i) {

@@ -77,7 +77,7 @@ void runLMatrixTests(Context& ctx, const ProcedureState& st, bool several) {
   const Dictionary& dict = ctx.data->dictionary();
   const bool kGiven = !st.ptkmat.empty();
   QV_ASSERT(st.lmatrixCount() > 0 || (kGiven && st.interceptIncluded), "runLMatrixTests");
-  QV_ASSERT(!kGiven || st.kmncol == st.ndepvr, "runLMatrixTests");
+  QV_ASSERT(!kGiven || st.kmncol == st.ndepvr(), "runLMatrixTests");
   const double dfe = g.sumWeights - g.modldf;
   const int first = st.lmatrixCount() > 0 ? 1 : 0;
   const int last = st.lmatrixCount() > 0 ? st.lmatrixCount() : 0;
@@ -89,8 +89,8 @@ void runLMatrixTests(Context& ctx, const ProcedureState& st, bool several) {
     int status = 0;
     if (lnum == 0) {
       l = num::Mat(1, static_cast<size_t>(g.dmncol));
-      if (st.effectCount() > 0 && g.effectDf[0] > 0 && g.effectL[0].rows > 0)
-        for (int j = 0; j < g.dmncol; ++j) l(0, j) = g.effectL[0](0, j);
+      if (st.effectCount() > 0 && g.hypotheses[0].df > 0 && g.hypotheses[0].L.rows > 0)
+        for (int j = 0; j < g.dmncol; ++j) l(0, j) = g.hypotheses[0].L(0, j);
     } else {
       const LMatrixRequest& req = st.lmatrixList[static_cast<size_t>(lnum - 1)];
       QV_ASSERT(req.lmxrow > 0, "runLMatrixTests");
@@ -125,11 +125,11 @@ void runLMatrixTests(Context& ctx, const ProcedureState& st, bool several) {
 
     num::Mat k;
     if (kGiven) {
-      k = num::Mat(l.rows, static_cast<size_t>(st.ndepvr));
+      k = num::Mat(l.rows, static_cast<size_t>(st.ndepvr()));
       for (size_t j = 0; j < l.rows; ++j)
-        for (int d = 0; d < st.ndepvr; ++d) k(j, d) = st.ptkmat[j * static_cast<size_t>(st.kmncol) + d];
+        for (int d = 0; d < st.ndepvr(); ++d) k(j, d) = st.ptkmat[j * static_cast<size_t>(st.kmncol) + d];
     }
-    const HypothesisCore core = GMAHSP(g, l, kGiven ? &k : nullptr, st.rdneps, st.ndepvr);
+    const HypothesisCore core = GMAHSP(g, l, kGiven ? &k : nullptr, st.rdneps, st.ndepvr());
     const num::Mat se = GMASEC(core.q, g.errorSSCP, dfe);
     ContrastResultsTable t;
     t.dimensionName = "Contrast";

@@ -36,13 +36,13 @@ void printParameterEstimates(Context& ctx, const ProcedureState& st) {
   out::TableBuilder tb(4, "Parameter Estimates", "Parameter Estimates");
   if (!st.weightingFootnote.empty()) tb.annotateTable(tb.footnote(st.weightingFootnote));
   const int statDim = tb.dimension("Statistics", out::Axis::Column);
-  const int depDim = tb.dimension("Dependent Variable", st.ndepvr < 2 ? out::Axis::Layer : out::Axis::Row);
+  const int depDim = tb.dimension("Dependent Variable", st.ndepvr() < 2 ? out::Axis::Layer : out::Axis::Row);
   const int parDim = tb.dimension("Parameter", out::Axis::Row);
   const std::string ciLabel = confidenceIntervalLabel(st.alplev, false);
   const std::string redundantNote = catalogueText("Redundant parameter ...");
   bool powerShown = false;
 
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     const double mse = errorMeanSquare(g, d, dfe);

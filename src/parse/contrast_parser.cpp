@@ -43,7 +43,7 @@ void parseContrast(ParseContext& pc) {
     failHere(pc, msg::kFactorNameExpectedInContrast);
     return;
   }
-  const int mainEffect = mainEffectOf(st.ptefds, st.nfactr, factor);
+  const int mainEffect = mainEffectOf(st.ptefds, st.nfactr(), factor);
   if (mainEffect < 0) {
     // Only this contrast is dropped; the command goes on.
     pc.warning(msg::kContrastFactorNotMainEffect);

@@ -76,9 +76,6 @@ bool parseVariableList(ParseContext& pc) {
   st.depVars = std::move(deps);
   st.factorVars = std::move(factors);
   st.covVars = std::move(covs);
-  st.ndepvr = static_cast<int>(st.depVars.size());
-  st.nfactr = static_cast<int>(st.factorVars.size());
-  st.ncovar = static_cast<int>(st.covVars.size());
   st.factorWidth.clear();
   for (int f : st.factorVars) {
     const Variable& v = pc.dict.vars[static_cast<size_t>(f)];
@@ -107,7 +104,7 @@ bool parseDesign(ParseContext& pc) {
   std::vector<EffectRow> rows;
   std::vector<int> cwf;
   if (st.interceptIncluded) {
-    rows.emplace_back(static_cast<size_t>(st.nfactr + st.ncovar), -1);
+    rows.emplace_back(static_cast<size_t>(st.nfactr() + st.ncovar()), -1);
     cwf.push_back(0);
   }
   while (!pc.sym().endsSubcommand()) {
@@ -127,7 +124,7 @@ bool parseDesign(ParseContext& pc) {
 
 bool buildDefaultDesign(ParseContext& pc) {
   ProcedureState& st = pc.st;
-  const int nf = st.nfactr, nc = st.ncovar;
+  const int nf = st.nfactr(), nc = st.ncovar();
   const std::uint64_t width = static_cast<std::uint64_t>(nf + nc);
   // (2^nf + nc) rows of (nf + nc) entries must be countable in a 64-bit signed integer ...
   if (width > 0) {
@@ -169,14 +166,14 @@ bool buildDefaultDesign(ParseContext& pc) {
 
 bool parseRandom(ParseContext& pc) {
   ProcedureState& st = pc.st;
-  if (st.ndepvr != 1) return failHere(pc, msg::kRandomNotAllowedForMultivariateModel);
+  if (st.ndepvr() != 1) return failHere(pc, msg::kRandomNotAllowedForMultivariateModel);
   if (st.effectCount() <= 0) return failHere(pc, msg::kRandomAndNoEffectsInDesign);
   if (st.randomEffect.empty()) st.randomEffect.assign(static_cast<size_t>(st.effectCount()), 0);
   while (!pc.sym().endsSubcommand()) {
     const size_t itemPos = pc.tok.position();
     ParsedEffect e = parseEffect(pc, st.interceptIncluded);
     if (e.failed) return false;
-    const Effect named(e.row, st.nfactr);
+    const Effect named(e.row, st.nfactr());
     const std::vector<int> factors = named.factors();
     const int problem = named.hasCovariate() ? msg::kCovariateInRandom
                         : factors.size() > 1 ? msg::kNotFactorInRandom
@@ -189,7 +186,7 @@ bool parseRandom(ParseContext& pc) {
     const int factor = factors.front();
     // Every effect of the design that contains the factor and no covariate is random.
     for (int k = 0; k < st.effectCount(); ++k) {
-      const Effect effect(st.ptefds[static_cast<size_t>(k)], st.nfactr);
+      const Effect effect(st.ptefds[static_cast<size_t>(k)], st.nfactr());
       if (effect.hasFactor(factor) && !effect.hasCovariate()) st.randomEffect[static_cast<size_t>(k)] = 1;
     }
   }

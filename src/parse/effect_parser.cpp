@@ -58,8 +58,8 @@ Classified classify(const ParseContext& pc) {
 }  // namespace
 
 ParsedEffect parseEffect(ParseContext& pc, bool interceptAllowed) {
-  const int nf = pc.st.nfactr;
-  const int nc = pc.st.ncovar;
+  const int nf = pc.st.nfactr();
+  const int nc = pc.st.ncovar();
   ParsedEffect e;
   e.row.assign(static_cast<size_t>(nf + nc), -1);
 

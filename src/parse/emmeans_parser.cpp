@@ -36,7 +36,7 @@ bool readTables(ParseContext& pc, EmmeansRequest& req) {
     pc.tok.advance();
     return true;
   }
-  if (pc.st.nfactr == 0) return failHere(pc, msg::kEmmeanTablesNotAllowedWithoutFactors);
+  if (pc.st.nfactr() == 0) return failHere(pc, msg::kEmmeanTablesNotAllowedWithoutFactors);
   bool expectFactor = true;  // at the start and after a separator
   for (;;) {
     const syntax::Token& t = pc.sym();
@@ -72,10 +72,10 @@ bool readTables(ParseContext& pc, EmmeansRequest& req) {
 
 // WITH "(" ... ")", with the symbol after WITH current.
 bool readWith(ParseContext& pc, EmmeansRequest& req) {
-  if (pc.st.ncovar == 0) return failHere(pc, msg::kEmmeanWithNotAllowedWithoutCovariates);
+  if (pc.st.ncovar() == 0) return failHere(pc, msg::kEmmeanWithNotAllowedWithoutCovariates);
   if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kLeftParenthesisNotFoundInEmmeans);
   pc.tok.advance();
-  std::vector<bool> named(static_cast<size_t>(pc.st.ncovar), false);
+  std::vector<bool> named(static_cast<size_t>(pc.st.ncovar()), false);
   for (;;) {
     if (pc.sym().endsSubcommand()) return failHere(pc, msg::kPrematureEndInEmmeans);
     if (pc.sym().isSpecial(kRParen)) break;
@@ -151,7 +151,7 @@ void parseEmmeans(ParseContext& pc) {
   const syntax::SourcePlace keywordPlace = subcommandPlace(pc);
   syntax::SourcePlace adjPlace;
   EmmeansRequest req;
-  req.covariateValues.assign(static_cast<size_t>(st.ncovar), std::nullopt);
+  req.covariateValues.assign(static_cast<size_t>(st.ncovar()), std::nullopt);
   std::array<bool, 4> seen{};
   bool compare = false;
   int compareFactor = -1;

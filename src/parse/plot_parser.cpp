@@ -57,7 +57,7 @@ bool readProfile(ParseContext& pc) {
 // WITH "(" ... ")", with the symbol after WITH current. `values` receives, per covariate named,
 // its value (kSysmis for MEAN).
 bool readPlotWith(ParseContext& pc, std::vector<double>& values, std::vector<bool>& named) {
-  if (pc.st.ncovar == 0) return failHere(pc, msg::kPlotWithNotAllowedWithoutCovariates);
+  if (pc.st.ncovar() == 0) return failHere(pc, msg::kPlotWithNotAllowedWithoutCovariates);
   if (!pc.sym().isSpecial(kLParen)) return failHere(pc, msg::kSyntaxErrorInPlot);
   pc.tok.advance();
   if (pc.sym().isSpecial(kRParen)) return failHere(pc, msg::kEmptyParenthesesInPlotWith);
@@ -86,8 +86,8 @@ bool readPlotWith(ParseContext& pc, std::vector<double>& values, std::vector<boo
 
 void parsePlot(ParseContext& pc) {
   ProcedureState& st = pc.st;
-  std::vector<double> withValues(static_cast<size_t>(st.ncovar), kSysmis);
-  std::vector<bool> named(static_cast<size_t>(st.ncovar), false);
+  std::vector<double> withValues(static_cast<size_t>(st.ncovar()), kSysmis);
+  std::vector<bool> named(static_cast<size_t>(st.ncovar()), false);
   bool withGiven = false;
 
   while (!pc.sym().endsSubcommand()) {
@@ -99,7 +99,7 @@ void parsePlot(ParseContext& pc) {
     bool ok = true;
     switch (kw) {
       case 1:
-        if (st.nfactr > 0) {
+        if (st.nfactr() > 0) {
           st.plotSpreadLevel = true;
         } else {
           pc.warning(msg::kSpreadlevelPlotAndNoFactors);
@@ -132,7 +132,7 @@ void parsePlot(ParseContext& pc) {
     pc.ctx.message(msg::kPlotWithIgnoredWhenNoProfile, out::Phase::Processing, out::Severity::Warning);
     return;
   }
-  if (st.plotCovValues.empty()) st.plotCovValues.assign(static_cast<size_t>(st.ncovar), kSysmis);
+  if (st.plotCovValues.empty()) st.plotCovValues.assign(static_cast<size_t>(st.ncovar()), kSysmis);
   for (size_t c = 0; c < named.size(); ++c)
     if (named[c]) st.plotCovValues[c] = withValues[c];
 }

@@ -52,7 +52,7 @@ void postParseChecks(ParseContext& pc) {
 
   st.factorValueWidth = 0;
   for (int w : st.factorWidth) st.factorValueWidth += w;
-  st.caseRecordLength = st.factorValueWidth + st.ncovar + st.ndepvr + 2;
+  st.caseRecordLength = st.factorValueWidth + st.ncovar() + st.ndepvr() + 2;
 
   // With no user-missing values defined the two treatments select the same cases, and the case
   // pass takes the cheaper one. The weights are looked at too: their user-missing values must
@@ -66,7 +66,7 @@ void postParseChecks(ParseContext& pc) {
   }
 
   if (st.printDescriptives) {
-    int dims = st.nfactr;
+    int dims = st.nfactr();
     if (pc.ctx.data && !pc.ctx.data->splitSeparate())
       dims += static_cast<int>(pc.ctx.data->splitIndexes().size());
     if (dims > kMaxDescriptiveFactors) {
@@ -82,19 +82,19 @@ void postParseChecks(ParseContext& pc) {
         return processingError(pc, msg::kKmatrixAndDefaultLMatrixDifferentNumberOfRows, st.places.kmatrix);
       if (!st.interceptIncluded) return processingError(pc, msg::kKmatrixAndNoLMatrix, st.places.kmatrix);
     }
-    if (st.kmncol != st.ndepvr)
+    if (st.kmncol != st.ndepvr())
       return processingError(pc, msg::kKmatrixAndDefaultMMatrixDifferentNumberOfColumns, st.places.kmatrix);
   }
 
-  if (st.nfactr == 0 && st.ncovar == 0 && !st.interceptIncluded)
+  if (st.nfactr() == 0 && st.ncovar() == 0 && !st.interceptIncluded)
     return processingError(pc, msg::kNoFactorsNoCovariatesNoIntercept);
 
-  st.factorUsed.assign(static_cast<size_t>(st.nfactr), false);
-  st.covariateUsed.assign(static_cast<size_t>(st.ncovar), false);
+  st.factorUsed.assign(static_cast<size_t>(st.nfactr()), false);
+  st.covariateUsed.assign(static_cast<size_t>(st.ncovar()), false);
   for (const EffectRow& row : st.ptefds) {
-    const Effect effect(row, st.nfactr);
+    const Effect effect(row, st.nfactr());
     for (int f : effect.factors()) st.factorUsed[static_cast<size_t>(f)] = true;
-    for (int c = 0; c < st.ncovar; ++c)
+    for (int c = 0; c < st.ncovar(); ++c)
       if (effect.power(c) > 0) st.covariateUsed[static_cast<size_t>(c)] = true;
   }
   std::vector<std::string> unused;
@@ -104,14 +104,14 @@ void postParseChecks(ParseContext& pc) {
     if (!firstUnused.known()) firstUnused = placeInVariableList(pc, var);
   };
   bool usesFactors = false, usesCovariates = false;
-  for (int f = 0; f < st.nfactr; ++f) {
+  for (int f = 0; f < st.nfactr(); ++f) {
     if (st.factorUsed[static_cast<size_t>(f)]) {
       usesFactors = true;
     } else {
       noteUnused(st.factorVars[static_cast<size_t>(f)]);
     }
   }
-  for (int c = 0; c < st.ncovar; ++c) {
+  for (int c = 0; c < st.ncovar(); ++c) {
     if (st.covariateUsed[static_cast<size_t>(c)]) {
       usesCovariates = true;
     } else {

@@ -35,16 +35,16 @@ bool unequalVariance(PosthocTest t) {
 // Number of distinct factors used by the effects of the design.
 int factorsInDesign(const ProcedureState& st) {
   int n = 0;
-  for (int f = 0; f < st.nfactr; ++f)
+  for (int f = 0; f < st.nfactr(); ++f)
     if (std::any_of(st.ptefds.begin(), st.ptefds.end(),
-                    [&](const EffectRow& r) { return Effect(r, st.nfactr).hasFactor(f); }))
+                    [&](const EffectRow& r) { return Effect(r, st.nfactr()).hasFactor(f); }))
       ++n;
   return n;
 }
 
 bool designHasCovariate(const ProcedureState& st) {
   return std::any_of(st.ptefds.begin(), st.ptefds.end(),
-                     [&](const EffectRow& r) { return Effect(r, st.nfactr).hasCovariate(); });
+                     [&](const EffectRow& r) { return Effect(r, st.nfactr()).hasCovariate(); });
 }
 
 // "(" integer ")" after WALLER or a Dunnett test, with the "(" current.
@@ -144,7 +144,7 @@ void parsePosthoc(ParseContext& pc) {
       return;
     }
     const int f = factorNumber(pc, t);
-    const int e = f < 0 ? -1 : mainEffectOf(st.ptefds, st.nfactr, f);
+    const int e = f < 0 ? -1 : mainEffectOf(st.ptefds, st.nfactr(), f);
     const bool random = e >= 0 && static_cast<size_t>(e) < st.randomEffect.size() && st.randomEffect[e] == 1;
     if (e < 0 || random) {
       pc.warning(msg::kPosthocNotAValidFactor);

@@ -55,7 +55,7 @@ bool readNames(ParseContext& pc, std::vector<std::string>& names, const std::vec
     pc.tok.advance();
   }
   // One name per dependent variable at most; fewer leave the rest to be generated.
-  if (names.empty() || static_cast<int>(names.size()) > pc.st.ndepvr)
+  if (names.empty() || static_cast<int>(names.size()) > pc.st.ndepvr())
     return failHere(pc, msg::kSyntaxErrorInSave);
   pc.tok.advance();  // past ")"
   return true;

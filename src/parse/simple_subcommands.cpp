@@ -141,7 +141,7 @@ bool parsePrint(ParseContext& pc) {
         st.printDescriptives = true;
         break;
       case 2:
-        if (st.nfactr > 0) {
+        if (st.nfactr() > 0) {
           st.printHomogeneity = true;
         } else {
           pc.warning(msg::kHomogeneityIgnoredBecauseNoFactors);

@@ -97,7 +97,7 @@ bool readTerms(ParseContext& pc, TestRequest& req) {
 
 void parseTest(ParseContext& pc) {
   ProcedureState& st = pc.st;
-  if (st.ndepvr > 1) {
+  if (st.ndepvr() > 1) {
     failHere(pc, msg::kTestAndNotUnivariateModel);
     return;
   }

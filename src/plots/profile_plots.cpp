@@ -74,7 +74,7 @@ std::string covariateFrame(const ProcedureState& st, const Dictionary& dict,
   const bool designUsesCovariates = st.designContent == 1 || st.designContent == 3 || st.designContent == 0;
   if (!designUsesCovariates) return {};
   RepeatList list;
-  for (int c = 0; c < st.ncovar; ++c) {
+  for (int c = 0; c < st.ncovar(); ++c) {
     const bool used = c < static_cast<int>(st.covariateUsed.size()) ? st.covariateUsed[c] : true;
     if (!used) continue;
     const Variable& v = dict.vars[st.covVars[c]];
@@ -129,10 +129,10 @@ void runRequest(Context& ctx, const ProcedureState& st, const ProfilePlotRequest
   const bool factorHeading = nf == 3 || separateSplit;
   const std::string factorText = expandComposite("[%1: * ^1:]1", {}, factors);
 
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     const std::string depLabel = variableLabel(dict, var);
-    if (st.ndepvr > 1) ctx.beginHeading(depLabel);
+    if (st.ndepvr() > 1) ctx.beginHeading(depLabel);
     if (factorHeading) ctx.beginHeading(factorText);
     for (int j = 0; j < kp; ++j) {
       chart::ChartData c;
@@ -174,12 +174,12 @@ void runRequest(Context& ctx, const ProcedureState& st, const ProfilePlotRequest
       item.kind = "profile";
       item.title = title;
       const std::string shown = "Estimated Marginal Means of " + depLabel;
-      item.svg = chart::renderSvg(shown, c);
+      item.drawnTitle = shown;
       item.data = std::move(c);
       ctx.emit(std::move(item));
     }
     if (factorHeading) ctx.endHeading();
-    if (st.ndepvr > 1) ctx.endHeading();
+    if (st.ndepvr() > 1) ctx.endHeading();
   }
 }
 
@@ -187,8 +187,8 @@ void runRequest(Context& ctx, const ProcedureState& st, const ProfilePlotRequest
 
 void printProfilePlots(Context& ctx, const ProcedureState& st, const CaseWorkFile& work) {
   if (st.profileList.empty()) return;
-  std::vector<double> covValues = st.ncovar > 0 ? covariateMeans(st, work) : std::vector<double>{};
-  for (int c = 0; c < st.ncovar && c < static_cast<int>(st.plotCovValues.size()); ++c)
+  std::vector<double> covValues = st.ncovar() > 0 ? covariateMeans(st, work) : std::vector<double>{};
+  for (int c = 0; c < st.ncovar() && c < static_cast<int>(st.plotCovValues.size()); ++c)
     if (!isSysmis(st.plotCovValues[c])) covValues[c] = st.plotCovValues[c];
   ctx.beginHeading("Profile Plots");
   for (const ProfilePlotRequest& r : st.profileList)

@@ -54,9 +54,9 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
     noPlotNote(ctx, 1, "");
     return;
   }
-  const bool heading = st.ndepvr > 1 || (!ctx.splitCaption.empty() && ctx.data->splitSeparate());
+  const bool heading = st.ndepvr() > 1 || (!ctx.splitCaption.empty() && ctx.data->splitSeparate());
   if (heading) ctx.beginHeading("Observed * Predicted * Std. Residual Plots");
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const std::string depLabel = variableLabel(dict, st.depVars[d]);
     const double v = g.errorSSCP(d, d) / dfe;
     if (!(v > 0.0)) {
@@ -164,7 +164,7 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
     out::Chart item;
     item.kind = "residuals";
     item.title = "Observed * Predicted * Std. Residual of " + depLabel;
-    item.svg = chart::renderSvg(item.title, c);
+    item.drawnTitle = item.title;
     item.data = std::move(c);
     ctx.emit(std::move(item));
   }

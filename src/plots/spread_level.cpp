@@ -31,17 +31,17 @@ void printSpreadLevelPlots(Context& ctx, const ProcedureState& st, const CaseWor
   }
   // The cells' grouping: the factor's label with one factor, else the factor names.
   std::string group;
-  for (int f = 0; f < st.nfactr; ++f) {
+  for (int f = 0; f < st.nfactr(); ++f) {
     if (!group.empty()) group += " * ";
-    group += st.nfactr == 1 ? variableLabel(dict, st.factorVars[f]) : dict.vars[st.factorVars[f]].name;
+    group += st.nfactr() == 1 ? variableLabel(dict, st.factorVars[f]) : dict.vars[st.factorVars[f]].name;
   }
   const bool separateSplit = !ctx.splitCaption.empty() && ctx.data->splitSeparate();
-  const bool kindHeadings = st.ndepvr > 1 || separateSplit;
+  const bool kindHeadings = st.ndepvr() > 1 || separateSplit;
   ctx.beginHeading("Spread-versus-Level Plots");
   for (int kind = 1; kind <= 2; ++kind) {
     if (kindHeadings)
       ctx.beginHeading(kind == 1 ? "Standard Deviations versus Means" : "Variances versus Means");
-    for (int d = 0; d < st.ndepvr; ++d) {
+    for (int d = 0; d < st.ndepvr(); ++d) {
       const std::string depLabel = variableLabel(dict, st.depVars[d]);
       chart::ChartData c;
       c.style = chart::Style::Points;
@@ -65,7 +65,7 @@ void printSpreadLevelPlots(Context& ctx, const ProcedureState& st, const CaseWor
       item.kind = kind == 1 ? "spread-level-sd" : "spread-level-variance";
       item.title = kind == 1 ? "Spread vs. Level Plot of " + depLabel + " (Standard Deviations)"
                              : "Spread vs. Level Plot of " + depLabel + " (Variances)";
-      item.svg = chart::renderSvg(item.title, c);
+      item.drawnTitle = item.title;
       item.data = std::move(c);
       ctx.emit(std::move(item));
     }

@@ -23,10 +23,10 @@ LevelStatistics emptyLevelStatistics(const ProcedureState& st, std::vector<int> 
   factors.erase(std::unique(factors.begin(), factors.end()), factors.end());
   LevelStatistics s;
   DescriptiveCell zero;
-  zero.mean.assign(static_cast<size_t>(st.ndepvr), 0.0);
-  zero.m2.assign(static_cast<size_t>(st.ndepvr), 0.0);
+  zero.mean.assign(static_cast<size_t>(st.ndepvr()), 0.0);
+  zero.m2.assign(static_cast<size_t>(st.ndepvr()), 0.0);
   for (int f : factors) {
-    QV_ASSERT(f >= 0 && f < st.nfactr, "ptrtm .gt. 0");
+    QV_ASSERT(f >= 0 && f < st.nfactr(), "ptrtm .gt. 0");
     s.levels.emplace_back(static_cast<size_t>(st.group.nlevls[static_cast<size_t>(f)]), zero);
   }
   s.factors = std::move(factors);
@@ -37,7 +37,7 @@ LevelStatistics accumulateLevelStatistics(const ProcedureState& st, const CaseWo
                                           const std::vector<int>& factors, long first, long last) {
   LevelStatistics s = emptyLevelStatistics(st, factors);
   const GroupState& g = st.group;
-  const size_t nf = static_cast<size_t>(st.nfactr);
+  const size_t nf = static_cast<size_t>(st.nfactr());
   QV_ASSERT(first >= 0 && last <= work.size() && g.caseLevels.size() >= static_cast<size_t>(last) * nf,
             "level statistics pass");
   for (long k = first; k < last; ++k) {

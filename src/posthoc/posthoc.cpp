@@ -38,9 +38,9 @@ ErrorTerm errorTermOf(const ProcedureState& st, const PosthocRequest& req) {
     e.dfe = df > 0 ? static_cast<int>(std::min(df, 2147483647.0)) : 0;
   } else {
     e.effect = *req.errorEffect;
-    QV_ASSERT(e.effect >= 0 && static_cast<size_t>(e.effect) < g.pthscp.size(), "ptescp .ge. 0");
-    e.sscp = &g.pthscp[static_cast<size_t>(e.effect)];
-    e.dfe = std::max(g.effectDf[static_cast<size_t>(e.effect)], 0);
+    QV_ASSERT(e.effect >= 0 && static_cast<size_t>(e.effect) < g.hypotheses.size(), "ptescp .ge. 0");
+    e.sscp = &g.hypotheses[static_cast<size_t>(e.effect)].sscp;
+    e.dfe = std::max(g.hypotheses[static_cast<size_t>(e.effect)].df, 0);
   }
   return e;
 }
@@ -86,7 +86,7 @@ void openTables(Context& ctx, const FactorScope& fs, int d, double mse, PosthocT
   const ProcedureState& st = *fs.st;
   const Dictionary& dict = *fs.dict;
   const bool oneTest = fs.req->tests.size() == 1;
-  const bool oneDep = st.ndepvr == 1;
+  const bool oneDep = st.ndepvr() == 1;
   const std::string mseText = shown(mse, out::Fmt::Coefficient);
   const std::vector<std::pair<std::string, double>> mseValue{{kErrorMeanSquareValue, mse}};
 
@@ -326,10 +326,10 @@ void postHocFactor(Context& ctx, FactorScope& fs, int mainEffect, const std::vec
   }
 
   ctx.beginHeading(fs.factorName);
-  QV_ASSERT(mainEffect >= 0 && static_cast<size_t>(mainEffect) < g.pthscp.size(), "pthscp .ge. 0");
-  const int dfh = std::max(g.effectDf[static_cast<size_t>(mainEffect)], 0);
+  QV_ASSERT(mainEffect >= 0 && static_cast<size_t>(mainEffect) < g.hypotheses.size(), "main effect of the hypothesis records");
+  const int dfh = std::max(g.hypotheses[static_cast<size_t>(mainEffect)].df, 0);
   const Dictionary& dict = *fs.dict;
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     LevelSummary lv;
     for (const DescriptiveCell& c : cells) {
       QV_ASSERT(c.n > 1.0, "cltfw .gt. one");
@@ -341,7 +341,7 @@ void postHocFactor(Context& ctx, FactorScope& fs, int mainEffect, const std::vec
     const double mse = diagonal(*fs.error.sscp, d) / fs.error.dfe;
     double f = kSysmis;
     if (dfh > 0 && mse > 0.0 && std::isfinite(mse)) {
-      f = (diagonal(g.pthscp[static_cast<size_t>(mainEffect)], d) / dfh) / mse;
+      f = (diagonal(g.hypotheses[static_cast<size_t>(mainEffect)].sscp, d) / dfh) / mse;
       if (!std::isfinite(f)) f = kSysmis;
     }
     PosthocTables t;

@@ -313,7 +313,7 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
   }
   m.groups.push_back(std::move(info));
   const size_t k = static_cast<size_t>(g.dmncol);
-  const int nd = st.ndepvr;
+  const int nd = st.ndepvr();
   const double dfe = g.sumWeights - g.modldf;
 
   if (m.covb || m.corb) {
@@ -435,9 +435,9 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
       tested(add(st.interceptIncluded ? "CorModel" : "Model", "MODEL", ssm, dfm),
              GMTUNV(st.alplev, dfm, dfeClipped, ssm, sse));
       for (int e = 0; e < st.effectCount(); ++e) {
-        const double dfh = g.effectDf[static_cast<size_t>(e)];
+        const double dfh = g.hypotheses[static_cast<size_t>(e)].df;
         const double ssh =
-            dfh > 0 ? g.pthscp[static_cast<size_t>(e)](static_cast<size_t>(d), static_cast<size_t>(d)) : 0.0;
+            dfh > 0 ? g.hypotheses[static_cast<size_t>(e)].sscp(static_cast<size_t>(d), static_cast<size_t>(d)) : 0.0;
         tested(add("S" + std::to_string(e + 1), ssRow, ssh, dfh),
                GMTUNV(st.alplev, dfh, dfeClipped, ssh, sse));
       }

@@ -60,7 +60,7 @@ std::vector<SavedVariable> nameSavedVariables(const Context& ctx, const Procedur
   const int nk = keywordCount(st);
   for (int i = 0; i < nk; ++i) {
     const KeywordInfo& kw = kKeywords[st.saveKeywords[i] - 1];
-    for (int j = 0; j < st.ndepvr; ++j) {
+    for (int j = 0; j < st.ndepvr(); ++j) {
       SavedVariable v;
       const auto& given = st.saveNames[i];
       if (j < static_cast<int>(given.size()) && !given[j].empty() && !exists(given[j])) {
@@ -82,7 +82,7 @@ std::vector<SavedVariable> nameSavedVariables(const Context& ctx, const Procedur
 void computeSavedValues(const ProcedureState& st, const CaseWorkFile& work, long begin, long end,
                         std::vector<double>& out) {
   const GroupState& g = st.group;
-  const int nd = st.ndepvr;
+  const int nd = st.ndepvr();
   const int nk = keywordCount(st);
   const size_t perCase = static_cast<size_t>(nk) * nd;
   out.assign(static_cast<size_t>(end - begin) * perCase, kSysmis);

@@ -77,9 +77,9 @@ void GMXEMS(const ProcedureState& st, int e, double* coef, std::vector<char>& qu
   const size_t nr = static_cast<size_t>(st.randomEffectCount());
   std::fill(coef, coef + nr + 1, 0.0);
   quadratic.assign(static_cast<size_t>(st.effectCount()), 0);
-  const int m = g.effectDf[e];
+  const int m = g.hypotheses[e].df;
   if (m < 1) return;
-  const num::Mat& l = g.effectL[e];
+  const num::Mat& l = g.hypotheses[e].L;
   QV_ASSERT(l.rows == static_cast<size_t>(m) && l.cols == static_cast<size_t>(g.dmncol), "GMXEMS");
 
   // With T T' = L G L', the rows of T^-1 L give trace((LGL')^-1 L_k L_k') as sums of squares.
@@ -182,7 +182,7 @@ ErrorTerm GMXFET(const num::Mat& ems, const std::vector<int>& position, int e, b
 void GMXMDL(ProcedureState& st) {
   QV_ASSERT(st.randomEffectCount() >= 1, "GMXMDL");
   QV_ASSERT(st.effectCount() >= st.randomEffectCount(), "GMXMDL");
-  QV_ASSERT(st.ndepvr == 1, "GMXMDL");
+  QV_ASSERT(st.ndepvr() == 1, "GMXMDL");
   GroupState& g = st.group;
   const size_t ne = static_cast<size_t>(st.effectCount()), nr = static_cast<size_t>(st.randomEffectCount());
   g.emsCoef = num::Mat(ne, nr + 1);
@@ -194,7 +194,7 @@ void GMXMDL(ProcedureState& st) {
   g.ertcof = num::Mat(ne, nr + 1);
   g.errorTermStatus.assign(ne, kErrorTermNone);
   for (int e = 0; e < st.effectCount(); ++e) {
-    ErrorTerm term = GMXFET(g.emsCoef, position, e, g.effectDf[e] >= 1);
+    ErrorTerm term = GMXFET(g.emsCoef, position, e, g.hypotheses[e].df >= 1);
     std::copy(term.coef.begin(), term.coef.end(), g.ertcof.row(static_cast<size_t>(e)));
     g.errorTermStatus[e] = term.status;
   }
@@ -218,7 +218,7 @@ void printExpectedMeanSquares(Context& ctx, const ProcedureState& st) {
   std::vector<std::string> names(static_cast<size_t>(st.effectCount()));
   for (int e = 0; e < st.effectCount(); ++e) names[e] = effectName(st, dict, e);
   bool quadraticColumn = false;
-  for (int e = 0; e < st.effectCount(); ++e) quadraticColumn |= position[e] < 0 && g.effectDf[e] >= 1;
+  for (int e = 0; e < st.effectCount(); ++e) quadraticColumn |= position[e] < 0 && g.hypotheses[e].df >= 1;
 
   auto coefficient = [](double x) { return out::Value::num(x, out::Fmt::Coefficient); };
   for (int e = 0; e < st.effectCount(); ++e) {

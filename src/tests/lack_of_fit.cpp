@@ -40,7 +40,7 @@ struct GroupAccumulator {
 
 PureError GMTPES(const ProcedureState& st, const CaseWorkFile& work) {
   const GroupState& g = st.group;
-  const int nf = st.nfactr, nc = st.ncovar, nd = st.ndepvr;
+  const int nf = st.nfactr(), nc = st.ncovar(), nd = st.ndepvr();
   std::vector<char> factorUsed(static_cast<size_t>(nf), 0), covUsed(static_cast<size_t>(nc), 0);
   for (const EffectRow& row : st.ptefds) {
     const Effect effect(row, nf);
@@ -101,7 +101,7 @@ void printLackOfFit(Context& ctx, const ProcedureState& st, const CaseWorkFile& 
   const Dictionary& dict = ctx.data->dictionary();
   const num::Packed& r = g.errorSSCP;
   PureError pe;
-  if (st.nfactr + st.ncovar < 1) {
+  if (st.nfactr() + st.ncovar() < 1) {
     pe.groups = 1;
     pe.df = g.sumWeights - g.modldf;
     pe.sscp = r;
@@ -113,7 +113,7 @@ void printLackOfFit(Context& ctx, const ProcedureState& st, const CaseWorkFile& 
   const double lofDfShown = std::max(lofDf, 0.0);
   const double peDf = std::max(pe.df, 0.0);
 
-  const bool multi = st.ndepvr > 1;
+  const bool multi = st.ndepvr() > 1;
   if (multi) ctx.beginHeading("Lack of Fit");
   out::TableBuilder tb(14, multi ? "Univariate Tests" : "Lack of Fit Tests", "Univariate Test Results");
   const int srcDim = tb.dimension("Source", out::Axis::Row);
@@ -121,7 +121,7 @@ void printLackOfFit(Context& ctx, const ProcedureState& st, const CaseWorkFile& 
   const int statDim = tb.dimension("Statistics", out::Axis::Column);
   if (!st.weightingFootnote.empty()) tb.annotateTable(tb.footnote(st.weightingFootnote));
   bool powerShown = false;
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     const size_t dd = static_cast<size_t>(d);
     const double pureSS = pe.sscp(dd, dd);

@@ -55,7 +55,7 @@ struct LeveneCells {
 
 LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
   const GroupState& g = st.group;
-  const int nd = st.ndepvr;
+  const int nd = st.ndepvr();
   QV_ASSERT(nd >= 1, "GMTLEV");
   LeveneSums out;
   if (g.nonEmptyCells <= 1) {

@@ -10,12 +10,12 @@ LeveneResult GMTLEV(const ProcedureState& st, const CaseWorkFile& work) {
   LeveneSums sums = leveneSums(st, work);
   LeveneResult r;
   r.status = sums.status;
-  r.f.assign(st.ndepvr, kSysmis);
-  r.sig.assign(st.ndepvr, kSysmis);
+  r.f.assign(st.ndepvr(), kSysmis);
+  r.sig.assign(st.ndepvr(), kSysmis);
   if (sums.status != 0) return r;
   r.df1 = sums.df1;
   r.df2 = sums.df2;
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     double msh, mse;
     num::FTEST(sums.df1, sums.df2, sums.ssb[d], sums.ssw[d], msh, mse, r.f[d], r.sig[d]);
   }
@@ -43,9 +43,9 @@ void printLevene(Context& ctx, const ProcedureState& st, const CaseWorkFile& wor
   tb.annotateTable(tb.footnote(designFootnote(st, dict)));
   if (!st.weightingFootnote.empty()) tb.annotateTable(tb.footnote(st.weightingFootnote));
   tb.annotateTable(tb.footnote(catalogueText("Levene tests the null ...")));
-  const int depDim = tb.dimension("Dependent Variable", st.ndepvr < 2 ? out::Axis::Layer : out::Axis::Row);
+  const int depDim = tb.dimension("Dependent Variable", st.ndepvr() < 2 ? out::Axis::Layer : out::Axis::Row);
   const int statDim = tb.dimension("Statistics", out::Axis::Column);
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     tb.cell(statDim, "F", out::Value::num(r.f[d], out::Fmt::GeneralStat));

@@ -13,7 +13,7 @@ namespace qv {
 
 namespace {
 
-double effectSS(const GroupState& g, int e) { return g.effectDf[e] > 0 ? g.pthscp[e](0, 0) : 0.0; }
+double effectSS(const GroupState& g, int e) { return g.hypotheses[e].df > 0 ? g.hypotheses[e].sscp(0, 0) : 0.0; }
 
 // The effects in random-effect order.
 std::vector<int> randomEffectsInOrder(const ProcedureState& st) {
@@ -35,7 +35,7 @@ MixedTest GMTMIX(const ProcedureState& st, int e) {
   const double dfe = std::max(g.sumWeights - g.modldf, 0.0);
 
   MixedTest t;
-  t.dfh = std::max(g.effectDf[e], 0);
+  t.dfh = std::max(g.hypotheses[e].df, 0);
   t.ssh = t.dfh > 0 ? effectSS(g, e) : 0.0;
   if (t.dfh > 0) t.test.msh = t.ssh / t.dfh;
   const double* c = g.ertcof.row(static_cast<size_t>(e));
@@ -45,7 +45,7 @@ MixedTest GMTMIX(const ProcedureState& st, int e) {
       size_t k = 0;
       while (k < nr && c[k] != 1.0) ++k;
       if (k < nr) {
-        t.dfErr = std::max(g.effectDf[random[k]], 0);
+        t.dfErr = std::max(g.hypotheses[random[k]].df, 0);
         t.ssErr = t.dfErr > 0 ? std::max(effectSS(g, random[k]), 0.0) : 0.0;
       } else {
         QV_ASSERT(c[nr] == 1.0, "GMTMIX");
@@ -65,7 +65,7 @@ MixedTest GMTMIX(const ProcedureState& st, int e) {
       std::vector<MeanSquareTerm> terms;
       for (size_t k = 0; k < nr; ++k)
         terms.push_back(
-            {c[k], effectSS(g, random[k]), static_cast<double>(std::max(g.effectDf[random[k]], 0))});
+            {c[k], effectSS(g, random[k]), static_cast<double>(std::max(g.hypotheses[random[k]].df, 0))});
       terms.push_back({c[nr], sse, dfe});
       const CombinedMeanSquare ms = combineMeanSquares(terms);
       t.msErr = ms.ms;
@@ -128,7 +128,7 @@ bool writeMixedEffectRows(out::TableBuilder& tb, int srcDim, int statDim, const 
 
     tb.category(srcDim, "Hypothesis");
     const int sc = tb.cell(statDim, ssTitle, out::Value::num(t.ssh, out::Fmt::Coefficient));
-    if (st.sstype == 4 && g.typeIVUnique[e] != 1)
+    if (st.sstype == 4 && g.hypotheses[e].unique != 1)
       tb.annotateCell(sc, tb.footnote("The Type IV testable ..."));
     tb.cell(statDim, "df", out::Value::num(t.dfh, out::Fmt::Count));
     tb.cell(statDim, "Mean Square", out::Value::num(t.test.msh, out::Fmt::Coefficient));

@@ -12,7 +12,7 @@
 namespace qv {
 
 void GMTRSQ(const ProcedureState& st, double n, double dfe, int d, double& rsq, double& adjRsq) {
-  QV_ASSERT(d >= 0 && d < st.ndepvr, "GMTRSQ");
+  QV_ASSERT(d >= 0 && d < st.ndepvr(), "GMTRSQ");
   const GroupState& g = st.group;
   const double sst = g.totalSS[d];
   const double sse = g.errorSSCP(d, d);
@@ -32,7 +32,7 @@ namespace {
 void warnOverflowingCovariateEffects(Context& ctx, const ProcedureState& st, const Dictionary& dict) {
   const GroupState& g = st.group;
   for (int e = 0; e < st.effectCount() && static_cast<size_t>(e) < g.effectFirstCol.size(); ++e) {
-    if (!Effect(st.ptefds[static_cast<size_t>(e)], st.nfactr).hasCovariate()) continue;
+    if (!Effect(st.ptefds[static_cast<size_t>(e)], st.nfactr()).hasCovariate()) continue;
     const size_t first = static_cast<size_t>(g.effectFirstCol[static_cast<size_t>(e)] - 1);
     const size_t last =
         std::min(first + static_cast<size_t>(g.effectNcols[static_cast<size_t>(e)]), g.crossProducts.n);
@@ -59,7 +59,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
   out::TableBuilder tb(6, "Tests of Between-Subjects Effects",
                        st.randomEffectCount() > 0 ? "Test of Between Subjects Mixed Effects"
                                                   : "Test of Between Subjects Fixed Effects");
-  const int depDim = tb.dimension("Dependent Variable", st.ndepvr == 1 ? out::Axis::Layer : out::Axis::Row);
+  const int depDim = tb.dimension("Dependent Variable", st.ndepvr() == 1 ? out::Axis::Layer : out::Axis::Row);
   const int srcDim = tb.dimension("Source", out::Axis::Row);
   const int statDim = tb.dimension("Statistics", out::Axis::Column);
   if (!st.weightingFootnote.empty()) tb.annotateTable(tb.footnote(st.weightingFootnote));
@@ -74,7 +74,7 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
   };
 
   warnOverflowingCovariateEffects(ctx, st, dict);
-  for (int d = 0; d < st.ndepvr; ++d) {
+  for (int d = 0; d < st.ndepvr(); ++d) {
     const int var = st.depVars[d];
     tb.category(depDim, dict.vars[var].name, variableLabel(dict, var));
     const double sse = g.errorSSCP(d, d);
@@ -107,10 +107,10 @@ void printBetweenSubjects(Context& ctx, const ProcedureState& st) {
     for (int e = 0; e < st.effectCount(); ++e) {
       const std::string name = effectName(st, dict, e);
       tb.category(srcDim, name);
-      const double dfh = g.effectDf[e];
-      const double ssh = dfh > 0 ? g.pthscp[e](d, d) : 0.0;
+      const double dfh = g.hypotheses[e].df;
+      const double ssh = dfh > 0 ? g.hypotheses[e].sscp(d, d) : 0.0;
       int sc = tb.cell(statDim, ssTitle, out::Value::num(ssh, out::Fmt::Coefficient));
-      if (st.sstype == 4 && g.typeIVUnique[e] != 1)
+      if (st.sstype == 4 && g.hypotheses[e].unique != 1)
         tb.annotateCell(sc, tb.footnote("The Type IV testable ..."));
       tb.cell(statDim, "df", out::Value::num(dfh, out::Fmt::Count));
       testCells(GMTUNV(st.alplev, dfh, dfe, ssh, sse));

@@ -95,7 +95,7 @@ TEST(ProfilePlot, PointsAreTheMarginalMeansOfTheSameTable) {
     const bool missing = k.holed && std::string(k.design).find('*') != std::string::npos;
     EXPECT_EQ(points, missing ? 5u : 6u) << k.design;
     EXPECT_EQ(!d.notes.empty() && d.notes.back() == "Non-estimable means are not plotted", missing);
-    EXPECT_NE(cs[0]->svg.find("<svg"), std::string::npos);
+    EXPECT_NE(cs[0]->svg().find("<svg"), std::string::npos);
   }
 }
 
@@ -154,7 +154,7 @@ TEST(ProfilePlot, LabelsAreEscapedInSvgAndHtml) {
   qv::out::Document doc;
   doc.commands.push_back(r.output);
   const std::string html = qv::out::renderHtml(doc);
-  for (const std::string& text : {cs[0]->svg, html}) {
+  for (const std::string& text : {cs[0]->svg(), html}) {
     EXPECT_NE(text.find("a&lt;b &amp; &quot;c&quot;"), std::string::npos);
     EXPECT_EQ(text.find("a<b"), std::string::npos);
     EXPECT_NE(text.find("Größe ünd Maß"), std::string::npos);

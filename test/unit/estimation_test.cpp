@@ -22,7 +22,7 @@ void expectTable(const ModelFixture& m, const std::string& refCase, const std::s
     SCOPED_TRACE(refCase + ": " + names[e]);
     double want = exp[names[e]][ssTitle].get<double>();
     EXPECT_NEAR(m.ss(static_cast<int>(e)), want, tol * std::max(1.0, std::fabs(want)));
-    EXPECT_EQ(m.st.group.effectDf[e], exp[names[e]]["df"].get<int>());
+    EXPECT_EQ(m.st.group.hypotheses[e].df, exp[names[e]]["df"].get<int>());
   }
   double sse = exp["Error"][ssTitle].get<double>();
   EXPECT_NEAR(m.st.group.errorSSCP(0, 0), sse, tol * sse);
@@ -53,7 +53,7 @@ TEST(SumsOfSquares, BalancedDesignGivesTheSameSumsOfSquaresForEveryType) {
     ASSERT_TRUE(m.fit(type));
     expectTable(m, refCase, kTitles[type], {"Intercept", "a", "b", "a * b"});
     if (type == 4) {
-      for (int u : m.st.group.typeIVUnique) EXPECT_EQ(u, 1);
+      for (const auto& h : m.st.group.hypotheses) EXPECT_EQ(h.unique, 1);
     }
   }
 }
@@ -93,13 +93,13 @@ TEST(SumsOfSquares, EmptyCell) {
   ASSERT_TRUE(m3.fit(3));
   ASSERT_TRUE(m4.fit(4));
   EXPECT_GT(std::fabs(m3.ss(2) - m4.ss(2)), 1e-6 * m3.ss(2));
-  const auto& l4 = m4.st.group.effectL[2];
+  const auto& l4 = m4.st.group.hypotheses[2].L;
   ASSERT_EQ(l4.rows, 2u);
   // Columns: intercept, a1, a2, b1, b2, b3, then cells (1,1) (1,2) (1,3) (2,1) (2,2).
   const std::vector<double> row1{0, 0, 0, 1, 0, -1, 1, 0, -1, 0, 0};
   for (size_t c = 0; c < row1.size(); ++c) EXPECT_NEAR(l4(0, c), row1[c], 1e-12) << c;
-  EXPECT_EQ(m4.st.group.typeIVUnique[1], 0);
-  EXPECT_EQ(m4.st.group.typeIVUnique[2], 0);
+  EXPECT_EQ(m4.st.group.hypotheses[1].unique, 0);
+  EXPECT_EQ(m4.st.group.hypotheses[2].unique, 0);
   // The interaction is the same hypothesis under both types.
   EXPECT_NEAR(m3.ss(3), m4.ss(3), 1e-9 * m3.ss(3));
 }

@@ -153,7 +153,7 @@ TEST(EffectLMatrices, EffectAfterAnEffectThatAliasesItNamesItsRowsByItsHypothesi
   TableFixture f(readCsv(referenceDir() + "params_twoway/data.csv"), "y", {"a", "b"}, {},
                  {{-1, -1}, {0, 0}, {0, -1}});
   ASSERT_TRUE(f.m.fit(3));
-  ASSERT_EQ(f.g().effectDf[2], 2);
+  ASSERT_EQ(f.g().hypotheses[2].df, 2);
   // Columns: 1 Intercept, 2-7 the cells, 8-10 [a=1..3].
   EXPECT_EQ(qv::effectLColumns(f.st(), 2), (std::vector<int>{7, 8}));
   qv::printEffectLMatrices(f.ctx, f.st());

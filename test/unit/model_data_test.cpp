@@ -26,9 +26,6 @@ struct Pass {
   Pass(const MemoryData& data, std::vector<int> deps, std::vector<int> factors, std::vector<int> covs) {
     ctx.output = &out;
     ctx.data = &data;
-    st.ndepvr = static_cast<int>(deps.size());
-    st.nfactr = static_cast<int>(factors.size());
-    st.ncovar = static_cast<int>(covs.size());
     st.depVars = std::move(deps);
     st.factorVars = std::move(factors);
     st.covVars = std::move(covs);
@@ -38,7 +35,7 @@ struct Pass {
     result = qv::readGroupCases(ctx, st, *reader, true, work);
     return *this;
   }
-  int level(long k, int f) const { return st.group.caseLevels[static_cast<size_t>(k) * st.nfactr + f]; }
+  int level(long k, int f) const { return st.group.caseLevels[static_cast<size_t>(k) * st.nfactr() + f]; }
   std::vector<int> messageNumbers() const {
     std::vector<int> n;
     for (const auto& item : out.items)
@@ -146,9 +143,9 @@ struct Layout {
   Layout(const std::vector<std::pair<int, int>>& cells, const std::vector<qv::EffectRow>& effects,
          std::vector<int> ptecwf = {}) {
     ctx.output = &out;
-    st.nfactr = 2;
-    st.ncovar = 2;
-    st.ndepvr = 1;
+    st.factorVars.resize(2);
+    st.covVars.resize(2);
+    st.depVars.resize(1);
     st.ptefds = effects;
     st.ptecwf = ptecwf.empty() ? std::vector<int>(effects.size(), 0) : ptecwf;
     st.group.nlevls = {2, 3};
@@ -239,7 +236,7 @@ TEST(ModelDesignLayout, NestedEffectsAndCovariateTerms) {
 TEST(ModelDesignLayout, CovariatesOnlyAndInterceptOnly) {
   // No factors: one column per term; the intercept column is 1.0 for every case.
   Layout cov(kAllSix, {{-1, -1, -1, -1}});
-  cov.st.nfactr = 0;
+  cov.st.factorVars.resize(0);
   cov.st.group.nlevls.clear();
   cov.st.group.caseLevels.clear();
   cov.st.ptefds = {{-1, -1}, {1, -1}, {1, 1}};
@@ -254,7 +251,7 @@ TEST(ModelDesignLayout, CovariatesOnlyAndInterceptOnly) {
     EXPECT_EQ(r[2], (std::pair<int, double>{2, cov.cov[2 * k] * cov.cov[2 * k + 1]}));
   }
   // Neither factors nor covariates: the intercept alone.
-  cov.st.ncovar = 0;
+  cov.st.covVars.resize(0);
   cov.st.ptefds = {{}};
   cov.st.ptecwf = {0};
   ASSERT_TRUE(qv::layoutDesign(cov.ctx, cov.st));
@@ -270,8 +267,8 @@ TEST(ModelDesignLayout, TooManyPossibleCells) {
     qv::out::CommandOutput out;
     qv::Context ctx;
     ctx.output = &out;
-    st.nfactr = static_cast<int>(nlevls.size());
-    st.ndepvr = 1;
+    st.factorVars.resize(nlevls.size());
+    st.depVars.resize(1);
     st.ptefds = effects;
     st.ptecwf.assign(effects.size(), 0);
     st.group.nlevls = nlevls;

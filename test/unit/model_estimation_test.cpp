@@ -69,7 +69,7 @@ void expectReference(const ModelFixture& m, const std::string& refCase,
     SCOPED_TRACE(effects[e]);
     EXPECT_TRUE(
         qv::test::nearRel(m.ss(static_cast<int>(e)), tests[effects[e]]["Type III Sum of Squares"], 1e-9));
-    EXPECT_EQ(g.effectDf[e], tests[effects[e]]["df"].get<int>());
+    EXPECT_EQ(g.hypotheses[e].df, tests[effects[e]]["df"].get<int>());
   }
   EXPECT_TRUE(qv::test::nearRel(g.errorSSCP(0, 0), tests["Error"]["Type III Sum of Squares"], 1e-9));
   EXPECT_TRUE(qv::test::nearRel(g.totalSS[0], tests["Corrected Total"]["Type III Sum of Squares"], 1e-9));
@@ -214,20 +214,20 @@ TEST(ModelEstimation, TypeIIIFunctionsAreSnappedToExactHalvesAndUnits) {
         csv.rows.push_back({double(a), double(b), a * b + rng.grid(-1, 1)});
   ModelFixture m(csv, "y", {"a", "b"}, {}, {{-1, -1}, {0, -1}, {-1, 0}, {0, 0}});
   ASSERT_TRUE(m.fit(3));
-  const auto& l = m.st.group.effectL;
+  auto l = [&](size_t e) -> const qv::num::Mat& { return m.st.group.hypotheses[e].L; };
   // Columns: intercept, a1, a2, b1, b2, (1,1), (1,2), (2,1), (2,2).
   using Row = std::vector<double>;
   auto rowOf = [](const qv::num::Mat& mat, size_t r) { return Row(mat.row(r), mat.row(r) + mat.cols); };
-  ASSERT_EQ(l[1].rows, 1u);
-  EXPECT_EQ(rowOf(l[1], 0), (Row{0, 1, -1, 0, 0, 0.5, 0.5, -0.5, -0.5}));
-  ASSERT_EQ(l[2].rows, 1u);
-  EXPECT_EQ(rowOf(l[2], 0), (Row{0, 0, 0, 1, -1, 0.5, -0.5, 0.5, -0.5}));
-  ASSERT_EQ(l[3].rows, 1u);
-  EXPECT_EQ(rowOf(l[3], 0), (Row{0, 0, 0, 0, 0, 1, -1, -1, 1}));
+  ASSERT_EQ(l(1).rows, 1u);
+  EXPECT_EQ(rowOf(l(1), 0), (Row{0, 1, -1, 0, 0, 0.5, 0.5, -0.5, -0.5}));
+  ASSERT_EQ(l(2).rows, 1u);
+  EXPECT_EQ(rowOf(l(2), 0), (Row{0, 0, 0, 1, -1, 0.5, -0.5, 0.5, -0.5}));
+  ASSERT_EQ(l(3).rows, 1u);
+  EXPECT_EQ(rowOf(l(3), 0), (Row{0, 0, 0, 0, 0, 1, -1, -1, 1}));
   // The intercept's quarters are not among the snapped values: they are only close.
-  ASSERT_EQ(l[0].rows, 1u);
+  ASSERT_EQ(l(0).rows, 1u);
   const Row mu{1, 0.5, 0.5, 0.5, 0.5, 0.25, 0.25, 0.25, 0.25};
-  for (size_t j = 0; j < mu.size(); ++j) EXPECT_NEAR(l[0](0, j), mu[j], 1e-14) << j;
+  for (size_t j = 0; j < mu.size(); ++j) EXPECT_NEAR(l(0)(0, j), mu[j], 1e-14) << j;
 }
 
 // Layouts with empty cells: every Type III and IV function is estimable, the L matrix has full
@@ -256,17 +256,17 @@ TEST(ModelEstimation, EmptyCellHypothesesAreEstimableAndOfFullRank) {
       ASSERT_TRUE(m.fit(type));
       const auto& g = m.st.group;
       for (int e = 0; e < 4; ++e) {
-        const auto& l = g.effectL[e];
-        EXPECT_EQ(static_cast<int>(l.rows), g.effectDf[e]) << e;
-        EXPECT_EQ(rankOf(l), g.effectDf[e]) << e;
+        const auto& l = g.hypotheses[e].L;
+        EXPECT_EQ(static_cast<int>(l.rows), g.hypotheses[e].df) << e;
+        EXPECT_EQ(rankOf(l), g.hypotheses[e].df) << e;
         for (size_t r = 0; r < l.rows; ++r) EXPECT_TRUE(qv::QESTMB(g, l.row(r), 1e-8)) << e << " " << r;
       }
-      EXPECT_EQ(g.effectDf[1], 2);
-      EXPECT_EQ(g.effectDf[2], 2);
-      EXPECT_EQ(g.effectDf[3], interactionDf[pi]);
+      EXPECT_EQ(g.hypotheses[1].df, 2);
+      EXPECT_EQ(g.hypotheses[2].df, 2);
+      EXPECT_EQ(g.hypotheses[3].df, interactionDf[pi]);
       interaction[type - 3] = m.ss(3);
       if (type == 4) {
-        EXPECT_EQ(g.typeIVUnique, (std::vector<int>{1, 0, 0, 1}));
+        for (size_t e = 0; e < 4; ++e) EXPECT_EQ(g.hypotheses[e].unique, e == 0 || e == 3 ? 1 : 0) << e;
       }
     }
     EXPECT_TRUE(qv::test::nearRel(interaction[1], interaction[0], 1e-10));
@@ -350,7 +350,7 @@ TEST(ModelEstimation, SaturatedModelHasNoErrorTerm) {
   ASSERT_TRUE(m.fit(3));
   EXPECT_EQ(m.st.group.modldf, 4);
   EXPECT_EQ(m.st.group.errorSSCP(0, 0), 0.0);
-  EXPECT_EQ(m.st.group.effectDf[1], 3);
+  EXPECT_EQ(m.st.group.hypotheses[1].df, 3);
   // Closed form: the treatment sum of squares is the corrected total; the values 1.5, 4.5, 9.5,
   // 16.5 lie 6.5, 3.5, 1.5 below and 8.5 above their mean 8.
   EXPECT_TRUE(qv::test::nearRel(m.ss(1), 42.25 + 12.25 + 2.25 + 72.25, 1e-12));
@@ -366,7 +366,7 @@ TEST(ModelEstimation, ContrastBasesOfMainEffects) {
   m.st.contrastSpecs.emplace_back();
   ASSERT_TRUE(m.fit(1));
   const auto& g = m.st.group;
-  EXPECT_EQ(g.effectDf[2], 0);
+  EXPECT_EQ(g.hypotheses[2].df, 0);
   for (int c = g.effectFirstCol[2] - 1; c < g.dmncol; ++c) EXPECT_EQ(g.hypothesisColumns[c], 0) << c;
   // The bases are those of Type IV: the same functions as Type IV gives the main effects.
   ModelFixture m4(csv, "y", {"a", "b"}, {}, {{-1, -1}, {0, -1}, {-1, 0}, {0, 0}});
@@ -375,13 +375,13 @@ TEST(ModelEstimation, ContrastBasesOfMainEffects) {
   EXPECT_EQ(g.contrastUnique, (std::vector<int>{0, 0}));
   // Same hypotheses, so the same sums of squares through the L core.
   for (int f = 0; f < 2; ++f) {
-    ASSERT_EQ(g.contrastL[f].rows, m4.st.group.effectL[f + 1].rows);
+    ASSERT_EQ(g.contrastL[f].rows, m4.st.group.hypotheses[f + 1].L.rows);
     // Columns are laid out differently (a*b first), so compare the tested quantity L b.
     for (size_t r = 0; r < g.contrastL[f].rows; ++r) {
       double lb = 0, lb4 = 0;
       for (int j = 0; j < g.dmncol; ++j) {
         lb += g.contrastL[f](r, j) * g.paramEst(j, 0);
-        lb4 += m4.st.group.effectL[f + 1](r, j) * m4.st.group.paramEst(j, 0);
+        lb4 += m4.st.group.hypotheses[f + 1].L(r, j) * m4.st.group.paramEst(j, 0);
       }
       EXPECT_TRUE(qv::test::nearRel(lb, lb4, 1e-10, 1e-12)) << f << " " << r;
     }
@@ -414,7 +414,7 @@ TEST(ModelEstimation, CovariateOffsetKeepsEstimatesAndHypotheses) {
       EXPECT_EQ(m1.st.group.nonRedundant, m0.st.group.nonRedundant);
       // Type I tests x last, so its intercept row is the only one that moves.
       for (int e = 1; e < 5; ++e) EXPECT_TRUE(qv::test::nearRel(m1.ss(e), m0.ss(e), 1e-9)) << e;
-      for (int e = 0; e < 5; ++e) EXPECT_EQ(m1.st.group.effectDf[e], m0.st.group.effectDf[e]) << e;
+      for (int e = 0; e < 5; ++e) EXPECT_EQ(m1.st.group.hypotheses[e].df, m0.st.group.hypotheses[e].df) << e;
       EXPECT_TRUE(qv::test::nearRel(m1.st.group.errorSSCP(0, 0), m0.st.group.errorSSCP(0, 0), 1e-9));
       for (int j = 1; j < m0.st.group.dmncol; ++j)
         EXPECT_TRUE(qv::test::nearRel(m1.st.group.paramEst(j, 0), m0.st.group.paramEst(j, 0), 1e-9, 1e-12))
@@ -509,7 +509,7 @@ TEST(ModelEstimation, FactorByCovariateDesignKeepsItsRankAtAnOffset) {
     ASSERT_TRUE(m0.fit(type));
     ASSERT_TRUE(m1.fit(type));
     EXPECT_EQ(m1.st.group.nonRedundant, m0.st.group.nonRedundant);
-    for (int e = 0; e < 4; ++e) EXPECT_EQ(m1.st.group.effectDf[e], m0.st.group.effectDf[e]) << e;
+    for (int e = 0; e < 4; ++e) EXPECT_EQ(m1.st.group.hypotheses[e].df, m0.st.group.hypotheses[e].df) << e;
     EXPECT_TRUE(qv::test::nearRel(m1.ss(3), m0.ss(3), 1e-9));
     EXPECT_TRUE(qv::test::nearRel(m1.st.group.errorSSCP(0, 0), m0.st.group.errorSSCP(0, 0), 1e-9));
   }

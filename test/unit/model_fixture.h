@@ -71,9 +71,9 @@ struct ModelFixture {
   ModelFixture(const Csv& csv, const std::vector<std::string>& deps, const std::vector<std::string>& factors,
                const std::vector<std::string>& covs, const std::vector<qv::EffectRow>& effects,
                const std::string& weight = "", const std::string& regwgt = "") {
-    st.ndepvr = static_cast<int>(deps.size());
-    st.nfactr = static_cast<int>(factors.size());
-    st.ncovar = static_cast<int>(covs.size());
+    st.depVars.resize(deps.size());
+    st.factorVars.resize(factors.size());
+    st.covVars.resize(covs.size());
     st.ptefds = effects;
     st.ptecwf.assign(effects.size(), 0);
     st.interceptIncluded = false;
@@ -110,8 +110,8 @@ struct ModelFixture {
       }
       g.nlevls[f] = l;
     }
-    work.ndepvr = st.ndepvr;
-    work.ncovar = st.ncovar;
+    work.ndepvr = st.ndepvr();
+    work.ncovar = st.ncovar();
     for (auto* row : valid) {
       double w = wCol >= 0 ? (*row)[wCol] : 1.0;
       double r = rCol >= 0 ? (*row)[rCol] : 1.0;
@@ -141,7 +141,7 @@ struct ModelFixture {
   }
 
   // Sum of squares of effect e (0-based) for the first dependent; 0 when it has no df.
-  double ss(int e) const { return st.group.effectDf[e] > 0 ? st.group.pthscp[e](0, 0) : 0.0; }
+  double ss(int e) const { return st.group.hypotheses[e].df > 0 ? st.group.hypotheses[e].sscp(0, 0) : 0.0; }
 };
 
 // Effect rows for two factors A, B (and no covariate).

@@ -27,21 +27,21 @@ constexpr double kTol = 1e-9;
 void expectSscp(const ModelFixture& m, int e, const Sscp& want, int wantDf) {
   SCOPED_TRACE("effect " + std::to_string(e));
   const auto& g = m.st.group;
-  ASSERT_EQ(g.effectDf[e], wantDf);
-  const int nd = m.st.ndepvr;
+  ASSERT_EQ(g.hypotheses[e].df, wantDf);
+  const int nd = m.st.ndepvr();
   double diagMax = 0;
   for (int d = 0; d < nd; ++d) diagMax = std::max(diagMax, lsq::at(want, d, d));
   for (int d = 0; d < nd; ++d)
     for (int f = 0; f <= d; ++f) {
       const double w = lsq::at(want, d, f);
-      const double got = wantDf > 0 ? g.pthscp[e](d, f) : 0.0;
+      const double got = wantDf > 0 ? g.hypotheses[e].sscp(d, f) : 0.0;
       const double scale = std::sqrt(std::fabs(lsq::at(want, d, d) * lsq::at(want, f, f)));
       EXPECT_TRUE(qv::test::nearRel(got, w, kTol, kTol * std::max(scale, 1e-6 * diagMax))) << d << "," << f;
     }
 }
 
 void expectError(const ModelFixture& m, const Sscp& want) {
-  for (int d = 0; d < m.st.ndepvr; ++d)
+  for (int d = 0; d < m.st.ndepvr(); ++d)
     for (int f = 0; f <= d; ++f)
       EXPECT_TRUE(qv::test::nearRel(m.st.group.errorSSCP(d, f), lsq::at(want, d, f), kTol,
                                     kTol * std::sqrt(lsq::at(want, d, d) * lsq::at(want, f, f))))
@@ -164,7 +164,7 @@ TEST(ModelSumsOfSquares, MainEffectContainedInTwoInteractions) {
     ASSERT_TRUE(m.fit(type));
     for (int e = 0; e < 6; ++e) expectSscp(m, e, want[e], df[e]);
     if (type == 4) {
-      for (int e = 0; e < 6; ++e) EXPECT_EQ(m.st.group.typeIVUnique[e], 1) << e;
+      for (int e = 0; e < 6; ++e) EXPECT_EQ(m.st.group.hypotheses[e].unique, 1) << e;
     }
   }
 }
@@ -403,11 +403,11 @@ TEST(ModelSumsOfSquares, RegressionAndCaseWeights) {
     EXPECT_EQ(asRegwgt.st.group.sumWeights, static_cast<double>(csv.rows.size()));
     for (const ModelFixture* m : {&weighted, &asRegwgt}) {
       for (int e = 0; e < 4; ++e) {
-        ASSERT_EQ(m->st.group.effectDf[e], plain.st.group.effectDf[e]);
+        ASSERT_EQ(m->st.group.hypotheses[e].df, plain.st.group.hypotheses[e].df);
         for (int d = 0; d < 2; ++d)
           for (int f = 0; f <= d; ++f)
             EXPECT_TRUE(
-                qv::test::nearRel(m->st.group.pthscp[e](d, f), plain.st.group.pthscp[e](d, f), kTol, 1e-9));
+                qv::test::nearRel(m->st.group.hypotheses[e].sscp(d, f), plain.st.group.hypotheses[e].sscp(d, f), kTol, 1e-9));
       }
       for (int d = 0; d < 2; ++d) {
         EXPECT_TRUE(qv::test::nearRel(m->st.group.errorSSCP(d, d), plain.st.group.errorSSCP(d, d), kTol));
@@ -424,17 +424,17 @@ TEST(ModelSumsOfSquares, TypeIEffectAliasedWithEarlierEffectsHasNoDf) {
   const std::vector<qv::EffectRow> rows{{-1, -1}, {0, 0}, {0, -1}, {-1, 0}};
   ModelFixture m1(csv, kYZ, {"a", "b"}, {}, rows);
   ASSERT_TRUE(m1.fit(1));
-  EXPECT_EQ(m1.st.group.effectDf[1], 8);
-  EXPECT_EQ(m1.st.group.effectDf[2], 0);
-  EXPECT_EQ(m1.st.group.effectDf[3], 0);
-  EXPECT_EQ(m1.st.group.pthscp[2].n, 0u);
-  EXPECT_EQ(m1.st.group.effectL[3].rows, 0u);
+  EXPECT_EQ(m1.st.group.hypotheses[1].df, 8);
+  EXPECT_EQ(m1.st.group.hypotheses[2].df, 0);
+  EXPECT_EQ(m1.st.group.hypotheses[3].df, 0);
+  EXPECT_EQ(m1.st.group.hypotheses[2].sscp.n, 0u);
+  EXPECT_EQ(m1.st.group.hypotheses[3].L.rows, 0u);
   EXPECT_EQ(m1.ss(2), 0.0);
   ModelFixture m3(csv, kYZ, {"a", "b"}, {}, rows);
   ASSERT_TRUE(m3.fit(3));
-  EXPECT_EQ(m3.st.group.effectDf[1], 4);
-  EXPECT_EQ(m3.st.group.effectDf[2], 2);
-  EXPECT_EQ(m3.st.group.effectDf[3], 2);
+  EXPECT_EQ(m3.st.group.hypotheses[1].df, 4);
+  EXPECT_EQ(m3.st.group.hypotheses[2].df, 2);
+  EXPECT_EQ(m3.st.group.hypotheses[3].df, 2);
 }
 
 // With covariates only nothing contains anything, so Types II and III are the same test: each

@@ -11,8 +11,6 @@ struct EffectCase : Parsed {
   EffectCase& parse(const std::string& text, bool interceptAllowed = true) {
     st.factorVars = {dict.find("a"), dict.find("b"), dict.find("c")};
     st.covVars = {dict.find("x")};
-    st.nfactr = 3;
-    st.ncovar = 1;
     tok = std::make_unique<syntax::Tokenizer>(text);
     ParseContext p = pc();
     effect = parseEffect(p, interceptAllowed);

@@ -212,7 +212,7 @@ TEST(PostParse, DescriptivesWithTooManyFactors) {
 struct KCase : Parsed {
   KCase& check(int rows, int cols, int nlmatr, bool intercept, int ndepvr = 1) {
     tok = std::make_unique<syntax::Tokenizer>("");
-    st.ndepvr = ndepvr;
+    st.depVars.resize(static_cast<size_t>(ndepvr));
     st.depVars = std::vector<int>(static_cast<size_t>(ndepvr), 0);
     st.interceptIncluded = intercept;
     st.ptefds = {EffectRow{}};

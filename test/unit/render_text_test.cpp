@@ -64,7 +64,7 @@ TEST(RenderText, SmallTableWithRowDimensionsLayerAndFootnotes) {
   outer->items.push_back(inner);
 
   const std::string text = renderText(
-      oneCommand({cellMeans(), error, warning, note, outer, Chart{"profile", "Means of y", "<svg/>", {}}}));
+      oneCommand({cellMeans(), error, warning, note, outer, Chart{"profile", "Means of y", "Means of y", {}}}));
   const std::string expected =
       "QUORVEST y BY a b.\n"
       "\n"

@@ -140,7 +140,7 @@ TEST_F(EmmeansTest, AtMostSeventeenTableFactors) {
     dict.vars.push_back(v);
     st.factorVars.push_back(static_cast<int>(dict.vars.size()) - 1);
   }
-  st.nfactr = 18;
+  st.factorVars.resize(18);
   design({EffectRow(18, -1)});
   std::string seventeen = "f1";
   for (int i = 2; i <= 17; ++i) seventeen += "*f" + std::to_string(i);

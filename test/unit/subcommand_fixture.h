@@ -43,9 +43,6 @@ class SubcommandTest : public ::testing::Test {
     for (const auto& n : deps) st.depVars.push_back(var(n));
     for (const auto& n : factors) st.factorVars.push_back(var(n));
     for (const auto& n : covs) st.covVars.push_back(var(n));
-    st.ndepvr = static_cast<int>(deps.size());
-    st.nfactr = static_cast<int>(factors.size());
-    st.ncovar = static_cast<int>(covs.size());
     std::vector<EffectRow> rows;
     rows.push_back(row({}, {}));
     for (const auto& c : covs) rows.push_back(row({}, {{c, 1}}));
@@ -67,14 +64,14 @@ class SubcommandTest : public ::testing::Test {
   // An effect row from (factor, nesting code) and (covariate, power) pairs.
   EffectRow row(const std::vector<std::pair<std::string, int>>& factors,
                 const std::vector<std::pair<std::string, int>>& covs) const {
-    EffectRow r(static_cast<size_t>(st.nfactr + st.ncovar), -1);
+    EffectRow r(static_cast<size_t>(st.nfactr() + st.ncovar()), -1);
     for (const auto& [name, code] : factors) {
       auto it = std::find(st.factorVars.begin(), st.factorVars.end(), var(name));
       r[static_cast<size_t>(it - st.factorVars.begin())] = code;
     }
     for (const auto& [name, power] : covs) {
       auto it = std::find(st.covVars.begin(), st.covVars.end(), var(name));
-      r[static_cast<size_t>(st.nfactr + (it - st.covVars.begin()))] = power;
+      r[static_cast<size_t>(st.nfactr() + (it - st.covVars.begin()))] = power;
     }
     return r;
   }

@@ -142,12 +142,13 @@ TEST(SweptRowsFit, SameResultsAsTheFullMatrixOnRandomDesigns) {
       expectClose(a.estBasis.a, b.estBasis.a, tag + " estimable functions");
       expectClose(a.nullBasis.a, b.nullBasis.a, tag + " null space");
       expectClose(a.errorSSCP.a, b.errorSSCP.a, tag + " error SSCP");
-      ASSERT_EQ(a.effectDf, b.effectDf) << tag;
       ASSERT_EQ(a.hypothesisColumns, b.hypothesisColumns) << tag;
-      ASSERT_EQ(a.typeIVUnique, b.typeIVUnique) << tag;
-      for (size_t e = 0; e < a.effectL.size(); ++e) {
-        expectClose(a.effectL[e].a, b.effectL[e].a, tag + " L of effect " + std::to_string(e));
-        expectClose(a.pthscp[e].a, b.pthscp[e].a, tag + " SSCP of effect " + std::to_string(e));
+      ASSERT_EQ(a.hypotheses.size(), b.hypotheses.size()) << tag;
+      for (size_t e = 0; e < a.hypotheses.size(); ++e) {
+        ASSERT_EQ(a.hypotheses[e].df, b.hypotheses[e].df) << tag << " effect " << e;
+        ASSERT_EQ(a.hypotheses[e].unique, b.hypotheses[e].unique) << tag << " effect " << e;
+        expectClose(a.hypotheses[e].L.a, b.hypotheses[e].L.a, tag + " L of effect " + std::to_string(e));
+        expectClose(a.hypotheses[e].sscp.a, b.hypotheses[e].sscp.a, tag + " SSCP of effect " + std::to_string(e));
       }
       ASSERT_EQ(a.contrastDf, b.contrastDf) << tag;
       for (size_t f = 0; f < a.contrastL.size(); ++f)

@@ -48,6 +48,8 @@ struct TableFixture {
       data.dict.vars.push_back(v);
     }
     m.st.depVars = {csv.col(dep)};
+    m.st.factorVars.clear();
+    m.st.covVars.clear();
     for (const auto& f : factors) m.st.factorVars.push_back(csv.col(f));
     for (const auto& c : covs) m.st.covVars.push_back(csv.col(c));
     m.st.factorWidth.assign(factors.size(), 1);
@@ -66,7 +68,7 @@ struct TableFixture {
   // Levene's test is requested.
   void numberCells() {
     auto& g = m.st.group;
-    const int nf = m.st.nfactr;
+    const int nf = m.st.nfactr();
     std::map<std::vector<int>, int> cells;
     g.caseCell.assign(g.nvalid, 0);
     g.nonEmptyCells = 0;

@@ -61,7 +61,7 @@ TEST(UnivariateTest, DegenerateArguments) {
 
 TEST(UnivariateTest, RSquaredWhenTheResidualExceedsTheTotal) {
   qv::ProcedureState st;
-  st.ndepvr = 1;
+  st.depVars.resize(1);
   st.group.totalSS = {10.0};
   st.group.errorSSCP = qv::num::Packed(1);
   st.group.errorSSCP(0, 0) = 12.0;

@@ -77,9 +77,9 @@ TEST(CommandVariableList, ByAndWithInEitherOrder) {
   EXPECT_EQ(p.st.factorVars, q.st.factorVars);
   EXPECT_EQ(p.st.covVars, q.st.covVars);
   EXPECT_EQ(p.st.ptefds, q.st.ptefds);
-  EXPECT_EQ(p.st.ndepvr, 1);
-  EXPECT_EQ(p.st.nfactr, 1);
-  EXPECT_EQ(p.st.ncovar, 1);
+  EXPECT_EQ(p.st.ndepvr(), 1);
+  EXPECT_EQ(p.st.nfactr(), 1);
+  EXPECT_EQ(p.st.ncovar(), 1);
 }
 
 TEST(CommandVariableList, DuplicatesAreRemovedWithAWarning) {
@@ -91,12 +91,12 @@ TEST(CommandVariableList, DuplicatesAreRemovedWithAWarning) {
   Parsed deps;
   deps.run("QUORVEST y y2 y");
   expectOnly(deps, 132, out::Severity::Warning);
-  EXPECT_EQ(deps.st.ndepvr, 2);
+  EXPECT_EQ(deps.st.ndepvr(), 2);
 
   Parsed covs;
   covs.run("QUORVEST y WITH x x2 TO w x");
   expectOnly(covs, 134, out::Severity::Warning);
-  EXPECT_EQ(covs.st.ncovar, 3);
+  EXPECT_EQ(covs.st.ncovar(), 3);
 }
 
 TEST(CommandVariableList, Overlaps) {

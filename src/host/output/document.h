@@ -105,12 +105,14 @@ struct Message {
   long line = 0, column = 0;
 };
 
+// A chart is kept as its model; the renderers draw it (svg()) when they write it.
 struct Chart {
   std::string kind;
   std::string title;
-  std::string svg;
-  chart::ChartData data;  // what the chart shows, for programs that redraw it
-  std::string file = {};  // where --charts wrote the chart as SVG; empty when not written
+  std::string drawnTitle;  // the title drawn above the plot (full text)
+  chart::ChartData data;   // what the chart shows, for programs that redraw it
+  std::string file = {};   // where --charts wrote the chart as SVG; empty when not written
+  std::string svg() const { return chart::renderSvg(drawnTitle, data); }
 };
 
 struct Heading;

@@ -73,7 +73,7 @@ struct Writer {
         table(*t);
       } else if (const auto* c = std::get_if<Chart>(&item)) {
         body +=
-            "<figure class=\"chart\" data-kind=\"" + escapeXml(c->kind) + "\">\n" + c->svg + "</figure>\n";
+            "<figure class=\"chart\" data-kind=\"" + escapeXml(c->kind) + "\">\n" + c->svg() + "</figure>\n";
       }
     }
     if (open) toc += "</ul>\n";

@@ -213,7 +213,7 @@ ojson itemJson(const Item& item, char decimal, std::vector<std::string>& cellTex
     j["type"] = "chart";
     j["kind"] = c->kind;
     j["title"] = displayText(c->title);
-    j["svg"] = c->svg;
+    j["svg"] = c->svg();
     addChartData(c->data, j);
     if (!c->file.empty()) j["file"] = c->file;
   }
