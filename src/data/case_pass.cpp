@@ -31,8 +31,11 @@ std::string levelKey(const ProcedureState& st, int factor, int level) {
 
 namespace {
 
-// Collects the distinct values of one factor with their weighted counts, giving each new value
-// a provisional number in order of first appearance.
+// Level discovery as a reduction: a block of cases collects the distinct values of one factor
+// with their weighted counts, giving each new value a provisional number in order of first
+// appearance within the block (its partial result); `merge` folds the collector of the next
+// block into the total in case order, so that the total numbers its values in order of first
+// appearance over all the cases, as one collector over the whole group would.
 struct LevelCollector {
   bool isString = false;
   std::unordered_map<uint64_t, int> numIds;
@@ -51,26 +54,52 @@ struct LevelCollector {
       auto [it, isNew] = strIds.try_emplace(key, static_cast<int>(strs.size()));
       if (isNew) strs.push_back(std::move(key));
       id = it->second;
-    } else if (x >= 0.0 && x < kSmallLevels && x == static_cast<double>(static_cast<int>(x))) {
-      // Fast path for the usual codes 0, 1, 2, ...: a direct table instead of hashing.
-      if (smallIds.empty()) smallIds.assign(kSmallLevels, -1);
-      int& slot = smallIds[static_cast<size_t>(x)];
-      if (slot < 0) {
-        slot = static_cast<int>(nums.size());
-        nums.push_back(x + 0.0);  // -0 and +0 are one level
-      }
-      id = slot;
     } else {
       if (x == 0.0) x = 0.0;  // -0 and +0 are one level
-      uint64_t bits;
-      std::memcpy(&bits, &x, sizeof bits);
-      auto [it, isNew] = numIds.try_emplace(bits, static_cast<int>(nums.size()));
-      if (isNew) nums.push_back(x);
-      id = it->second;
+      id = addNumber(x);
     }
     if (id == static_cast<int>(weights.size())) weights.push_back(0.0);
     weights[id] += w;
     return id;
+  }
+
+  // Folds the collector of the cases after this one's into it; returns, per provisional number
+  // of `later`, the number of the same value here.
+  std::vector<int> merge(const LevelCollector& later) {
+    std::vector<int> to(later.weights.size());
+    for (size_t id = 0; id < later.weights.size(); ++id) {
+      const double w = later.weights[id];
+      if (isString) {
+        auto [it, isNew] = strIds.try_emplace(later.strs[id], static_cast<int>(strs.size()));
+        if (isNew) strs.push_back(later.strs[id]);
+        to[id] = it->second;
+      } else {
+        to[id] = addNumber(later.nums[id]);
+      }
+      if (to[id] == static_cast<int>(weights.size())) weights.push_back(0.0);
+      weights[static_cast<size_t>(to[id])] += w;
+    }
+    return to;
+  }
+
+ private:
+  // The number of a numeric value (already normalised: -0 read as +0), new values numbered next.
+  int addNumber(double x) {
+    // Fast path for the usual codes 0, 1, 2, ...: a direct table instead of hashing.
+    if (x >= 0.0 && x < kSmallLevels && x == static_cast<double>(static_cast<int>(x))) {
+      if (smallIds.empty()) smallIds.assign(kSmallLevels, -1);
+      int& slot = smallIds[static_cast<size_t>(x)];
+      if (slot < 0) {
+        slot = static_cast<int>(nums.size());
+        nums.push_back(x);
+      }
+      return slot;
+    }
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    auto [it, isNew] = numIds.try_emplace(bits, static_cast<int>(nums.size()));
+    if (isNew) nums.push_back(x);
+    return it->second;
   }
 };
 
@@ -90,8 +119,24 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   g.caseCell.clear();
   g.nonEmptyCells = 0;
 
-  std::vector<LevelCollector> levels(nf);
-  for (int f = 0; f < nf; ++f) levels[f].isString = dict.vars[st.factorVars[f]].isString();
+  // The group's level collectors (the merged total) and the current block's; the block's cases
+  // start at blockStart and carry the block's provisional numbers until the block is merged.
+  std::vector<LevelCollector> levels(nf), block(nf);
+  for (int f = 0; f < nf; ++f) levels[f].isString = block[f].isString = dict.vars[st.factorVars[f]].isString();
+  long blockStart = 0;
+  const long blockCases = std::max(1L, work.blockCases);
+  auto mergeBlock = [&] {
+    for (int f = 0; f < nf; ++f) {
+      const std::vector<int> to = levels[f].merge(block[f]);
+      for (long k = blockStart; k < g.nvalid; ++k) {
+        int& id = g.caseLevels[static_cast<size_t>(k) * nf + f];
+        id = to[static_cast<size_t>(id)];
+      }
+      block[f] = LevelCollector{};
+      block[f].isString = levels[f].isString;
+    }
+    blockStart = g.nvalid;
+  };
   const bool weighted = ctx.data->weightIndex() >= 0;
   const Variable* regVar = st.regwgtVar >= 0 ? &dict.vars[st.regwgtVar] : nullptr;
   std::vector<double> dep(st.ndepvr()), cov(st.ncovar());
@@ -144,10 +189,10 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
 
     for (int f = 0; f < nf; ++f) {
       int var = st.factorVars[f];
-      if (levels[f].isString) {
-        ids[f] = levels[f].add(0.0, &reader.string(var), w);
+      if (block[f].isString) {
+        ids[f] = block[f].add(0.0, &reader.string(var), w);
       } else {
-        ids[f] = levels[f].add(reader.number(var), nullptr, w);
+        ids[f] = block[f].add(reader.number(var), nullptr, w);
       }
     }
     // One or a few values a case: appended one by one, which costs less than a range insert.
@@ -170,8 +215,9 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     if (work.keepRecords) work.record.push_back(recordNumber);
     ++work.cases;
     g.sumWeights += w;
-    ++g.nvalid;
+    if (++g.nvalid - blockStart == blockCases) mergeBlock();
   }
+  if (g.nvalid > blockStart) mergeBlock();
 
   if (g.nvalid == 0) {
     if (!ctx.splitCaption.empty()) {
