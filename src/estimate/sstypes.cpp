@@ -23,21 +23,6 @@ constexpr double kSnapCap = 0.01;
 constexpr double kRowCleanFactor = 1.0;
 constexpr double kSSCPCleanFactor = 1.0;
 
-std::vector<int> factorsOf(const ProcedureState& st, int e) {
-  std::vector<int> f;
-  for (int i = 0; i < st.nfactr(); ++i)
-    if (st.ptefds[e][i] >= 0) f.push_back(i);
-  return f;
-}
-
-bool sameCovariates(const ProcedureState& st, int a, int b) {
-  for (int c = 0; c < st.ncovar(); ++c) {
-    int pa = st.ptefds[a][st.nfactr() + c], pb = st.ptefds[b][st.nfactr() + c];
-    if ((pa < 1 ? -1 : pa) != (pb < 1 ? -1 : pb)) return false;
-  }
-  return true;
-}
-
 int firstCol(const ProcedureState& st, int e) { return st.group.effectFirstCol[e] - 1; }
 int lastCol(const ProcedureState& st, int e) {
   return st.group.effectFirstCol[e] + st.group.effectNcols[e] - 2;
@@ -86,11 +71,8 @@ void resetOutputs(ProcedureState& st) {
 }
 
 bool effectContains(const ProcedureState& st, int f, int e) {
-  if (st.nfactr() == 0 || f == e) return false;
-  if (!sameCovariates(st, f, e)) return false;
-  std::vector<int> fe = factorsOf(st, e), ff = factorsOf(st, f);
-  if (fe.size() >= ff.size()) return false;
-  return std::includes(ff.begin(), ff.end(), fe.begin(), fe.end());
+  return Effect(st.ptefds[static_cast<size_t>(f)], st.nfactr())
+      .contains(Effect(st.ptefds[static_cast<size_t>(e)], st.nfactr()));
 }
 
 std::vector<int> containmentLevels(const ProcedureState& st, int cur, int& maxchy) {

@@ -34,7 +34,8 @@ bool Effect::isMainEffectOf(int f) const {
 
 bool Effect::contains(const Effect& other) const {
   if (nf_ != other.nf_ || covariateCount() != other.covariateCount()) return false;
-  if (covariatePowers() != other.covariatePowers()) return false;
+  for (int c = 0; c < covariateCount(); ++c)
+    if (power(c) != other.power(c)) return false;
   bool larger = false;
   for (int f = 0; f < nf_; ++f) {
     if (other.hasFactor(f) && !hasFactor(f)) return false;

@@ -54,6 +54,9 @@ void sweepExtendedRows(Packed& m, std::vector<double>& lo, size_t k, bool in,
 // scale[i] <= 0 or pivot <= tol * scale[i] (scale is normally the diagonal of m on entry, so
 // a negative pivot of a nearly singular matrix is caught too); then row i and column i of T
 // are set to 0. Returns the number of zero pivots (the rank deficiency). scale.size() == m.n.
+// The row-oriented algorithm is the one of G. H. Golub and C. F. Van Loan, Matrix Computations,
+// 4th ed. (2013), section 4.2; for the treatment of the zero pivots of a semidefinite matrix see
+// N. J. Higham (1990), "Analysis of the Cholesky decomposition of a semi-definite matrix".
 int LTRCHD(Packed& m, const std::vector<double>& scale, double tol);
 // Inverse of a lower-triangular factor in packed form (LTRDGI). Indices whose diagonal is
 // exactly 0 (the zero pivots of LTRCHD) have zero rows and columns in the result; on the other
@@ -63,7 +66,11 @@ Packed LTRDGI(const Packed& lower);
 
 // Residuals of the rows of `l` from the row space of `c` (RESORP): each row r of l is replaced
 // by r - P r, P the orthogonal projector on the row space of c. The basis of that space is
-// built by modified Gram-Schmidt with a second orthogonalisation pass over the rows of c; a
+// built by modified Gram-Schmidt with a second orthogonalisation pass over the rows of c (two
+// passes keep the basis orthogonal to working precision: L. Giraud, J. Langou and M. Rozloznik
+// (2005), "The loss of orthogonality in the Gram-Schmidt orthogonalization process", Computers
+// and Mathematics with Applications 50, 1069-1075; B. N. Parlett, The Symmetric Eigenvalue
+// Problem (1980), section 6-9, "twice is enough"); a
 // row of c whose residual norm is <= tol * its own norm adds nothing to the basis. A residual
 // whose norm is <= tol * the norm of its original row (every zero row included) is dropped.
 // Returns the kept residual rows in their original order (rows x l.cols). Requires

@@ -6,7 +6,10 @@
 // restores the matrix, so any nested sequence of models is reached by sweeping ranges in and
 // out. After sweeping a set S of design columns, the S block holds -(X_S' W X_S)^-1, the
 // off-diagonal blocks the regression coefficients on S, and the rest the residual
-// cross-products.
+// cross-products. The operator is A. E. Beaton's (1964), "The use of special matrix operators
+// in statistical calculus", ETS Research Bulletin RB-64-51; J. H. Goodnight (1979), "A tutorial
+// on the SWEEP operator", The American Statistician 33(3), 149-158, gives its properties in this
+// sign convention.
 #include <cmath>
 
 #include "host/numeric/ddouble.h"
