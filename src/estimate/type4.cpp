@@ -32,9 +32,9 @@ struct Type4Work {
   // Does the cell of column `inner` lie inside the cell of column `outer` (agree on every
   // factor of outer's effect)? (QFLSBC)
   bool inside(int inner, int outer) const {
-    const EffectRow& row = st.ptefds[colEffect[outer]];
+    const Effect effect(st.ptefds[static_cast<size_t>(colEffect[outer])], st.nfactr());
     for (int f = 0; f < st.nfactr(); ++f)
-      if (row[f] >= 0 && colLevels[inner][f] != colLevels[outer][f]) return false;
+      if (effect.hasFactor(f) && colLevels[inner][f] != colLevels[outer][f]) return false;
     return true;
   }
 };
