@@ -103,6 +103,57 @@ struct LevelCollector {
   }
 };
 
+// The design cells found so far: per cell its factors' provisional level numbers (those of the
+// merged LevelCollectors), looked up through a direct table while the product of the numbers of
+// levels is small, else through a hash of the numbers.
+class DesignCellTable {
+ public:
+  explicit DesignCellTable(int nf) : nf_(static_cast<size_t>(nf)) {}
+  size_t count() const { return nf_ == 0 ? 0 : levels_.size() / nf_; }
+  const std::vector<int>& levels() const { return levels_; }
+
+  // Makes the direct table match the current numbers of levels (per factor).
+  void resize(const std::vector<size_t>& counts) {
+    if (counts == counts_) return;
+    counts_ = counts;
+    double full = 1.0;
+    for (size_t n : counts) full *= static_cast<double>(n);
+    direct_ = full <= static_cast<double>(kDirectLimit);
+    table_.clear();
+    hashed_.clear();
+    if (direct_) table_.assign(static_cast<size_t>(full), -1);
+    for (size_t c = 0; c < count(); ++c) slot(levels_.data() + c * nf_) = static_cast<int>(c);
+  }
+
+  // The cell of the provisional level numbers `ids`, added when new.
+  int find(const int* ids) {
+    int& s = slot(ids);
+    if (s < 0) {
+      s = static_cast<int>(count());
+      levels_.insert(levels_.end(), ids, ids + nf_);
+    }
+    return s;
+  }
+
+ private:
+  static constexpr long kDirectLimit = 1L << 20;
+  int& slot(const int* ids) {
+    if (direct_) {
+      size_t key = 0;
+      for (size_t f = 0; f < nf_; ++f) key = key * counts_[f] + static_cast<size_t>(ids[f]);
+      return table_[key];
+    }
+    std::string key(reinterpret_cast<const char*>(ids), sizeof(int) * nf_);
+    return hashed_.try_emplace(std::move(key), -1).first->second;
+  }
+  size_t nf_;
+  std::vector<int> levels_;
+  std::vector<size_t> counts_;
+  bool direct_ = false;
+  std::vector<int> table_;
+  std::unordered_map<std::string, int> hashed_;
+};
+
 }  // namespace
 
 PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, bool firstGroup,
@@ -115,8 +166,8 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   work.ncovar = st.ncovar();
   g.nvalid = 0;
   g.sumWeights = 0.0;
-  g.caseLevels.clear();
-  g.caseCell.clear();
+  g.caseDesignCell.clear();
+  g.designCellLevels.clear();
   g.nonEmptyCells = 0;
 
   // The group's level collectors (the merged total) and the current block's; the block's cases
@@ -125,16 +176,27 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   for (int f = 0; f < nf; ++f) levels[f].isString = block[f].isString = dict.vars[st.factorVars[f]].isString();
   long blockStart = 0;
   const long blockCases = std::max(1L, work.blockCases);
+  // The block's cases' provisional level numbers (nf a case); when the block is merged they
+  // become the cases' design cells.
+  std::vector<int> blockIds;
+  DesignCellTable cells(nf);
   auto mergeBlock = [&] {
+    std::vector<std::vector<int>> to(static_cast<size_t>(nf));
+    std::vector<size_t> counts(static_cast<size_t>(nf));
     for (int f = 0; f < nf; ++f) {
-      const std::vector<int> to = levels[f].merge(block[f]);
-      for (long k = blockStart; k < g.nvalid; ++k) {
-        int& id = g.caseLevels[static_cast<size_t>(k) * nf + f];
-        id = to[static_cast<size_t>(id)];
-      }
+      to[f] = levels[f].merge(block[f]);
+      counts[f] = levels[f].weights.size();
       block[f] = LevelCollector{};
       block[f].isString = levels[f].isString;
     }
+    cells.resize(counts);
+    for (size_t at = 0; at < blockIds.size(); at += static_cast<size_t>(nf)) {
+      int* ids = blockIds.data() + at;
+      for (int f = 0; f < nf; ++f) ids[f] = to[f][static_cast<size_t>(ids[f])];
+      g.caseDesignCell.push_back(nf > 0 ? cells.find(ids) : 0);
+    }
+    if (nf == 0) g.caseDesignCell.resize(static_cast<size_t>(g.nvalid), 0);
+    blockIds.clear();
     blockStart = g.nvalid;
   };
   const bool weighted = ctx.data->weightIndex() >= 0;
@@ -145,7 +207,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   // front avoids copying the work file as it grows (untouched pages cost no memory).
   if (const long bound = ctx.data->caseCount(); bound > 0) {
     const size_t n = static_cast<size_t>(bound);
-    g.caseLevels.reserve(n * nf);
+    g.caseDesignCell.reserve(n);
     work.dep.reserve(n * st.ndepvr());
     work.cov.reserve(n * st.ncovar());
     if (weighted) work.w.reserve(n);
@@ -196,7 +258,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
       }
     }
     // One or a few values a case: appended one by one, which costs less than a range insert.
-    for (int id : ids) g.caseLevels.push_back(id);
+    for (int id : ids) blockIds.push_back(id);
     for (double x : dep) work.dep.push_back(x);
     for (double x : cov) work.cov.push_back(x);
     // Remainders of decimal input, kept from the first case that has one.
@@ -266,24 +328,14 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
       g.levelWeights[f].push_back(lc.weights[order[k]]);
     }
   }
-  for (long k = 0; k < g.nvalid; ++k)
+  // The design cells' levels in the sorted numbering.
+  g.designCellLevels = cells.levels();
+  for (size_t at = 0; at < g.designCellLevels.size(); at += static_cast<size_t>(nf))
     for (int f = 0; f < nf; ++f) {
-      int& id = g.caseLevels[static_cast<size_t>(k) * nf + f];
-      id = remap[f][id];
+      int& id = g.designCellLevels[at + static_cast<size_t>(f)];
+      id = remap[f][static_cast<size_t>(id)];
     }
-
-  // Observed cells, numbered in order of first appearance.
-  if ((st.printHomogeneity || st.plotSpreadLevel) && nf > 0) {
-    std::unordered_map<std::string, int> cells;
-    g.caseCell.resize(g.nvalid);
-    std::string key(sizeof(int) * nf, '\0');
-    for (long k = 0; k < g.nvalid; ++k) {
-      std::memcpy(key.data(), &g.caseLevels[static_cast<size_t>(k) * nf], key.size());
-      auto [it, isNew] = cells.try_emplace(key, g.nonEmptyCells + 1);
-      if (isNew) ++g.nonEmptyCells;
-      g.caseCell[k] = it->second;
-    }
-  }
+  g.nonEmptyCells = static_cast<int>(cells.count());
   return PassResult::Ok;
 }
 

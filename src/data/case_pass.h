@@ -13,7 +13,7 @@
 namespace qv {
 
 // The case work file: the valid cases of the current group in file order, held column-wise.
-// Factor levels live in GroupState::caseLevels.
+// Factor levels live in GroupState: per case its design cell, per design cell its levels.
 struct CaseWorkFile {
   int ndepvr = 0, ncovar = 0;
   std::vector<double> dep;  // ndepvr per case
@@ -62,7 +62,7 @@ struct CaseWorkFile {
 enum class PassResult { Ok, NoData, EmptySplitGroup, Error };
 
 // Reads the cases of the reader's current split group. Fills the group fields of `st`
-// (nvalid, sumWeights, nlevls, level values and weights, caseLevels, caseCell) and `work`.
+// (nvalid, sumWeights, nlevls, level values and weights, the design cells) and `work`.
 PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, bool firstGroup,
                           CaseWorkFile& work);
 

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <string>
-#include <unordered_map>
 
 #include "data/case_pass.h"
 #include "host/output/message_numbers.h"
@@ -13,8 +11,6 @@ namespace qv {
 
 namespace {
 
-// Effects with at most this many possible cells get a dense cell-to-column table.
-constexpr long kDenseCellLimit = 1L << 20;
 // The largest integer whose square fits in a signed 64-bit integer: the design may not have
 // this many possible cells.
 constexpr double kCellLimit = 3037000499.0;
@@ -70,39 +66,9 @@ bool layoutDesign(Context& ctx, ProcedureState& st) {
     g.effectPossibleCells[e] = static_cast<long>(prod);
   }
 
-  // Design cells: number the observed level combinations, then lay out each effect's columns
-  // from the design cells instead of from every case.
-  g.caseDesignCell.assign(static_cast<size_t>(g.nvalid), 0);
-  std::vector<int> firstCase;  // per design cell, a case that lies in it
-  if (nf > 0) {
-    double full = 1.0;
-    for (int f = 0; f < nf; ++f) full *= g.nlevls[f];
-    const int* lv = g.caseLevels.data();
-    if (full <= static_cast<double>(kDenseCellLimit)) {
-      std::vector<int> id(static_cast<size_t>(full), -1);
-      for (long k = 0; k < g.nvalid; ++k, lv += nf) {
-        size_t key = 0;
-        for (int f = 0; f < nf; ++f) key = key * g.nlevls[f] + (lv[f] - 1);
-        if (id[key] < 0) {
-          id[key] = static_cast<int>(firstCase.size());
-          firstCase.push_back(static_cast<int>(k));
-        }
-        g.caseDesignCell[k] = id[key];
-      }
-    } else {
-      std::unordered_map<std::string, int> id;
-      std::string key(sizeof(int) * nf, '\0');
-      for (long k = 0; k < g.nvalid; ++k, lv += nf) {
-        std::memcpy(key.data(), lv, key.size());
-        auto [it, isNew] = id.try_emplace(key, static_cast<int>(firstCase.size()));
-        if (isNew) firstCase.push_back(static_cast<int>(k));
-        g.caseDesignCell[k] = it->second;
-      }
-    }
-  } else if (g.nvalid > 0) {
-    firstCase.push_back(0);
-  }
-  const size_t ncells = firstCase.size();
+  // Each effect's columns are laid out from the design cells (numbered by the data pass)
+  // instead of from every case.
+  const size_t ncells = nf > 0 ? g.designCellLevels.size() / static_cast<size_t>(nf) : (g.nvalid > 0 ? 1 : 0);
 
   g.effectFirstCol.assign(ne, 0);
   g.effectNcols.assign(ne, 0);
@@ -115,7 +81,7 @@ bool layoutDesign(Context& ctx, ProcedureState& st) {
     if (nf > 0 && !g.effectOrder[e].empty())
       for (size_t c = 0; c < ncells; ++c)
         cellOf[c] =
-            cellOfLevels(g.effectOrder[e], g.nlevls, &g.caseLevels[static_cast<size_t>(firstCase[c]) * nf]);
+            cellOfLevels(g.effectOrder[e], g.nlevls, &g.designCellLevels[c * static_cast<size_t>(nf)]);
     std::vector<long> cells(cellOf);
     if (cells.empty()) cells.push_back(1);
     std::sort(cells.begin(), cells.end());

@@ -133,7 +133,7 @@ DescriptiveTable accumulateDescriptives(const ProcedureState& st, const CaseWork
         Cells part;
         std::string pkey(key.size(), '\0');
         for (long k = r.begin; k < r.end; ++k) {
-          const int* lev = nf > 0 ? &g.caseLevels[static_cast<size_t>(k) * nf] : nullptr;
+          const int* lev = nf > 0 ? g.caseLevelsOf(k) : nullptr;
           if (nf > 0) std::memcpy(pkey.data(), lev, pkey.size());
           part.at(pkey, lev, nf, empty)
               .add(work.depOf(k), work.weight(k), work.weight(k) * work.regWeight(k));

@@ -37,9 +37,17 @@ struct GroupData {
   std::vector<std::vector<double>> levelNumbers;       // per factor, sorted distinct numeric values
   std::vector<std::vector<std::string>> levelStrings;  // per factor, sorted distinct string values
   std::vector<std::vector<double>> levelWeights;       // per factor, weighted count per level
-  std::vector<int> caseLevels;                         // nfactr x nvalid, case-major, 1-based levels
-  std::vector<int> caseCell;                           // per case, 1-based cell (when cells are numbered)
-  int nonEmptyCells = 0;
+  // The observed combinations of all factor levels ("design cells"), numbered from 0 in order
+  // of first appearance: per case its design cell, and per design cell its nfactr 1-based levels.
+  // Every case of a design cell has the same design row up to its covariate values. Without
+  // factors every case lies in design cell 0, which has no levels.
+  std::vector<int> caseDesignCell;
+  std::vector<int> designCellLevels;
+  int nonEmptyCells = 0;  // number of design cells when the model has factors, else 0
+  // The 1-based levels of case k's factors (nfactr of them).
+  const int* caseLevelsOf(long k) const {
+    return designCellLevels.data() + static_cast<size_t>(caseDesignCell[static_cast<size_t>(k)]) * nlevls.size();
+  }
   std::vector<std::pair<std::string, std::string>> splitCaption;  // (name, value) of the group
 };
 
@@ -52,10 +60,8 @@ struct DesignLayout {
   std::vector<std::string> paramLabels;       // per column
   std::vector<std::vector<int>> effectOrder;  // per effect, its factors in cell order
   std::vector<long> effectPossibleCells;      // per effect, product of nlevls of its factors
-  // The observed combinations of all factor levels ("design cells"): per case its design cell,
-  // and per design cell the design column of each effect (neffds per cell). Every case of a
-  // design cell has the same design row up to its covariate values.
-  std::vector<int> caseDesignCell;
+  // Per design cell (GroupData::caseDesignCell), the design column of each effect (neffds per
+  // cell).
   std::vector<int> designCellColumns;
 };
 

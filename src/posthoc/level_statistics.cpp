@@ -38,12 +38,12 @@ LevelStatistics accumulateLevelStatistics(const ProcedureState& st, const CaseWo
   LevelStatistics s = emptyLevelStatistics(st, factors);
   const GroupState& g = st.group;
   const size_t nf = static_cast<size_t>(st.nfactr());
-  QV_ASSERT(first >= 0 && last <= work.size() && g.caseLevels.size() >= static_cast<size_t>(last) * nf,
+  QV_ASSERT(first >= 0 && last <= work.size() && g.caseDesignCell.size() >= static_cast<size_t>(last) && nf == g.nlevls.size(),
             "level statistics pass");
   for (long k = first; k < last; ++k) {
     const double w = work.weight(k), r = work.regWeight(k);
     if (!(w > 0.0) || !(r > 0.0)) continue;
-    const int* lev = &g.caseLevels[static_cast<size_t>(k) * nf];
+    const int* lev = g.caseLevelsOf(k);
     for (size_t i = 0; i < s.factors.size(); ++i) {
       const int l = lev[s.factors[i]];
       QV_ASSERT(l >= 1 && static_cast<size_t>(l) <= s.levels[i].size(), "ptcell .gt. 0");

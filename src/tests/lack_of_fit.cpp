@@ -61,7 +61,7 @@ PureError GMTPES(const ProcedureState& st, const CaseWorkFile& work) {
           const double w = work.weight(k), v = work.regWeight(k);
           if (!(w > 0) || !(v > 0)) continue;
           for (int f = 0; f < nf; ++f)
-            key[f] = factorUsed[f] ? g.caseLevels[static_cast<size_t>(k) * nf + f] : 0.0;
+            key[f] = factorUsed[f] ? g.caseLevelsOf(k)[f] : 0.0;
           const double* cov = work.covOf(k);
           // +0.0 makes -0 and 0 one key.
           for (int c = 0; c < nc; ++c) key[nf + c] = covUsed[c] ? cov[c] + 0.0 : 0.0;

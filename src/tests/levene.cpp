@@ -62,7 +62,7 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
     out.status = 3;
     return out;
   }
-  QV_ASSERT(static_cast<long>(g.caseCell.size()) == g.nvalid, "GMTLEV");
+  QV_ASSERT(static_cast<long>(g.caseDesignCell.size()) == g.nvalid, "GMTLEV");
   LeveneCells empty;
   empty.ndepvr = nd;
   empty.weight.assign(g.nonEmptyCells, 0.0);
@@ -95,7 +95,7 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
             if (v != 1.0) e[d] *= std::sqrt(v);
             part.scale[d] += w * e[d] * e[d];
           }
-          part.cells.add(g.caseCell[k], e.data(), w);
+          part.cells.add(g.caseDesignCell[static_cast<size_t>(k)] + 1, e.data(), w);
         }
         return part;
       },

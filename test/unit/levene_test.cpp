@@ -16,7 +16,6 @@ const std::vector<qv::EffectRow> kTwoWay{{-1, -1}, {0, -1}, {-1, 0}, {0, 0}};
 double leveneF(const qv::LeveneSums& s) { return (s.ssb[0] / s.df1) / (s.ssw[0] / s.df2); }
 
 qv::LeveneSums sumsOf(TableFixture& f) {
-  f.numberCells();
   EXPECT_TRUE(f.m.fit(3));
   return qv::leveneSums(f.st(), f.m.work);
 }
@@ -108,7 +107,6 @@ TEST(Levene, NegligibleSumsAreExactZerosJudgedAgainstTheData) {
 
 TEST(LeveneTable, ReferenceTableAndFootnotes) {
   TableFixture f(readCsv(referenceDir() + "levene_twoway/data.csv"), "y", {"a", "b"}, {}, kTwoWay);
-  f.numberCells();
   ASSERT_TRUE(f.m.fit(3));
   qv::printLevene(f.ctx, f.st(), f.m.work);
   ASSERT_EQ(f.output.items.size(), 1u);
@@ -126,7 +124,6 @@ TEST(LeveneTable, WeightingFootnoteSitsBetweenDesignAndNullHypothesis) {
   csv.names.push_back("v");
   for (auto& r : csv.rows) r.push_back(1.0 + static_cast<int>(r[2]) % 3);
   TableFixture f(csv, "y", {"a", "b"}, {}, kTwoWay, "", "v");
-  f.numberCells();
   ASSERT_TRUE(f.m.fit(3));
   qv::printLevene(f.ctx, f.st(), f.m.work);
   const auto& t = std::get<qv::out::Table>(f.output.items.at(0));
@@ -142,7 +139,6 @@ TEST(LeveneTable, FewerThanTwoCellsWarnsWithinSplitFiles) {
   auto run = [&](bool split, bool separate) {
     auto f = std::make_unique<TableFixture>(one, "y", std::vector<std::string>{"a"},
                                             std::vector<std::string>{}, kOneWay);
-    f->numberCells();
     EXPECT_TRUE(f->m.fit(3));
     if (split) f->ctx.splitCaption = {{"g", "2"}};
     f->data.separate = separate;

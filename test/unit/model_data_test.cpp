@@ -35,7 +35,7 @@ struct Pass {
     result = qv::readGroupCases(ctx, st, *reader, true, work);
     return *this;
   }
-  int level(long k, int f) const { return st.group.caseLevels[static_cast<size_t>(k) * st.nfactr() + f]; }
+  int level(long k, int f) const { return st.group.caseLevelsOf(k)[f]; }
   std::vector<int> messageNumbers() const {
     std::vector<int> n;
     for (const auto& item : out.items)
@@ -113,7 +113,7 @@ TEST(ModelDataPass, CellsNumberedInOrderOfFirstAppearance) {
   Pass p(d, {y}, {a, b}, {});
   p.st.printHomogeneity = true;
   ASSERT_EQ(p.run().result, qv::PassResult::Ok);
-  EXPECT_EQ(p.st.group.caseCell, (std::vector<int>{1, 2, 1, 3, 2}));
+  EXPECT_EQ(p.st.group.caseDesignCell, (std::vector<int>{0, 1, 0, 2, 1}));
   EXPECT_EQ(p.st.group.nonEmptyCells, 3);
 }
 
@@ -149,13 +149,15 @@ struct Layout {
     st.ptefds = effects;
     st.ptecwf = ptecwf.empty() ? std::vector<int>(effects.size(), 0) : ptecwf;
     st.group.nlevls = {2, 3};
+    std::vector<int> levels;
     for (auto [a, b] : cells) {
-      st.group.caseLevels.push_back(a);
-      st.group.caseLevels.push_back(b);
+      levels.push_back(a);
+      levels.push_back(b);
       cov.push_back(a + b / 4.0);
       cov.push_back(b - 1.5);
       ++st.group.nvalid;
     }
+    setCaseLevels(st.group, levels, 2);
     ok = qv::layoutDesign(ctx, st);
   }
   // The non-zero entries of the design row of case k.
@@ -238,7 +240,7 @@ TEST(ModelDesignLayout, CovariatesOnlyAndInterceptOnly) {
   Layout cov(kAllSix, {{-1, -1, -1, -1}});
   cov.st.factorVars.resize(0);
   cov.st.group.nlevls.clear();
-  cov.st.group.caseLevels.clear();
+  setCaseLevels(cov.st.group, {}, 0);
   cov.st.ptefds = {{-1, -1}, {1, -1}, {1, 1}};
   cov.st.ptecwf = {0, 0, 0};
   ASSERT_TRUE(qv::layoutDesign(cov.ctx, cov.st));
@@ -273,8 +275,9 @@ TEST(ModelDesignLayout, TooManyPossibleCells) {
     st.ptecwf.assign(effects.size(), 0);
     st.group.nlevls = nlevls;
     st.group.nvalid = 2;
-    st.group.caseLevels.assign(nlevls.size(), 1);
-    st.group.caseLevels.insert(st.group.caseLevels.end(), nlevls.begin(), nlevls.end());
+    std::vector<int> levels(nlevls.size(), 1);
+    levels.insert(levels.end(), nlevls.begin(), nlevls.end());
+    setCaseLevels(st.group, levels, static_cast<int>(nlevls.size()));
     bool ok = qv::layoutDesign(ctx, st);
     bool has151 = false;
     for (const auto& item : out.items)

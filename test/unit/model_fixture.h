@@ -55,6 +55,22 @@ inline nlohmann::json readExpected(const std::string& refCase) {
   return nlohmann::json::parse(in);
 }
 
+// Sets the cases' factor levels (nf 1-based levels a case, case-major) as the data pass leaves
+// them: the observed combinations numbered from 0 in order of first appearance.
+inline void setCaseLevels(qv::GroupState& g, const std::vector<int>& levels, int nf) {
+  g.caseDesignCell.clear();
+  g.designCellLevels.clear();
+  std::map<std::vector<int>, int> cells;
+  const long n = nf > 0 ? static_cast<long>(levels.size()) / nf : g.nvalid;
+  for (long k = 0; k < n; ++k) {
+    std::vector<int> key(levels.begin() + k * nf, levels.begin() + (k + 1) * nf);
+    auto [it, isNew] = cells.try_emplace(key, static_cast<int>(cells.size()));
+    if (isNew) g.designCellLevels.insert(g.designCellLevels.end(), key.begin(), key.end());
+    g.caseDesignCell.push_back(nf > 0 ? it->second : 0);
+  }
+  g.nonEmptyCells = nf > 0 ? static_cast<int>(cells.size()) : 0;
+}
+
 // A model over numeric factors and covariates. Effects are given as rows of codes/powers in
 // the order factors then covariates (see EffectRow).
 struct ModelFixture {
@@ -112,12 +128,13 @@ struct ModelFixture {
     }
     work.ndepvr = st.ndepvr();
     work.ncovar = st.ncovar();
+    std::vector<int> caseLevels;
     for (auto* row : valid) {
       double w = wCol >= 0 ? (*row)[wCol] : 1.0;
       double r = rCol >= 0 ? (*row)[rCol] : 1.0;
       for (size_t f = 0; f < factors.size(); ++f) {
         int l = maps[f][(*row)[csv.col(factors[f])]];
-        g.caseLevels.push_back(l);
+        caseLevels.push_back(l);
         g.levelWeights[f][l - 1] += w;
       }
       for (int c : depCols) work.dep.push_back((*row)[c]);
@@ -128,6 +145,7 @@ struct ModelFixture {
       g.sumWeights += w;
       ++g.nvalid;
     }
+    setCaseLevels(g, caseLevels, static_cast<int>(factors.size()));
   }
 
   bool fit(int sstype, qv::FitPath path = qv::FitPath::automatic) {

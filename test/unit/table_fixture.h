@@ -63,22 +63,6 @@ struct TableFixture {
 
   qv::ProcedureState& st() { return m.st; }
   qv::GroupState& g() { return m.st.group; }
-
-  // Numbers the observed cells in order of first appearance, as the data pass does when
-  // Levene's test is requested.
-  void numberCells() {
-    auto& g = m.st.group;
-    const int nf = m.st.nfactr();
-    std::map<std::vector<int>, int> cells;
-    g.caseCell.assign(g.nvalid, 0);
-    g.nonEmptyCells = 0;
-    for (long k = 0; k < g.nvalid; ++k) {
-      std::vector<int> key(g.caseLevels.begin() + k * nf, g.caseLevels.begin() + (k + 1) * nf);
-      auto [it, isNew] = cells.try_emplace(key, g.nonEmptyCells + 1);
-      if (isNew) ++g.nonEmptyCells;
-      g.caseCell[k] = it->second;
-    }
-  }
 };
 
 // Active data held in memory: the numeric columns of a CSV, an optional case weight column and
