@@ -50,10 +50,7 @@ struct LevelCollector {
     int id;
     if (isString) {
       // A string value is blank-padded to its width: trailing blanks are not part of it.
-      std::string key = stringKey(*s);
-      auto [it, isNew] = strIds.try_emplace(key, static_cast<int>(strs.size()));
-      if (isNew) strs.push_back(std::move(key));
-      id = it->second;
+      id = addString(stringKey(*s));
     } else {
       if (x == 0.0) x = 0.0;  // -0 and +0 are one level
       id = addNumber(x);
@@ -69,13 +66,7 @@ struct LevelCollector {
     std::vector<int> to(later.weights.size());
     for (size_t id = 0; id < later.weights.size(); ++id) {
       const double w = later.weights[id];
-      if (isString) {
-        auto [it, isNew] = strIds.try_emplace(later.strs[id], static_cast<int>(strs.size()));
-        if (isNew) strs.push_back(later.strs[id]);
-        to[id] = it->second;
-      } else {
-        to[id] = addNumber(later.nums[id]);
-      }
+      to[id] = isString ? addString(later.strs[id]) : addNumber(later.nums[id]);
       if (to[id] == static_cast<int>(weights.size())) weights.push_back(0.0);
       weights[static_cast<size_t>(to[id])] += w;
     }
@@ -83,6 +74,12 @@ struct LevelCollector {
   }
 
  private:
+  // The number of a string value (trailing blanks already removed), new values numbered next.
+  int addString(std::string key) {
+    auto [it, isNew] = strIds.try_emplace(key, static_cast<int>(strs.size()));
+    if (isNew) strs.push_back(std::move(key));
+    return it->second;
+  }
   // The number of a numeric value (already normalised: -0 read as +0), new values numbered next.
   int addNumber(double x) {
     // Fast path for the usual codes 0, 1, 2, ...: a direct table instead of hashing.
@@ -168,7 +165,6 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   g.sumWeights = 0.0;
   g.caseDesignCell.clear();
   g.designCellLevels.clear();
-  g.nonEmptyCells = 0;
 
   // The group's level collectors (the merged total) and the current block's; the block's cases
   // start at blockStart and carry the block's provisional numbers until the block is merged.
@@ -335,7 +331,6 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
       int& id = g.designCellLevels[at + static_cast<size_t>(f)];
       id = remap[f][static_cast<size_t>(id)];
     }
-  g.nonEmptyCells = static_cast<int>(cells.count());
   return PassResult::Ok;
 }
 

@@ -1,4 +1,5 @@
 #include "data/factor_tables.h"
+#include "host/numeric/moments.h"
 
 #include <algorithm>
 #include <cmath>
@@ -77,14 +78,9 @@ void DescriptiveCell::merge(const DescriptiveCell& o) {
     n += keepN;
     return;
   }
-  const double total = wsum + o.wsum;
-  for (size_t d = 0; d < mean.size(); ++d) {
-    const double delta = o.mean[d] - mean[d];
-    mean[d] += delta * (o.wsum / total);
-    m2[d] += o.m2[d] + delta * delta * (wsum * o.wsum / total);
-  }
+  num::mergeMoments(wsum, o.wsum, o.mean.data(), o.m2.data(), mean.data(), m2.data(), mean.size());
   n += o.n;
-  wsum = total;
+  wsum += o.wsum;
 }
 
 double DescriptiveCell::stdDev(int d) const {

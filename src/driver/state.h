@@ -43,7 +43,10 @@ struct GroupData {
   // factors every case lies in design cell 0, which has no levels.
   std::vector<int> caseDesignCell;
   std::vector<int> designCellLevels;
-  int nonEmptyCells = 0;  // number of design cells when the model has factors, else 0
+  // Number of design cells when the model has factors, else 0.
+  int nonEmptyCells() const {
+    return nlevls.empty() ? 0 : static_cast<int>(designCellLevels.size() / nlevls.size());
+  }
   // The 1-based levels of case k's factors (nfactr of them).
   const int* caseLevelsOf(long k) const {
     return designCellLevels.data() + static_cast<size_t>(caseDesignCell[static_cast<size_t>(k)]) * nlevls.size();

@@ -20,6 +20,7 @@
 #include "data/design.h"
 #include "estimate/structured_sweep.h"
 #include "host/numeric/ddouble.h"
+#include "host/numeric/moments.h"
 
 namespace qv {
 
@@ -481,26 +482,6 @@ struct CellSums {
   }
 };
 
-// Merges weighted means and sums of squared deviations (wb, mb, m2b) of one part into those of
-// another (wa, ma, m2a), by the pairwise update of Chan, Golub and LeVeque (1979).
-void mergeMoments(double& wa, std::vector<double>& ma, std::vector<double>& m2a, double wb,
-                  const std::vector<double>& mb, const std::vector<double>& m2b) {
-  if (wb == 0.0) return;
-  if (wa == 0.0) {
-    wa = wb;
-    ma = mb;
-    m2a = m2b;
-    return;
-  }
-  const double w = wa + wb;
-  for (size_t d = 0; d < ma.size(); ++d) {
-    const double delta = mb[d] - ma[d];
-    ma[d] += delta * wb / w;
-    m2a[d] += m2b[d] + delta * delta * wa * wb / w;
-  }
-  wa = w;
-}
-
 // Largest number of per-cell accumulator entries (three per packed entry: the block and the
 // double-double total) kept in memory before the accumulation falls back to updating the full
 // matrix case by case.
@@ -668,7 +649,8 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   double wsum = 0.0;
   std::vector<double> mean(nd, 0.0), m2(nd, 0.0);
   auto merge = [&](CellSums part) {
-    mergeMoments(wsum, mean, m2, part.wsum, part.mean, part.m2);
+    num::mergeMoments(wsum, part.wsum, part.mean.data(), part.m2.data(), mean.data(), m2.data(), mean.size());
+    wsum += part.wsum;
     for (size_t slot = 0; slot < part.cells.size(); ++slot) {
       const size_t c = static_cast<size_t>(part.cells[slot]);
       const double* ph = part.hi.data() + slot * vsize;

@@ -5,6 +5,7 @@
 
 #include "data/design.h"
 #include "host/numeric/matrix.h"
+#include "host/numeric/moments.h"
 
 namespace qv {
 
@@ -31,22 +32,10 @@ struct LeveneCells {
   // Merges the cells of another range of cases (the pairwise update of Chan, Golub and
   // LeVeque).
   void merge(const LeveneCells& o) {
+    const size_t nd = static_cast<size_t>(ndepvr);
     for (size_t c = 0; c < weight.size(); ++c) {
-      const double wb = o.weight[c];
-      if (wb == 0.0) continue;
-      const double wa = weight[c], w = wa + wb;
-      for (size_t d = 0; d < static_cast<size_t>(ndepvr); ++d) {
-        const size_t i = c * static_cast<size_t>(ndepvr) + d;
-        if (wa == 0.0) {
-          mean[i] = o.mean[i];
-          ss[i] = o.ss[i];
-          continue;
-        }
-        const double delta = o.mean[i] - mean[i];
-        mean[i] += delta * wb / w;
-        ss[i] += o.ss[i] + delta * delta * wa * wb / w;
-      }
-      weight[c] = w;
+      num::mergeMoments(weight[c], o.weight[c], &o.mean[c * nd], &o.ss[c * nd], &mean[c * nd], &ss[c * nd], nd);
+      weight[c] += o.weight[c];
     }
   }
 };
@@ -58,15 +47,15 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
   const int nd = st.ndepvr();
   QV_ASSERT(nd >= 1, "GMTLEV");
   LeveneSums out;
-  if (g.nonEmptyCells <= 1) {
+  if (g.nonEmptyCells() <= 1) {
     out.status = 3;
     return out;
   }
   QV_ASSERT(static_cast<long>(g.caseDesignCell.size()) == g.nvalid, "GMTLEV");
   LeveneCells empty;
   empty.ndepvr = nd;
-  empty.weight.assign(g.nonEmptyCells, 0.0);
-  empty.mean.assign(static_cast<size_t>(g.nonEmptyCells) * nd, 0.0);
+  empty.weight.assign(g.nonEmptyCells(), 0.0);
+  empty.mean.assign(static_cast<size_t>(g.nonEmptyCells()) * nd, 0.0);
   empty.ss.assign(empty.mean.size(), 0.0);
 
   // The pass: per block, its cells and, per dependent, the sum of squares of the weighted
@@ -112,7 +101,7 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
   std::vector<double> grand(nd, 0.0);
   out.ssb.assign(nd, 0.0);
   out.ssw.assign(nd, 0.0);
-  for (int c = 0; c < g.nonEmptyCells; ++c) {
+  for (int c = 0; c < g.nonEmptyCells(); ++c) {
     const double wc = cells.weight[c];
     if (!(wc > 0.0)) continue;
     ++n;

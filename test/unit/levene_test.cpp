@@ -75,7 +75,7 @@ TEST(Levene, FewerThanTwoCellsWithWeight) {
   two.rows.push_back({2, 6.0, 0});
   TableFixture f2(two, "y", {"a"}, {}, kOneWay, "f");
   qv::LeveneSums s = sumsOf(f2);
-  EXPECT_EQ(f2.g().nonEmptyCells, 2);
+  EXPECT_EQ(f2.g().nonEmptyCells(), 2);
   EXPECT_EQ(s.status, 3);
 }
 

@@ -114,7 +114,7 @@ TEST(ModelDataPass, CellsNumberedInOrderOfFirstAppearance) {
   p.st.printHomogeneity = true;
   ASSERT_EQ(p.run().result, qv::PassResult::Ok);
   EXPECT_EQ(p.st.group.caseDesignCell, (std::vector<int>{0, 1, 0, 2, 1}));
-  EXPECT_EQ(p.st.group.nonEmptyCells, 3);
+  EXPECT_EQ(p.st.group.nonEmptyCells(), 3);
 }
 
 TEST(ModelDataPass, NoValidCases) {

@@ -68,7 +68,6 @@ inline void setCaseLevels(qv::GroupState& g, const std::vector<int>& levels, int
     if (isNew) g.designCellLevels.insert(g.designCellLevels.end(), key.begin(), key.end());
     g.caseDesignCell.push_back(nf > 0 ? it->second : 0);
   }
-  g.nonEmptyCells = nf > 0 ? static_cast<int>(cells.size()) : 0;
 }
 
 // A model over numeric factors and covariates. Effects are given as rows of codes/powers in
