@@ -226,6 +226,17 @@ bool CellSpaceSweep::prepare(const ProcedureState& st, const SweepState& ss) {
   return true;
 }
 
+DD CellSpaceSweep::pivotOf(size_t j) const {
+  const size_t* cb = cells_.data() + cellStart_[j];
+  const size_t nj = cellStart_[j + 1] - cellStart_[j];
+  DD piv(0.0);
+  for (size_t x = 0; x < nj; ++x) {
+    const DD* row = r_.data() + cb[x] * q_;
+    for (size_t y = 0; y < nj; ++y) piv += row[cb[y]];
+  }
+  return piv;
+}
+
 void CellSpaceSweep::restore(SweepState& ss) {
   ss.restore();
   r_.assign(q_ * q_, DD(0.0));
@@ -242,16 +253,12 @@ int CellSpaceSweep::sweepIn(SweepState& ss, int first, int last) {
       ++count;
       continue;
     }
-    const size_t* cb = cells_.data() + cellStart_[k];
-    const size_t nk = cellStart_[k + 1] - cellStart_[k];
-    DD piv(0.0);
-    for (size_t x = 0; x < nk; ++x) {
-      const DD* row = r_.data() + cb[x] * q_;
-      for (size_t y = 0; y < nk; ++y) piv += row[cb[y]];
-    }
+    const DD piv = pivotOf(k);
     if (ss.pivotVerdict(k, piv.hi) != 1) continue;
     ss.noteSweptIn(k, piv.hi);
     // u = R Z_k (R is symmetric: the sum of the rows of k's cells), then R -= u u' / pivot.
+    const size_t* cb = cells_.data() + cellStart_[k];
+    const size_t nk = cellStart_[k + 1] - cellStart_[k];
     std::fill(u_.begin(), u_.end(), DD(0.0));
     for (size_t x = 0; x < nk; ++x) {
       const DD* row = r_.data() + cb[x] * q_;
@@ -305,14 +312,7 @@ double CellSpaceSweep::diagonalMax(const SweepState& ss, double cap) {
   const size_t p = static_cast<size_t>(ss.dmncol);
   for (size_t j = 0; j < p && mx < cap; ++j) {
     if (ss.swept[j]) continue;
-    const size_t* cb = cells_.data() + cellStart_[j];
-    const size_t nj = cellStart_[j + 1] - cellStart_[j];
-    DD d(0.0);
-    for (size_t x = 0; x < nj; ++x) {
-      const DD* row = r_.data() + cb[x] * q_;
-      for (size_t y = 0; y < nj; ++y) d += row[cb[y]];
-    }
-    mx = std::max(mx, std::fabs(d.hi));
+    mx = std::max(mx, std::fabs(pivotOf(j).hi));
   }
   return std::min(mx, cap);
 }

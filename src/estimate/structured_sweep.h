@@ -51,6 +51,8 @@ class CellSpaceSweep {
   void writeRows(SweepState& ss, int first, int last);
 
  private:
+  // Z_j' R Z_j: the pivot column j would have if swept in now (the sum of R over its cells).
+  num::DD pivotOf(size_t j) const;
   size_t q_ = 0;                   // observed design cells
   std::vector<num::DD> weight_;    // N, per cell
   std::vector<size_t> cellStart_;  // per design column, its cells: cells_[cellStart_[j] ..
