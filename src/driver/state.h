@@ -115,6 +115,11 @@ struct ModelFit {
   // Per design cell, the weighted count of its cases (case x regression weight) in double-double
   // (high and low parts): the cross-products of a model of factors alone are sums of these.
   std::vector<double> designCellWeight, designCellWeightLo;
+  // The diagonal of the generalised inverse, per column, when ginverse is not formed (a large
+  // design fitted from its cells' means, estimate/cell_means_fit.h); empty otherwise.
+  std::vector<double> ginverseDiagonal;
+  // Entry (j, j) of the generalised inverse, from whichever of the two the fit formed.
+  double ginverseAt(size_t j) const { return ginverse.n > j ? ginverse(j, j) : ginverseDiagonal[j]; }
 };
 
 // Per-group results of the data pass, the design layout and the estimation.

@@ -936,7 +936,6 @@ num::Packed hypothesisSSCP(const GroupState& g, const num::Mat& l, double tol, i
   // collinear design cancels heavily (a hypothesis at the data's centre, far from the origin).
   const size_t m = l.rows;
   const size_t p = l.cols;
-  num::Packed result(static_cast<size_t>(ndepvr));
   const bool gLo = g.ginverseLo.size() == g.ginverse.a.size();
   const bool bLo = g.paramEstLo.size() == g.paramEst.a.size();
   auto gAt = [&](size_t i, size_t j) {
@@ -969,6 +968,23 @@ num::Packed hypothesisSSCP(const GroupState& g, const num::Mat& l, double tol, i
       for (const auto& [tk, ljk] : nz[j]) sum += lg[i * s + tk] * num::DD(ljk);
       mm[num::packedIndex(i, j)] = sum;
     }
+  // L b per dependent.
+  std::vector<std::vector<num::DD>> lb(static_cast<size_t>(ndepvr), std::vector<num::DD>(m, num::DD(0.0)));
+  for (int d = 0; d < ndepvr; ++d) {
+    const size_t dd = static_cast<size_t>(d);
+    for (size_t i = 0; i < m; ++i)
+      for (const auto& [tk, lik] : nz[i]) {
+        const size_t k = cols[tk];
+        lb[dd][i] += num::DD(lik) * num::DD(g.paramEst(k, dd), bLo ? g.paramEstLo[k * ndepvr + dd] : 0.0);
+      }
+  }
+  return choleskyQuadraticForm(mm, m, lb, tol);
+}
+
+num::Packed choleskyQuadraticForm(std::vector<num::DD>& mm, size_t m,
+                                  const std::vector<std::vector<num::DD>>& lb, double tol) {
+  const size_t nd = lb.size();
+  num::Packed result(nd);
   // Cholesky with tolerance (as LTRCHD), in double-double.
   std::vector<double> scale(m);
   for (size_t i = 0; i < m; ++i) scale[i] = mm[num::packedIndex(i, i)].hi;
@@ -996,25 +1012,17 @@ num::Packed hypothesisSSCP(const GroupState& g, const num::Mat& l, double tol, i
   }
   if (zeros >= static_cast<int>(m)) return result;
   // u_d = T^-1 (L b_d) by forward substitution on the accepted pivots.
-  std::vector<std::vector<num::DD>> u(static_cast<size_t>(ndepvr), std::vector<num::DD>(m, num::DD(0.0)));
-  for (int d = 0; d < ndepvr; ++d) {
-    const size_t dd = static_cast<size_t>(d);
-    std::vector<num::DD> lb(m, num::DD(0.0));
-    for (size_t i = 0; i < m; ++i)
-      for (const auto& [tk, lik] : nz[i]) {
-        const size_t k = cols[tk];
-        lb[i] += num::DD(lik) * num::DD(g.paramEst(k, dd), bLo ? g.paramEstLo[k * ndepvr + dd] : 0.0);
-      }
+  std::vector<std::vector<num::DD>> u(nd, std::vector<num::DD>(m, num::DD(0.0)));
+  for (size_t d = 0; d < nd; ++d)
     for (size_t i = 0; i < m; ++i) {
       if (zero[i]) continue;
-      num::DD s = lb[i];
+      num::DD s = lb[d][i];
       for (size_t k = 0; k < i; ++k)
-        if (!zero[k]) s -= mm[num::packedIndex(i, k)] * u[dd][k];
-      u[dd][i] = s / mm[num::packedIndex(i, i)];
+        if (!zero[k]) s -= mm[num::packedIndex(i, k)] * u[d][k];
+      u[d][i] = s / mm[num::packedIndex(i, i)];
     }
-  }
-  for (int d = 0; d < ndepvr; ++d)
-    for (int e = 0; e <= d; ++e) {
+  for (size_t d = 0; d < nd; ++d)
+    for (size_t e = 0; e <= d; ++e) {
       num::DD s(0.0);
       for (size_t i = 0; i < m; ++i) s += u[d][i] * u[e][i];
       result(d, e) = s.hi;

@@ -6,6 +6,7 @@
 #include "data/case_pass.h"
 #include "driver/state.h"
 #include "host/context.h"
+#include "host/numeric/ddouble.h"
 #include "host/numeric/matrix.h"
 
 namespace qv {
@@ -139,15 +140,27 @@ bool QESTMB(const GroupState& g, const double* l, double eps);
 // Hypothesis SSCP (Lb)'(LGL')^-1(Lb) of an L matrix (the L core), packed, order ndepvr.
 num::Packed hypothesisSSCP(const GroupState& g, const num::Mat& l, double tol, int ndepvr);
 
+// u_d' M^-1 u_e for the dependents d, e (packed, order lb.size()), through the Cholesky factor of
+// M with tolerance (as LTRCHD): a row whose pivot is at or below tol times its diagonal is left
+// out, as a zero row. M is packed of order m in double-double and is overwritten; lb holds u_d,
+// m entries per dependent. The core of hypothesisSSCP, with M = L G L' and u_d = L b_d.
+num::Packed choleskyQuadraticForm(std::vector<num::DD>& mm, size_t m,
+                                  const std::vector<std::vector<num::DD>>& lb, double tol);
+
 // Whole estimation of a group: accumulation, solution and the sums of squares of the chosen
 // type (and the contrast bases when contrasts are requested).
 void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work);
 // How the sweep state is kept: `full` carries the whole matrix through every sweep (the
 // reference), `swept` only the rows of swept columns, the dependents and the diagonal
 // (SweepState::fullMatrix false), `automatic` chooses by the number of design columns.
-enum class FitPath { automatic, full, swept };
+// `cells` fits from the design cells' means (estimate/cell_means_fit.h; the design must be one
+// that fit serves), `automatic` takes it for designs of kCellMeansColumns columns or more.
+enum class FitPath { automatic, full, swept, cells };
 void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work, FitPath path);
 // Design columns from which the automatic choice keeps only the swept rows.
 constexpr int kSweptRowsColumns = 64;
+// Design columns from which the automatic choice fits a design the cell-means fit serves from its
+// cells: beyond them the dense matrices of order dmncol cost more than the cells' work.
+constexpr int kCellMeansColumns = 2048;
 
 }  // namespace qv

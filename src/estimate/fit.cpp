@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "estimate/cell_means_fit.h"
 #include "estimate/estimation.h"
 #include "estimate/sstypes.h"
 #include "host/output/message_numbers.h"
@@ -72,6 +73,12 @@ void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
 }
 
 void fitModel(Context& ctx, ProcedureState& st, const CaseWorkFile& work, FitPath path) {
+  if (path == FitPath::cells ||
+      (path == FitPath::automatic && st.group.dmncol >= kCellMeansColumns && cellMeansFitServes(st))) {
+    QV_ASSERT(cellMeansFitServes(st), "fitModel: the cell-means fit does not serve this design");
+    fitCellMeans(ctx, st, work);
+    return;
+  }
   if (!designFits(ctx, st)) return;
   GMEINI(ctx, st, work);
   SweepState ss = makeSweepState(st);

@@ -52,8 +52,8 @@ void printParameterEstimates(Context& ctx, const ProcedureState& st) {
     for (int j = 0; j < g.dmncol; ++j) {
       tb.category(parDim, labels[j]);
       const bool redundant = !g.nonRedundant[j];
-      ParameterRow row = parameterStatistics(g.paramEst(j, d), g.ginverse(j, j), mse, dfe, tcrit, redundant,
-                                             st.printEtaSquared);
+      ParameterRow row = parameterStatistics(g.paramEst(j, d), g.ginverseAt(static_cast<size_t>(j)), mse, dfe,
+                                             tcrit, redundant, st.printEtaSquared);
       if (!redundant && !isSysmis(row.t)) {
         row.sig = num::DSIGT(row.t, dfe);
         if (st.printObservedPower) {
