@@ -158,12 +158,15 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
   const int nf = st.nfactr();
+  const bool weighted = ctx.data->weightIndex() >= 0;
+  const Variable* regVar = st.regwgtVar >= 0 ? &dict.vars[st.regwgtVar] : nullptr;
   work.clear();
   work.ndepvr = st.ndepvr();
   work.ncovar = st.ncovar();
+  work.weighted = weighted;
+  work.regWeighted = regVar != nullptr;
   g.nvalid = 0;
   g.sumWeights = 0.0;
-  g.caseDesignCell.clear();
   g.designCellLevels.clear();
 
   // The group's level collectors (the merged total) and the current block's; the block's cases
@@ -173,8 +176,9 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   long blockStart = 0;
   const long blockCases = std::max(1L, work.blockCases);
   // The block's cases' provisional level numbers (nf a case); when the block is merged they
-  // become the cases' design cells.
+  // become the cases' design cells, and the block goes to the work file as a whole.
   std::vector<int> blockIds;
+  CaseBlockColumns blockCols;
   DesignCellTable cells(nf);
   auto mergeBlock = [&] {
     std::vector<std::vector<int>> to(static_cast<size_t>(nf));
@@ -189,26 +193,15 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     for (size_t at = 0; at < blockIds.size(); at += static_cast<size_t>(nf)) {
       int* ids = blockIds.data() + at;
       for (int f = 0; f < nf; ++f) ids[f] = to[f][static_cast<size_t>(ids[f])];
-      g.caseDesignCell.push_back(nf > 0 ? cells.find(ids) : 0);
+      blockCols.cell.push_back(cells.find(ids));
     }
-    if (nf == 0) g.caseDesignCell.resize(static_cast<size_t>(g.nvalid), 0);
+    work.append(blockCols);
+    blockCols.clear();
     blockIds.clear();
     blockStart = g.nvalid;
   };
-  const bool weighted = ctx.data->weightIndex() >= 0;
-  const Variable* regVar = st.regwgtVar >= 0 ? &dict.vars[st.regwgtVar] : nullptr;
   std::vector<double> dep(st.ndepvr()), cov(st.ncovar());
   std::vector<int> ids(nf);
-  // The data source knows how many cases there are: reserving that much address space up
-  // front avoids copying the work file as it grows (untouched pages cost no memory).
-  if (const long bound = ctx.data->caseCount(); bound > 0) {
-    const size_t n = static_cast<size_t>(bound);
-    g.caseDesignCell.reserve(n);
-    work.dep.reserve(n * st.ndepvr());
-    work.cov.reserve(n * st.ncovar());
-    if (weighted) work.w.reserve(n);
-    if (regVar) work.r.reserve(n);
-  }
 
   auto numericValid = [&](int var, double& out) {
     const Variable& v = dict.vars[var];
@@ -255,27 +248,28 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     }
     // One or a few values a case: appended one by one, which costs less than a range insert.
     for (int id : ids) blockIds.push_back(id);
-    for (double x : dep) work.dep.push_back(x);
-    for (double x : cov) work.cov.push_back(x);
+    for (double x : dep) blockCols.dep.push_back(x);
+    for (double x : cov) blockCols.cov.push_back(x);
     // Remainders of decimal input, kept from the first case that has one.
     auto keepRemainders = [&](std::vector<double>& into, const std::vector<int>& vars) {
       bool any = !into.empty();
       for (size_t i = 0; i < vars.size() && !any; ++i) any = reader.numberRemainder(vars[i]) != 0.0;
       if (!any) return;
-      if (into.empty()) into.assign(static_cast<size_t>(work.cases) * vars.size(), 0.0);
+      if (into.empty()) into.assign(static_cast<size_t>(blockCols.cases) * vars.size(), 0.0);
       for (int v : vars) into.push_back(reader.numberRemainder(v));
     };
     const bool anyRemainder = reader.anyRemainder();
-    if (anyRemainder || !work.depRem.empty()) keepRemainders(work.depRem, st.depVars);
-    if (anyRemainder || !work.covRem.empty()) keepRemainders(work.covRem, st.covVars);
-    if (weighted) work.w.push_back(w);
-    if (regVar) work.r.push_back(r);
-    if (work.keepRecords) work.record.push_back(recordNumber);
-    ++work.cases;
+    if (anyRemainder || !blockCols.depRem.empty()) keepRemainders(blockCols.depRem, st.depVars);
+    if (anyRemainder || !blockCols.covRem.empty()) keepRemainders(blockCols.covRem, st.covVars);
+    if (weighted) blockCols.w.push_back(w);
+    if (regVar) blockCols.r.push_back(r);
+    if (work.keepRecords) blockCols.record.push_back(recordNumber);
+    ++blockCols.cases;
     g.sumWeights += w;
     if (++g.nvalid - blockStart == blockCases) mergeBlock();
   }
   if (g.nvalid > blockStart) mergeBlock();
+  work.finish();
 
   if (g.nvalid == 0) {
     if (!ctx.splitCaption.empty()) {

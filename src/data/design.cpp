@@ -98,13 +98,13 @@ bool layoutDesign(Context& ctx, ProcedureState& st) {
   return true;
 }
 
-void designRow(const ProcedureState& st, long k, const double* cov,
+void designRow(const ProcedureState& st, int cell, const double* cov,
                std::vector<std::pair<int, double>>& out) {
   out.clear();
   const GroupState& g = st.group;
   const int nf = st.nfactr();
   const int ne = st.effectCount();
-  const int* cols = g.designCellColumns.data() + static_cast<size_t>(g.caseDesignCell[k]) * ne;
+  const int* cols = g.designCellColumns.data() + static_cast<size_t>(cell) * ne;
   for (int e = 0; e < ne; ++e) {
     double v = 1.0;
     if (st.ncovar() > 0) {

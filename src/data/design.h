@@ -26,9 +26,10 @@ std::vector<int> levelsOfCell(const std::vector<int>& order, const std::vector<i
 // number of possible cells overflows. Returns false on error.
 bool layoutDesign(Context& ctx, ProcedureState& st);
 
-// The non-zero entries of the design row of case k (GMDDMR), in increasing column order:
-// (0-based column, value). `cov` holds the case's covariate values.
-void designRow(const ProcedureState& st, long k, const double* cov, std::vector<std::pair<int, double>>& out);
+// The non-zero entries of the design row of a case (GMDDMR), in increasing column order:
+// (0-based column, value). `cell` is the case's design cell, `cov` its covariate values.
+void designRow(const ProcedureState& st, int cell, const double* cov,
+               std::vector<std::pair<int, double>>& out);
 
 // Effect e of the design as a typed effect (with its covariate-within-factors flag).
 Effect designEffect(const ProcedureState& st, int e);

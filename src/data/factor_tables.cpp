@@ -125,14 +125,14 @@ DescriptiveTable accumulateDescriptives(const ProcedureState& st, const CaseWork
   Cells all;
   std::string key(sizeof(int) * static_cast<size_t>(nf), '\0');
   work.reduce(
-      [&](CaseRange r) {
+      [&](const CaseBlock& cases) {
         Cells part;
         std::string pkey(key.size(), '\0');
-        for (long k = r.begin; k < r.end; ++k) {
-          const int* lev = nf > 0 ? g.caseLevelsOf(k) : nullptr;
+        for (long k = cases.range.begin; k < cases.range.end; ++k) {
+          const int* lev = nf > 0 ? g.cellLevels(cases.designCell(k)) : nullptr;
           if (nf > 0) std::memcpy(pkey.data(), lev, pkey.size());
           part.at(pkey, lev, nf, empty)
-              .add(work.depOf(k), work.weight(k), work.weight(k) * work.regWeight(k));
+              .add(cases.depOf(k), cases.weight(k), cases.weight(k) * cases.regWeight(k));
         }
         return part;
       },

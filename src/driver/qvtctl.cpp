@@ -7,6 +7,7 @@
 #include "driver/analyses.h"
 #include "driver/group_loop.h"
 #include "driver/state.h"
+#include "host/data/work_store.h"
 #include "host/output/message_numbers.h"
 #include "parse/dispatcher.h"
 
@@ -88,6 +89,9 @@ void QVTCTL(Context& ctx, const std::string& commandText) {
                out::Phase::Processing);
     } catch (const std::bad_alloc&) {
       ctx.message(msg::kInsufficientMemory, out::Phase::Processing, out::Severity::Error);
+    } catch (const WorkFileError& e) {
+      // The temporary folder cannot take the case work file (missing, full, not writable).
+      ctx.note("Work file failed ^1 ...", out::Severity::Error, {e.what()}, out::Phase::Processing);
     } catch (const std::exception& e) {
       ctx.note("Internal error ^1 ...", out::Severity::Error, {e.what()}, out::Phase::Processing);
     }

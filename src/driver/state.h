@@ -38,18 +38,17 @@ struct GroupData {
   std::vector<std::vector<std::string>> levelStrings;  // per factor, sorted distinct string values
   std::vector<std::vector<double>> levelWeights;       // per factor, weighted count per level
   // The observed combinations of all factor levels ("design cells"), numbered from 0 in order
-  // of first appearance: per case its design cell, and per design cell its nfactr 1-based levels.
-  // Every case of a design cell has the same design row up to its covariate values. Without
-  // factors every case lies in design cell 0, which has no levels.
-  std::vector<int> caseDesignCell;
+  // of first appearance: per design cell its nfactr 1-based levels (the case work file holds
+  // each case's design cell). Every case of a design cell has the same design row up to its
+  // covariate values. Without factors every case lies in design cell 0, which has no levels.
   std::vector<int> designCellLevels;
   // Number of design cells when the model has factors, else 0.
   int nonEmptyCells() const {
     return nlevls.empty() ? 0 : static_cast<int>(designCellLevels.size() / nlevls.size());
   }
-  // The 1-based levels of case k's factors (nfactr of them).
-  const int* caseLevelsOf(long k) const {
-    return designCellLevels.data() + static_cast<size_t>(caseDesignCell[static_cast<size_t>(k)]) * nlevls.size();
+  // The 1-based levels of the factors (nfactr of them) of design cell c.
+  const int* cellLevels(int c) const {
+    return designCellLevels.data() + static_cast<size_t>(c) * nlevls.size();
   }
   std::vector<std::pair<std::string, std::string>> splitCaption;  // (name, value) of the group
 };
@@ -63,7 +62,7 @@ struct DesignLayout {
   std::vector<std::string> paramLabels;       // per column
   std::vector<std::vector<int>> effectOrder;  // per effect, its factors in cell order
   std::vector<long> effectPossibleCells;      // per effect, product of nlevls of its factors
-  // Per design cell (GroupData::caseDesignCell), the design column of each effect (neffds per
+  // Per design cell (GroupData::designCellLevels), the design column of each effect (neffds per
   // cell).
   std::vector<int> designCellColumns;
 };

@@ -66,21 +66,24 @@ std::vector<double> covariateMeans(const ProcedureState& st, const CaseWorkFile&
   // Accumulated about the first case's values in extended precision, so that covariates with
   // a large constant offset keep their digits.
   std::vector<long double> origin(nc, 0.0L);
-  for (long k = 0; k < work.size(); ++k)
-    if (work.weight(k) > 0.0 && work.regWeight(k) > 0.0) {
-      for (int c = 0; c < nc; ++c) origin[c] = work.covOf(k)[c];
-      break;
-    }
+  work.scan([&](const CaseBlock& cases) {
+    for (long k = cases.range.begin; k < cases.range.end; ++k)
+      if (cases.weight(k) > 0.0 && cases.regWeight(k) > 0.0) {
+        for (int c = 0; c < nc; ++c) origin[c] = cases.covOf(k)[c];
+        return true;
+      }
+    return false;
+  });
   // The pass: per block, the weight and the weighted sums of the deviations from the origin
   // (the weight last); added in block order.
   std::vector<long double> sum(static_cast<size_t>(nc) + 1, 0.0L);
   work.reduce(
-      [&](CaseRange range) {
+      [&](const CaseBlock& cases) {
         std::vector<long double> part(static_cast<size_t>(nc) + 1, 0.0L);
-        for (long k = range.begin; k < range.end; ++k) {
-          const double w = work.weight(k), r = work.regWeight(k);
+        for (long k = cases.range.begin; k < cases.range.end; ++k) {
+          const double w = cases.weight(k), r = cases.regWeight(k);
           if (!(w > 0.0) || !(r > 0.0)) continue;
-          const double* x = work.covOf(k);
+          const double* x = cases.covOf(k);
           const long double wr = static_cast<long double>(w) * r;
           part[nc] += wr;
           for (int c = 0; c < nc; ++c) part[c] += wr * (x[c] - origin[c]);

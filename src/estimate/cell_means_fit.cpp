@@ -132,15 +132,15 @@ CellSums gatherCells(const ProcedureState& st, const CaseWorkFile& work, const s
   const size_t nd = static_cast<size_t>(st.ndepvr()), np = num::packedSize(nd);
   CellSums total(q, nd);
   work.reduce(
-      [&](CaseRange range) {
+      [&](const CaseBlock& cases) {
         CellSums part(q, nd);
         std::vector<DD> dev(nd);
-        for (long k = range.begin; k < range.end; ++k) {
-          const double wr = work.weight(k) * work.regWeight(k);
+        for (long k = cases.range.begin; k < cases.range.end; ++k) {
+          const double wr = cases.weight(k) * cases.regWeight(k);
           if (!(wr > 0.0)) continue;
-          const size_t c = static_cast<size_t>(g.caseDesignCell[static_cast<size_t>(k)]);
-          const double* y = work.depOf(k);
-          const double* yr = work.depRemOf(k);
+          const size_t c = static_cast<size_t>(cases.designCell(k));
+          const double* y = cases.depOf(k);
+          const double* yr = cases.depRemOf(k);
           for (size_t d = 0; d < nd; ++d) dev[d] = num::twoSum(y[d], -origin[d]) + DD(yr ? yr[d] : 0.0);
           part.w[c] += DD(wr);
           DD* sc = part.s.data() + c * nd;
@@ -438,11 +438,14 @@ bool fitCellMeans(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   const size_t nd = static_cast<size_t>(st.ndepvr()), np = num::packedSize(nd);
   // The dependents' origin: the first valid case's values, as the sweep of the whole design.
   std::vector<double> origin(nd, 0.0);
-  for (long k = 0; k < work.size(); ++k)
-    if (work.weight(k) * work.regWeight(k) > 0) {
-      origin.assign(work.depOf(k), work.depOf(k) + nd);
-      break;
-    }
+  work.scan([&](const CaseBlock& cases) {
+    for (long k = cases.range.begin; k < cases.range.end; ++k)
+      if (cases.weight(k) * cases.regWeight(k) > 0) {
+        origin.assign(cases.depOf(k), cases.depOf(k) + nd);
+        return true;
+      }
+    return false;
+  });
   const CellSums cells = gatherCells(st, work, origin);
   const size_t q = cells.w.size();
 

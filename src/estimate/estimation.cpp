@@ -421,13 +421,13 @@ void addOuterExtended(const std::vector<num::DD>& v, double w, double* hi, doubl
 // One case into the double-double sums (hi, lo) of its cell: v = (monomials of the covariates
 // about their shifts, dependents about depOrigin), all in double-double; `fresh` clears the
 // sums first (the accumulation without per-cell sums).
-void addCaseExtended(const ValueKinds& kinds, const CaseWorkFile& work, long k, double w,
+void addCaseExtended(const ValueKinds& kinds, const CaseBlock& cases, long k, double w,
                      const std::vector<double>& depOrigin, std::vector<num::DD>& v, double* hi, double* lo,
                      bool fresh) {
   const size_t nmono = kinds.nmono();
-  kinds.fillShiftedExtended(work.covOf(k), work.covRemOf(k), v.data());
-  const double* y = work.depOf(k);
-  const double* yr = work.depRemOf(k);
+  kinds.fillShiftedExtended(cases.covOf(k), cases.covRemOf(k), v.data());
+  const double* y = cases.depOf(k);
+  const double* yr = cases.depRemOf(k);
   for (size_t d = 0; d < depOrigin.size(); ++d)
     v[nmono + d] = num::twoSum(y[d], -depOrigin[d]) + num::DD(yr ? yr[d] : 0.0);
   if (fresh) {
@@ -503,12 +503,15 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   ValueKinds kinds(st);
   // Shifts: the first valid case's values.
   std::vector<double> depOrigin(nd, 0.0);
-  for (long k = 0; k < work.size(); ++k)
-    if (work.weight(k) * work.regWeight(k) > 0) {
-      depOrigin.assign(work.depOf(k), work.depOf(k) + nd);
-      kinds.setShifts(work.covOf(k));
-      break;
-    }
+  work.scan([&](const CaseBlock& cases) {
+    for (long k = cases.range.begin; k < cases.range.end; ++k)
+      if (cases.weight(k) * cases.regWeight(k) > 0) {
+        depOrigin.assign(cases.depOf(k), cases.depOf(k) + nd);
+        kinds.setShifts(cases.covOf(k));
+        return true;
+      }
+    return false;
+  });
   if (shifted) g.depShift = depOrigin;
   // The provisional means and sums of squared deviations of the dependents are taken about the
   // same first valid case's values, so that a large common offset does not cost digits.
@@ -599,7 +602,8 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   const bool extended = kinds.hasProducts();
   // The pass: per block, the sums of v v' of each design cell it touches and the provisional
   // means of the dependents; the blocks' cell sums are added per cell in block order.
-  auto map = [&](CaseRange range) {
+  auto map = [&](const CaseBlock& cases) {
+    const CaseRange range = cases.range;
     CellSums part(vsize, nd);
     ValueKinds kv = kinds;  // scratch of its own on each thread
     std::vector<double> v(mv);
@@ -607,21 +611,21 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
     std::vector<double> block;  // per touched cell, its sums of at most kBlockCases cases
     std::vector<long> count;
     for (long k = range.begin; k < range.end; ++k) {
-      const double wr = work.weight(k) * work.regWeight(k);
+      const double wr = cases.weight(k) * cases.regWeight(k);
       if (!(wr > 0.0)) continue;
-      const double* y = work.depOf(k);
-      const double* yr = work.depRemOf(k);
-      const size_t slot = part.slotOf(static_cast<size_t>(g.caseDesignCell[k]), ncells);
+      const double* y = cases.depOf(k);
+      const double* yr = cases.depRemOf(k);
+      const size_t slot = part.slotOf(static_cast<size_t>(cases.designCell(k)), ncells);
       if (slot * vsize == block.size()) {
         block.resize(block.size() + vsize, 0.0);
         count.push_back(0);
       }
       if (extended) {
-        addCaseExtended(kv, work, k, wr, depOrigin, vx, part.hi.data() + slot * vsize,
+        addCaseExtended(kv, cases, k, wr, depOrigin, vx, part.hi.data() + slot * vsize,
                         part.lo.data() + slot * vsize, false);
       } else {
         double* a = block.data() + slot * vsize;
-        kv.fillShifted(work.covOf(k), work.covRemOf(k), v.data());
+        kv.fillShifted(cases.covOf(k), cases.covRemOf(k), v.data());
         for (int d = 0; d < nd; ++d) v[nmono + d] = (y[d] - depOrigin[d]) + (yr ? yr[d] : 0.0);
         for (size_t i = 0; i < mv; ++i) {
           const double wi = wr * v[i];
@@ -839,11 +843,14 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
   g.errorSSCP = num::Packed(static_cast<size_t>(nd));
   if (g.sumWeights - g.modldf > 0) {
     ValueKinds kinds(st);
-    for (long k = 0; k < work.size(); ++k)
-      if (work.weight(k) * work.regWeight(k) > 0) {
-        kinds.setShifts(work.covOf(k));
-        break;
-      }
+    work.scan([&](const CaseBlock& cases) {
+      for (long k = cases.range.begin; k < cases.range.end; ++k)
+        if (cases.weight(k) * cases.regWeight(k) > 0) {
+          kinds.setShifts(cases.covOf(k));
+          return true;
+        }
+      return false;
+    });
     const int ne = st.effectCount();
     const size_t nk = static_cast<size_t>(1 + kinds.nkinds);
     const size_t nm = kinds.nmono();
@@ -864,17 +871,18 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
         }
     // The pass: per block, the sums of e e' (packed, order nd) over its cases; the blocks' sums
     // are added in block order.
-    auto map = [&](CaseRange range) {
+    auto map = [&](const CaseBlock& cases) {
+      const CaseRange range = cases.range;
       std::vector<double> sums(num::packedSize(static_cast<size_t>(nd)), 0.0);
       std::vector<double> e(nd), w(nm);
       const ValueKinds kv = kinds;  // scratch of its own on each thread
       for (long k = range.begin; k < range.end; ++k) {
-        const double wr = work.weight(k) * work.regWeight(k);
+        const double wr = cases.weight(k) * cases.regWeight(k);
         if (!(wr > 0.0)) continue;
-        kv.fillShifted(work.covOf(k), work.covRemOf(k), w.data());
-        const double* cf = coef.data() + static_cast<size_t>(g.caseDesignCell[k]) * nm * nd;
-        const double* y = work.depOf(k);
-        const double* yr = work.depRemOf(k);
+        kv.fillShifted(cases.covOf(k), cases.covRemOf(k), w.data());
+        const double* cf = coef.data() + static_cast<size_t>(cases.designCell(k)) * nm * nd;
+        const double* y = cases.depOf(k);
+        const double* yr = cases.depRemOf(k);
         for (int d = 0; d < nd; ++d) {
           double fit = 0.0;
           for (size_t q = 0; q < nm; ++q) fit += w[q] * cf[q * nd + d];

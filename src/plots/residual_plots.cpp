@@ -65,13 +65,14 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
     }
     // Observed, predicted and standardized residual of case k; false when not plotted.
     // `row` is the caller's scratch for the design row.
-    auto values = [&](long k, double out3[3], std::vector<std::pair<int, double>>& row) {
-      const double w = work.weight(k), r = work.regWeight(k);
+    auto values = [&](const CaseBlock& cases, long k, double out3[3],
+                      std::vector<std::pair<int, double>>& row) {
+      const double w = cases.weight(k), r = cases.regWeight(k);
       if (!(w > 0.0) || !(r > 0.0)) return false;
-      designRow(st, k, work.covOf(k), row);
+      designRow(st, cases.designCell(k), cases.covOf(k), row);
       double pred = 0.0;
       for (const auto& [col, x] : row) pred += x * g.paramEst(static_cast<size_t>(col), d);
-      out3[0] = work.depOf(k)[d];
+      out3[0] = cases.depOf(k)[d];
       out3[1] = pred;
       out3[2] = (out3[0] - pred) / std::sqrt(v / r);
       return std::isfinite(out3[0]) && std::isfinite(out3[1]) && std::isfinite(out3[2]);
@@ -92,12 +93,13 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
     };
     Ranges all;
     work.reduce(
-        [&](CaseRange range) {
+        [&](const CaseBlock& cases) {
+          const CaseRange range = cases.range;
           Ranges part;
           double x[3];
           std::vector<std::pair<int, double>> row;
           for (long k = range.begin; k < range.end; ++k) {
-            if (!values(k, x, row)) continue;
+            if (!values(cases, k, x, row)) continue;
             ++part.plotted;
             for (int i = 0; i < 3; ++i) {
               part.lo[i] = std::min(part.lo[i], x[i]);
@@ -139,12 +141,13 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
       };
       // Per block, its counts in the nine grids; added in block order.
       work.reduce(
-          [&](CaseRange range) {
+          [&](const CaseBlock& cases) {
+            const CaseRange range = cases.range;
             std::vector<double> counts(static_cast<size_t>(9 * kBins * kBins), 0.0);
             double x[3];
             std::vector<std::pair<int, double>> row;
             for (long k = range.begin; k < range.end; ++k) {
-              if (!values(k, x, row)) continue;
+              if (!values(cases, k, x, row)) continue;
               for (int i = 0; i < 3; ++i)
                 for (int j = 0; j < 3; ++j)
                   if (i != j)

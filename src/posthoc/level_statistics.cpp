@@ -33,21 +33,20 @@ LevelStatistics emptyLevelStatistics(const ProcedureState& st, std::vector<int> 
   return s;
 }
 
-LevelStatistics accumulateLevelStatistics(const ProcedureState& st, const CaseWorkFile& work,
-                                          const std::vector<int>& factors, long first, long last) {
+LevelStatistics accumulateLevelStatistics(const ProcedureState& st, const CaseBlock& cases,
+                                          const std::vector<int>& factors) {
   LevelStatistics s = emptyLevelStatistics(st, factors);
   const GroupState& g = st.group;
   const size_t nf = static_cast<size_t>(st.nfactr());
-  QV_ASSERT(first >= 0 && last <= work.size() && g.caseDesignCell.size() >= static_cast<size_t>(last) && nf == g.nlevls.size(),
-            "level statistics pass");
-  for (long k = first; k < last; ++k) {
-    const double w = work.weight(k), r = work.regWeight(k);
+  QV_ASSERT(nf == g.nlevls.size(), "level statistics pass");
+  for (long k = cases.range.begin; k < cases.range.end; ++k) {
+    const double w = cases.weight(k), r = cases.regWeight(k);
     if (!(w > 0.0) || !(r > 0.0)) continue;
-    const int* lev = g.caseLevelsOf(k);
+    const int* lev = g.cellLevels(cases.designCell(k));
     for (size_t i = 0; i < s.factors.size(); ++i) {
       const int l = lev[s.factors[i]];
       QV_ASSERT(l >= 1 && static_cast<size_t>(l) <= s.levels[i].size(), "ptcell .gt. 0");
-      s.levels[i][static_cast<size_t>(l - 1)].add(work.depOf(k), w, w * r);
+      s.levels[i][static_cast<size_t>(l - 1)].add(cases.depOf(k), w, w * r);
     }
   }
   return s;

@@ -25,10 +25,10 @@ struct LevelStatistics {
 // Empty statistics for the given factors (each level present, with zero weight).
 LevelStatistics emptyLevelStatistics(const ProcedureState& st, std::vector<int> factors);
 
-// Accumulates cases [first, last) of the case work file. Cases whose case or regression weight
-// is not positive are passed over.
-LevelStatistics accumulateLevelStatistics(const ProcedureState& st, const CaseWorkFile& work,
-                                          const std::vector<int>& factors, long first, long last);
+// Accumulates one block of the case work file. Cases whose case or regression weight is not
+// positive are passed over.
+LevelStatistics accumulateLevelStatistics(const ProcedureState& st, const CaseBlock& cases,
+                                          const std::vector<int>& factors);
 
 // The factors named by any POSTHOC request, ascending.
 std::vector<int> posthocFactors(const ProcedureState& st);

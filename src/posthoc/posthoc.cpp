@@ -387,7 +387,7 @@ void printPosthoc(Context& ctx, const ProcedureState& st, const CaseWorkFile& wo
   const Dictionary& dict = ctx.data->dictionary();
   const std::vector<int> factors = posthocFactors(st);
   LevelStatistics stats = emptyLevelStatistics(st, factors);
-  work.reduce([&](CaseRange r) { return accumulateLevelStatistics(st, work, factors, r.begin, r.end); },
+  work.reduce([&](const CaseBlock& cases) { return accumulateLevelStatistics(st, cases, factors); },
               [&](const LevelStatistics& part) { stats.merge(part); });
   num::PostHocCache cache;
   const int count = static_cast<int>(st.ptmpho.size());

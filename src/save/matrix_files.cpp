@@ -368,13 +368,14 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
       long count = 0;
     };
     work.reduce(
-        [&](CaseRange range) {
+        [&](const CaseBlock& cases) {
+          const CaseRange range = cases.range;
           Rows part;
           std::vector<std::pair<int, double>> x;
           auto put = [&](const void* p, size_t n) { part.bytes.append(static_cast<const char*>(p), n); };
           for (long c = range.begin; c < range.end; ++c) {
-            designRow(st, c, work.covOf(c), x);
-            const int64_t pos = work.record[static_cast<size_t>(c)];
+            designRow(st, cases.designCell(c), cases.covOf(c), x);
+            const int64_t pos = cases.recordOf(c);
             const int32_t grp = groupIndex, n = static_cast<int32_t>(x.size());
             put(&pos, sizeof pos);
             put(&grp, sizeof grp);

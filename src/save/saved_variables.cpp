@@ -79,8 +79,8 @@ std::vector<SavedVariable> nameSavedVariables(const Context& ctx, const Procedur
   return vars;
 }
 
-void computeSavedValues(const ProcedureState& st, const CaseWorkFile& work, long begin, long end,
-                        std::vector<double>& out) {
+void computeSavedValues(const ProcedureState& st, const CaseBlock& cases, std::vector<double>& out) {
+  const long begin = cases.range.begin, end = cases.range.end;
   const GroupState& g = st.group;
   const int nd = st.ndepvr();
   const int nk = keywordCount(st);
@@ -97,9 +97,9 @@ void computeSavedValues(const ProcedureState& st, const CaseWorkFile& work, long
   std::vector<double> pred(nd), resid(nd);
   for (long k = begin; k < end; ++k) {
     double* o = out.data() + static_cast<size_t>(k - begin) * perCase;
-    const double w = work.weight(k), r = work.regWeight(k);
+    const double w = cases.weight(k), r = cases.regWeight(k);
     if (!(w > 0.0) || !(r > 0.0)) continue;  // stays system-missing
-    designRow(st, k, work.covOf(k), x);
+    designRow(st, cases.designCell(k), cases.covOf(k), x);
     // h = x'Gx over the non-zero entries of the design row.
     double h = 0.0;
     for (size_t a = 0; a < x.size(); ++a) {
@@ -108,7 +108,7 @@ void computeSavedValues(const ProcedureState& st, const CaseWorkFile& work, long
       h += x[a].second * s;
     }
     h = std::max(0.0, h);
-    const double* y = work.depOf(k);
+    const double* y = cases.depOf(k);
     for (int j = 0; j < nd; ++j) {
       double p = 0.0;
       for (const auto& [c, v] : x) p += v * g.paramEst(c, j);
@@ -220,19 +220,20 @@ void saveGroupValues(ProcedureState& st, const CaseWorkFile& work) {
   const size_t nv = st.savedVariables.size();
   // The pass: per block, its cases' saved values; written to the store in block order.
   struct Values {
-    long begin = 0, end = 0;
-    std::vector<double> values;  // nv per case
+    std::vector<int64_t> records;  // per case, its position in the active data
+    std::vector<double> values;    // nv per case
   };
   work.reduce(
-      [&](CaseRange r) {
-        Values part{r.begin, r.end, {}};
-        computeSavedValues(st, work, r.begin, r.end, part.values);
+      [&](const CaseBlock& cases) {
+        Values part;
+        computeSavedValues(st, cases, part.values);
+        QV_ASSERT(cases.record != nullptr, "saved values without positions");
+        part.records.assign(cases.record, cases.record + cases.range.size());
         return part;
       },
       [&](const Values& part) {
-        for (long k = part.begin; k < part.end; ++k)
-          store.append(work.record[static_cast<size_t>(k)],
-                       part.values.data() + static_cast<size_t>(k - part.begin) * nv);
+        for (size_t k = 0; k < part.records.size(); ++k)
+          store.append(part.records[k], part.values.data() + k * nv);
       });
 }
 

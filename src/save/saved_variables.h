@@ -16,6 +16,7 @@ namespace qv {
 struct Context;
 struct ProcedureState;
 struct CaseWorkFile;
+struct CaseBlock;
 
 // The values of one command's new variables: per case used in the analysis, its 0-based
 // position in the active data and one value per variable, in a scratch file in case order
@@ -59,11 +60,10 @@ struct SavedVariable {
 std::vector<SavedVariable> nameSavedVariables(const Context& ctx, const ProcedureState& st,
                                               const std::vector<std::string>& taken);
 
-// The saved values of the work file's cases [begin, end): for each case, the requested keywords
-// in the order given, for each keyword one value per dependent. `out` receives
-// (end - begin) x values-per-case numbers, case by case. (gmvcmp)
-void computeSavedValues(const ProcedureState& st, const CaseWorkFile& work, long begin, long end,
-                        std::vector<double>& out);
+// The saved values of one block of the work file: for each case, the requested keywords in the
+// order given, for each keyword one value per dependent. `out` receives (cases in the block) x
+// values-per-case numbers, case by case. (gmvcmp)
+void computeSavedValues(const ProcedureState& st, const CaseBlock& cases, std::vector<double>& out);
 
 // Starts the command's SAVE: names the variables in st.savedVariables, all system-missing.
 void beginSave(Context& ctx, ProcedureState& st);

@@ -53,16 +53,17 @@ PureError GMTPES(const ProcedureState& st, const CaseWorkFile& work) {
   using Groups = std::map<std::vector<double>, GroupAccumulator>;
   Groups groups;
   work.reduce(
-      [&](CaseRange r) {
+      [&](const CaseBlock& cases) {
+        const CaseRange r = cases.range;
         Groups part;
         std::vector<double> key(static_cast<size_t>(nf + nc));
         std::vector<double> delta(static_cast<size_t>(nd));
         for (long k = r.begin; k < r.end; ++k) {
-          const double w = work.weight(k), v = work.regWeight(k);
+          const double w = cases.weight(k), v = cases.regWeight(k);
           if (!(w > 0) || !(v > 0)) continue;
-          for (int f = 0; f < nf; ++f)
-            key[f] = factorUsed[f] ? g.caseLevelsOf(k)[f] : 0.0;
-          const double* cov = work.covOf(k);
+          const int* lev = nf > 0 ? g.cellLevels(cases.designCell(k)) : nullptr;
+          for (int f = 0; f < nf; ++f) key[f] = factorUsed[f] ? lev[f] : 0.0;
+          const double* cov = cases.covOf(k);
           // +0.0 makes -0 and 0 one key.
           for (int c = 0; c < nc; ++c) key[nf + c] = covUsed[c] ? cov[c] + 0.0 : 0.0;
           GroupAccumulator& a = part[key];
@@ -70,7 +71,7 @@ PureError GMTPES(const ProcedureState& st, const CaseWorkFile& work) {
             a.mean.assign(static_cast<size_t>(nd), 0.0);
             a.sscp = num::Packed(static_cast<size_t>(nd));
           }
-          const double* y = work.depOf(k);
+          const double* y = cases.depOf(k);
           const double wv = w * v;
           a.caseWeight += w;
           a.fitWeight += wv;

@@ -51,7 +51,6 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
     out.status = 3;
     return out;
   }
-  QV_ASSERT(static_cast<long>(g.caseDesignCell.size()) == g.nvalid, "GMTLEV");
   LeveneCells empty;
   empty.ndepvr = nd;
   empty.weight.assign(g.nonEmptyCells(), 0.0);
@@ -67,15 +66,16 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
   };
   Partial all{empty, std::vector<double>(nd, 0.0)};
   work.reduce(
-      [&](CaseRange r) {
+      [&](const CaseBlock& cases) {
+        const CaseRange r = cases.range;
         Partial part{empty, std::vector<double>(nd, 0.0)};
         std::vector<std::pair<int, double>> row;
         std::vector<double> e(nd);
         for (long k = r.begin; k < r.end; ++k) {
-          const double w = work.weight(k), v = work.regWeight(k);
+          const double w = cases.weight(k), v = cases.regWeight(k);
           if (!(w > 0.0) || !(v > 0.0)) continue;
-          designRow(st, k, work.covOf(k), row);
-          const double* y = work.depOf(k);
+          designRow(st, cases.designCell(k), cases.covOf(k), row);
+          const double* y = cases.depOf(k);
           for (int d = 0; d < nd; ++d) {
             double fit = 0.0;
             for (const auto& [c, x] : row)
@@ -84,7 +84,7 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
             if (v != 1.0) e[d] *= std::sqrt(v);
             part.scale[d] += w * e[d] * e[d];
           }
-          part.cells.add(g.caseDesignCell[static_cast<size_t>(k)] + 1, e.data(), w);
+          part.cells.add(cases.designCell(k) + 1, e.data(), w);
         }
         return part;
       },

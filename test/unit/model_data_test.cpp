@@ -35,7 +35,10 @@ struct Pass {
     result = qv::readGroupCases(ctx, st, *reader, true, work);
     return *this;
   }
-  int level(long k, int f) const { return st.group.caseLevelsOf(k)[f]; }
+  int level(long k, int f) const { return st.group.cellLevels(cells()[static_cast<size_t>(k)])[f]; }
+  std::vector<int> cells() const {
+    return gatherCases(work, [](const qv::CaseBlock& b, long k) { return b.designCell(k); });
+  }
   std::vector<int> messageNumbers() const {
     std::vector<int> n;
     for (const auto& item : out.items)
@@ -77,7 +80,8 @@ TEST(ModelDataPass, LevelsAreSortedValuesWithWeightedCounts) {
     EXPECT_EQ(p.level(k, 0), want[k][0]) << k;
     EXPECT_EQ(p.level(k, 1), want[k][1]) << k;
   }
-  EXPECT_EQ(p.work.w, (std::vector<double>{2, 1, 3, 3}));
+  EXPECT_EQ(gatherCases(p.work, [](const qv::CaseBlock& b, long k) { return b.weight(k); }),
+            (std::vector<double>{2, 1, 3, 3}));
 }
 
 TEST(ModelDataPass, RegressionWeightAndListwiseDeletion) {
@@ -97,7 +101,8 @@ TEST(ModelDataPass, RegressionWeightAndListwiseDeletion) {
   EXPECT_EQ(p.st.group.nvalid, 2);
   EXPECT_EQ(p.st.group.sumWeights, 2.0);  // regression weights do not count cases
   EXPECT_EQ(p.st.group.levelNumbers[0], (std::vector<double>{1, 2}));
-  EXPECT_EQ(p.work.r, (std::vector<double>{2, 0.5}));
+  EXPECT_EQ(gatherCases(p.work, [](const qv::CaseBlock& b, long k) { return b.regWeight(k); }),
+            (std::vector<double>{2, 0.5}));
   // MISSING=INCLUDE: the user-missing value is a level of its own.
   Pass inc(d, {y}, {a}, {x});
   inc.st.regwgtVar = r;
@@ -113,7 +118,7 @@ TEST(ModelDataPass, CellsNumberedInOrderOfFirstAppearance) {
   Pass p(d, {y}, {a, b}, {});
   p.st.printHomogeneity = true;
   ASSERT_EQ(p.run().result, qv::PassResult::Ok);
-  EXPECT_EQ(p.st.group.caseDesignCell, (std::vector<int>{0, 1, 0, 2, 1}));
+  EXPECT_EQ(p.cells(), (std::vector<int>{0, 1, 0, 2, 1}));
   EXPECT_EQ(p.st.group.nonEmptyCells(), 3);
 }
 
@@ -138,6 +143,7 @@ struct Layout {
   qv::out::CommandOutput out;
   qv::Context ctx;
   std::vector<double> cov;
+  std::vector<int32_t> caseCells;
   bool ok = false;
 
   Layout(const std::vector<std::pair<int, int>>& cells, const std::vector<qv::EffectRow>& effects,
@@ -157,13 +163,13 @@ struct Layout {
       cov.push_back(b - 1.5);
       ++st.group.nvalid;
     }
-    setCaseLevels(st.group, levels, 2);
+    caseCells = setCaseLevels(st.group, levels, 2);
     ok = qv::layoutDesign(ctx, st);
   }
   // The non-zero entries of the design row of case k.
   std::vector<std::pair<int, double>> row(long k) const {
     std::vector<std::pair<int, double>> r;
-    qv::designRow(st, k, &cov[static_cast<size_t>(k) * 2], r);
+    qv::designRow(st, caseCells[static_cast<size_t>(k)], &cov[static_cast<size_t>(k) * 2], r);
     return r;
   }
 };
@@ -240,7 +246,7 @@ TEST(ModelDesignLayout, CovariatesOnlyAndInterceptOnly) {
   Layout cov(kAllSix, {{-1, -1, -1, -1}});
   cov.st.factorVars.resize(0);
   cov.st.group.nlevls.clear();
-  setCaseLevels(cov.st.group, {}, 0);
+  cov.caseCells = setCaseLevels(cov.st.group, {}, 0);
   cov.st.ptefds = {{-1, -1}, {1, -1}, {1, 1}};
   cov.st.ptecwf = {0, 0, 0};
   ASSERT_TRUE(qv::layoutDesign(cov.ctx, cov.st));

@@ -48,13 +48,12 @@ int rankOf(const qv::num::Mat& l) {
 std::vector<std::vector<double>> designMatrix(const ModelFixture& m) {
   std::vector<std::vector<double>> x;
   std::vector<std::pair<int, double>> row;
-  for (long k = 0; k < m.st.group.nvalid; ++k) {
-    qv::designRow(m.st, k, m.work.covOf(k), row);
+  return gatherCases(m.work, [&](const qv::CaseBlock& b, long k) {
+    qv::designRow(m.st, b.designCell(k), b.covOf(k), row);
     std::vector<double> dense(static_cast<size_t>(m.st.group.dmncol), 0.0);
     for (auto [c, v] : row) dense[c] = v;
-    x.push_back(dense);
-  }
-  return x;
+    return dense;
+  });
 }
 
 // Checks estimates and standard errors (sqrt of G_ii times the error mean square) against the

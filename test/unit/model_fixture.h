@@ -55,19 +55,32 @@ inline nlohmann::json readExpected(const std::string& refCase) {
   return nlohmann::json::parse(in);
 }
 
-// Sets the cases' factor levels (nf 1-based levels a case, case-major) as the data pass leaves
-// them: the observed combinations numbered from 0 in order of first appearance.
-inline void setCaseLevels(qv::GroupState& g, const std::vector<int>& levels, int nf) {
-  g.caseDesignCell.clear();
+// Sets the design cells' levels from the cases' factor levels (nf 1-based levels a case,
+// case-major) as the data pass leaves them: the observed combinations numbered from 0 in order
+// of first appearance. Returns each case's design cell.
+inline std::vector<int32_t> setCaseLevels(qv::GroupState& g, const std::vector<int>& levels, int nf) {
   g.designCellLevels.clear();
+  std::vector<int32_t> caseCells;
   std::map<std::vector<int>, int> cells;
   const long n = nf > 0 ? static_cast<long>(levels.size()) / nf : g.nvalid;
   for (long k = 0; k < n; ++k) {
     std::vector<int> key(levels.begin() + k * nf, levels.begin() + (k + 1) * nf);
     auto [it, isNew] = cells.try_emplace(key, static_cast<int>(cells.size()));
     if (isNew) g.designCellLevels.insert(g.designCellLevels.end(), key.begin(), key.end());
-    g.caseDesignCell.push_back(nf > 0 ? it->second : 0);
+    caseCells.push_back(nf > 0 ? it->second : 0);
   }
+  return caseCells;
+}
+
+// Every case of the work file in order: f(block, k) for case k of each block.
+template <class F>
+auto gatherCases(const qv::CaseWorkFile& work, F f) {
+  std::vector<decltype(f(std::declval<const qv::CaseBlock&>(), 0L))> out;
+  work.scan([&](const qv::CaseBlock& b) {
+    for (long k = b.range.begin; k < b.range.end; ++k) out.push_back(f(b, k));
+    return false;
+  });
+  return out;
 }
 
 // A model over numeric factors and covariates. Effects are given as rows of codes/powers in
@@ -75,6 +88,7 @@ inline void setCaseLevels(qv::GroupState& g, const std::vector<int>& levels, int
 struct ModelFixture {
   qv::ProcedureState st;
   qv::CaseWorkFile work;
+  qv::CaseBlockColumns cases;  // every valid case, as stored in `work`
 
   // Factor levels are numbered by sorting the distinct values, as the data pass does.
   ModelFixture(const Csv& csv, const std::string& dep, const std::vector<std::string>& factors,
@@ -136,15 +150,27 @@ struct ModelFixture {
         caseLevels.push_back(l);
         g.levelWeights[f][l - 1] += w;
       }
-      for (int c : depCols) work.dep.push_back((*row)[c]);
-      for (auto& c : covs) work.cov.push_back((*row)[csv.col(c)]);
-      work.w.push_back(w);
-      work.r.push_back(r);
-      ++work.cases;
+      for (int c : depCols) cases.dep.push_back((*row)[c]);
+      for (auto& c : covs) cases.cov.push_back((*row)[csv.col(c)]);
+      cases.w.push_back(w);
+      cases.r.push_back(r);
+      ++cases.cases;
       g.sumWeights += w;
       ++g.nvalid;
     }
-    setCaseLevels(g, caseLevels, static_cast<int>(factors.size()));
+    cases.cell = setCaseLevels(g, caseLevels, static_cast<int>(factors.size()));
+    storeCases(qv::kDefaultBlockCases, qv::CaseWorkFile::kMemoryBytes);
+  }
+
+  // Stores the cases in the work file anew, in blocks of blockCases cases, in memory up to
+  // memoryBytes bytes.
+  void storeCases(long blockCases, size_t memoryBytes) {
+    work.clear();
+    work.weighted = work.regWeighted = true;
+    work.blockCases = blockCases;
+    work.memoryBytes = memoryBytes;
+    work.append(cases);
+    work.finish();
   }
 
   bool fit(int sstype, qv::FitPath path = qv::FitPath::automatic) {

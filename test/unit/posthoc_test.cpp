@@ -38,9 +38,15 @@ TEST(PosthocLevels, RangesMergeToTheWholePassAndWeightsCountAsStated) {
   csv.names = {"a", "y", "f", "v"};
   csv.rows = {{1, 1, 2, 1}, {2, 4, 1, 3}, {1, 3, 1, 1}, {2, 6, 1, 1}, {1, 8, 1, 1}};
   ModelFixture m(csv, "y", {"a"}, {}, kOneWay, "f", "v");
-  const auto whole = qv::accumulateLevelStatistics(m.st, m.work, {0}, 0, m.work.size());
-  auto split = qv::accumulateLevelStatistics(m.st, m.work, {0}, 0, 2);
-  split.merge(qv::accumulateLevelStatistics(m.st, m.work, {0}, 2, m.work.size()));
+  auto pass = [&] {
+    auto all = qv::emptyLevelStatistics(m.st, {0});
+    m.work.reduce([&](const qv::CaseBlock& b) { return qv::accumulateLevelStatistics(m.st, b, {0}); },
+                  [&](const qv::LevelStatistics& part) { all.merge(part); });
+    return all;
+  };
+  const auto whole = pass();
+  m.storeCases(2, qv::CaseWorkFile::kMemoryBytes);
+  const auto split = pass();
   const auto& lv = *whole.of(0);
   ASSERT_EQ(lv.size(), 2u);
   // Level 1: weights 2, 1, 1: mean (2 + 3 + 8) / 4 = 3.25, SS 2(2.25)^2 + 0.25^2 + 4.75^2.

@@ -706,6 +706,8 @@ constexpr CatalogueEntry kCatalogue[] = {
      "The ^1 new variables are not written anywhere: give --save-data FILE to write the data "
      "with them as a CSV file."},
     // ^1: the folder and why no scratch file can be made there.
+    {"Work file failed ^1 ...",
+     "The temporary work file of the analysis cannot be used: ^1."},
     {"Scratch file not created ^1 ...",
      "A scratch file for the saved values cannot be used (^1). Set TMPDIR to a folder with "
      "space."},

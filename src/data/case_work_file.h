@@ -1,0 +1,144 @@
+#pragma once
+// The case work file: the valid cases of the current split group in file order, stored as
+// fixed blocks of cases, each block column-wise, in a WorkStore: in memory while the blocks are
+// small, in an unlinked temporary file in the temporary folder (TMPDIR) once they are not, so
+// that a group need not fit in memory. A pass over the cases reads one block at a time
+// (CaseBlock); the data pass appends whole blocks (CaseBlockColumns).
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "data/case_blocks.h"
+#include "host/assert.h"
+#include "host/data/work_store.h"
+
+namespace qv {
+
+// The columns of a run of cases as the data pass fills them, before they go to the work file.
+struct CaseBlockColumns {
+  long cases = 0;
+  std::vector<double> dep;             // ndepvr per case
+  std::vector<double> cov;             // ncovar per case
+  std::vector<double> w;               // case weight; only when the work file is weighted
+  std::vector<double> r;               // regression weight; only with a regression weight
+  std::vector<double> depRem, covRem;  // remainders of decimal input (exact value minus the
+                                       // double), like dep and cov; empty when all are 0
+  std::vector<int32_t> cell;           // design cell (GroupData::designCellLevels); empty: all 0
+  std::vector<int64_t> record;         // 0-based position in the active data; only when kept
+  void clear();
+};
+
+// One block of the work file as a pass reads it: its cases' numbers in the group and its
+// columns. The accessors take a case's number in the group (range.begin <= k < range.end).
+struct CaseBlock {
+  CaseRange range;
+  int ndepvr = 0, ncovar = 0;
+  const double* dep = nullptr;
+  const double* cov = nullptr;
+  const double* w = nullptr;       // null when every case weighs 1
+  const double* r = nullptr;       // null without a regression weight
+  const double* depRem = nullptr;  // null when every remainder of the block is 0
+  const double* covRem = nullptr;
+  const int32_t* cell = nullptr;    // null when every case lies in design cell 0
+  const int64_t* record = nullptr;  // null when positions are not kept
+
+  long at(long k) const { return k - range.begin; }
+  const double* depOf(long k) const { return dep + at(k) * ndepvr; }
+  const double* covOf(long k) const { return cov + at(k) * ncovar; }
+  // Remainders of case k, or null when all are 0.
+  const double* depRemOf(long k) const { return depRem ? depRem + at(k) * ndepvr : nullptr; }
+  const double* covRemOf(long k) const { return covRem ? covRem + at(k) * ncovar : nullptr; }
+  double weight(long k) const { return w ? w[at(k)] : 1.0; }
+  double regWeight(long k) const { return r ? r[at(k)] : 1.0; }
+  int designCell(long k) const { return cell ? cell[at(k)] : 0; }
+  long recordOf(long k) const { return record ? static_cast<long>(record[at(k)]) : -1; }
+};
+
+struct CaseWorkFile {
+  // Bytes of blocks kept in memory before the work file goes to the temporary folder.
+  static constexpr size_t kMemoryBytes = size_t{32} << 20;
+
+  int ndepvr = 0, ncovar = 0;
+  bool weighted = false;     // the cases carry a case weight
+  bool regWeighted = false;  // the cases carry a regression weight
+  // Per case, its 0-based position in the active data is kept only when keepRecords is set;
+  // recordsRead counts the cases read so far over all groups of the pass.
+  bool keepRecords = false;
+  long recordsRead = 0;
+  // How the passes run over the cases: blocks of blockCases cases on `threads` threads
+  // (see data/case_blocks.h). Neither changes a result. The work file is stored in blocks of
+  // the same size.
+  int threads = 1;
+  long blockCases = kDefaultBlockCases;
+  size_t memoryBytes = kMemoryBytes;
+
+  CaseWorkFile();
+  CaseWorkFile(CaseWorkFile&&) noexcept;
+  CaseWorkFile& operator=(CaseWorkFile&&) noexcept;
+  ~CaseWorkFile();
+
+  long size() const { return cases_; }
+  // Drops every case (and the temporary file); the next group starts empty.
+  void clear();
+  // Appends a run of cases: each full block of blockCases cases is stored as it fills; a run
+  // of exactly one block with nothing pending is stored as it stands. Throws WorkFileError
+  // when the temporary folder cannot take it.
+  void append(const CaseBlockColumns& cases);
+  // Stores the cases still pending (the last, partial block). Called once every case is in.
+  void finish();
+
+  // Runs a pass over every case: map(const CaseBlock&) -> partial result, merge(partial) in
+  // block order. A block on disk is read into a scratch buffer of the thread that maps it.
+  template <class Map, class Merge>
+  void reduce(Map&& map, Merge&& merge) const {
+    QV_ASSERT(pending_.cases == 0, "case work file not finished");
+    reduceBlocks(
+        cases_, blockCases, threads,
+        [&](CaseRange range) {
+          ScratchLease lease(*scratch_);
+          return map(view(range, lease.buffer));
+        },
+        merge);
+  }
+  // Visits the blocks in order on the calling thread until `visit(const CaseBlock&)` returns
+  // true; for questions answered by the first cases (the first valid case's values).
+  template <class Visit>
+  void scan(Visit&& visit) const {
+    QV_ASSERT(pending_.cases == 0, "case work file not finished");
+    ScratchLease lease(*scratch_);
+    for (long b = 0; b < static_cast<long>(blocks_.size()); ++b)
+      if (visit(view(rangeOf(b), lease.buffer))) return;
+  }
+
+ private:
+  // What a stored block holds beyond its fixed columns.
+  struct StoredBlock {
+    long cases = 0;
+    bool depRem = false, covRem = false, cell = false;
+  };
+  // Scratch buffers for blocks read from disk, handed to one thread at a time.
+  struct ScratchPool {
+    std::mutex mu;
+    std::vector<std::vector<char>> free;
+  };
+  struct ScratchLease {
+    ScratchPool& pool;
+    std::vector<char> buffer;
+    explicit ScratchLease(ScratchPool& p);
+    ~ScratchLease();
+  };
+
+  CaseRange rangeOf(long b) const;
+  CaseBlock view(CaseRange range, std::vector<char>& scratch) const;
+  void store(const CaseBlockColumns& block);
+
+  long cases_ = 0;
+  std::vector<StoredBlock> blocks_;
+  std::unique_ptr<WorkStore> store_;
+  CaseBlockColumns pending_;  // cases appended but not yet a full block
+  std::vector<char> encoded_;
+  std::unique_ptr<ScratchPool> scratch_;
+};
+
+}  // namespace qv
