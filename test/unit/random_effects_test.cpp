@@ -51,7 +51,7 @@ const Cell* cellAt(const Table& t, const std::vector<std::string>& keys) {
   int matches = 0;
   for (const Cell& c : t.cells) {
     size_t next = 0;
-    for (const auto& dim : c.path)
+    for (const auto& dim : c.path.keys())
       for (const auto& k : dim)
         if (next < keys.size() && k == keys[next]) ++next;
     if (next == keys.size()) {

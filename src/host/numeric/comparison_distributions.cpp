@@ -6,6 +6,7 @@
 #include "host/numeric/comparison_distributions.h"
 
 #include <algorithm>
+#include <array>
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/quadrature/gauss.hpp>
 #include <boost/math/quadrature/gauss_kronrod.hpp>
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <numbers>
 
 #include "host/numeric/boost_policy.hpp"
@@ -201,6 +203,87 @@ double rangeUpperNormal(double w, double k, const RangeNodeWeights& nodes) {
   return k * sum;
 }
 
+}  // namespace
+
+// The normal-theory tail h(w) = P(range of k > w), interpolated. log h is smooth in w (nearly
+// quadratic for large w), so on each panel [j H, (j + 1) H] it is a Chebyshev series of degree
+// kDegree to well below 1e-14 absolute. A panel is built when first asked for, from h at its
+// Chebyshev points, and checked against h at points between them: a panel whose check misses
+// 1e-13 relative, or where h underflows, keeps using the sum over the z nodes. Many calls with
+// the same k (one per pair of means, or the evaluations of one quantile search) then cost one
+// polynomial per point of the integral over S instead of a few hundred normal tails.
+struct RangeTails::Impl {
+  static constexpr double kPanel = 0.5;
+  static constexpr int kDegree = 20;
+  static constexpr double kCheck = 1e-13;
+  // Beyond this w, h is below 1e-300 for every k: the direct sum (which underflows) is used.
+  static constexpr double kLimit = 40.0;
+  struct Panel {
+    bool built = false, direct = false;
+    std::array<double, kDegree + 1> coef{};
+  };
+  double k;
+  RangeNodeWeights nodes;
+  std::vector<Panel> panels;
+  explicit Impl(double kk) : k(kk), nodes(kk), panels(static_cast<size_t>(kLimit / kPanel)) {}
+
+  double direct(double w) const { return rangeUpperNormal(w, k, nodes); }
+  static double series(const Panel& p, double t) {
+    // Clenshaw's recurrence for sum c_m T_m(t).
+    double b1 = 0.0, b2 = 0.0;
+    for (int m = kDegree; m >= 1; --m) {
+      const double b0 = 2.0 * t * b1 - b2 + p.coef[static_cast<size_t>(m)];
+      b2 = b1;
+      b1 = b0;
+    }
+    return t * b1 - b2 + p.coef[0];
+  }
+  void build(size_t j, Panel& p) const {
+    p.built = true;
+    const double a = static_cast<double>(j) * kPanel, half = 0.5 * kPanel;
+    constexpr int n = kDegree + 1;
+    std::array<double, n> logh{};
+    for (int i = 0; i < n; ++i) {
+      const double t = std::cos(std::numbers::pi * (i + 0.5) / n);
+      const double h = direct(a + half * (1.0 + t));
+      if (!(h > 1e-300) || !std::isfinite(h)) {
+        p.direct = true;
+        return;
+      }
+      logh[static_cast<size_t>(i)] = std::log(h);
+    }
+    for (int m = 0; m < n; ++m) {
+      double c = 0.0;
+      for (int i = 0; i < n; ++i) c += logh[static_cast<size_t>(i)] * std::cos(std::numbers::pi * m * (i + 0.5) / n);
+      p.coef[static_cast<size_t>(m)] = (m == 0 ? 1.0 : 2.0) * c / n;
+    }
+    // Midway between Chebyshev points, near both ends and the middle.
+    for (double t : {-0.995, -0.7, -0.3, 0.05, 0.45, 0.8, 0.999}) {
+      const double h = direct(a + half * (1.0 + t));
+      if (!(std::fabs(std::exp(series(p, t)) - h) <= kCheck * h)) {
+        p.direct = true;
+        return;
+      }
+    }
+  }
+  double upper(double w) {
+    if (w <= 0.0) return 1.0;
+    if (!(w < kLimit)) return direct(w);
+    const size_t j = static_cast<size_t>(w / kPanel);
+    Panel& p = panels[j];
+    if (!p.built) build(j, p);
+    if (p.direct) return direct(w);
+    const double t = 2.0 * (w - static_cast<double>(j) * kPanel) / kPanel - 1.0;
+    return std::exp(series(p, t));
+  }
+};
+
+RangeTails::RangeTails(double k) : impl_(std::make_unique<Impl>(k)) {}
+RangeTails::~RangeTails() = default;
+double RangeTails::k() const { return impl_->k; }
+
+namespace {
+
 // P(range <= w) = k ∫ φ(z) (P(Z > z) − P(Z > z + w))^(k−1) dz.
 double rangeCdfNormal(double w, double k) {
   if (w <= 0.0) return 0.0;
@@ -314,14 +397,25 @@ double studentizedRangeUpperTail(double q, double k, double df, NumericDiag* dia
   });
 }
 
+double studentizedRangeUpperTail(double q, double df, RangeTails& tails, NumericDiag* diag) {
+  const char* r = "PTUKEYUPPER";
+  const double k = tails.k();
+  if (!(boundArg(diag, r, "q", q, true) && rangeArgs(diag, r, k, df))) return kSysmis;
+  return guarded(diag, r,
+                 [&] { return expectOverScale([&](double s) { return tails.impl().upper(q * s); }, df); });
+}
+
 namespace {
 
-double rangeQuantile(double p, double k, double df, double guess, NumericDiag* diag, const char* r) {
+// The quantile, with the normal-theory tail from `tails` when given (k must be tails' k).
+double rangeQuantile(double p, double k, double df, double guess, RangeTails* tails, NumericDiag* diag,
+                     const char* r) {
   if (!(probabilityArg(diag, r, p) && rangeArgs(diag, r, k, df))) return kSysmis;
   const double a = 1.0 - p;
   const std::optional<double> v = evaluateGuarded([&] {
-    const RangeNodeWeights nodes(k);
+    const RangeNodeWeights nodes(tails ? 2.0 : k);
     auto upper = [&](double q) {
+      if (tails) return expectOverScale([&](double s) { return tails->impl().upper(q * s); }, df);
       return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k, nodes); }, df);
     };
     if (guess > 0.0 && std::isfinite(guess)) return solveUpper(upper, a, guess * 0.999, guess * 1.001);
@@ -338,11 +432,15 @@ double rangeQuantile(double p, double k, double df, double guess, NumericDiag* d
 }  // namespace
 
 double studentizedRangeQuantile(double p, double k, double df, NumericDiag* diag) {
-  return rangeQuantile(p, k, df, 0.0, diag, "QTUKEY");
+  return rangeQuantile(p, k, df, 0.0, nullptr, diag, "QTUKEY");
+}
+
+double studentizedRangeQuantileNear(double p, double df, double guess, RangeTails& tails, NumericDiag* diag) {
+  return rangeQuantile(p, tails.k(), df, guess, &tails, diag, "QTUKEY");
 }
 
 double studentizedRangeQuantileNear(double p, double k, double df, double guess, NumericDiag* diag) {
-  return rangeQuantile(p, k, df, guess, diag, "QTUKEY");
+  return rangeQuantile(p, k, df, guess, nullptr, diag, "QTUKEY");
 }
 
 double maxModulusCdf(double c, double m, double df, NumericDiag* diag) {

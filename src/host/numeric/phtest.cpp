@@ -19,6 +19,8 @@ namespace qv::num {
 // Evaluations keyed by the function and its arguments.
 struct PostHocCache::Impl {
   std::map<std::vector<double>, double> values;
+  // The interpolated normal-theory range tails, per number of means.
+  std::map<double, std::unique_ptr<RangeTails>> rangeTails;
 };
 
 PostHocCache::PostHocCache() : impl_(std::make_unique<Impl>()) {}
@@ -49,11 +51,18 @@ class Evaluator {
   double rangeCritical(double a, double k, double df) {
     return cached({double(Eval::RangeQuantile), a, k, df}, [&] {
       const double guess = nearestCached({double(Eval::RangeQuantile), a, k, df});
-      return studentizedRangeQuantileNear(1.0 - a, k, df, guess);
+      return studentizedRangeQuantileNear(1.0 - a, df, guess, tails(k));
     });
   }
   double rangeUpper(double q, double k, double df) {
-    return cached({double(Eval::RangeUpper), q, k, df}, [&] { return studentizedRangeUpperTail(q, k, df); });
+    return cached({double(Eval::RangeUpper), q, k, df}, [&] { return studentizedRangeUpperTail(q, df, tails(k)); });
+  }
+  // The range tails of k means, kept in the cache (or for this call when there is none).
+  RangeTails& tails(double k) {
+    auto& all = cache_ != nullptr ? cache_->impl().rangeTails : ownTails_;
+    std::unique_ptr<RangeTails>& t = all[k];
+    if (!t) t = std::make_unique<RangeTails>(k);
+    return *t;
   }
   double modulusCritical(double a, double m, double df) {
     return cached({double(Eval::ModulusQuantile), a, m, df},
@@ -67,8 +76,8 @@ class Evaluator {
   std::vector<double> rangeCriticals(double a, double k, const std::vector<double>& dfs) {
     return criticalsAcrossDf(
         Eval::RangeQuantile, a, k, dfs, [&](double df) { return rangeCritical(a, k, df); },
-        [&](double q, double df) { return studentizedRangeUpperTail(q, k, df); },
-        [&](double df, double guess) { return studentizedRangeQuantileNear(1.0 - a, k, df, guess); });
+        [&](double q, double df) { return studentizedRangeUpperTail(q, df, tails(k)); },
+        [&](double df, double guess) { return studentizedRangeQuantileNear(1.0 - a, df, guess, tails(k)); });
   }
   std::vector<double> modulusCriticals(double a, double m, const std::vector<double>& dfs) {
     return criticalsAcrossDf(
@@ -241,6 +250,7 @@ class Evaluator {
   }
 
   PostHocCache* cache_;
+  std::map<double, std::unique_ptr<RangeTails>> ownTails_;  // without a cache
   bool failed_ = false;
 };
 
@@ -323,7 +333,7 @@ bool equalVariancePairs(const Setup& s, Evaluator& ev, PostHocResult& r) {
       double p = kSysmis;
       switch (in.test) {
         case PostHocTest::TukeyHsd:
-          p = std::isinf(t) ? 0.0 : studentizedRangeUpperTail(kSqrt2 * t, k, df);
+          p = std::isinf(t) ? 0.0 : studentizedRangeUpperTail(kSqrt2 * t, df, ev.tails(k));
           break;
         case PostHocTest::Scheffe:
           p = std::isinf(t) ? 0.0 : FUpperTail(t * t / (k - 1.0), k - 1.0, df);
@@ -415,7 +425,7 @@ bool unequalVariancePairs(const Setup& s, Evaluator& ev, PostHocResult& r) {
         switch (in.test) {
           case PostHocTest::GamesHowell:
             c = critical.at(df) / kSqrt2;
-            p = studentizedRangeUpperTail(kSqrt2 * t, k, df);
+            p = studentizedRangeUpperTail(kSqrt2 * t, df, ev.tails(k));
             break;
           case PostHocTest::TamhaneT2:
             c = ev.tCritical(0.5 * oneMinusPower(a, 1.0 / s.pairs), df);

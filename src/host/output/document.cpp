@@ -16,6 +16,24 @@ std::string footnoteMarker(size_t index) {
   return m;
 }
 
+std::vector<std::string> CategoryNodes::keyPath(size_t dim, int node) const {
+  std::vector<std::string> keys;
+  for (int at = node; at > 0; at = parent[dim][static_cast<size_t>(at)]) keys.push_back(key[dim][static_cast<size_t>(at)]);
+  std::reverse(keys.begin(), keys.end());
+  return keys;
+}
+
+std::vector<std::string> CellPath::operator[](size_t d) const {
+  if (d >= node_.size() || node_[d] < 0 || nodes_ == nullptr) return {};
+  return nodes_->keyPath(d, node_[d]);
+}
+
+std::vector<std::vector<std::string>> CellPath::keys() const {
+  std::vector<std::vector<std::string>> all;
+  for (size_t d = 0; d < node_.size(); ++d) all.push_back((*this)[d]);
+  return all;
+}
+
 TableBuilder::TableBuilder(int id, std::string title, std::string subtype) {
   t_.id = id;
   t_.title = std::move(title);
@@ -29,7 +47,6 @@ int TableBuilder::dimension(const std::string& name, Axis axis) {
   nodes_.emplace_back(1);  // the top level
   groupStack_.emplace_back();
   currentNode_.push_back(-1);
-  current_.emplace_back();
   return static_cast<int>(t_.dimensions.size()) - 1;
 }
 
@@ -76,13 +93,7 @@ void TableBuilder::category(int dim, const std::string& key, const std::string& 
   const auto& stack = groupStack_.at(static_cast<size_t>(dim));
   const int node = child(dim, stack.empty() ? 0 : stack.back(), key, label, false);
   const size_t d = static_cast<size_t>(dim);
-  if (node == currentNode_[d]) return;
   currentNode_[d] = node;
-  // The key path: the keys of the open groups, then the leaf's key.
-  auto& path = current_[d];
-  path.resize(stack.size() + 1);
-  for (size_t i = 0; i < stack.size(); ++i) path[i] = nodes_[d][static_cast<size_t>(stack[i])].key;
-  path.back() = key;
 }
 
 int TableBuilder::cell(int cellDim, const std::string& statistic, const Value& v) {
@@ -102,7 +113,7 @@ int TableBuilder::cellHere(const Value& v) {
   const int index = static_cast<int>(t_.cells.size());
   cellIndex_.emplace(cellKey_, index);
   Cell c;
-  c.path = current_;
+  c.path.node_ = currentNode_;
   c.value = v;
   t_.cells.push_back(std::move(c));
   return index;
@@ -133,8 +144,9 @@ void TableBuilder::annotateTable(int footnoteIndex) {
 }
 
 void TableBuilder::annotateCategory(int dim, int footnoteIndex) {
-  if (current_.at(dim).empty()) return;
-  auto& f = t_.categoryFootnotes[{dim, current_[dim].back()}];
+  const int node = currentNode_.at(static_cast<size_t>(dim));
+  if (node < 0) return;
+  auto& f = t_.categoryFootnotes[{dim, nodes_[static_cast<size_t>(dim)][static_cast<size_t>(node)].key}];
   if (std::find(f.begin(), f.end(), footnoteIndex) == f.end()) f.push_back(footnoteIndex);
 }
 
@@ -169,19 +181,32 @@ Table TableBuilder::finish() {
   std::vector<Dimension> dims = std::move(out.dimensions);
   out.dimensions.clear();
   for (size_t i : order) out.dimensions.push_back(std::move(dims[i]));
-  for (auto& c : out.cells) {
-    std::vector<std::vector<std::string>> p(n);
-    // A cell placed before a later dimension was declared has no category there.
-    for (size_t i = 0; i < n && i < c.path.size(); ++i) p[newIndex[i]] = std::move(c.path[i]);
-    c.path = std::move(p);
+  auto nodes = std::make_shared<CategoryNodes>();
+  nodes->parent.resize(n);
+  nodes->key.resize(n);
+  for (size_t i = 0; i < n && i < nodes_.size(); ++i) {
+    auto& parent = nodes->parent[newIndex[i]];
+    auto& key = nodes->key[newIndex[i]];
+    for (Node& node : nodes_[i]) {
+      parent.push_back(node.parent);
+      key.push_back(std::move(node.key));
+    }
   }
+  std::vector<int> p(n);
+  for (auto& c : out.cells) {
+    // A cell placed before a later dimension was declared has no category there.
+    std::fill(p.begin(), p.end(), -1);
+    for (size_t i = 0; i < n && i < c.path.node_.size(); ++i) p[newIndex[i]] = c.path.node_[i];
+    c.path.node_.assign(p.begin(), p.end());
+    c.path.nodes_ = nodes.get();
+  }
+  out.nodes = std::move(nodes);
   auto notes = std::move(out.categoryFootnotes);
   out.categoryFootnotes.clear();
   for (auto& [k, v] : notes) out.categoryFootnotes[{static_cast<int>(newIndex[k.first]), k.second}] = v;
   nodes_.clear();
   groupStack_.clear();
   currentNode_.clear();
-  current_.clear();
   cellIndex_.clear();
   return out;
 }

@@ -63,10 +63,35 @@ struct Dimension {
   std::vector<Category> categories;  // in first-placed order
 };
 
+// The categories of one table as its cells refer to them, per dimension: node 0 is the top
+// level, every other node one category (group or leaf) with its parent node and its key.
+struct CategoryNodes {
+  std::vector<std::vector<int>> parent;       // per dimension, per node (-1 for node 0)
+  std::vector<std::vector<std::string>> key;  // per dimension, per node ("" for node 0)
+  // The keys from the outermost enclosing group down to the node itself.
+  std::vector<std::string> keyPath(size_t dim, int node) const;
+};
+
+// A cell's coordinates: per dimension of the table (same order as Table::dimensions) the node of
+// its category, or none. Read as key paths: path[d] holds the keys of the enclosing groups
+// first, then the leaf key (empty where the cell has no category). A cell keeps numbers, not
+// texts, so that tables of millions of cells stay small.
+class CellPath {
+ public:
+  size_t size() const { return node_.size(); }
+  std::vector<std::string> operator[](size_t d) const;
+  std::vector<std::vector<std::string>> keys() const;
+  bool operator==(const std::vector<std::vector<std::string>>& other) const { return keys() == other; }
+  int node(size_t d) const { return node_[d]; }  // -1 when none
+
+ private:
+  friend class TableBuilder;
+  const CategoryNodes* nodes_ = nullptr;
+  std::vector<int> node_;
+};
+
 struct Cell {
-  // One entry per dimension of the table (same order as Table::dimensions): the keys of the
-  // enclosing groups first, then the leaf key.
-  std::vector<std::vector<std::string>> path;
+  CellPath path;
   Value value;
   std::vector<int> footnotes;  // indexes into Table::footnotes
 };
@@ -87,6 +112,8 @@ struct Table {
   std::optional<std::vector<std::pair<std::string, std::string>>> split;
   std::vector<Dimension> dimensions;  // layout order: layers, rows outer->inner, columns outer->inner
   std::vector<Cell> cells;
+  // The categories the cells' paths refer to (shared by copies of the table).
+  std::shared_ptr<const CategoryNodes> nodes;
   std::vector<Footnote> footnotes;
   std::vector<int> tableFootnotes;  // footnotes attached to the whole table
   // Footnotes on categories, by (dimension, category key): they apply to every category of
@@ -201,7 +228,6 @@ class TableBuilder {
   std::vector<std::vector<Node>> nodes_;            // per dimension, its categories
   std::vector<std::vector<int>> groupStack_;        // per dimension, nodes of the open groups
   std::vector<int> currentNode_;                    // per dimension, the current leaf; -1 none
-  std::vector<std::vector<std::string>> current_;   // per dimension, key path of the current leaf
   std::unordered_map<std::string, int> cellIndex_;  // current nodes (as bytes) -> index in t_.cells
   std::string cellKey_;                             // scratch for the key of a cell
 };

@@ -46,8 +46,8 @@ std::string cellText(const Table& t, const Cell& c, char decimal) {
     if (d > 0) s += ", ";
     quoted(t.dimensions[d].name, s);
     s += ": ";
-    if (d < c.path.size() && !c.path[d].empty()) {
-      quoted(c.path[d].back(), s);
+    if (d < c.path.size() && c.path.node(d) > 0 && t.nodes) {
+      quoted(t.nodes->key[d][static_cast<size_t>(c.path.node(d))], s);
     } else {
       s += "null";
     }
@@ -57,11 +57,13 @@ std::string cellText(const Table& t, const Cell& c, char decimal) {
     if (d > 0) s += ", ";
     quoted(t.dimensions[d].name, s);
     s += ": [";
-    if (d < c.path.size())
-      for (size_t k = 0; k < c.path[d].size(); ++k) {
+    if (d < c.path.size()) {
+      const std::vector<std::string> keys = c.path[d];
+      for (size_t k = 0; k < keys.size(); ++k) {
         if (k > 0) s += ", ";
-        quoted(c.path[d][k], s);
+        quoted(keys[k], s);
       }
+    }
     s += ']';
   }
   s += "}, \"value\": ";

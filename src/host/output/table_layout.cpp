@@ -318,17 +318,29 @@ std::vector<LayerBlock> layerBlocks(const Table& t, const std::vector<DimLeaves>
     if (t.dimensions[d].axis == Axis::Layer) layerDims.push_back(d);
   std::vector<std::pair<std::vector<int>, BlockCell>> placed;  // (layer tuple, cell)
   placed.reserve(t.cells.size());
+  // Per dimension and category node, its leaf index: -1 when it is not a leaf, -2 not looked up yet.
+  std::vector<std::vector<int>> leafOf(ndims);
   std::string key;
+  auto leafIndex = [&](size_t d, int node) {
+    if (node < 0 || !t.nodes) return -1;
+    std::vector<int>& known = leafOf[d];
+    if (known.empty()) known.assign(t.nodes->key[d].size(), -2);
+    int& at = known[static_cast<size_t>(node)];
+    if (at == -2) {
+      key.clear();
+      encodeKeys(t.nodes->keyPath(d, node), key);
+      auto it = leaves[d].byPath.find(key);
+      at = it == leaves[d].byPath.end() ? -1 : it->second;
+    }
+    return at;
+  };
   for (const auto& c : t.cells) {
     if (c.path.size() != ndims) continue;
     std::vector<int> idx(ndims);
     bool ok = true;
     for (size_t d = 0; d < ndims && ok; ++d) {
-      key.clear();
-      encodeKeys(c.path[d], key);
-      auto it = leaves[d].byPath.find(key);
-      ok = it != leaves[d].byPath.end();
-      if (ok) idx[d] = it->second;
+      idx[d] = leafIndex(d, c.path.node(d));
+      ok = idx[d] >= 0;
     }
     if (!ok) continue;
     std::vector<int> layerTuple;
