@@ -46,11 +46,11 @@ struct LevelCollector {
   static constexpr int kSmallLevels = 1024;
   std::vector<int> smallIds;
 
-  int add(double x, const std::string* s, double w) {
+  int add(double x, std::string_view s, double w) {
     int id;
     if (isString) {
       // A string value is blank-padded to its width: trailing blanks are not part of it.
-      id = addString(stringKey(*s));
+      id = addString(stringKey(s));
     } else {
       if (x == 0.0) x = 0.0;  // -0 and +0 are one level
       id = addNumber(x);
@@ -105,7 +105,9 @@ struct LevelCollector {
 // levels is small, else through a hash of the numbers.
 class DesignCellTable {
  public:
-  explicit DesignCellTable(int nf) : nf_(static_cast<size_t>(nf)) {}
+  // A direct table is used while it has at most `directLimit` slots.
+  explicit DesignCellTable(int nf, long directLimit = kDirectLimit)
+      : nf_(static_cast<size_t>(nf)), directLimit_(directLimit) {}
   size_t count() const { return nf_ == 0 ? 0 : levels_.size() / nf_; }
   const std::vector<int>& levels() const { return levels_; }
 
@@ -115,7 +117,7 @@ class DesignCellTable {
     counts_ = counts;
     double full = 1.0;
     for (size_t n : counts) full *= static_cast<double>(n);
-    direct_ = full <= static_cast<double>(kDirectLimit);
+    direct_ = full <= static_cast<double>(directLimit_);
     table_.clear();
     hashed_.clear();
     if (direct_) table_.assign(static_cast<size_t>(full), -1);
@@ -144,12 +146,180 @@ class DesignCellTable {
     return hashed_.try_emplace(std::move(key), -1).first->second;
   }
   size_t nf_;
+  long directLimit_;
   std::vector<int> levels_;
   std::vector<size_t> counts_;
   bool direct_ = false;
   std::vector<int> table_;
   std::unordered_map<std::string, int> hashed_;
 };
+
+// What the data pass reads of a case and how it tests it.
+struct PassVariables {
+  const Dictionary* dict = nullptr;
+  bool includeUserMissing = false;
+  bool weighted = false;
+  int weightVar = -1;  // the case weight variable (-1: none)
+  int regVar = -1;     // the regression weight variable (-1: none)
+  std::vector<int> dep, cov, factors;
+  std::vector<char> factorIsString;
+};
+
+// A case as a CaseReader delivers it (split files: the group's cases are read one by one).
+struct ReaderCase {
+  const CaseReader& reader;
+  double number(int var) const { return reader.number(var); }
+  std::string_view string(int var) const { return reader.string(var); }
+  bool anyRemainder() const { return reader.anyRemainder(); }
+  double remainder(int var) const { return reader.numberRemainder(var); }
+  double caseWeight(const PassVariables&) const { return reader.caseWeight(); }
+};
+
+// A case as a row of converted columns; rem .. remEnd are the row's non-zero remainders.
+struct ColumnCase {
+  const CaseColumns& cols;
+  uint32_t row;
+  const DecimalRemainder* rem;
+  const DecimalRemainder* remEnd;
+  double number(int var) const {
+    const double* x = cols.numbers[static_cast<size_t>(var)];
+    return x ? x[row] : kSysmis;
+  }
+  std::string_view string(int var) const { return cols.string(var, row); }
+  bool anyRemainder() const { return rem != remEnd; }
+  double remainder(int var) const {
+    for (const DecimalRemainder* r = rem; r != remEnd; ++r)
+      if (static_cast<int>(r->column) == var) return r->value;
+    return 0.0;
+  }
+  double caseWeight(const PassVariables& pv) const {
+    if (pv.weightVar < 0) return 1.0;
+    const double w = number(pv.weightVar);
+    return isMissingNumber(pv.dict->vars[static_cast<size_t>(pv.weightVar)], w, false) ? kSysmis : w;
+  }
+};
+
+// The data pass's partial result for a block of consecutive cases: the valid cases' values in
+// case order, the block's level collectors and the block's own design cells (numbered in order
+// of first appearance, over the collectors' provisional level numbers).
+struct CaseBlock {
+  long read = 0;   // cases of the block, valid or not
+  long valid = 0;  // the valid ones
+  std::vector<double> dep, cov, w, r;
+  std::vector<double> depRem, covRem;  // empty while no valid case of the block has a remainder
+  std::vector<long> record;            // with keepRecords: each valid case's number in the data
+  std::vector<LevelCollector> levels;
+  std::vector<int> ids;         // nf provisional level numbers a valid case, until finished
+  std::vector<int> caseCell;    // per valid case, its design cell of the block
+  std::vector<int> cellLevels;  // per design cell of the block, its nf provisional level numbers
+  std::vector<double> depScratch, covScratch;
+
+  explicit CaseBlock(const PassVariables& pv) : levels(pv.factors.size()) {
+    for (size_t f = 0; f < levels.size(); ++f) levels[f].isString = pv.factorIsString[f] != 0;
+    depScratch.resize(pv.dep.size());
+    covScratch.resize(pv.cov.size());
+  }
+};
+
+bool numericValid(const PassVariables& pv, int var, double x) {
+  return !isMissingNumber(pv.dict->vars[static_cast<size_t>(var)], x, pv.includeUserMissing);
+}
+
+// Adds one case (number `record` in the data) to the block when it is valid: listwise over every
+// variable of the model, with a positive case weight and regression weight.
+template <class Case>
+void addCase(const PassVariables& pv, bool keepRecords, const Case& c, long record, CaseBlock& b) {
+  ++b.read;
+  double w = 1.0;
+  if (pv.weighted) {
+    w = c.caseWeight(pv);
+    if (isSysmis(w)) return;
+    w = fuzzyRound(w);
+    if (!(w > 0.0)) return;
+  }
+  double r = 1.0;
+  if (pv.regVar >= 0) {
+    r = c.number(pv.regVar);
+    if (!numericValid(pv, pv.regVar, r) || !(r > 0.0)) return;
+  }
+  for (size_t d = 0; d < pv.dep.size(); ++d)
+    if (!numericValid(pv, pv.dep[d], b.depScratch[d] = c.number(pv.dep[d]))) return;
+  for (size_t f = 0; f < pv.factors.size(); ++f) {
+    const int var = pv.factors[f];
+    const bool missing = pv.factorIsString[f] ? isMissingString(pv.dict->vars[static_cast<size_t>(var)],
+                                                                c.string(var), pv.includeUserMissing)
+                                              : !numericValid(pv, var, c.number(var));
+    if (missing) return;
+  }
+  for (size_t k = 0; k < pv.cov.size(); ++k)
+    if (!numericValid(pv, pv.cov[k], b.covScratch[k] = c.number(pv.cov[k]))) return;
+
+  for (size_t f = 0; f < pv.factors.size(); ++f) {
+    const int var = pv.factors[f];
+    b.ids.push_back(pv.factorIsString[f] ? b.levels[f].add(0.0, c.string(var), w)
+                                         : b.levels[f].add(c.number(var), {}, w));
+  }
+  // One or a few values a case: appended one by one, which costs less than a range insert.
+  for (double x : b.depScratch) b.dep.push_back(x);
+  for (double x : b.covScratch) b.cov.push_back(x);
+  // Remainders of decimal input, kept from the block's first case that has one.
+  auto keepRemainders = [&](std::vector<double>& into, const std::vector<int>& vars) {
+    bool any = !into.empty();
+    for (size_t i = 0; i < vars.size() && !any; ++i) any = c.remainder(vars[i]) != 0.0;
+    if (!any) return;
+    if (into.empty()) into.assign(static_cast<size_t>(b.valid) * vars.size(), 0.0);
+    for (int v : vars) into.push_back(c.remainder(v));
+  };
+  if (c.anyRemainder() || !b.depRem.empty()) keepRemainders(b.depRem, pv.dep);
+  if (c.anyRemainder() || !b.covRem.empty()) keepRemainders(b.covRem, pv.cov);
+  if (pv.weighted) b.w.push_back(w);
+  if (pv.regVar >= 0) b.r.push_back(r);
+  if (keepRecords) b.record.push_back(record);
+  ++b.valid;
+}
+
+// Numbers the block's design cells once its cases are in.
+void finishBlock(CaseBlock& b) {
+  const size_t nf = b.levels.size();
+  if (nf == 0) return;
+  std::vector<size_t> counts(nf);
+  for (size_t f = 0; f < nf; ++f) counts[f] = b.levels[f].weights.size();
+  // A direct table no larger than a few slots a case; else a hash.
+  DesignCellTable cells(static_cast<int>(nf), std::max(1024L, 4 * b.valid));
+  cells.resize(counts);
+  b.caseCell.reserve(static_cast<size_t>(b.valid));
+  for (size_t at = 0; at < b.ids.size(); at += nf) b.caseCell.push_back(cells.find(b.ids.data() + at));
+  b.cellLevels = cells.levels();
+  b.ids = std::vector<int>();
+}
+
+// Appends the valid cases of a finished block to the group's case work file, with their design
+// cells (the block's cells numbered as the group's by `cellTo`).
+void appendBlock(CaseWorkFile& work, std::vector<int>& caseDesignCell, const CaseBlock& b,
+                 const std::vector<int>& cellTo) {
+  work.dep.insert(work.dep.end(), b.dep.begin(), b.dep.end());
+  work.cov.insert(work.cov.end(), b.cov.begin(), b.cov.end());
+  work.w.insert(work.w.end(), b.w.begin(), b.w.end());
+  work.r.insert(work.r.end(), b.r.begin(), b.r.end());
+  auto appendRemainders = [&](std::vector<double>& into, const std::vector<double>& from, int per) {
+    const size_t n = static_cast<size_t>(b.valid) * static_cast<size_t>(per);
+    if (from.empty()) {
+      if (!into.empty()) into.resize(into.size() + n, 0.0);
+      return;
+    }
+    if (into.empty()) into.assign(static_cast<size_t>(work.cases) * static_cast<size_t>(per), 0.0);
+    into.insert(into.end(), from.begin(), from.end());
+  };
+  appendRemainders(work.depRem, b.depRem, work.ndepvr);
+  appendRemainders(work.covRem, b.covRem, work.ncovar);
+  work.record.insert(work.record.end(), b.record.begin(), b.record.end());
+  if (b.caseCell.empty()) {
+    caseDesignCell.resize(caseDesignCell.size() + static_cast<size_t>(b.valid), 0);
+  } else {
+    for (int c : b.caseCell) caseDesignCell.push_back(cellTo[static_cast<size_t>(c)]);
+  }
+  work.cases += b.valid;
+}
 
 }  // namespace
 
@@ -166,39 +336,17 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   g.caseDesignCell.clear();
   g.designCellLevels.clear();
 
-  // The group's level collectors (the merged total) and the current block's; the block's cases
-  // start at blockStart and carry the block's provisional numbers until the block is merged.
-  std::vector<LevelCollector> levels(nf), block(nf);
-  for (int f = 0; f < nf; ++f) levels[f].isString = block[f].isString = dict.vars[st.factorVars[f]].isString();
-  long blockStart = 0;
-  const long blockCases = std::max(1L, work.blockCases);
-  // The block's cases' provisional level numbers (nf a case); when the block is merged they
-  // become the cases' design cells.
-  std::vector<int> blockIds;
-  DesignCellTable cells(nf);
-  auto mergeBlock = [&] {
-    std::vector<std::vector<int>> to(static_cast<size_t>(nf));
-    std::vector<size_t> counts(static_cast<size_t>(nf));
-    for (int f = 0; f < nf; ++f) {
-      to[f] = levels[f].merge(block[f]);
-      counts[f] = levels[f].weights.size();
-      block[f] = LevelCollector{};
-      block[f].isString = levels[f].isString;
-    }
-    cells.resize(counts);
-    for (size_t at = 0; at < blockIds.size(); at += static_cast<size_t>(nf)) {
-      int* ids = blockIds.data() + at;
-      for (int f = 0; f < nf; ++f) ids[f] = to[f][static_cast<size_t>(ids[f])];
-      g.caseDesignCell.push_back(nf > 0 ? cells.find(ids) : 0);
-    }
-    if (nf == 0) g.caseDesignCell.resize(static_cast<size_t>(g.nvalid), 0);
-    blockIds.clear();
-    blockStart = g.nvalid;
-  };
-  const bool weighted = ctx.data->weightIndex() >= 0;
-  const Variable* regVar = st.regwgtVar >= 0 ? &dict.vars[st.regwgtVar] : nullptr;
-  std::vector<double> dep(st.ndepvr()), cov(st.ncovar());
-  std::vector<int> ids(nf);
+  PassVariables pv;
+  pv.dict = &dict;
+  pv.includeUserMissing = st.includeUserMissing;
+  pv.weightVar = ctx.data->weightIndex();
+  pv.weighted = pv.weightVar >= 0;
+  pv.regVar = st.regwgtVar;
+  pv.dep = st.depVars;
+  pv.cov = st.covVars;
+  pv.factors = st.factorVars;
+  for (int var : st.factorVars) pv.factorIsString.push_back(dict.vars[static_cast<size_t>(var)].isString());
+
   // The data source knows how many cases there are: reserving that much address space up
   // front avoids copying the work file as it grows (untouched pages cost no memory).
   if (const long bound = ctx.data->caseCount(); bound > 0) {
@@ -206,76 +354,85 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     g.caseDesignCell.reserve(n);
     work.dep.reserve(n * st.ndepvr());
     work.cov.reserve(n * st.ncovar());
-    if (weighted) work.w.reserve(n);
-    if (regVar) work.r.reserve(n);
+    if (pv.weighted) work.w.reserve(n);
+    if (pv.regVar >= 0) work.r.reserve(n);
   }
 
-  auto numericValid = [&](int var, double& out) {
-    const Variable& v = dict.vars[var];
-    out = reader.number(var);
-    return !isMissingNumber(v, out, st.includeUserMissing);
-  };
-
+  // The pass is a reduction over blocks of blockCases consecutive cases from the group's first:
+  // each block's partial result (CaseBlock) is merged in case order into the group's level
+  // collectors and design cells, so that both number their values in order of first appearance
+  // over all the cases, whatever the blocks and threads.
+  std::vector<LevelCollector> levels(static_cast<size_t>(nf));
+  for (int f = 0; f < nf; ++f) levels[f].isString = pv.factorIsString[f] != 0;
+  DesignCellTable cells(nf);
   long casesRead = 0;
-  while (reader.next()) {
-    ++casesRead;
-    const long recordNumber = work.recordsRead++;
-    double w = 1.0;
-    if (weighted) {
-      w = reader.caseWeight();
-      if (isSysmis(w)) continue;
-      w = fuzzyRound(w);
-      if (!(w > 0.0)) continue;
-    }
-    double r = 1.0;
-    if (regVar) {
-      if (!numericValid(st.regwgtVar, r) || !(r > 0.0)) continue;
-    }
-    bool ok = true;
-    for (int d = 0; d < st.ndepvr() && ok; ++d) ok = numericValid(st.depVars[d], dep[d]);
-    for (int f = 0; f < nf && ok; ++f) {
-      const Variable& v = dict.vars[st.factorVars[f]];
-      if (v.isString()) {
-        ok = !isMissingString(v, reader.string(st.factorVars[f]), st.includeUserMissing);
-      } else {
-        double x;
-        ok = numericValid(st.factorVars[f], x);
-      }
-    }
-    for (int c = 0; c < st.ncovar() && ok; ++c) ok = numericValid(st.covVars[c], cov[c]);
-    if (!ok) continue;
-
+  auto merge = [&](CaseBlock&& b) {
+    std::vector<std::vector<int>> to(static_cast<size_t>(nf));
+    std::vector<size_t> counts(static_cast<size_t>(nf));
     for (int f = 0; f < nf; ++f) {
-      int var = st.factorVars[f];
-      if (block[f].isString) {
-        ids[f] = block[f].add(0.0, &reader.string(var), w);
-      } else {
-        ids[f] = block[f].add(reader.number(var), nullptr, w);
+      to[f] = levels[f].merge(b.levels[f]);
+      counts[f] = levels[f].weights.size();
+    }
+    std::vector<int> cellTo;
+    if (nf > 0) {
+      cells.resize(counts);
+      std::vector<int> ids(static_cast<size_t>(nf));
+      for (size_t at = 0; at < b.cellLevels.size(); at += static_cast<size_t>(nf)) {
+        for (int f = 0; f < nf; ++f) ids[f] = to[f][static_cast<size_t>(b.cellLevels[at + f])];
+        cellTo.push_back(cells.find(ids.data()));
       }
     }
-    // One or a few values a case: appended one by one, which costs less than a range insert.
-    for (int id : ids) blockIds.push_back(id);
-    for (double x : dep) work.dep.push_back(x);
-    for (double x : cov) work.cov.push_back(x);
-    // Remainders of decimal input, kept from the first case that has one.
-    auto keepRemainders = [&](std::vector<double>& into, const std::vector<int>& vars) {
-      bool any = !into.empty();
-      for (size_t i = 0; i < vars.size() && !any; ++i) any = reader.numberRemainder(vars[i]) != 0.0;
-      if (!any) return;
-      if (into.empty()) into.assign(static_cast<size_t>(work.cases) * vars.size(), 0.0);
-      for (int v : vars) into.push_back(reader.numberRemainder(v));
+    appendBlock(work, g.caseDesignCell, b, cellTo);
+    // The weights summed case by case in case order.
+    if (b.w.empty()) {
+      g.sumWeights += static_cast<double>(b.valid);
+    } else {
+      for (double w : b.w) g.sumWeights += w;
+    }
+    g.nvalid += b.valid;
+    casesRead += b.read;
+  };
+  const long blockCases = std::max(1L, work.blockCases);
+  long groupBegin = 0, groupEnd = 0;
+  if (reader.groupRange(groupBegin, groupEnd) &&
+      ctx.data->readRange(groupBegin, groupBegin, [](const CaseColumns&) {})) {
+    // The group's extent is known: its blocks are read straight from the converted data, on
+    // several threads.
+    auto map = [&](CaseRange range) {
+      CaseBlock b(pv);
+      ctx.data->readRange(groupBegin + range.begin, groupBegin + range.end, [&](const CaseColumns& cols) {
+        const DecimalRemainder* rem = cols.remainders;
+        const DecimalRemainder* const remLast = cols.remainders + cols.remainderCount;
+        for (uint32_t row = cols.begin; row < cols.end; ++row) {
+          while (rem != remLast && rem->row < row) ++rem;
+          const DecimalRemainder* remEnd = rem;
+          while (remEnd != remLast && remEnd->row == row) ++remEnd;
+          addCase(pv, work.keepRecords, ColumnCase{cols, row, rem, remEnd}, cols.first + row, b);
+          rem = remEnd;
+        }
+      });
+      finishBlock(b);
+      return b;
     };
-    const bool anyRemainder = reader.anyRemainder();
-    if (anyRemainder || !work.depRem.empty()) keepRemainders(work.depRem, st.depVars);
-    if (anyRemainder || !work.covRem.empty()) keepRemainders(work.covRem, st.covVars);
-    if (weighted) work.w.push_back(w);
-    if (regVar) work.r.push_back(r);
-    if (work.keepRecords) work.record.push_back(recordNumber);
-    ++work.cases;
-    g.sumWeights += w;
-    if (++g.nvalid - blockStart == blockCases) mergeBlock();
+    reduceBlocks(groupEnd - groupBegin, blockCases, work.threads, map, merge);
+    reader.skipGroup();
+    work.recordsRead = groupEnd;
+  } else {
+    // The cases one by one through the reader, in the same blocks.
+    CaseBlock b(pv);
+    while (reader.next()) {
+      addCase(pv, work.keepRecords, ReaderCase{reader}, work.recordsRead++, b);
+      if (b.read == blockCases) {
+        finishBlock(b);
+        merge(std::move(b));
+        b = CaseBlock(pv);
+      }
+    }
+    if (b.read > 0) {
+      finishBlock(b);
+      merge(std::move(b));
+    }
   }
-  if (g.nvalid > blockStart) mergeBlock();
 
   if (g.nvalid == 0) {
     if (!ctx.splitCaption.empty()) {

@@ -44,7 +44,7 @@ bool isMissingNumber(const Variable& v, double x, bool includeUserMissing) {
   return m.range && x >= m.range->first && x <= m.range->second;
 }
 
-bool isMissingString(const Variable& v, const std::string& s, bool includeUserMissing) {
+bool isMissingString(const Variable& v, std::string_view s, bool includeUserMissing) {
   if (includeUserMissing || !v.isString() || v.missing.strings.empty()) return false;
   const std::string key = stringKey(s);
   for (const auto& u : v.missing.strings)
@@ -213,10 +213,7 @@ struct RecordLayout {
 struct CaseBatch {
   static constexpr size_t kBytes = size_t{1} << 20;
   static constexpr uint32_t kMaxRows = 1u << 15;
-  struct Remainder {
-    uint32_t row, column;
-    double value;
-  };
+  using Remainder = DecimalRemainder;
   uint32_t rows = 0;
   std::vector<std::vector<double>> num;  // per numeric column of the layout
   std::vector<Remainder> rems;           // in row order
@@ -343,6 +340,14 @@ void CaseBatch::decode(const char* p, size_t n) {
   }
 }
 
+// Where one block of the converted cases lies: its store, its place there, and the number of
+// its first case in the data.
+struct StoredBlock {
+  size_t store, block;
+  long first;
+  uint32_t rows;
+};
+
 // One byte range of the data converted: a function from a range of records to a partial
 // result (what the columns hold, the converted cases) that merges in file order.
 struct RangeScan {
@@ -356,6 +361,7 @@ struct RangeScan {
   InputError err;  // lines counted from the range's first line
   std::exception_ptr fault;
   WorkStore store;
+  std::vector<uint32_t> blockRows;  // cases in each block of the store
 };
 
 void convertRange(const Input& in, const RecordLayout& layout, const std::vector<ColumnScan>& start,
@@ -365,6 +371,7 @@ void convertRange(const Input& in, const RecordLayout& layout, const std::vector
   r.failed = false;
   r.fault = nullptr;
   r.store = WorkStore();
+  r.blockRows.clear();
   const size_t ncol = start.size();
   try {
     CaseBatch batch;
@@ -378,6 +385,7 @@ void convertRange(const Input& in, const RecordLayout& layout, const std::vector
       if (batch.rows == 0) return;
       batch.encode(block);
       r.store.add(block.data(), block.size());
+      r.blockRows.push_back(batch.rows);
       batch.reset(layout);
       textBytes = 0;
     };
@@ -460,6 +468,8 @@ class CsvCaseReader : public CaseReader {
   bool next() override;
   bool nextGroup() override;
   bool endOfData() const override { return !haveLook_; }
+  bool groupRange(long& begin, long& end) const override;
+  void skipGroup() override;
   double number(int var) const override;
   double numberRemainder(int var) const override;
   bool anyRemainder() const override { return !cur_.remSet.empty(); }
@@ -488,6 +498,7 @@ class CsvCaseReader : public CaseReader {
   std::vector<char> scratch_;
   Slot cur_, look_;
   bool haveLook_ = false;
+  long delivered_ = 0;                // cases delivered by next() (or skipped) so far
   std::vector<uint64_t> keyBits_;     // per split variable (numeric)
   std::vector<std::string> keyText_;  // per split variable (string)
   const std::string empty_;
@@ -505,7 +516,10 @@ class CsvDataSource : public DataSource {
   long nonFinite = 0;
   long cases = 0;
   RecordLayout layout;
-  std::vector<WorkStore> stores;  // the converted cases, range by range in file order
+  std::vector<WorkStore> stores;    // the converted cases, range by range in file order
+  std::vector<StoredBlock> blocks;  // the stores' blocks in case order
+
+  bool readRange(long begin, long end, const std::function<void(const CaseColumns&)>& visit) const override;
 
   const Dictionary& dictionary() const override { return dict; }
   long caseCount() const override { return cases; }
@@ -598,6 +612,69 @@ bool CsvCaseReader::next() {
   if (!haveLook_ || !sameGroup(look_)) return false;
   std::swap(cur_, look_);
   haveLook_ = load(look_);
+  ++delivered_;
+  return true;
+}
+
+// Without split files the group is the rest of the data. With them the group's end is known
+// only by reading the split variables case by case, so the group is read by next().
+bool CsvCaseReader::groupRange(long& begin, long& end) const {
+  if (!ds_.split.empty()) return false;
+  begin = delivered_;
+  end = ds_.cases;
+  return true;
+}
+
+void CsvCaseReader::skipGroup() {
+  if (!ds_.split.empty()) {
+    CaseReader::skipGroup();
+    return;
+  }
+  haveLook_ = false;
+  delivered_ = ds_.cases;
+}
+
+bool CsvDataSource::readRange(long begin, long end,
+                              const std::function<void(const CaseColumns&)>& visit) const {
+  if (begin >= end) return true;
+  // The first block that holds case `begin`.
+  auto at = std::upper_bound(blocks.begin(), blocks.end(), begin,
+                             [](long k, const StoredBlock& b) { return k < b.first; });
+  QV_ASSERT(at != blocks.begin(), "CsvDataSource::readRange");
+  --at;
+  CaseBatch batch;
+  batch.reset(layout);
+  std::vector<char> scratch;
+  std::vector<std::vector<uint32_t>> textAt(layout.text.size());
+  CaseColumns cols;
+  cols.numbers.assign(dict.vars.size(), nullptr);
+  cols.text.assign(dict.vars.size(), nullptr);
+  cols.textAt.assign(dict.vars.size(), nullptr);
+  for (; at != blocks.end() && at->first < end; ++at) {
+    try {
+      size_t n = 0;
+      const char* p = stores[at->store].block(at->block, scratch, n);
+      batch.decode(p, n);
+    } catch (const WorkFileError& e) {
+      throw DataChanged(name + ": " + e.what());
+    }
+    for (size_t i = 0; i < layout.numeric.size(); ++i)
+      cols.numbers[static_cast<size_t>(layout.numeric[i])] = batch.num[i].data();
+    for (size_t i = 0; i < layout.text.size(); ++i) {
+      std::vector<uint32_t>& offsets = textAt[i];
+      offsets.assign(1, 0);
+      for (uint32_t len : batch.textLength[i]) offsets.push_back(offsets.back() + len);
+      const size_t var = static_cast<size_t>(layout.text[i]);
+      cols.text[var] = batch.textBytes[i].data();
+      cols.textAt[var] = offsets.data();
+    }
+    cols.remainders = batch.rems.data();
+    cols.remainderCount = batch.rems.size();
+    cols.first = at->first;
+    cols.begin = static_cast<uint32_t>(std::max(begin, at->first) - at->first);
+    cols.end = static_cast<uint32_t>(std::min(end, at->first + static_cast<long>(batch.rows)) - at->first);
+    visit(cols);
+  }
   return true;
 }
 
@@ -700,8 +777,8 @@ bool readWholeFile(const std::string& path, size_t limit, std::string& text, Inp
 // there. Returns false with `err` set for the first malformed record of the file.
 bool convertRecords(const Input& in, long long dataStart, long headerLines, const RecordLayout& layout,
                     const std::vector<ColumnScan>& start, int threads, long long minRangeBytes,
-                    std::vector<ColumnScan>& cols, std::vector<WorkStore>& stores, long& cases,
-                    InputError& err) {
+                    std::vector<ColumnScan>& cols, std::vector<WorkStore>& stores,
+                    std::vector<StoredBlock>& index, long& cases, InputError& err) {
   const long long bytes = in.size - dataStart;
   long long ranges =
       std::max<long long>(1, std::min<long long>(threads, bytes / std::max(1LL, minRangeBytes)));
@@ -728,6 +805,7 @@ bool convertRecords(const Input& in, long long dataStart, long headerLines, cons
   cases = 0;
   long lineBase = headerLines;  // line breaks before the current range
   stores.clear();
+  index.clear();
   for (size_t i = 0; i < rs.size(); ++i) {
     RangeScan& r = rs[i];
     if (i > 0 && r.begin != rs[i - 1].end) {
@@ -754,6 +832,11 @@ bool convertRecords(const Input& in, long long dataStart, long headerLines, cons
         to.badColumn = from.badColumn;
         to.badText = from.badText;
       }
+    }
+    long first = cases;
+    for (size_t b = 0; b < r.blockRows.size(); ++b) {
+      index.push_back(StoredBlock{stores.size(), b, first, r.blockRows[b]});
+      first += r.blockRows[b];
     }
     cases += r.records;
     lineBase += r.lines;
@@ -830,7 +913,7 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const 
     ds->layout = layoutOf(cols);
     std::vector<ColumnScan> found;
     if (!convertRecords(in, dataStart, headerLines, ds->layout, cols, threads, opts.minRangeBytes, found,
-                        ds->stores, ds->cases, err))
+                        ds->stores, ds->blocks, ds->cases, err))
       return nullptr;
     bool textFound = false;
     for (const auto& cs : found) textFound = textFound || (!cs.numeric && !cs.declaredString);
@@ -843,7 +926,7 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const 
       ds->stores.clear();
       std::vector<ColumnScan> again;
       if (!convertRecords(in, dataStart, headerLines, ds->layout, found, threads, opts.minRangeBytes, again,
-                          ds->stores, ds->cases, err))
+                          ds->stores, ds->blocks, ds->cases, err))
         return nullptr;
     }
     cols = std::move(found);
