@@ -60,6 +60,19 @@ struct LevelCollector {
     return id;
   }
 
+  // add() for a number, with the usual codes 0, 1, 2 ... seen before found at once.
+  int addNumeric(double x, double w) {
+    if (x >= 0.0 && x < kSmallLevels && !smallIds.empty()) {
+      const int i = static_cast<int>(x);
+      if (static_cast<double>(i) == x && smallIds[static_cast<size_t>(i)] >= 0) {
+        const int id = smallIds[static_cast<size_t>(i)];
+        weights[static_cast<size_t>(id)] += w;
+        return id;
+      }
+    }
+    return add(x, {}, w);
+  }
+
   // Folds the collector of the cases after this one's into it; returns, per provisional number
   // of `later`, the number of the same value here.
   std::vector<int> merge(const LevelCollector& later) {
@@ -163,6 +176,8 @@ struct PassVariables {
   int regVar = -1;     // the regression weight variable (-1: none)
   std::vector<int> dep, cov, factors;
   std::vector<char> factorIsString;
+  // Per variable: whether a value can be user-missing (it has user-missing values that count).
+  std::vector<char> userMissing;
 };
 
 // A case as a CaseReader delivers it (split files: the group's cases are read one by one).
@@ -214,6 +229,14 @@ struct CaseBlock {
   std::vector<int> cellLevels;  // per design cell of the block, its nf provisional level numbers
   std::vector<double> depScratch, covScratch;
 
+  // Room for `cases` valid cases.
+  void reserve(long cases) {
+    const size_t n = static_cast<size_t>(cases);
+    ids.reserve(n * levels.size());
+    dep.reserve(n * depScratch.size());
+    cov.reserve(n * covScratch.size());
+  }
+
   explicit CaseBlock(const PassVariables& pv) : levels(pv.factors.size()) {
     for (size_t f = 0; f < levels.size(); ++f) levels[f].isString = pv.factorIsString[f] != 0;
     depScratch.resize(pv.dep.size());
@@ -222,7 +245,9 @@ struct CaseBlock {
 };
 
 bool numericValid(const PassVariables& pv, int var, double x) {
-  return !isMissingNumber(pv.dict->vars[static_cast<size_t>(var)], x, pv.includeUserMissing);
+  if (isSysmis(x)) return false;
+  return !pv.userMissing[static_cast<size_t>(var)] ||
+         !isMissingNumber(pv.dict->vars[static_cast<size_t>(var)], x, pv.includeUserMissing);
 }
 
 // Adds one case (number `record` in the data) to the block when it is valid: listwise over every
@@ -257,7 +282,7 @@ void addCase(const PassVariables& pv, bool keepRecords, const Case& c, long reco
   for (size_t f = 0; f < pv.factors.size(); ++f) {
     const int var = pv.factors[f];
     b.ids.push_back(pv.factorIsString[f] ? b.levels[f].add(0.0, c.string(var), w)
-                                         : b.levels[f].add(c.number(var), {}, w));
+                                         : b.levels[f].addNumeric(c.number(var), w));
   }
   // One or a few values a case: appended one by one, which costs less than a range insert.
   for (double x : b.depScratch) b.dep.push_back(x);
@@ -346,6 +371,8 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   pv.cov = st.covVars;
   pv.factors = st.factorVars;
   for (int var : st.factorVars) pv.factorIsString.push_back(dict.vars[static_cast<size_t>(var)].isString());
+  for (const Variable& v : dict.vars)
+    pv.userMissing.push_back(!st.includeUserMissing && (!v.missing.numbers.empty() || v.missing.range));
 
   // The data source knows how many cases there are: reserving that much address space up
   // front avoids copying the work file as it grows (untouched pages cost no memory).
@@ -394,12 +421,14 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   };
   const long blockCases = std::max(1L, work.blockCases);
   long groupBegin = 0, groupEnd = 0;
+  // (An empty range read tells whether the source reads ranges at all.)
   if (reader.groupRange(groupBegin, groupEnd) &&
       ctx.data->readRange(groupBegin, groupBegin, [](const CaseColumns&) {})) {
     // The group's extent is known: its blocks are read straight from the converted data, on
     // several threads.
     auto map = [&](CaseRange range) {
       CaseBlock b(pv);
+      b.reserve(range.size());
       ctx.data->readRange(groupBegin + range.begin, groupBegin + range.end, [&](const CaseColumns& cols) {
         const DecimalRemainder* rem = cols.remainders;
         const DecimalRemainder* const remLast = cols.remainders + cols.remainderCount;
