@@ -180,7 +180,7 @@ struct PassVariables {
   std::vector<char> userMissing;
 };
 
-// A case as a CaseReader delivers it (split files: the group's cases are read one by one).
+// A case as a CaseReader delivers it (from a source that does not read ranges of cases).
 struct ReaderCase {
   const CaseReader& reader;
   double number(int var) const { return reader.number(var); }
@@ -447,7 +447,8 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     reader.skipGroup();
     work.recordsRead = groupEnd;
   } else {
-    // The cases one by one through the reader, in the same blocks.
+    // The cases one by one through the reader (a source that does not read ranges), in the
+    // same blocks.
     CaseBlock b(pv);
     while (reader.next()) {
       addCase(pv, work.keepRecords, ReaderCase{reader}, work.recordsRead++, b);

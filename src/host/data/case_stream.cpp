@@ -486,6 +486,8 @@ class CsvCaseReader : public CaseReader {
     std::vector<std::string> str;
   };
   bool load(Slot& s);
+  // Moves to case k of the data: it becomes the look-ahead case.
+  void seek(long k);
   bool sameGroup(const Slot& s) const;
   void setGroupKey(const Slot& s);
 
@@ -499,6 +501,7 @@ class CsvCaseReader : public CaseReader {
   Slot cur_, look_;
   bool haveLook_ = false;
   long delivered_ = 0;                // cases delivered by next() (or skipped) so far
+  mutable long groupEnd_ = -1;        // the current group's end once groupRange found it
   std::vector<uint64_t> keyBits_;     // per split variable (numeric)
   std::vector<std::string> keyText_;  // per split variable (string)
   const std::string empty_;
@@ -616,22 +619,107 @@ bool CsvCaseReader::next() {
   return true;
 }
 
-// Without split files the group is the rest of the data. With them the group's end is known
-// only by reading the split variables case by case, so the group is read by next().
+// Without split files the group is the rest of the data. With them its end is the first case
+// whose split values differ from the group's: only the split columns are compared, block by block.
 bool CsvCaseReader::groupRange(long& begin, long& end) const {
-  if (!ds_.split.empty()) return false;
   begin = delivered_;
   end = ds_.cases;
+  groupEnd_ = end;
+  if (ds_.split.empty()) return true;
+  if (!haveLook_ || !sameGroup(look_)) {
+    end = begin;
+    groupEnd_ = end;
+    return true;
+  }
+  const RecordLayout& lay = ds_.layout;
+  std::vector<int> numAt(ds_.dict.vars.size(), -1), textAt(ds_.dict.vars.size(), -1);
+  for (size_t i = 0; i < lay.numeric.size(); ++i)
+    numAt[static_cast<size_t>(lay.numeric[i])] = static_cast<int>(i);
+  for (size_t i = 0; i < lay.text.size(); ++i) textAt[static_cast<size_t>(lay.text[i])] = static_cast<int>(i);
+  const long from = begin + 1;  // the look-ahead case is the group's first
+  auto at = std::upper_bound(ds_.blocks.begin(), ds_.blocks.end(), from,
+                             [](long k, const StoredBlock& b) { return k < b.first; });
+  if (at != ds_.blocks.begin()) --at;
+  CaseBatch batch;
+  batch.reset(lay);
+  std::vector<char> scratch;
+  std::vector<uint32_t> textStart;
+  for (; at != ds_.blocks.end(); ++at) {
+    try {
+      size_t n = 0;
+      const char* p = ds_.stores[at->store].block(at->block, scratch, n);
+      batch.decode(p, n);
+    } catch (const WorkFileError& e) {
+      throw DataChanged(ds_.name + ": " + e.what());
+    }
+    uint32_t firstRow = static_cast<uint32_t>(std::max(from, at->first) - at->first);
+    uint32_t differs = batch.rows;  // the first row of another group
+    for (size_t k = 0; k < ds_.split.size(); ++k) {
+      const size_t v = static_cast<size_t>(ds_.split[k]);
+      if (ds_.dict.vars[v].isString()) {
+        const int t = textAt[v];
+        uint32_t offset = 0;
+        for (uint32_t r = 0; r < firstRow; ++r) offset += batch.textLength[static_cast<size_t>(t)][r];
+        for (uint32_t r = firstRow; r < differs; ++r) {
+          const uint32_t len = batch.textLength[static_cast<size_t>(t)][r];
+          if (std::string_view(batch.textBytes[static_cast<size_t>(t)].data() + offset, len) != keyText_[k]) {
+            differs = r;
+            break;
+          }
+          offset += len;
+        }
+      } else {
+        const std::vector<double>& col = batch.num[static_cast<size_t>(numAt[v])];
+        for (uint32_t r = firstRow; r < differs; ++r)
+          if (bitsOf(col[r]) != keyBits_[k]) {
+            differs = r;
+            break;
+          }
+      }
+    }
+    if (differs < batch.rows) {
+      end = at->first + static_cast<long>(differs);
+      break;
+    }
+  }
+  groupEnd_ = end;
   return true;
 }
 
 void CsvCaseReader::skipGroup() {
-  if (!ds_.split.empty()) {
-    CaseReader::skipGroup();
+  QV_ASSERT(groupEnd_ >= delivered_, "CaseReader::skipGroup without groupRange");
+  seek(groupEnd_);
+  groupEnd_ = -1;
+}
+
+void CsvCaseReader::seek(long k) {
+  delivered_ = k;
+  if (k >= ds_.cases) {
+    haveLook_ = false;
     return;
   }
-  haveLook_ = false;
-  delivered_ = ds_.cases;
+  const RecordLayout& lay = ds_.layout;
+  auto at = std::upper_bound(ds_.blocks.begin(), ds_.blocks.end(), k,
+                             [](long c, const StoredBlock& b) { return c < b.first; });
+  QV_ASSERT(at != ds_.blocks.begin(), "CaseReader::seek");
+  --at;
+  store_ = at->store;
+  block_ = at->block;
+  try {
+    size_t n = 0;
+    const char* p = ds_.stores[store_].block(block_++, scratch_, n);
+    batch_.reset(lay);
+    batch_.decode(p, n);
+  } catch (const WorkFileError& e) {
+    throw DataChanged(ds_.name + ": " + e.what());
+  }
+  row_ = static_cast<uint32_t>(k - at->first);
+  remAt_ = 0;
+  while (remAt_ < batch_.rems.size() && batch_.rems[remAt_].row < row_) ++remAt_;
+  textAt_.assign(lay.text.size(), 0);
+  for (size_t i = 0; i < lay.text.size(); ++i)
+    for (uint32_t r = 0; r < row_; ++r) textAt_[i] += batch_.textLength[i][r];
+  haveLook_ = load(look_);
 }
 
 bool CsvDataSource::readRange(long begin, long end,

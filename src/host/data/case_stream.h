@@ -122,14 +122,14 @@ class CaseReader {
   // True once every case of the data has been delivered by next() (at once for no cases).
   virtual bool endOfData() const = 0;
   // The cases of the current split group that next() has not delivered yet, as the range
-  // [begin, end) of the data's cases for DataSource::readRange, when the reader knows it without
-  // reading them (false otherwise: read them by next()).
+  // [begin, end) of the data's cases for DataSource::readRange, when the reader can find it
+  // (false otherwise: read them by next()). Then skipGroup() moves past them.
   virtual bool groupRange(long& begin, long& end) const {
     (void)begin, (void)end;
     return false;
   }
-  // Moves past the rest of the current group (after its cases were read through readRange) as
-  // if next() had delivered them.
+  // Moves past the rest of the current group (after groupRange, once its cases were read through
+  // readRange) as if next() had delivered them.
   virtual void skipGroup() {
     while (next()) {
     }
