@@ -421,8 +421,11 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   };
   const long blockCases = std::max(1L, work.blockCases);
   long groupBegin = 0, groupEnd = 0;
-  // (An empty range read tells whether the source reads ranges at all.)
+  // (An empty range read tells whether the source reads ranges at all.) A split group smaller
+  // than a block gains nothing from threads, and reading a range costs whole converted blocks:
+  // many small groups are read case by case.
   if (reader.groupRange(groupBegin, groupEnd) &&
+      (ctx.data->splitIndexes().empty() || groupEnd - groupBegin >= blockCases) &&
       ctx.data->readRange(groupBegin, groupBegin, [](const CaseColumns&) {})) {
     // The group's extent is known: its blocks are read straight from the converted data, on
     // several threads.

@@ -500,8 +500,13 @@ class CsvCaseReader : public CaseReader {
   std::vector<char> scratch_;
   Slot cur_, look_;
   bool haveLook_ = false;
-  long delivered_ = 0;                // cases delivered by next() (or skipped) so far
-  mutable long groupEnd_ = -1;        // the current group's end once groupRange found it
+  long delivered_ = 0;          // cases delivered by next() (or skipped) so far
+  mutable long groupEnd_ = -1;  // the current group's end once groupRange found it
+  // The block groupRange compared last (an index into the source's blocks), kept for the next
+  // group, with the offsets of each row's text per text column.
+  mutable CaseBatch scan_;
+  mutable size_t scanAt_ = SIZE_MAX;
+  mutable std::vector<std::vector<uint32_t>> scanText_;
   std::vector<uint64_t> keyBits_;     // per split variable (numeric)
   std::vector<std::string> keyText_;  // per split variable (string)
   const std::string empty_;
@@ -640,33 +645,38 @@ bool CsvCaseReader::groupRange(long& begin, long& end) const {
   auto at = std::upper_bound(ds_.blocks.begin(), ds_.blocks.end(), from,
                              [](long k, const StoredBlock& b) { return k < b.first; });
   if (at != ds_.blocks.begin()) --at;
-  CaseBatch batch;
-  batch.reset(lay);
-  std::vector<char> scratch;
-  std::vector<uint32_t> textStart;
+  const CaseBatch& batch = scan_;
   for (; at != ds_.blocks.end(); ++at) {
-    try {
-      size_t n = 0;
-      const char* p = ds_.stores[at->store].block(at->block, scratch, n);
-      batch.decode(p, n);
-    } catch (const WorkFileError& e) {
-      throw DataChanged(ds_.name + ": " + e.what());
+    const size_t b = static_cast<size_t>(at - ds_.blocks.begin());
+    if (b != scanAt_) {
+      scanAt_ = SIZE_MAX;
+      try {
+        size_t n = 0;
+        std::vector<char> scratch;
+        const char* p = ds_.stores[at->store].block(at->block, scratch, n);
+        scan_.reset(lay);
+        scan_.decode(p, n);
+      } catch (const WorkFileError& e) {
+        throw DataChanged(ds_.name + ": " + e.what());
+      }
+      scanText_.assign(lay.text.size(), std::vector<uint32_t>(1, 0));
+      for (size_t i = 0; i < lay.text.size(); ++i)
+        for (uint32_t len : scan_.textLength[i]) scanText_[i].push_back(scanText_[i].back() + len);
+      scanAt_ = b;
     }
     uint32_t firstRow = static_cast<uint32_t>(std::max(from, at->first) - at->first);
     uint32_t differs = batch.rows;  // the first row of another group
     for (size_t k = 0; k < ds_.split.size(); ++k) {
       const size_t v = static_cast<size_t>(ds_.split[k]);
       if (ds_.dict.vars[v].isString()) {
-        const int t = textAt[v];
-        uint32_t offset = 0;
-        for (uint32_t r = 0; r < firstRow; ++r) offset += batch.textLength[static_cast<size_t>(t)][r];
+        const size_t t = static_cast<size_t>(textAt[v]);
+        const std::vector<uint32_t>& start = scanText_[t];
         for (uint32_t r = firstRow; r < differs; ++r) {
-          const uint32_t len = batch.textLength[static_cast<size_t>(t)][r];
-          if (std::string_view(batch.textBytes[static_cast<size_t>(t)].data() + offset, len) != keyText_[k]) {
+          if (std::string_view(batch.textBytes[t].data() + start[r], start[r + 1] - start[r]) !=
+              keyText_[k]) {
             differs = r;
             break;
           }
-          offset += len;
         }
       } else {
         const std::vector<double>& col = batch.num[static_cast<size_t>(numAt[v])];
@@ -703,6 +713,17 @@ void CsvCaseReader::seek(long k) {
                              [](long c, const StoredBlock& b) { return c < b.first; });
   QV_ASSERT(at != ds_.blocks.begin(), "CaseReader::seek");
   --at;
+  const uint32_t row = static_cast<uint32_t>(k - at->first);
+  if (block_ > 0 && store_ == at->store && block_ - 1 == at->block && row_ <= row) {
+    // A later case of the block at hand: walk to it.
+    for (; remAt_ < batch_.rems.size() && batch_.rems[remAt_].row < row; ++remAt_) {
+    }
+    for (size_t i = 0; i < lay.text.size(); ++i)
+      for (uint32_t r = row_; r < row; ++r) textAt_[i] += batch_.textLength[i][r];
+    row_ = row;
+    haveLook_ = load(look_);
+    return;
+  }
   store_ = at->store;
   block_ = at->block;
   try {
