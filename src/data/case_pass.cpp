@@ -46,11 +46,11 @@ struct LevelCollector {
   static constexpr int kSmallLevels = 1024;
   std::vector<int> smallIds;
 
-  int add(double x, const std::string* s, double w) {
+  int add(double x, std::string_view s, double w) {
     int id;
     if (isString) {
       // A string value is blank-padded to its width: trailing blanks are not part of it.
-      id = addString(stringKey(*s));
+      id = addString(stringKey(s));
     } else {
       if (x == 0.0) x = 0.0;  // -0 and +0 are one level
       id = addNumber(x);
@@ -58,6 +58,19 @@ struct LevelCollector {
     if (id == static_cast<int>(weights.size())) weights.push_back(0.0);
     weights[id] += w;
     return id;
+  }
+
+  // add() for a number, with the usual codes 0, 1, 2 ... seen before found at once.
+  int addNumeric(double x, double w) {
+    if (x >= 0.0 && x < kSmallLevels && !smallIds.empty()) {
+      const int i = static_cast<int>(x);
+      if (static_cast<double>(i) == x && smallIds[static_cast<size_t>(i)] >= 0) {
+        const int id = smallIds[static_cast<size_t>(i)];
+        weights[static_cast<size_t>(id)] += w;
+        return id;
+      }
+    }
+    return add(x, {}, w);
   }
 
   // Folds the collector of the cases after this one's into it; returns, per provisional number
@@ -105,7 +118,9 @@ struct LevelCollector {
 // levels is small, else through a hash of the numbers.
 class DesignCellTable {
  public:
-  explicit DesignCellTable(int nf) : nf_(static_cast<size_t>(nf)) {}
+  // A direct table is used while it has at most `directLimit` slots.
+  explicit DesignCellTable(int nf, long directLimit = kDirectLimit)
+      : nf_(static_cast<size_t>(nf)), directLimit_(directLimit) {}
   size_t count() const { return nf_ == 0 ? 0 : levels_.size() / nf_; }
   const std::vector<int>& levels() const { return levels_; }
 
@@ -115,7 +130,7 @@ class DesignCellTable {
     counts_ = counts;
     double full = 1.0;
     for (size_t n : counts) full *= static_cast<double>(n);
-    direct_ = full <= static_cast<double>(kDirectLimit);
+    direct_ = full <= static_cast<double>(directLimit_);
     table_.clear();
     hashed_.clear();
     if (direct_) table_.assign(static_cast<size_t>(full), -1);
@@ -144,12 +159,181 @@ class DesignCellTable {
     return hashed_.try_emplace(std::move(key), -1).first->second;
   }
   size_t nf_;
+  long directLimit_;
   std::vector<int> levels_;
   std::vector<size_t> counts_;
   bool direct_ = false;
   std::vector<int> table_;
   std::unordered_map<std::string, int> hashed_;
 };
+
+// What the data pass reads of a case and how it tests it.
+struct PassVariables {
+  const Dictionary* dict = nullptr;
+  bool includeUserMissing = false;
+  bool weighted = false;
+  int weightVar = -1;  // the case weight variable (-1: none)
+  int regVar = -1;     // the regression weight variable (-1: none)
+  std::vector<int> dep, cov, factors;
+  std::vector<char> factorIsString;
+  // Per variable: whether a value can be user-missing (it has user-missing values that count).
+  std::vector<char> userMissing;
+};
+
+// A case as a CaseReader delivers it (from a source that does not read ranges of cases).
+struct ReaderCase {
+  const CaseReader& reader;
+  double number(int var) const { return reader.number(var); }
+  std::string_view string(int var) const { return reader.string(var); }
+  bool anyRemainder() const { return reader.anyRemainder(); }
+  double remainder(int var) const { return reader.numberRemainder(var); }
+  double caseWeight(const PassVariables&) const { return reader.caseWeight(); }
+};
+
+// A case as a row of converted columns; rem .. remEnd are the row's non-zero remainders.
+struct ColumnCase {
+  const CaseColumns& cols;
+  uint32_t row;
+  const DecimalRemainder* rem;
+  const DecimalRemainder* remEnd;
+  double number(int var) const {
+    const double* x = cols.numbers[static_cast<size_t>(var)];
+    return x ? x[row] : kSysmis;
+  }
+  std::string_view string(int var) const { return cols.string(var, row); }
+  bool anyRemainder() const { return rem != remEnd; }
+  double remainder(int var) const {
+    for (const DecimalRemainder* r = rem; r != remEnd; ++r)
+      if (static_cast<int>(r->column) == var) return r->value;
+    return 0.0;
+  }
+  double caseWeight(const PassVariables& pv) const {
+    if (pv.weightVar < 0) return 1.0;
+    const double w = number(pv.weightVar);
+    return isMissingNumber(pv.dict->vars[static_cast<size_t>(pv.weightVar)], w, false) ? kSysmis : w;
+  }
+};
+
+// The data pass's partial result for a block of consecutive cases: the valid cases' values in
+// case order, the block's level collectors and the block's own design cells (numbered in order
+// of first appearance, over the collectors' provisional level numbers).
+struct PassBlock {
+  long read = 0;   // cases of the block, valid or not
+  long valid = 0;  // the valid ones
+  std::vector<double> dep, cov, w, r;
+  std::vector<double> depRem, covRem;  // empty while no valid case of the block has a remainder
+  std::vector<long> record;            // with keepRecords: each valid case's number in the data
+  std::vector<LevelCollector> levels;
+  std::vector<int> ids;         // nf provisional level numbers a valid case, until finished
+  std::vector<int> caseCell;    // per valid case, its design cell of the block
+  std::vector<int> cellLevels;  // per design cell of the block, its nf provisional level numbers
+  std::vector<double> depScratch, covScratch;
+
+  // Room for `cases` valid cases.
+  void reserve(long cases) {
+    const size_t n = static_cast<size_t>(cases);
+    ids.reserve(n * levels.size());
+    dep.reserve(n * depScratch.size());
+    cov.reserve(n * covScratch.size());
+  }
+
+  explicit PassBlock(const PassVariables& pv) : levels(pv.factors.size()) {
+    for (size_t f = 0; f < levels.size(); ++f) levels[f].isString = pv.factorIsString[f] != 0;
+    depScratch.resize(pv.dep.size());
+    covScratch.resize(pv.cov.size());
+  }
+};
+
+bool numericValid(const PassVariables& pv, int var, double x) {
+  if (isSysmis(x)) return false;
+  return !pv.userMissing[static_cast<size_t>(var)] ||
+         !isMissingNumber(pv.dict->vars[static_cast<size_t>(var)], x, pv.includeUserMissing);
+}
+
+// Adds one case (number `record` in the data) to the block when it is valid: listwise over every
+// variable of the model, with a positive case weight and regression weight.
+template <class Case>
+void addCase(const PassVariables& pv, bool keepRecords, const Case& c, long record, PassBlock& b) {
+  ++b.read;
+  double w = 1.0;
+  if (pv.weighted) {
+    w = c.caseWeight(pv);
+    if (isSysmis(w)) return;
+    w = fuzzyRound(w);
+    if (!(w > 0.0)) return;
+  }
+  double r = 1.0;
+  if (pv.regVar >= 0) {
+    r = c.number(pv.regVar);
+    if (!numericValid(pv, pv.regVar, r) || !(r > 0.0)) return;
+  }
+  for (size_t d = 0; d < pv.dep.size(); ++d)
+    if (!numericValid(pv, pv.dep[d], b.depScratch[d] = c.number(pv.dep[d]))) return;
+  for (size_t f = 0; f < pv.factors.size(); ++f) {
+    const int var = pv.factors[f];
+    const bool missing = pv.factorIsString[f] ? isMissingString(pv.dict->vars[static_cast<size_t>(var)],
+                                                                c.string(var), pv.includeUserMissing)
+                                              : !numericValid(pv, var, c.number(var));
+    if (missing) return;
+  }
+  for (size_t k = 0; k < pv.cov.size(); ++k)
+    if (!numericValid(pv, pv.cov[k], b.covScratch[k] = c.number(pv.cov[k]))) return;
+
+  for (size_t f = 0; f < pv.factors.size(); ++f) {
+    const int var = pv.factors[f];
+    b.ids.push_back(pv.factorIsString[f] ? b.levels[f].add(0.0, c.string(var), w)
+                                         : b.levels[f].addNumeric(c.number(var), w));
+  }
+  // One or a few values a case: appended one by one, which costs less than a range insert.
+  for (double x : b.depScratch) b.dep.push_back(x);
+  for (double x : b.covScratch) b.cov.push_back(x);
+  // Remainders of decimal input, kept from the block's first case that has one.
+  auto keepRemainders = [&](std::vector<double>& into, const std::vector<int>& vars) {
+    bool any = !into.empty();
+    for (size_t i = 0; i < vars.size() && !any; ++i) any = c.remainder(vars[i]) != 0.0;
+    if (!any) return;
+    if (into.empty()) into.assign(static_cast<size_t>(b.valid) * vars.size(), 0.0);
+    for (int v : vars) into.push_back(c.remainder(v));
+  };
+  if (c.anyRemainder() || !b.depRem.empty()) keepRemainders(b.depRem, pv.dep);
+  if (c.anyRemainder() || !b.covRem.empty()) keepRemainders(b.covRem, pv.cov);
+  if (pv.weighted) b.w.push_back(w);
+  if (pv.regVar >= 0) b.r.push_back(r);
+  if (keepRecords) b.record.push_back(record);
+  ++b.valid;
+}
+
+// Numbers the block's design cells once its cases are in.
+void finishBlock(PassBlock& b) {
+  const size_t nf = b.levels.size();
+  if (nf == 0) return;
+  std::vector<size_t> counts(nf);
+  for (size_t f = 0; f < nf; ++f) counts[f] = b.levels[f].weights.size();
+  // A direct table no larger than a few slots a case; else a hash.
+  DesignCellTable cells(static_cast<int>(nf), std::max(1024L, 4 * b.valid));
+  cells.resize(counts);
+  b.caseCell.reserve(static_cast<size_t>(b.valid));
+  for (size_t at = 0; at < b.ids.size(); at += nf) b.caseCell.push_back(cells.find(b.ids.data() + at));
+  b.cellLevels = cells.levels();
+  b.ids = std::vector<int>();
+}
+
+// Appends the valid cases of a finished block to the group's case work file, with their design
+// cells (the block's cells numbered as the group's by `cellTo`); the block's columns move there.
+void appendBlock(CaseWorkFile& work, PassBlock& b, const std::vector<int>& cellTo) {
+  CaseBlockColumns cols;
+  cols.cases = b.valid;
+  cols.dep = std::move(b.dep);
+  cols.cov = std::move(b.cov);
+  cols.w = std::move(b.w);
+  cols.r = std::move(b.r);
+  cols.depRem = std::move(b.depRem);
+  cols.covRem = std::move(b.covRem);
+  cols.record.assign(b.record.begin(), b.record.end());
+  cols.cell.reserve(b.caseCell.size());
+  for (int c : b.caseCell) cols.cell.push_back(cellTo[static_cast<size_t>(c)]);
+  work.append(cols);
+}
 
 }  // namespace
 
@@ -158,117 +342,109 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   GroupState& g = st.group;
   const Dictionary& dict = ctx.data->dictionary();
   const int nf = st.nfactr();
-  const bool weighted = ctx.data->weightIndex() >= 0;
-  const Variable* regVar = st.regwgtVar >= 0 ? &dict.vars[st.regwgtVar] : nullptr;
   work.clear();
   work.ndepvr = st.ndepvr();
   work.ncovar = st.ncovar();
-  work.weighted = weighted;
-  work.regWeighted = regVar != nullptr;
+  work.weighted = ctx.data->weightIndex() >= 0;
+  work.regWeighted = st.regwgtVar >= 0;
   g.nvalid = 0;
   g.sumWeights = 0.0;
   g.designCellLevels.clear();
 
-  // The group's level collectors (the merged total) and the current block's; the block's cases
-  // start at blockStart and carry the block's provisional numbers until the block is merged.
-  std::vector<LevelCollector> levels(nf), block(nf);
-  for (int f = 0; f < nf; ++f) levels[f].isString = block[f].isString = dict.vars[st.factorVars[f]].isString();
-  long blockStart = 0;
-  const long blockCases = std::max(1L, work.blockCases);
-  // The block's cases' provisional level numbers (nf a case); when the block is merged they
-  // become the cases' design cells, and the block goes to the work file as a whole.
-  std::vector<int> blockIds;
-  CaseBlockColumns blockCols;
+  PassVariables pv;
+  pv.dict = &dict;
+  pv.includeUserMissing = st.includeUserMissing;
+  pv.weightVar = ctx.data->weightIndex();
+  pv.weighted = pv.weightVar >= 0;
+  pv.regVar = st.regwgtVar;
+  pv.dep = st.depVars;
+  pv.cov = st.covVars;
+  pv.factors = st.factorVars;
+  for (int var : st.factorVars) pv.factorIsString.push_back(dict.vars[static_cast<size_t>(var)].isString());
+  for (const Variable& v : dict.vars)
+    pv.userMissing.push_back(!st.includeUserMissing && (!v.missing.numbers.empty() || v.missing.range));
+
+  // The pass is a reduction over blocks of blockCases consecutive cases from the group's first:
+  // each block's partial result (PassBlock) is merged in case order into the group's level
+  // collectors and design cells, so that both number their values in order of first appearance
+  // over all the cases, whatever the blocks and threads.
+  std::vector<LevelCollector> levels(static_cast<size_t>(nf));
+  for (int f = 0; f < nf; ++f) levels[f].isString = pv.factorIsString[f] != 0;
   DesignCellTable cells(nf);
-  auto mergeBlock = [&] {
+  long casesRead = 0;
+  auto merge = [&](PassBlock&& b) {
     std::vector<std::vector<int>> to(static_cast<size_t>(nf));
     std::vector<size_t> counts(static_cast<size_t>(nf));
     for (int f = 0; f < nf; ++f) {
-      to[f] = levels[f].merge(block[f]);
+      to[f] = levels[f].merge(b.levels[f]);
       counts[f] = levels[f].weights.size();
-      block[f] = LevelCollector{};
-      block[f].isString = levels[f].isString;
     }
-    cells.resize(counts);
-    for (size_t at = 0; at < blockIds.size(); at += static_cast<size_t>(nf)) {
-      int* ids = blockIds.data() + at;
-      for (int f = 0; f < nf; ++f) ids[f] = to[f][static_cast<size_t>(ids[f])];
-      blockCols.cell.push_back(cells.find(ids));
-    }
-    work.append(blockCols);
-    blockCols.clear();
-    blockIds.clear();
-    blockStart = g.nvalid;
-  };
-  std::vector<double> dep(st.ndepvr()), cov(st.ncovar());
-  std::vector<int> ids(nf);
-
-  auto numericValid = [&](int var, double& out) {
-    const Variable& v = dict.vars[var];
-    out = reader.number(var);
-    return !isMissingNumber(v, out, st.includeUserMissing);
-  };
-
-  long casesRead = 0;
-  while (reader.next()) {
-    ++casesRead;
-    const long recordNumber = work.recordsRead++;
-    double w = 1.0;
-    if (weighted) {
-      w = reader.caseWeight();
-      if (isSysmis(w)) continue;
-      w = fuzzyRound(w);
-      if (!(w > 0.0)) continue;
-    }
-    double r = 1.0;
-    if (regVar) {
-      if (!numericValid(st.regwgtVar, r) || !(r > 0.0)) continue;
-    }
-    bool ok = true;
-    for (int d = 0; d < st.ndepvr() && ok; ++d) ok = numericValid(st.depVars[d], dep[d]);
-    for (int f = 0; f < nf && ok; ++f) {
-      const Variable& v = dict.vars[st.factorVars[f]];
-      if (v.isString()) {
-        ok = !isMissingString(v, reader.string(st.factorVars[f]), st.includeUserMissing);
-      } else {
-        double x;
-        ok = numericValid(st.factorVars[f], x);
+    std::vector<int> cellTo;
+    if (nf > 0) {
+      cells.resize(counts);
+      std::vector<int> ids(static_cast<size_t>(nf));
+      for (size_t at = 0; at < b.cellLevels.size(); at += static_cast<size_t>(nf)) {
+        for (int f = 0; f < nf; ++f) ids[f] = to[f][static_cast<size_t>(b.cellLevels[at + f])];
+        cellTo.push_back(cells.find(ids.data()));
       }
     }
-    for (int c = 0; c < st.ncovar() && ok; ++c) ok = numericValid(st.covVars[c], cov[c]);
-    if (!ok) continue;
-
-    for (int f = 0; f < nf; ++f) {
-      int var = st.factorVars[f];
-      if (block[f].isString) {
-        ids[f] = block[f].add(0.0, &reader.string(var), w);
-      } else {
-        ids[f] = block[f].add(reader.number(var), nullptr, w);
-      }
+    // The weights summed case by case in case order.
+    if (b.w.empty()) {
+      g.sumWeights += static_cast<double>(b.valid);
+    } else {
+      for (double w : b.w) g.sumWeights += w;
     }
-    // One or a few values a case: appended one by one, which costs less than a range insert.
-    for (int id : ids) blockIds.push_back(id);
-    for (double x : dep) blockCols.dep.push_back(x);
-    for (double x : cov) blockCols.cov.push_back(x);
-    // Remainders of decimal input, kept from the first case that has one.
-    auto keepRemainders = [&](std::vector<double>& into, const std::vector<int>& vars) {
-      bool any = !into.empty();
-      for (size_t i = 0; i < vars.size() && !any; ++i) any = reader.numberRemainder(vars[i]) != 0.0;
-      if (!any) return;
-      if (into.empty()) into.assign(static_cast<size_t>(blockCols.cases) * vars.size(), 0.0);
-      for (int v : vars) into.push_back(reader.numberRemainder(v));
+    g.nvalid += b.valid;
+    casesRead += b.read;
+    appendBlock(work, b, cellTo);
+  };
+  const long blockCases = std::max(1L, work.blockCases);
+  long groupBegin = 0, groupEnd = 0;
+  // (An empty range read tells whether the source reads ranges at all.) A split group smaller
+  // than a block gains nothing from threads, and reading a range costs whole converted blocks:
+  // many small groups are read case by case.
+  if (reader.groupRange(groupBegin, groupEnd) &&
+      (ctx.data->splitIndexes().empty() || groupEnd - groupBegin >= blockCases) &&
+      ctx.data->readRange(groupBegin, groupBegin, [](const CaseColumns&) {})) {
+    // The group's extent is known: its blocks are read straight from the converted data, on
+    // several threads.
+    auto map = [&](CaseRange range) {
+      PassBlock b(pv);
+      b.reserve(range.size());
+      ctx.data->readRange(groupBegin + range.begin, groupBegin + range.end, [&](const CaseColumns& cols) {
+        const DecimalRemainder* rem = cols.remainders;
+        const DecimalRemainder* const remLast = cols.remainders + cols.remainderCount;
+        for (uint32_t row = cols.begin; row < cols.end; ++row) {
+          while (rem != remLast && rem->row < row) ++rem;
+          const DecimalRemainder* remEnd = rem;
+          while (remEnd != remLast && remEnd->row == row) ++remEnd;
+          addCase(pv, work.keepRecords, ColumnCase{cols, row, rem, remEnd}, cols.first + row, b);
+          rem = remEnd;
+        }
+      });
+      finishBlock(b);
+      return b;
     };
-    const bool anyRemainder = reader.anyRemainder();
-    if (anyRemainder || !blockCols.depRem.empty()) keepRemainders(blockCols.depRem, st.depVars);
-    if (anyRemainder || !blockCols.covRem.empty()) keepRemainders(blockCols.covRem, st.covVars);
-    if (weighted) blockCols.w.push_back(w);
-    if (regVar) blockCols.r.push_back(r);
-    if (work.keepRecords) blockCols.record.push_back(recordNumber);
-    ++blockCols.cases;
-    g.sumWeights += w;
-    if (++g.nvalid - blockStart == blockCases) mergeBlock();
+    reduceBlocks(groupEnd - groupBegin, blockCases, work.threads, map, merge);
+    reader.skipGroup();
+    work.recordsRead = groupEnd;
+  } else {
+    // The cases one by one through the reader (a source that does not read ranges), in the
+    // same blocks.
+    PassBlock b(pv);
+    while (reader.next()) {
+      addCase(pv, work.keepRecords, ReaderCase{reader}, work.recordsRead++, b);
+      if (b.read == blockCases) {
+        finishBlock(b);
+        merge(std::move(b));
+        b = PassBlock(pv);
+      }
+    }
+    if (b.read > 0) {
+      finishBlock(b);
+      merge(std::move(b));
+    }
   }
-  if (g.nvalid > blockStart) mergeBlock();
   work.finish();
 
   if (g.nvalid == 0) {

@@ -257,3 +257,85 @@ TEST_F(DataStream, StandardInputAndANamedPipeAreReadOnceInTheTemporaryFolder) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+// The cases of every split group as the reader finds their extent and readRange hands them out:
+// the same text as everything() makes from the cases delivered one by one.
+std::string everythingByRanges(const DataSource& ds) {
+  std::string s;
+  for (const auto& v : ds.dictionary().vars)
+    s += v.name + (v.isString() ? " A" : " F") + std::to_string(v.format.width) + "." +
+         std::to_string(v.format.decimals) + "\n";
+  s += "cases " + std::to_string(ds.caseCount()) + ", non-finite " + std::to_string(ds.nonFiniteCount()) +
+       "\n";
+  auto r = ds.read();
+  const int n = static_cast<int>(ds.dictionary().vars.size());
+  do {
+    s += "group\n";
+    long begin = 0, end = 0;
+    EXPECT_TRUE(r->groupRange(begin, end));
+    EXPECT_TRUE(ds.readRange(begin, end, [&](const CaseColumns& c) {
+      const DecimalRemainder* rem = c.remainders;
+      for (uint32_t row = c.begin; row < c.end; ++row) {
+        for (int v = 0; v < n; ++v) {
+          if (ds.dictionary().vars[v].isString()) {
+            s += "[" + std::string(c.string(v, row)) + "]";
+          } else {
+            const double x = c.numbers[v][row];
+            double remainder = 0.0;
+            for (const DecimalRemainder* q = rem; q != c.remainders + c.remainderCount; ++q)
+              if (q->row == row && static_cast<int>(q->column) == v) remainder = q->value;
+            s += (isSysmis(x) ? std::string(".") : numberKey(x)) + "~" + numberKey(remainder);
+          }
+          s += ",";
+        }
+        s += "\n";
+      }
+    }));
+    r->skipGroup();
+  } while (r->nextGroup());
+  return s;
+}
+
+std::unique_ptr<DataSource> openSplit(const std::string& csv, int threads, const std::string& split) {
+  DataOptions o;
+  o.dataPath = "d.csv";
+  o.threads = threads;
+  o.minRangeBytes = 1;
+  o.splitVars = {split};
+  InputError err;
+  auto ds = DataSource::openText(csv, o, err);
+  EXPECT_TRUE(ds) << err.describe();
+  return ds;
+}
+
+// Split groups of one case, groups across the converted ranges and blocks, a numeric and a
+// string split variable (the string compared with its blanks), remainders and texts.
+TEST(DataRanges, SplitGroupsReadAsRangesHoldTheCasesReadOneByOne) {
+  std::string many = "g,y,s\n";
+  for (int k = 0; k < 70000; ++k)
+    many += std::to_string(k < 30000   ? 1
+                           : k < 30001 ? 2
+                           : k < 69999 ? 3
+                                       : 4) +
+            "," + std::to_string(k) + (k % 5000 == 7 ? ".1234567" : "") + ",t" + std::to_string(k % 3) +
+            (k % 2 ? " " : "") + "\n";
+  const std::string texts[] = {
+      "g,y\n1,1\n1,2\n2,3\n1,4\n,5\n,6\n2,7\n",
+      "y,s\n1,a\n2,a \n3,a \n4,b\n5,\"b\"\n6,\n",
+      many,
+  };
+  for (const std::string& text : texts) {
+    const std::string split = text[0] == 'g' ? "g" : "s";
+    for (int threads : {1, 3}) {
+      auto ds = openSplit(text, threads, split);
+      ASSERT_TRUE(ds);
+      EXPECT_EQ(everythingByRanges(*ds), everything(*ds)) << threads << " threads:\n" << text.substr(0, 200);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,11 +1,14 @@
 // The data pass (valid cases, weights, factor levels, cells) and the design layout (columns,
 // cell order, design rows, the overflow guard), on data held in memory.
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
 #include <numeric>
 
 #include "data/case_pass.h"
 #include "data/design.h"
+#include "host/data/case_stream.h"
 #include "model_fixture.h"
 
 using namespace qvtest;
@@ -333,4 +336,105 @@ TEST(ModelDataPass, StringLevelsIgnoreTrailingBlanks) {
   EXPECT_EQ(qv::levelKey(p.st, 0, 1), "fig");
   EXPECT_EQ(qv::levelKey(p.st, 0, 2), "pear");
   EXPECT_EQ(p.st.group.levelWeights[0], (std::vector<double>{1, 2}));
+}
+
+namespace {
+
+// A reader that keeps the group's extent to itself, so that the data pass reads the cases one by
+// one through it instead of in ranges of the converted data.
+class OneByOne : public qv::CaseReader {
+ public:
+  explicit OneByOne(std::unique_ptr<qv::CaseReader> r) : r_(std::move(r)) {}
+  bool next() override { return r_->next(); }
+  bool nextGroup() override { return r_->nextGroup(); }
+  bool endOfData() const override { return r_->endOfData(); }
+  double number(int var) const override { return r_->number(var); }
+  double numberRemainder(int var) const override { return r_->numberRemainder(var); }
+  bool anyRemainder() const override { return r_->anyRemainder(); }
+  const std::string& string(int var) const override { return r_->string(var); }
+  double caseWeight() const override { return r_->caseWeight(); }
+  std::vector<std::pair<std::string, std::string>> splitCaption() const override {
+    return r_->splitCaption();
+  }
+
+ private:
+  std::unique_ptr<qv::CaseReader> r_;
+};
+
+// Everything the data pass leaves behind, numbers in hexadecimal.
+std::string passResult(const qv::ProcedureState& st, const qv::CaseWorkFile& w) {
+  const auto& g = st.group;
+  std::string s = fmt::format("nvalid {} sum {:a} cells {}\n", g.nvalid, g.sumWeights,
+                              fmt::join(g.designCellLevels, " "));
+  for (size_t f = 0; f < g.nlevls.size(); ++f)
+    s += fmt::format("levels {} {} weights {:a}\n", fmt::join(g.levelNumbers[f], " "),
+                     fmt::join(g.levelStrings[f], "|"), fmt::join(g.levelWeights[f], " "));
+  // Per case: design cell, record, weights, dependents, covariates and their remainders.
+  w.scan([&](const qv::CaseBlock& cases) {
+    for (long k = cases.range.begin; k < cases.range.end; ++k) {
+      s += fmt::format("{} {} {:a} {:a} |", cases.designCell(k), cases.recordOf(k), cases.weight(k),
+                       cases.regWeight(k));
+      for (int d = 0; d < cases.ndepvr; ++d)
+        s += fmt::format(" {:a} {:a}", cases.depOf(k)[d], cases.depRemOf(k) ? cases.depRemOf(k)[d] : 0.0);
+      for (int c = 0; c < cases.ncovar; ++c)
+        s += fmt::format(" {:a} {:a}", cases.covOf(k)[c], cases.covRemOf(k) ? cases.covRemOf(k)[c] : 0.0);
+      s += '\n';
+    }
+    return false;
+  });
+  return s;
+}
+
+}  // namespace
+
+// The pass over ranges of the converted data, on several threads, keeps what the case-by-case
+// pass keeps, bit for bit: cases dropped for a missing value or a weight that is missing, zero or
+// negative, fractional weights summed in the same order, decimal remainders that first appear in a
+// later block, blank-padded string levels, -0 as 0, and each valid case's record number.
+TEST(ModelDataPass, RangesOnThreadsKeepWhatTheCaseByCasePassKeeps) {
+  std::string csv = "y,a,s,x,w,r\n";
+  for (int k = 0; k < 150; ++k) {
+    const std::string y = k % 11 == 3 ? "" : k == 97 ? "1000000.123456" : std::to_string(k % 7) + ".5";
+    const std::string a = k % 13 == 0 ? "-0" : std::to_string((k * 7) % 5);
+    const std::string s = k % 17 == 5 ? "" : std::string(k % 3 == 0 ? "pear  " : k % 3 == 1 ? "fig" : "pear");
+    const std::string x = k % 19 == 7 ? "" : std::to_string(k * 0.37);
+    const std::string w = k % 23 == 4   ? ""
+                          : k % 29 == 1 ? "0"
+                          : k % 31 == 2 ? "-1"
+                                        : std::to_string(0.1 * (k % 4) + 0.7);
+    csv += fmt::format("{},{},{},{},{},{}\n", y, a, s, x, w, k % 37 == 9 ? "0" : "1.5");
+  }
+  qv::DataOptions o;
+  o.dataPath = "d.csv";
+  o.weightVar = "w";
+  o.threads = 3;
+  o.minRangeBytes = 1;  // converted in three stores: ranges of cases cross them
+  qv::InputError err;
+  auto data = qv::DataSource::openText(csv, o, err);
+  ASSERT_TRUE(data) << err.describe();
+  auto run = [&](int threads, long block, bool oneByOne) {
+    qv::ProcedureState st;
+    st.depVars = {0};
+    st.factorVars = {1, 2};
+    st.covVars = {3};
+    st.regwgtVar = 5;
+    qv::CaseWorkFile work;
+    work.threads = threads;
+    work.blockCases = block;
+    work.keepRecords = true;
+    qv::out::CommandOutput out;
+    qv::Context ctx;
+    ctx.output = &out;
+    ctx.data = data.get();
+    std::unique_ptr<qv::CaseReader> reader = data->read();
+    if (oneByOne) reader = std::make_unique<OneByOne>(std::move(reader));
+    EXPECT_EQ(qv::readGroupCases(ctx, st, *reader, true, work), qv::PassResult::Ok);
+    EXPECT_TRUE(reader->endOfData());
+    return passResult(st, work);
+  };
+  for (long block : {1L, 2L, 7L, 64L, 65536L}) {
+    const std::string want = run(1, block, true);
+    for (int threads : {1, 2, 3})
+      EXPECT_EQ(run(threads, block, false), want) << threads << " threads, blocks of " << block;
+  }
 }

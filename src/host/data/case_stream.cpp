@@ -44,7 +44,7 @@ bool isMissingNumber(const Variable& v, double x, bool includeUserMissing) {
   return m.range && x >= m.range->first && x <= m.range->second;
 }
 
-bool isMissingString(const Variable& v, const std::string& s, bool includeUserMissing) {
+bool isMissingString(const Variable& v, std::string_view s, bool includeUserMissing) {
   if (includeUserMissing || !v.isString() || v.missing.strings.empty()) return false;
   const std::string key = stringKey(s);
   for (const auto& u : v.missing.strings)
@@ -213,10 +213,7 @@ struct RecordLayout {
 struct CaseBatch {
   static constexpr size_t kBytes = size_t{1} << 20;
   static constexpr uint32_t kMaxRows = 1u << 15;
-  struct Remainder {
-    uint32_t row, column;
-    double value;
-  };
+  using Remainder = DecimalRemainder;
   uint32_t rows = 0;
   std::vector<std::vector<double>> num;  // per numeric column of the layout
   std::vector<Remainder> rems;           // in row order
@@ -343,6 +340,14 @@ void CaseBatch::decode(const char* p, size_t n) {
   }
 }
 
+// Where one block of the converted cases lies: its store, its place there, and the number of
+// its first case in the data.
+struct StoredBlock {
+  size_t store, block;
+  long first;
+  uint32_t rows;
+};
+
 // One byte range of the data converted: a function from a range of records to a partial
 // result (what the columns hold, the converted cases) that merges in file order.
 struct RangeScan {
@@ -356,6 +361,7 @@ struct RangeScan {
   InputError err;  // lines counted from the range's first line
   std::exception_ptr fault;
   WorkStore store;
+  std::vector<uint32_t> blockRows;  // cases in each block of the store
 };
 
 void convertRange(const Input& in, const RecordLayout& layout, const std::vector<ColumnScan>& start,
@@ -365,6 +371,7 @@ void convertRange(const Input& in, const RecordLayout& layout, const std::vector
   r.failed = false;
   r.fault = nullptr;
   r.store = WorkStore();
+  r.blockRows.clear();
   const size_t ncol = start.size();
   try {
     CaseBatch batch;
@@ -378,6 +385,7 @@ void convertRange(const Input& in, const RecordLayout& layout, const std::vector
       if (batch.rows == 0) return;
       batch.encode(block);
       r.store.add(block.data(), block.size());
+      r.blockRows.push_back(batch.rows);
       batch.reset(layout);
       textBytes = 0;
     };
@@ -460,6 +468,8 @@ class CsvCaseReader : public CaseReader {
   bool next() override;
   bool nextGroup() override;
   bool endOfData() const override { return !haveLook_; }
+  bool groupRange(long& begin, long& end) const override;
+  void skipGroup() override;
   double number(int var) const override;
   double numberRemainder(int var) const override;
   bool anyRemainder() const override { return !cur_.remSet.empty(); }
@@ -476,6 +486,8 @@ class CsvCaseReader : public CaseReader {
     std::vector<std::string> str;
   };
   bool load(Slot& s);
+  // Moves to case k of the data: it becomes the look-ahead case.
+  void seek(long k);
   bool sameGroup(const Slot& s) const;
   void setGroupKey(const Slot& s);
 
@@ -488,6 +500,13 @@ class CsvCaseReader : public CaseReader {
   std::vector<char> scratch_;
   Slot cur_, look_;
   bool haveLook_ = false;
+  long delivered_ = 0;          // cases delivered by next() (or skipped) so far
+  mutable long groupEnd_ = -1;  // the current group's end once groupRange found it
+  // The block groupRange compared last (an index into the source's blocks), kept for the next
+  // group, with the offsets of each row's text per text column.
+  mutable CaseBatch scan_;
+  mutable size_t scanAt_ = SIZE_MAX;
+  mutable std::vector<std::vector<uint32_t>> scanText_;
   std::vector<uint64_t> keyBits_;     // per split variable (numeric)
   std::vector<std::string> keyText_;  // per split variable (string)
   const std::string empty_;
@@ -505,7 +524,10 @@ class CsvDataSource : public DataSource {
   long nonFinite = 0;
   long cases = 0;
   RecordLayout layout;
-  std::vector<WorkStore> stores;  // the converted cases, range by range in file order
+  std::vector<WorkStore> stores;    // the converted cases, range by range in file order
+  std::vector<StoredBlock> blocks;  // the stores' blocks in case order
+
+  bool readRange(long begin, long end, const std::function<void(const CaseColumns&)>& visit) const override;
 
   const Dictionary& dictionary() const override { return dict; }
   long caseCount() const override { return cases; }
@@ -598,6 +620,170 @@ bool CsvCaseReader::next() {
   if (!haveLook_ || !sameGroup(look_)) return false;
   std::swap(cur_, look_);
   haveLook_ = load(look_);
+  ++delivered_;
+  return true;
+}
+
+// Without split files the group is the rest of the data. With them its end is the first case
+// whose split values differ from the group's: only the split columns are compared, block by block.
+bool CsvCaseReader::groupRange(long& begin, long& end) const {
+  begin = delivered_;
+  end = ds_.cases;
+  groupEnd_ = end;
+  if (ds_.split.empty()) return true;
+  if (!haveLook_ || !sameGroup(look_)) {
+    end = begin;
+    groupEnd_ = end;
+    return true;
+  }
+  const RecordLayout& lay = ds_.layout;
+  std::vector<int> numAt(ds_.dict.vars.size(), -1), textAt(ds_.dict.vars.size(), -1);
+  for (size_t i = 0; i < lay.numeric.size(); ++i)
+    numAt[static_cast<size_t>(lay.numeric[i])] = static_cast<int>(i);
+  for (size_t i = 0; i < lay.text.size(); ++i) textAt[static_cast<size_t>(lay.text[i])] = static_cast<int>(i);
+  const long from = begin + 1;  // the look-ahead case is the group's first
+  auto at = std::upper_bound(ds_.blocks.begin(), ds_.blocks.end(), from,
+                             [](long k, const StoredBlock& b) { return k < b.first; });
+  if (at != ds_.blocks.begin()) --at;
+  const CaseBatch& batch = scan_;
+  for (; at != ds_.blocks.end(); ++at) {
+    const size_t b = static_cast<size_t>(at - ds_.blocks.begin());
+    if (b != scanAt_) {
+      scanAt_ = SIZE_MAX;
+      try {
+        size_t n = 0;
+        std::vector<char> scratch;
+        const char* p = ds_.stores[at->store].block(at->block, scratch, n);
+        scan_.reset(lay);
+        scan_.decode(p, n);
+      } catch (const WorkFileError& e) {
+        throw DataChanged(ds_.name + ": " + e.what());
+      }
+      scanText_.assign(lay.text.size(), std::vector<uint32_t>(1, 0));
+      for (size_t i = 0; i < lay.text.size(); ++i)
+        for (uint32_t len : scan_.textLength[i]) scanText_[i].push_back(scanText_[i].back() + len);
+      scanAt_ = b;
+    }
+    uint32_t firstRow = static_cast<uint32_t>(std::max(from, at->first) - at->first);
+    uint32_t differs = batch.rows;  // the first row of another group
+    for (size_t k = 0; k < ds_.split.size(); ++k) {
+      const size_t v = static_cast<size_t>(ds_.split[k]);
+      if (ds_.dict.vars[v].isString()) {
+        const size_t t = static_cast<size_t>(textAt[v]);
+        const std::vector<uint32_t>& start = scanText_[t];
+        for (uint32_t r = firstRow; r < differs; ++r) {
+          if (std::string_view(batch.textBytes[t].data() + start[r], start[r + 1] - start[r]) !=
+              keyText_[k]) {
+            differs = r;
+            break;
+          }
+        }
+      } else {
+        const std::vector<double>& col = batch.num[static_cast<size_t>(numAt[v])];
+        for (uint32_t r = firstRow; r < differs; ++r)
+          if (bitsOf(col[r]) != keyBits_[k]) {
+            differs = r;
+            break;
+          }
+      }
+    }
+    if (differs < batch.rows) {
+      end = at->first + static_cast<long>(differs);
+      break;
+    }
+  }
+  groupEnd_ = end;
+  return true;
+}
+
+void CsvCaseReader::skipGroup() {
+  QV_ASSERT(groupEnd_ >= delivered_, "CaseReader::skipGroup without groupRange");
+  seek(groupEnd_);
+  groupEnd_ = -1;
+}
+
+void CsvCaseReader::seek(long k) {
+  delivered_ = k;
+  if (k >= ds_.cases) {
+    haveLook_ = false;
+    return;
+  }
+  const RecordLayout& lay = ds_.layout;
+  auto at = std::upper_bound(ds_.blocks.begin(), ds_.blocks.end(), k,
+                             [](long c, const StoredBlock& b) { return c < b.first; });
+  QV_ASSERT(at != ds_.blocks.begin(), "CaseReader::seek");
+  --at;
+  const uint32_t row = static_cast<uint32_t>(k - at->first);
+  if (block_ > 0 && store_ == at->store && block_ - 1 == at->block && row_ <= row) {
+    // A later case of the block at hand: walk to it.
+    for (; remAt_ < batch_.rems.size() && batch_.rems[remAt_].row < row; ++remAt_) {
+    }
+    for (size_t i = 0; i < lay.text.size(); ++i)
+      for (uint32_t r = row_; r < row; ++r) textAt_[i] += batch_.textLength[i][r];
+    row_ = row;
+    haveLook_ = load(look_);
+    return;
+  }
+  store_ = at->store;
+  block_ = at->block;
+  try {
+    size_t n = 0;
+    const char* p = ds_.stores[store_].block(block_++, scratch_, n);
+    batch_.reset(lay);
+    batch_.decode(p, n);
+  } catch (const WorkFileError& e) {
+    throw DataChanged(ds_.name + ": " + e.what());
+  }
+  row_ = static_cast<uint32_t>(k - at->first);
+  remAt_ = 0;
+  while (remAt_ < batch_.rems.size() && batch_.rems[remAt_].row < row_) ++remAt_;
+  textAt_.assign(lay.text.size(), 0);
+  for (size_t i = 0; i < lay.text.size(); ++i)
+    for (uint32_t r = 0; r < row_; ++r) textAt_[i] += batch_.textLength[i][r];
+  haveLook_ = load(look_);
+}
+
+bool CsvDataSource::readRange(long begin, long end,
+                              const std::function<void(const CaseColumns&)>& visit) const {
+  if (begin >= end) return true;
+  // The first block that holds case `begin`.
+  auto at = std::upper_bound(blocks.begin(), blocks.end(), begin,
+                             [](long k, const StoredBlock& b) { return k < b.first; });
+  QV_ASSERT(at != blocks.begin(), "CsvDataSource::readRange");
+  --at;
+  CaseBatch batch;
+  batch.reset(layout);
+  std::vector<char> scratch;
+  std::vector<std::vector<uint32_t>> textAt(layout.text.size());
+  CaseColumns cols;
+  cols.numbers.assign(dict.vars.size(), nullptr);
+  cols.text.assign(dict.vars.size(), nullptr);
+  cols.textAt.assign(dict.vars.size(), nullptr);
+  for (; at != blocks.end() && at->first < end; ++at) {
+    try {
+      size_t n = 0;
+      const char* p = stores[at->store].block(at->block, scratch, n);
+      batch.decode(p, n);
+    } catch (const WorkFileError& e) {
+      throw DataChanged(name + ": " + e.what());
+    }
+    for (size_t i = 0; i < layout.numeric.size(); ++i)
+      cols.numbers[static_cast<size_t>(layout.numeric[i])] = batch.num[i].data();
+    for (size_t i = 0; i < layout.text.size(); ++i) {
+      std::vector<uint32_t>& offsets = textAt[i];
+      offsets.assign(1, 0);
+      for (uint32_t len : batch.textLength[i]) offsets.push_back(offsets.back() + len);
+      const size_t var = static_cast<size_t>(layout.text[i]);
+      cols.text[var] = batch.textBytes[i].data();
+      cols.textAt[var] = offsets.data();
+    }
+    cols.remainders = batch.rems.data();
+    cols.remainderCount = batch.rems.size();
+    cols.first = at->first;
+    cols.begin = static_cast<uint32_t>(std::max(begin, at->first) - at->first);
+    cols.end = static_cast<uint32_t>(std::min(end, at->first + static_cast<long>(batch.rows)) - at->first);
+    visit(cols);
+  }
   return true;
 }
 
@@ -700,8 +886,8 @@ bool readWholeFile(const std::string& path, size_t limit, std::string& text, Inp
 // there. Returns false with `err` set for the first malformed record of the file.
 bool convertRecords(const Input& in, long long dataStart, long headerLines, const RecordLayout& layout,
                     const std::vector<ColumnScan>& start, int threads, long long minRangeBytes,
-                    std::vector<ColumnScan>& cols, std::vector<WorkStore>& stores, long& cases,
-                    InputError& err) {
+                    std::vector<ColumnScan>& cols, std::vector<WorkStore>& stores,
+                    std::vector<StoredBlock>& index, long& cases, InputError& err) {
   const long long bytes = in.size - dataStart;
   long long ranges =
       std::max<long long>(1, std::min<long long>(threads, bytes / std::max(1LL, minRangeBytes)));
@@ -728,6 +914,7 @@ bool convertRecords(const Input& in, long long dataStart, long headerLines, cons
   cases = 0;
   long lineBase = headerLines;  // line breaks before the current range
   stores.clear();
+  index.clear();
   for (size_t i = 0; i < rs.size(); ++i) {
     RangeScan& r = rs[i];
     if (i > 0 && r.begin != rs[i - 1].end) {
@@ -754,6 +941,11 @@ bool convertRecords(const Input& in, long long dataStart, long headerLines, cons
         to.badColumn = from.badColumn;
         to.badText = from.badText;
       }
+    }
+    long first = cases;
+    for (size_t b = 0; b < r.blockRows.size(); ++b) {
+      index.push_back(StoredBlock{stores.size(), b, first, r.blockRows[b]});
+      first += r.blockRows[b];
     }
     cases += r.records;
     lineBase += r.lines;
@@ -830,7 +1022,7 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const 
     ds->layout = layoutOf(cols);
     std::vector<ColumnScan> found;
     if (!convertRecords(in, dataStart, headerLines, ds->layout, cols, threads, opts.minRangeBytes, found,
-                        ds->stores, ds->cases, err))
+                        ds->stores, ds->blocks, ds->cases, err))
       return nullptr;
     bool textFound = false;
     for (const auto& cs : found) textFound = textFound || (!cs.numeric && !cs.declaredString);
@@ -843,7 +1035,7 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const 
       ds->stores.clear();
       std::vector<ColumnScan> again;
       if (!convertRecords(in, dataStart, headerLines, ds->layout, found, threads, opts.minRangeBytes, again,
-                          ds->stores, ds->cases, err))
+                          ds->stores, ds->blocks, ds->cases, err))
         return nullptr;
     }
     cols = std::move(found);

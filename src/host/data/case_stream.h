@@ -2,9 +2,12 @@
 // The active data: a CSV file (first row = variable names) with its dictionary, read in
 // streaming passes. A pass walks the cases in file order, grouped into split groups: runs of
 // consecutive cases with equal values of the split variables.
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,6 +38,36 @@ struct InputError {
 };
 
 class CaseReader;
+
+// The non-zero decimal remainder of one numeric field: its exact decimal value minus the double.
+struct DecimalRemainder {
+  uint32_t row;     // row of the CaseColumns (or of the converted block)
+  uint32_t column;  // the variable
+  double value;
+};
+
+// A run of converted cases held column by column, as DataSource::readRange hands them out: row k
+// is case first + k of the data (all split groups counted), and the rows [begin, end) are the ones
+// asked for. The pointers stay valid only during the call that receives the columns.
+struct CaseColumns {
+  long first = 0;
+  uint32_t begin = 0, end = 0;
+  // Per variable: its numbers, one a row (kSysmis when empty); null for a string variable.
+  std::vector<const double*> numbers;
+  // Per string variable: its bytes, row after row, and the offset of each row's text in them
+  // (one more than the rows); null for a numeric variable.
+  std::vector<const char*> text;
+  std::vector<const uint32_t*> textAt;
+  // The non-zero remainders, in row order.
+  const DecimalRemainder* remainders = nullptr;
+  size_t remainderCount = 0;
+
+  std::string_view string(int var, uint32_t row) const {
+    const uint32_t* at = textAt[static_cast<size_t>(var)];
+    return at ? std::string_view(text[static_cast<size_t>(var)] + at[row], at[row + 1] - at[row])
+              : std::string_view();
+  }
+};
 
 // The data file changed or vanished after it was opened: the user's situation, not a fault of
 // a command. It ends the run rather than one command.
@@ -67,6 +100,14 @@ class DataSource {
   // Starts a fresh pass over the cases. The reader must not outlive the source. A reader
   // throws DataChanged when the file cannot be read any more or was changed after open().
   virtual std::unique_ptr<CaseReader> read() const = 0;
+  // Reads the cases [begin, end) of the data (0-based, all split groups counted) without a
+  // reader: hands `visit` the converted blocks that hold them, in case order. Several threads may
+  // read ranges at once. Returns false when the source cannot (then read the cases through
+  // read()); throws DataChanged like a reader.
+  virtual bool readRange(long begin, long end, const std::function<void(const CaseColumns&)>& visit) const {
+    (void)begin, (void)end, (void)visit;
+    return false;
+  }
 };
 
 class CaseReader {
@@ -80,6 +121,19 @@ class CaseReader {
   virtual bool nextGroup() = 0;
   // True once every case of the data has been delivered by next() (at once for no cases).
   virtual bool endOfData() const = 0;
+  // The cases of the current split group that next() has not delivered yet, as the range
+  // [begin, end) of the data's cases for DataSource::readRange, when the reader can find it
+  // (false otherwise: read them by next()). Then skipGroup() moves past them.
+  virtual bool groupRange(long& begin, long& end) const {
+    (void)begin, (void)end;
+    return false;
+  }
+  // Moves past the rest of the current group (after groupRange, once its cases were read through
+  // readRange) as if next() had delivered them.
+  virtual void skipGroup() {
+    while (next()) {
+    }
+  }
 
   // Values of the current case. Numbers are kSysmis when the field was empty.
   virtual double number(int var) const = 0;
@@ -104,6 +158,6 @@ class CaseReader {
 
 // User- and system-missing tests under the current missing-value treatment.
 bool isMissingNumber(const Variable& v, double x, bool includeUserMissing);
-bool isMissingString(const Variable& v, const std::string& s, bool includeUserMissing);
+bool isMissingString(const Variable& v, std::string_view s, bool includeUserMissing);
 
 }  // namespace qv

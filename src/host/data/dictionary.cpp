@@ -70,10 +70,10 @@ std::string numberKey(double x) {
   return std::string(buf, res.ptr);
 }
 
-std::string stringKey(const std::string& s) {
+std::string stringKey(std::string_view s) {
   size_t end = s.size();
   while (end > 0 && s[end - 1] == ' ') --end;
-  return s.substr(0, end);
+  return std::string(s.substr(0, end));
 }
 
 }  // namespace qv

@@ -3,6 +3,7 @@
 // user-missing values and print formats.
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -50,6 +51,6 @@ struct Dictionary {
 // no ".0", -0 reads "0" and the system-missing value gives the empty string.
 std::string numberKey(double x);
 // Key form of a string value: trailing blanks removed.
-std::string stringKey(const std::string& s);
+std::string stringKey(std::string_view s);
 
 }  // namespace qv
