@@ -17,20 +17,6 @@ using namespace qvtest;
 
 namespace {
 
-// Every subset of nf factors as an effect, the intercept first, by increasing order.
-std::vector<qv::EffectRow> fullFactorial(int nf) {
-  std::vector<qv::EffectRow> rows;
-  for (int order = 0; order <= nf; ++order)
-    for (int mask = 0; mask < (1 << nf); ++mask) {
-      if (__builtin_popcount(static_cast<unsigned>(mask)) != order) continue;
-      qv::EffectRow r(static_cast<size_t>(nf), -1);
-      for (int f = 0; f < nf; ++f)
-        if (mask & (1 << f)) r[static_cast<size_t>(f)] = 0;
-      rows.push_back(r);
-    }
-  return rows;
-}
-
 struct Design {
   int factors;
   int maxLevels;
@@ -72,15 +58,6 @@ Csv randomData(const Design& d, uint64_t seed) {
   return csv;
 }
 
-// |a - b| within 1e-12 of the largest absolute entry of the reference a.
-void expectClose(const std::vector<double>& a, const std::vector<double>& b, const std::string& what) {
-  ASSERT_EQ(a.size(), b.size()) << what;
-  double scale = 0.0;
-  for (double v : a) scale = std::max(scale, std::fabs(v));
-  for (size_t i = 0; i < a.size(); ++i)
-    ASSERT_LE(std::fabs(a[i] - b[i]), 1e-12 * std::max(scale, 1e-300)) << what << " entry " << i;
-}
-
 }  // namespace
 
 TEST(CellMeansFit, SameResultsAsTheWholeDesignSweepOnRandomDesigns) {
@@ -96,13 +73,13 @@ TEST(CellMeansFit, SameResultsAsTheWholeDesignSweepOnRandomDesigns) {
       const Csv csv = randomData(d, 7000 + di * 31 + static_cast<uint64_t>(sstype));
       const std::vector<std::string> factors(csv.names.begin(), csv.names.begin() + d.factors);
       const std::vector<std::string> deps = {"y1", "y2"};
-      ModelFixture dense(csv, deps, factors, {}, fullFactorial(d.factors), "w");
-      ModelFixture cells(csv, deps, factors, {}, fullFactorial(d.factors), "w");
+      ModelFixture dense(csv, deps, factors, {}, fullFactorialRows(d.factors), "w");
+      ModelFixture cells(csv, deps, factors, {}, fullFactorialRows(d.factors), "w");
       const bool complete = d.emptyShare == 0.0;
       cells.st.printParameters = complete;
       {
         // Types III and IV and the estimates need every combination observed.
-        ModelFixture probe(csv, deps, factors, {}, fullFactorial(d.factors), "w");
+        ModelFixture probe(csv, deps, factors, {}, fullFactorialRows(d.factors), "w");
         probe.st.sstype = sstype;
         probe.st.printParameters = complete;
         qv::Context ctx;
@@ -119,23 +96,23 @@ TEST(CellMeansFit, SameResultsAsTheWholeDesignSweepOnRandomDesigns) {
       const auto& b = cells.st.group;
       EXPECT_TRUE(b.crossProducts.a.empty() && b.ginverse.a.empty() && b.estBasis.a.empty()) << tag;
       ASSERT_EQ(a.modldf, b.modldf) << tag;
-      expectClose(a.errorSSCP.a, b.errorSSCP.a, tag + " error SSCP");
-      expectClose(a.totalSSCP.a, b.totalSSCP.a, tag + " total SSCP");
-      expectClose(a.totalSS, b.totalSS, tag + " total SS");
-      expectClose(a.depMeans, b.depMeans, tag + " means");
+      expectCloseToScale(a.errorSSCP.a, b.errorSSCP.a, tag + " error SSCP");
+      expectCloseToScale(a.totalSSCP.a, b.totalSSCP.a, tag + " total SSCP");
+      expectCloseToScale(a.totalSS, b.totalSS, tag + " total SS");
+      expectCloseToScale(a.depMeans, b.depMeans, tag + " means");
       ASSERT_EQ(a.hypotheses.size(), b.hypotheses.size()) << tag;
       for (size_t e = 0; e < a.hypotheses.size(); ++e) {
         const std::string et = tag + " effect " + std::to_string(e);
         ASSERT_EQ(a.hypotheses[e].df, b.hypotheses[e].df) << et;
         ASSERT_EQ(a.hypotheses[e].unique, b.hypotheses[e].unique) << et;
-        expectClose(a.hypotheses[e].sscp.a, b.hypotheses[e].sscp.a, et + " SSCP");
+        expectCloseToScale(a.hypotheses[e].sscp.a, b.hypotheses[e].sscp.a, et + " SSCP");
       }
       if (!complete) continue;
       ASSERT_EQ(a.nonRedundant, b.nonRedundant) << tag;
-      expectClose(a.paramEst.a, b.paramEst.a, tag + " estimates");
+      expectCloseToScale(a.paramEst.a, b.paramEst.a, tag + " estimates");
       std::vector<double> diagonal;
       for (int j = 0; j < a.dmncol; ++j) diagonal.push_back(a.ginverse(j, j));
-      expectClose(diagonal, b.ginverseDiagonal, tag + " generalised inverse diagonal");
+      expectCloseToScale(diagonal, b.ginverseDiagonal, tag + " generalised inverse diagonal");
     }
   EXPECT_EQ(served, 26);
 }

@@ -31,15 +31,20 @@ std::unique_ptr<DataSource> openIn(const std::string& csv, int threads, InputErr
   return DataSource::openText(csv, o, err, dictionary);
 }
 
-// Everything a pass delivers, as one text: types and formats, then every case of every split
-// group with its numbers (round-trip form and remainder) and texts.
-std::string everything(const DataSource& ds) {
+// The variables' types and formats, and the counts of cases and of non-finite values.
+std::string typesAndCounts(const DataSource& ds) {
   std::string s;
   for (const auto& v : ds.dictionary().vars)
     s += v.name + (v.isString() ? " A" : " F") + std::to_string(v.format.width) + "." +
          std::to_string(v.format.decimals) + "\n";
-  s += "cases " + std::to_string(ds.caseCount()) + ", non-finite " + std::to_string(ds.nonFiniteCount()) +
-       "\n";
+  return s + "cases " + std::to_string(ds.caseCount()) + ", non-finite " + std::to_string(ds.nonFiniteCount()) +
+         "\n";
+}
+
+// Everything a pass delivers, as one text: types and formats, then every case of every split
+// group with its numbers (round-trip form and remainder) and texts.
+std::string everything(const DataSource& ds) {
+  std::string s = typesAndCounts(ds);
   auto r = ds.read();
   const int n = static_cast<int>(ds.dictionary().vars.size());
   do {
@@ -264,12 +269,7 @@ namespace {
 // The cases of every split group as the reader finds their extent and readRange hands them out:
 // the same text as everything() makes from the cases delivered one by one.
 std::string everythingByRanges(const DataSource& ds) {
-  std::string s;
-  for (const auto& v : ds.dictionary().vars)
-    s += v.name + (v.isString() ? " A" : " F") + std::to_string(v.format.width) + "." +
-         std::to_string(v.format.decimals) + "\n";
-  s += "cases " + std::to_string(ds.caseCount()) + ", non-finite " + std::to_string(ds.nonFiniteCount()) +
-       "\n";
+  std::string s = typesAndCounts(ds);
   auto r = ds.read();
   const int n = static_cast<int>(ds.dictionary().vars.size());
   do {

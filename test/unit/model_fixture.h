@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -345,6 +346,36 @@ struct Lcg {
   // Rounded to 1/64 so that values and their squares are exact doubles.
   double grid(double lo, double hi) { return lo + std::floor((hi - lo) * next() * 64.0) / 64.0; }
 };
+
+// Effects of the full factorial of nf factors (every subset, the intercept first, by increasing
+// order), then the covariate (column nf) when asked for.
+inline std::vector<qv::EffectRow> fullFactorialRows(int nf, bool covariate = false) {
+  std::vector<qv::EffectRow> rows;
+  const int width = nf + (covariate ? 1 : 0);
+  for (int order = 0; order <= nf; ++order)
+    for (int mask = 0; mask < (1 << nf); ++mask) {
+      if (__builtin_popcount(static_cast<unsigned>(mask)) != order) continue;
+      qv::EffectRow r(static_cast<size_t>(width), -1);
+      for (int f = 0; f < nf; ++f)
+        if (mask & (1 << f)) r[static_cast<size_t>(f)] = 0;
+      rows.push_back(r);
+    }
+  if (covariate) {
+    qv::EffectRow r(static_cast<size_t>(width), -1);
+    r.back() = 1;
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+// Every |a[i] - b[i]| within 1e-12 of the largest absolute entry of the reference a.
+inline void expectCloseToScale(const std::vector<double>& a, const std::vector<double>& b, const std::string& what) {
+  ASSERT_EQ(a.size(), b.size()) << what;
+  double scale = 0.0;
+  for (double v : a) scale = std::max(scale, std::fabs(v));
+  for (size_t i = 0; i < a.size(); ++i)
+    ASSERT_LE(std::fabs(a[i] - b[i]), 1e-12 * std::max(scale, 1e-300)) << what << " entry " << i;
+}
 
 }  // namespace qvtest
 

@@ -486,6 +486,8 @@ class CsvCaseReader : public CaseReader {
     std::vector<std::string> str;
   };
   bool load(Slot& s);
+  // Reads block block_ of store store_ into batch_ and moves block_ on.
+  void decodeNextBlock(const RecordLayout& lay);
   // Moves to case k of the data: it becomes the look-ahead case.
   void seek(long k);
   bool sameGroup(const Slot& s) const;
@@ -555,6 +557,17 @@ CsvCaseReader::CsvCaseReader(const CsvDataSource& ds) : ds_(ds) {
   if (haveLook_) setGroupKey(look_);
 }
 
+void CsvCaseReader::decodeNextBlock(const RecordLayout& lay) {
+  try {
+    size_t n = 0;
+    const char* p = ds_.stores[store_].block(block_++, scratch_, n);
+    batch_.reset(lay);
+    batch_.decode(p, n);
+  } catch (const WorkFileError& e) {
+    throw DataChanged(ds_.name + ": " + e.what());
+  }
+}
+
 bool CsvCaseReader::load(Slot& s) {
   const RecordLayout& lay = ds_.layout;
   while (row_ == batch_.rows) {
@@ -563,14 +576,7 @@ bool CsvCaseReader::load(Slot& s) {
       block_ = 0;
     }
     if (store_ == ds_.stores.size()) return false;
-    try {
-      size_t n = 0;
-      const char* p = ds_.stores[store_].block(block_++, scratch_, n);
-      batch_.reset(lay);
-      batch_.decode(p, n);
-    } catch (const WorkFileError& e) {
-      throw DataChanged(ds_.name + ": " + e.what());
-    }
+    decodeNextBlock(lay);
     row_ = 0;
     remAt_ = 0;
     textAt_.assign(lay.text.size(), 0);
@@ -726,14 +732,7 @@ void CsvCaseReader::seek(long k) {
   }
   store_ = at->store;
   block_ = at->block;
-  try {
-    size_t n = 0;
-    const char* p = ds_.stores[store_].block(block_++, scratch_, n);
-    batch_.reset(lay);
-    batch_.decode(p, n);
-  } catch (const WorkFileError& e) {
-    throw DataChanged(ds_.name + ": " + e.what());
-  }
+  decodeNextBlock(lay);
   row_ = static_cast<uint32_t>(k - at->first);
   remAt_ = 0;
   while (remAt_ < batch_.rems.size() && batch_.rems[remAt_].row < row_) ++remAt_;
