@@ -222,7 +222,7 @@ struct PassBlock {
   long valid = 0;  // the valid ones
   std::vector<double> dep, cov, w, r;
   std::vector<double> depRem, covRem;  // empty while no valid case of the block has a remainder
-  std::vector<long> record;            // with keepRecords: each valid case's number in the data
+  std::vector<int64_t> record;         // with keepRecords: each valid case's number in the data
   std::vector<LevelCollector> levels;
   std::vector<int> ids;         // nf provisional level numbers a valid case, until finished
   std::vector<int> caseCell;    // per valid case, its design cell of the block
@@ -329,7 +329,7 @@ void appendBlock(CaseWorkFile& work, PassBlock& b, const std::vector<int>& cellT
   cols.r = std::move(b.r);
   cols.depRem = std::move(b.depRem);
   cols.covRem = std::move(b.covRem);
-  cols.record.assign(b.record.begin(), b.record.end());
+  cols.record = std::move(b.record);
   cols.cell.reserve(b.caseCell.size());
   for (int c : b.caseCell) cols.cell.push_back(cellTo[static_cast<size_t>(c)]);
   work.append(cols);

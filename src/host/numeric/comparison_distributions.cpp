@@ -16,6 +16,7 @@
 #include <limits>
 #include <memory>
 #include <numbers>
+#include <optional>
 
 #include "host/numeric/boost_policy.hpp"
 
@@ -413,10 +414,12 @@ double rangeQuantile(double p, double k, double df, double guess, RangeTails* ta
   if (!(probabilityArg(diag, r, p) && rangeArgs(diag, r, k, df))) return kSysmis;
   const double a = 1.0 - p;
   const std::optional<double> v = evaluateGuarded([&] {
-    const RangeNodeWeights nodes(tails ? 2.0 : k);
+    // The node weights of the direct sum, needed only without an interpolated tail.
+    std::optional<RangeNodeWeights> nodes;
+    if (!tails) nodes.emplace(k);
     auto upper = [&](double q) {
       if (tails) return expectOverScale([&](double s) { return tails->impl().upper(q * s); }, df);
-      return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k, nodes); }, df);
+      return expectOverScale([&](double s) { return rangeUpperNormal(q * s, k, *nodes); }, df);
     };
     if (guess > 0.0 && std::isfinite(guess)) return solveUpper(upper, a, guess * 0.999, guess * 1.001);
     // The range of k exceeds every pairwise difference and is bounded by the union over the
