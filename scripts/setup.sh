@@ -3,7 +3,8 @@
 #   scripts/setup.sh --browser   also headless Chromium, for the browser test of the HTML report
 set -euo pipefail
 pkgs=(g++ cmake ninja-build libboost-math-dev nlohmann-json3-dev libcli11-dev libfmt-dev
-      libgtest-dev googletest libeigen3-dev clang libclang-rt-14-dev)
+      libgtest-dev googletest libeigen3-dev clang libclang-rt-14-dev
+      libopenmpi-dev openmpi-bin)
 if [ "${1:-}" = "--browser" ]; then
   pkgs+=(chromium chromium-driver)
 fi

@@ -16,6 +16,7 @@
 namespace qv {
 
 struct SavedVariable;
+class Cluster;
 
 struct Context {
   const DataSource* data = nullptr;  // may be null when no data file was given
@@ -26,6 +27,8 @@ struct Context {
   // (results do not depend on either; a small block serves tests of the block merges).
   int threads = 1;
   long caseBlock = 65536;  // kDefaultBlockCases
+  // The processes that share the passes over the cases (host/cluster.h); null for one process.
+  Cluster* cluster = nullptr;
   // Where the variables created by SAVE go (the run's new columns of the active data); null
   // when the run does not keep them.
   std::vector<SavedVariable>* savedVariables = nullptr;

@@ -1,0 +1,25 @@
+#pragma once
+// The processes of one run that share its passes over the cases (the ranks of an MPI job).
+//
+// Every process runs the whole command over the same data; a pass over the cases splits its
+// blocks among the processes, each maps its own blocks, and the partial results of every block
+// are gathered to every process and merged there in block order, so that every process ends
+// with the result one process alone would have computed, to the last bit. Only the first
+// process (rank 0) writes output.
+#include <string>
+#include <vector>
+
+namespace qv {
+
+class Cluster {
+ public:
+  virtual ~Cluster() = default;
+  virtual int rank() const = 0;  // 0-based number of this process
+  virtual int size() const = 0;  // number of processes (at least 1)
+  // Every process hands in `mine`; returns every process's bytes in rank order. Collective:
+  // every process calls it the same number of times in the same order. A failure of the
+  // transport is thrown as std::runtime_error.
+  virtual std::vector<std::string> allGather(const std::string& mine) = 0;
+};
+
+}  // namespace qv
