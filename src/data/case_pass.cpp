@@ -45,6 +45,9 @@ struct LevelCollector {
   std::vector<double> weights;
   static constexpr int kSmallLevels = 1024;
   std::vector<int> smallIds;
+  // What merge() reads of a later collector, as it travels between processes.
+  auto fields() { return std::tie(isString, nums, strs, weights); }
+  auto fields() const { return std::tie(isString, nums, strs, weights); }
 
   int add(double x, std::string_view s, double w) {
     int id;
@@ -218,8 +221,9 @@ struct ColumnCase {
 // case order, the block's level collectors and the block's own design cells (numbered in order
 // of first appearance, over the collectors' provisional level numbers).
 struct PassBlock {
-  long read = 0;   // cases of the block, valid or not
-  long valid = 0;  // the valid ones
+  long read = 0;        // cases of the block, valid or not
+  long valid = 0;       // the valid ones
+  double sumW = 0.0;    // their case weights' sum, in case order
   std::vector<double> dep, cov, w, r;
   std::vector<double> depRem, covRem;  // empty while no valid case of the block has a remainder
   std::vector<int64_t> record;         // with keepRecords: each valid case's number in the data
@@ -237,6 +241,12 @@ struct PassBlock {
     cov.reserve(n * covScratch.size());
   }
 
+  // What the merge of the group reads of a block, as it travels between processes (the cases
+  // stay with the process that read them).
+  auto fields() { return std::tie(read, valid, sumW, levels, cellLevels); }
+  auto fields() const { return std::tie(read, valid, sumW, levels, cellLevels); }
+
+  PassBlock() = default;
   explicit PassBlock(const PassVariables& pv) : levels(pv.factors.size()) {
     for (size_t f = 0; f < levels.size(); ++f) levels[f].isString = pv.factorIsString[f] != 0;
     depScratch.resize(pv.dep.size());
@@ -303,8 +313,13 @@ void addCase(const PassVariables& pv, bool keepRecords, const Case& c, long reco
   ++b.valid;
 }
 
-// Numbers the block's design cells once its cases are in.
+// Sums the block's weights and numbers its design cells once its cases are in.
 void finishBlock(PassBlock& b) {
+  if (b.w.empty()) {
+    b.sumW = static_cast<double>(b.valid);
+  } else {
+    for (double w : b.w) b.sumW += w;
+  }
   const size_t nf = b.levels.size();
   if (nf == 0) return;
   std::vector<size_t> counts(nf);
@@ -333,6 +348,161 @@ void appendBlock(CaseWorkFile& work, PassBlock& b, const std::vector<int>& cellT
   cols.cell.reserve(b.caseCell.size());
   for (int c : b.caseCell) cols.cell.push_back(cellTo[static_cast<size_t>(c)]);
   work.append(cols);
+}
+
+// Appends case k of `c` to `out`, its design cell renumbered by `cellTo` when given.
+void appendCase(const CaseBlock& c, long k, const std::vector<int>* cellTo, CaseBlockColumns& out) {
+  const size_t nd = static_cast<size_t>(c.ndepvr), nc = static_cast<size_t>(c.ncovar);
+  out.dep.insert(out.dep.end(), c.depOf(k), c.depOf(k) + nd);
+  out.cov.insert(out.cov.end(), c.covOf(k), c.covOf(k) + nc);
+  if (c.w) out.w.push_back(c.weight(k));
+  if (c.r) out.r.push_back(c.regWeight(k));
+  if (c.record) out.record.push_back(c.recordOf(k));
+  auto remainders = [&](const double* rem, std::vector<double>& into, size_t width) {
+    if (!rem && into.empty()) return;
+    if (into.empty()) into.assign(static_cast<size_t>(out.cases) * width, 0.0);
+    if (rem) {
+      into.insert(into.end(), rem, rem + width);
+    } else {
+      into.resize(into.size() + width, 0.0);
+    }
+  };
+  remainders(c.depRemOf(k), out.depRem, nd);
+  remainders(c.covRemOf(k), out.covRem, nc);
+  if (c.cell) {
+    const int cell = c.designCell(k);
+    out.cell.push_back(cellTo ? (*cellTo)[static_cast<size_t>(cell)] : cell);
+  }
+  ++out.cases;
+}
+
+// The data pass of a group shared among the processes of `cluster`. The group's blocks of read
+// cases are dealt out in runs, one run a process; each process reads its run and keeps the
+// valid cases in a staging file, with the blocks' own design cells, while the blocks' levels,
+// cells and counts (PassBlock without its cases) go to every process, which merges them all in
+// block order, as one process would. The valid cases are then moved so that each process keeps
+// whole blocks of the work file: the blocks whose first case it read, completed by the first
+// cases read by the processes after it.
+template <class Map, class MergeSummary>
+void readSharedGroup(Cluster& cluster, long groupCases, Map& map, MergeSummary& mergeSummary, CaseWorkFile& work) {
+  const long size = std::max(1L, work.blockCases);
+  const long blocks = (groupCases + size - 1) / size;
+  const int processes = cluster.size(), me = cluster.rank();
+  const long b0 = blocks * me / processes, b1 = blocks * (me + 1) / processes;
+  const CaseRange mine{std::min(groupCases, b0 * size), std::min(groupCases, b1 * size)};
+
+  CaseWorkFile staged;
+  staged.ndepvr = work.ndepvr;
+  staged.ncovar = work.ncovar;
+  staged.weighted = work.weighted;
+  staged.regWeighted = work.regWeighted;
+  staged.keepRecords = work.keepRecords;
+  staged.threads = work.threads;
+  staged.blockCases = size;
+  staged.memoryBytes = work.memoryBytes;
+  std::vector<long> stagedValid;  // per block of this process, its valid cases
+  const std::vector<std::string> summaries = CaseWorkFile::gatherAll(cluster, [&](wire::Writer& out) {
+    reduceBlocks(
+        mine.size(), size, work.threads,
+        [&](CaseRange r) { return map(CaseRange{mine.begin + r.begin, mine.begin + r.end}); },
+        [&](PassBlock&& b) {
+          wire::put(out, b);
+          stagedValid.push_back(b.valid);
+          CaseBlockColumns cols;
+          cols.cases = b.valid;
+          cols.dep = std::move(b.dep);
+          cols.cov = std::move(b.cov);
+          cols.w = std::move(b.w);
+          cols.r = std::move(b.r);
+          cols.depRem = std::move(b.depRem);
+          cols.covRem = std::move(b.covRem);
+          cols.record = std::move(b.record);
+          cols.cell.assign(b.caseCell.begin(), b.caseCell.end());
+          staged.append(cols);
+        });
+    staged.finish();
+  });
+  // Every block's levels, cells and counts, merged in block order.
+  std::vector<std::vector<int>> cellTo;  // per block of this process
+  long v0 = 0, total = 0;                // valid cases before this process's first; in all
+  for (int p = 0; p < processes; ++p) {
+    wire::Reader in(summaries[static_cast<size_t>(p)]);
+    while (!in.done()) {
+      PassBlock b{};
+      wire::get(in, b);
+      if (p < me) v0 += b.valid;
+      total += b.valid;
+      std::vector<int> to = mergeSummary(b);
+      if (p == me) cellTo.push_back(std::move(to));
+    }
+  }
+  QV_ASSERT(cellTo.size() == stagedValid.size(), "shared data pass");
+
+  // This process's valid cases are the group's [v0, v1): those before the first block boundary
+  // (its head) go to the process that keeps the block they end, the rest stay here.
+  const long v1 = v0 + staged.size();
+  const long ownFrom = std::min(v1, (v0 + size - 1) / size * size);
+  CaseBlockColumns head, run;
+  size_t block = 0;
+  long leftInBlock = stagedValid.empty() ? 0 : stagedValid[0];
+  long v = v0;
+  staged.scan([&](const CaseBlock& c) {
+    for (long k = c.range.begin; k < c.range.end; ++k, ++v) {
+      while (leftInBlock == 0) leftInBlock = stagedValid[++block];
+      --leftInBlock;
+      appendCase(c, k, &cellTo[block], v < ownFrom ? head : run);
+      if (run.cases == size) {
+        work.append(run);
+        run.clear();
+      }
+    }
+    return false;
+  });
+  const std::vector<std::string> heads =
+      CaseWorkFile::gatherAll(cluster, [&](wire::Writer& out) { wire::put(out, head); });
+  head.clear();
+  // The last block kept here ends at the next block boundary (or the group's last case).
+  const long ownTo = ownFrom < v1 ? std::min(total, (v1 + size - 1) / size * size) : v1;
+  long need = ownTo - v1;
+  for (int p = me + 1; p < processes && need > 0; ++p) {
+    wire::Reader in(heads[static_cast<size_t>(p)]);
+    CaseBlockColumns theirs;
+    wire::get(in, theirs);
+    CaseBlock c;
+    c.range = CaseRange{0, theirs.cases};
+    c.ndepvr = work.ndepvr;
+    c.ncovar = work.ncovar;
+    auto column = [](const auto& col) { return col.empty() ? nullptr : col.data(); };
+    c.dep = theirs.dep.data();
+    c.cov = theirs.cov.data();
+    c.w = column(theirs.w);
+    c.r = column(theirs.r);
+    c.depRem = column(theirs.depRem);
+    c.covRem = column(theirs.covRem);
+    c.cell = column(theirs.cell);
+    c.record = column(theirs.record);
+    for (long k = 0; k < theirs.cases && need > 0; ++k, --need) appendCase(c, k, nullptr, run);
+  }
+  QV_ASSERT(need == 0, "shared data pass");
+  work.append(run);
+  work.finish();
+  // The group's first block, kept by every process.
+  CaseBlockColumns first;
+  const std::vector<std::string> firsts = CaseWorkFile::gatherAll(cluster, [&](wire::Writer& out) {
+    if (v0 == 0 && v1 > 0) {
+      work.scan([&](const CaseBlock& c) {
+        for (long k = c.range.begin; k < c.range.end; ++k) appendCase(c, k, nullptr, first);
+        return true;
+      });
+      wire::put(out, first);
+    }
+  });
+  for (const std::string& bytes : firsts) {
+    if (bytes.empty()) continue;
+    wire::Reader in(bytes);
+    wire::get(in, first);
+  }
+  work.distribute(cluster, ownFrom / size, total, std::move(first));
 }
 
 }  // namespace
@@ -372,7 +542,9 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   for (int f = 0; f < nf; ++f) levels[f].isString = pv.factorIsString[f] != 0;
   DesignCellTable cells(nf);
   long casesRead = 0;
-  auto merge = [&](PassBlock&& b) {
+  // Merges a block's levels, design cells and counts into the group's; returns the group's
+  // number of each of the block's design cells.
+  auto mergeSummary = [&](const PassBlock& b) {
     std::vector<std::vector<int>> to(static_cast<size_t>(nf));
     std::vector<size_t> counts(static_cast<size_t>(nf));
     for (int f = 0; f < nf; ++f) {
@@ -388,16 +560,13 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
         cellTo.push_back(cells.find(ids.data()));
       }
     }
-    // The weights summed case by case in case order.
-    if (b.w.empty()) {
-      g.sumWeights += static_cast<double>(b.valid);
-    } else {
-      for (double w : b.w) g.sumWeights += w;
-    }
+    // The weights summed block by block in case order.
+    g.sumWeights += b.sumW;
     g.nvalid += b.valid;
     casesRead += b.read;
-    appendBlock(work, b, cellTo);
+    return cellTo;
   };
+  auto merge = [&](PassBlock&& b) { appendBlock(work, b, mergeSummary(b)); };
   const long blockCases = std::max(1L, work.blockCases);
   long groupBegin = 0, groupEnd = 0;
   // (An empty range read tells whether the source reads ranges at all.) A split group smaller
@@ -425,7 +594,11 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
       finishBlock(b);
       return b;
     };
-    reduceBlocks(groupEnd - groupBegin, blockCases, work.threads, map, merge);
+    if (ctx.cluster != nullptr && ctx.cluster->size() > 1) {
+      readSharedGroup(*ctx.cluster, groupEnd - groupBegin, map, mergeSummary, work);
+    } else {
+      reduceBlocks(groupEnd - groupBegin, blockCases, work.threads, map, merge);
+    }
     reader.skipGroup();
     work.recordsRead = groupEnd;
   } else {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
+
+#include "host/data/case_stream.h"
 
 namespace qv {
 
@@ -72,6 +75,10 @@ CaseWorkFile::~CaseWorkFile() = default;
 
 void CaseWorkFile::clear() {
   cases_ = 0;
+  cluster_ = nullptr;
+  caseOffset_ = 0;
+  totalCases_ = 0;
+  firstBlock_.clear();
   blocks_.clear();
   store_.reset();
   pending_.clear();
@@ -81,7 +88,7 @@ void CaseWorkFile::clear() {
 
 CaseRange CaseWorkFile::rangeOf(long b) const {
   const long size = std::max(1L, blockCases);
-  return CaseRange{b * size, std::min(cases_, (b + 1) * size)};
+  return CaseRange{caseOffset_ + b * size, caseOffset_ + std::min(cases_, (b + 1) * size)};
 }
 
 // A stored block is its columns one after the other, each padded to 8 bytes: dependents,
@@ -145,7 +152,7 @@ void CaseWorkFile::finish() {
 }
 
 CaseBlock CaseWorkFile::view(CaseRange range, std::vector<char>& scratch) const {
-  const long b = range.begin / std::max(1L, blockCases);
+  const long b = (range.begin - caseOffset_) / std::max(1L, blockCases);
   QV_ASSERT(b >= 0 && b < static_cast<long>(blocks_.size()) &&
                 blocks_[static_cast<size_t>(b)].cases == range.size(),
             "case work file block");
@@ -175,6 +182,99 @@ CaseBlock CaseWorkFile::view(CaseRange range, std::vector<char>& scratch) const 
   take(v.cell, sb.cell, n);
   QV_ASSERT(at == bytes, "case work file block");
   return v;
+}
+
+CaseBlock CaseWorkFile::firstBlockView() const {
+  const CaseBlockColumns& f = firstBlock_;
+  CaseBlock v;
+  v.range = CaseRange{0, f.cases};
+  v.ndepvr = ndepvr;
+  v.ncovar = ncovar;
+  auto column = [](const auto& c) { return c.empty() ? nullptr : c.data(); };
+  v.dep = f.dep.data();
+  v.cov = f.cov.data();
+  v.w = column(f.w);
+  v.r = column(f.r);
+  v.depRem = column(f.depRem);
+  v.covRem = column(f.covRem);
+  v.cell = column(f.cell);
+  v.record = column(f.record);
+  return v;
+}
+
+void CaseWorkFile::distribute(Cluster& cluster, long firstBlock, long totalCases, CaseBlockColumns first) {
+  QV_ASSERT(pending_.cases == 0 && firstBlock >= 0 && first.cases <= totalCases, "distribute the case work file");
+  const long size = std::max(1L, blockCases);
+  QV_ASSERT(firstBlock * size + cases_ <= totalCases, "distribute the case work file");
+  cluster_ = &cluster;
+  caseOffset_ = firstBlock * size;
+  totalCases_ = totalCases;
+  firstBlock_ = std::move(first);
+}
+
+namespace {
+
+// How a failure travels to the other processes: its kind and texts.
+enum class FailureKind : char { None, WorkFile, DataChanged, Internal, Memory, Other };
+
+}  // namespace
+
+std::vector<std::string> CaseWorkFile::gatherAll(Cluster& cluster,
+                                                 const std::function<void(wire::Writer&)>& produce) {
+  wire::Writer out;
+  FailureKind kind = FailureKind::None;
+  std::string text, where;
+  try {
+    produce(out);
+  } catch (const WorkFileError& e) {
+    kind = FailureKind::WorkFile, text = e.what();
+  } catch (const DataChanged& e) {
+    kind = FailureKind::DataChanged, text = e.what();
+  } catch (const InternalError& e) {
+    kind = FailureKind::Internal, text = e.condition, where = e.routine;
+  } catch (const std::bad_alloc&) {
+    kind = FailureKind::Memory;
+  } catch (const std::exception& e) {
+    kind = FailureKind::Other, text = e.what();
+  }
+  // A process's bytes: its failure (kind and texts), then what `produce` wrote.
+  wire::Writer head;
+  wire::put(head, kind);
+  if (kind != FailureKind::None) {
+    wire::put(head, text);
+    wire::put(head, where);
+    out.bytes.clear();
+  }
+  head.bytes += out.bytes;
+  out.bytes = std::string();
+  std::vector<std::string> all = cluster.allGather(head.bytes);
+  head.bytes = std::string();
+  QV_ASSERT(static_cast<int>(all.size()) == cluster.size(), "gather among processes");
+  // The first process that failed speaks for all.
+  for (std::string& bytes : all) {
+    wire::Reader in(bytes);
+    FailureKind theirs = FailureKind::None;
+    wire::get(in, theirs);
+    if (theirs != FailureKind::None) {
+      std::string t, w;
+      wire::get(in, t);
+      wire::get(in, w);
+      switch (theirs) {
+        case FailureKind::WorkFile:
+          throw WorkFileError(t);
+        case FailureKind::DataChanged:
+          throw DataChanged(t);
+        case FailureKind::Internal:
+          throw InternalError{t, w};
+        case FailureKind::Memory:
+          throw std::bad_alloc();
+        default:
+          throw std::runtime_error(t);
+      }
+    }
+    bytes.erase(0, static_cast<size_t>(in.at - bytes.data()));
+  }
+  return all;
 }
 
 }  // namespace qv

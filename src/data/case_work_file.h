@@ -5,13 +5,17 @@
 // that a group need not fit in memory. A pass over the cases reads one block at a time
 // (CaseBlock); the data pass appends whole blocks (CaseBlockColumns).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "data/case_blocks.h"
 #include "host/assert.h"
+#include "host/cluster.h"
 #include "host/data/work_store.h"
+#include "host/wire.h"
 
 namespace qv {
 
@@ -27,6 +31,8 @@ struct CaseBlockColumns {
   std::vector<int32_t> cell;           // design cell (GroupData::designCellLevels); empty: all 0
   std::vector<int64_t> record;         // 0-based position in the active data; only when kept
   void clear();
+  auto fields() { return std::tie(cases, dep, cov, w, r, depRem, covRem, cell, record); }
+  auto fields() const { return std::tie(cases, dep, cov, w, r, depRem, covRem, cell, record); }
 };
 
 // One block of the work file as a pass reads it: its cases' numbers in the group and its
@@ -90,26 +96,72 @@ struct CaseWorkFile {
 
   // Runs a pass over every case: map(const CaseBlock&) -> partial result, merge(partial) in
   // block order. A block on disk is read into a scratch buffer of the thread that maps it.
+  // When the file is shared among processes (distribute()), each process maps its own blocks
+  // and every process merges every block's partial result in block order (the partial result
+  // must then be able to travel: see host/wire.h).
   template <class Map, class Merge>
   void reduce(Map&& map, Merge&& merge) const {
     QV_ASSERT(pending_.cases == 0, "case work file not finished");
-    reduceBlocks(
-        cases_, blockCases, threads,
-        [&](CaseRange range) {
-          ScratchLease lease(*scratch_);
-          return map(view(range, lease.buffer));
-        },
-        merge);
+    auto mapLocal = [&](CaseRange local) {
+      ScratchLease lease(*scratch_);
+      return map(view(CaseRange{caseOffset_ + local.begin, caseOffset_ + local.end}, lease.buffer));
+    };
+    if (!cluster_) {
+      reduceBlocks(cases_, blockCases, threads, mapLocal, merge);
+      return;
+    }
+    using Partial = std::decay_t<std::invoke_result_t<Map&, const CaseBlock&>>;
+    // Round by round over windows of consecutive blocks of the group, so that every process
+    // holds the partial results of one window at a time: each maps its blocks in the window and
+    // the processes' partials, in rank order, are the window's in block order.
+    const long size = std::max(1L, blockCases);
+    const long window = kRoundBlocks * cluster_->size() * size;
+    for (long round = 0; round * window < totalCases_; ++round) {
+      const CaseRange local{std::clamp(round * window - caseOffset_, 0L, cases_),
+                            std::clamp((round + 1) * window - caseOffset_, 0L, cases_)};
+      const std::vector<std::string> all = gatherPartials([&](wire::Writer& out) {
+        reduceBlocks(
+            local.size(), size, threads,
+            [&](CaseRange r) { return mapLocal(CaseRange{local.begin + r.begin, local.begin + r.end}); },
+            [&](Partial&& part) { wire::put(out, part); });
+      });
+      for (const std::string& bytes : all) {
+        wire::Reader in(bytes);
+        while (!in.done()) {
+          Partial part{};
+          wire::get(in, part);
+          merge(std::move(part));
+        }
+      }
+    }
   }
   // Visits the blocks in order on the calling thread until `visit(const CaseBlock&)` returns
-  // true; for questions answered by the first cases (the first valid case's values).
+  // true; for questions answered by the first cases (the first valid case's values). A file
+  // shared among processes offers its first block alone, which every process keeps.
   template <class Visit>
   void scan(Visit&& visit) const {
     QV_ASSERT(pending_.cases == 0, "case work file not finished");
+    if (cluster_) {
+      if (firstBlock_.cases == 0) return;
+      QV_ASSERT(visit(firstBlockView()), "a shared case work file answers from its first block");
+      return;
+    }
     ScratchLease lease(*scratch_);
     for (long b = 0; b < static_cast<long>(blocks_.size()); ++b)
       if (visit(view(rangeOf(b), lease.buffer))) return;
   }
+
+  // Shares the passes of this group's cases among the processes of `cluster`. Every process
+  // has appended (and finished) the cases of the global blocks [firstBlock, ...) it is to map,
+  // whole blocks from the group's case number firstBlock * blockCases on, out of `totalCases`
+  // cases in all; `first` holds the group's first block (the cases of global block 0), the same
+  // on every process. A group not shared (clear()) is mapped whole by every process.
+  void distribute(Cluster& cluster, long firstBlock, long totalCases, CaseBlockColumns first);
+  // Runs `produce` (this process's part of a collective step) and gathers every process's bytes
+  // in rank order. A failure on any process (an exception from `produce`) is thrown on every
+  // process, after the gathering, as the same kind of error (work-file, changed data or internal)
+  // with the same text, so that every process ends alike.
+  static std::vector<std::string> gatherAll(Cluster& cluster, const std::function<void(wire::Writer&)>& produce);
 
  private:
   // What a stored block holds beyond its fixed columns.
@@ -129,11 +181,25 @@ struct CaseWorkFile {
     ~ScratchLease();
   };
 
+  // Blocks each process maps, on average, before the partial results are gathered: this bounds
+  // the bytes held.
+  static constexpr long kRoundBlocks = 64;
+
   CaseRange rangeOf(long b) const;
   CaseBlock view(CaseRange range, std::vector<char>& scratch) const;
+  CaseBlock firstBlockView() const;
   void store(const CaseBlockColumns& block);
+  std::vector<std::string> gatherPartials(const std::function<void(wire::Writer&)>& produce) const {
+    return gatherAll(*cluster_, produce);
+  }
 
   long cases_ = 0;
+  // Shared among processes: the cluster, the group's number of the first case kept here (a
+  // multiple of blockCases), the group's number of cases, and the group's first block.
+  Cluster* cluster_ = nullptr;
+  long caseOffset_ = 0;
+  long totalCases_ = 0;
+  CaseBlockColumns firstBlock_;
   std::vector<StoredBlock> blocks_;
   std::unique_ptr<WorkStore> store_;
   CaseBlockColumns pending_;  // cases appended but not yet a full block

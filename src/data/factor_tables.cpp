@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <tuple>
 
 namespace qv {
 
@@ -112,6 +113,8 @@ DescriptiveTable accumulateDescriptives(const ProcedureState& st, const CaseWork
     std::unordered_map<std::string, size_t> index;
     std::vector<std::vector<int>> keys;
     std::vector<DescriptiveCell> cells;
+    auto fields() { return std::tie(index, keys, cells); }
+    auto fields() const { return std::tie(index, keys, cells); }
     // The entry of the cell with the given key, made empty on its first appearance.
     DescriptiveCell& at(const std::string& key, const int* lev, int nf, const DescriptiveCell& empty) {
       auto [it, isNew] = index.try_emplace(key, cells.size());

@@ -4,6 +4,7 @@
 // (mean, standard deviation and N of each dependent variable in every cell of the factors and
 // every marginal of those cells).
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct DescriptiveCell {
   double n = 0.0;                // sum of case weights
   double wsum = 0.0;             // sum of accumulation weights, case x regression weight
   std::vector<double> mean, m2;  // per dependent: weighted mean and sum of squared deviations
+  auto fields() { return std::tie(n, wsum, mean, m2); }
+  auto fields() const { return std::tie(n, wsum, mean, m2); }
 
   // Adds one case of weight wr (case x regression weight) and case weight w.
   void add(const double* y, double w, double wr);

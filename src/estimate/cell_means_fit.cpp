@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "estimate/estimation.h"
 #include "estimate/sstypes.h"
@@ -117,6 +118,9 @@ bool onlyServedRequests(const ProcedureState& st) {
 struct CellSums {
   size_t nd = 0;
   std::vector<DD> w, s, ss;
+  CellSums() = default;
+  auto fields() { return std::tie(nd, w, s, ss); }
+  auto fields() const { return std::tie(nd, w, s, ss); }
   CellSums(size_t cells, size_t ndep)
       : nd(ndep), w(cells, DD(0.0)), s(cells * ndep, DD(0.0)), ss(cells * num::packedSize(ndep), DD(0.0)) {}
   void merge(const CellSums& o) {

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 
 #include "data/design.h"
@@ -441,14 +442,18 @@ void addCaseExtended(const ValueKinds& kinds, const CaseBlock& cases, long k, do
 // touches (in order of first touch), the double-double sums of v v' (packed, vsize entries), and
 // the weight, provisional means and sums of squared deviations of the dependents.
 struct CellSums {
-  size_t vsize;
+  size_t vsize = 0;
   std::vector<int> cells;
   std::vector<double> hi, lo;
   double wsum = 0.0;
   std::vector<double> mean, m2;
   std::unordered_map<size_t, size_t> sparseSlot;  // cell -> slot, with many design cells
   std::vector<int> denseSlot;                     // cell + 1 -> slot + 1, with few
+  CellSums() = default;
   CellSums(size_t vsize, int nd) : vsize(vsize), mean(static_cast<size_t>(nd), 0.0), m2(mean) {}
+  // What the merge reads, as it travels between processes (the slot tables stay behind).
+  auto fields() { return std::tie(vsize, cells, hi, lo, wsum, mean, m2); }
+  auto fields() const { return std::tie(vsize, cells, hi, lo, wsum, mean, m2); }
   // The slot of design cell c of ncells, made on its first touch.
   size_t slotOf(size_t c, size_t ncells) {
     constexpr size_t kDenseCells = size_t{1} << 16;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "data/design.h"
@@ -90,6 +91,8 @@ void printResidualPlots(Context& ctx, const ProcedureState& st, const CaseWorkFi
       long plotted = 0;
       std::vector<double> lo = std::vector<double>(3, INFINITY), hi = std::vector<double>(3, -INFINITY);
       std::vector<std::vector<double>> rows;
+      auto fields() { return std::tie(plotted, lo, hi, rows); }
+      auto fields() const { return std::tie(plotted, lo, hi, rows); }
     };
     Ranges all;
     work.reduce(

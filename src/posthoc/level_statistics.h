@@ -2,6 +2,7 @@
 // Observed statistics of the levels of the factors that post hoc tests compare: per level the
 // summed case weight, the summed accumulation weight (case x regression weight), and per
 // dependent variable the weighted mean and sum of squared deviations.
+#include <tuple>
 #include <vector>
 
 #include "data/case_pass.h"
@@ -15,6 +16,8 @@ namespace qv {
 struct LevelStatistics {
   std::vector<int> factors;                          // factor numbers, ascending
   std::vector<std::vector<DescriptiveCell>> levels;  // per entry of `factors`, per level (0-based)
+  auto fields() { return std::tie(factors, levels); }
+  auto fields() const { return std::tie(factors, levels); }
 
   // The statistics of factor f; null when f is not one of `factors`.
   const std::vector<DescriptiveCell>* of(int f) const;

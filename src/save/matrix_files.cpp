@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -366,6 +367,8 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
     struct Rows {
       std::string bytes;
       long count = 0;
+      auto fields() { return std::tie(bytes, count); }
+      auto fields() const { return std::tie(bytes, count); }
     };
     work.reduce(
         [&](const CaseBlock& cases) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "data/case_pass.h"
 #include "data/design.h"
@@ -222,6 +223,8 @@ void saveGroupValues(ProcedureState& st, const CaseWorkFile& work) {
   struct Values {
     std::vector<int64_t> records;  // per case, its position in the active data
     std::vector<double> values;    // nv per case
+    auto fields() { return std::tie(records, values); }
+    auto fields() const { return std::tie(records, values); }
   };
   work.reduce(
       [&](const CaseBlock& cases) {

@@ -1,6 +1,7 @@
 #include "tests/lack_of_fit.h"
 
 #include <map>
+#include <tuple>
 #include <vector>
 
 #include "tests/univariate.h"
@@ -15,6 +16,8 @@ struct GroupAccumulator {
   double fitWeight = 0.0;   // sum of case x regression weights
   std::vector<double> mean;
   num::Packed sscp;
+  auto fields() { return std::tie(caseWeight, fitWeight, mean, sscp); }
+  auto fields() const { return std::tie(caseWeight, fitWeight, mean, sscp); }
 
   // Merges the same group's sums over another range of cases (the pairwise update of Chan,
   // Golub and LeVeque).

@@ -2,6 +2,7 @@
 #include "tests/levene.h"
 
 #include <cmath>
+#include <tuple>
 
 #include "data/design.h"
 #include "host/numeric/matrix.h"
@@ -16,6 +17,8 @@ struct LeveneCells {
   int ndepvr = 0;
   std::vector<double> weight;    // per cell
   std::vector<double> mean, ss;  // ndepvr per cell
+  auto fields() { return std::tie(ndepvr, weight, mean, ss); }
+  auto fields() const { return std::tie(ndepvr, weight, mean, ss); }
 
   // Adds one case's absolute residuals to its cell (GMTUDC); `cell` is 1-based.
   void add(int cell, const double* e, double w) {
@@ -63,6 +66,8 @@ LeveneSums leveneSums(const ProcedureState& st, const CaseWorkFile& work) {
   struct Partial {
     LeveneCells cells;
     std::vector<double> scale;
+    auto fields() { return std::tie(cells, scale); }
+    auto fields() const { return std::tie(cells, scale); }
   };
   Partial all{empty, std::vector<double>(nd, 0.0)};
   work.reduce(

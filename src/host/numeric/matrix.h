@@ -3,6 +3,7 @@
 // 0-based, at i(i+1)/2 + j) and on row-major rectangular matrices, with the tolerance and
 // cleaning rules of the estimation.
 #include <cstddef>
+#include <tuple>
 #include <vector>
 
 namespace qv::num {
@@ -16,6 +17,8 @@ struct Packed {
   std::vector<double> a;
   Packed() = default;
   explicit Packed(size_t order) : n(order), a(packedSize(order), 0.0) {}
+  auto fields() { return std::tie(n, a); }
+  auto fields() const { return std::tie(n, a); }
   double& operator()(size_t i, size_t j) { return a[packedIndex(i, j)]; }
   double operator()(size_t i, size_t j) const { return a[packedIndex(i, j)]; }
 };

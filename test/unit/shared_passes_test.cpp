@@ -1,0 +1,180 @@
+// Passes shared among processes: the processes are threads of this test, joined by a cluster
+// that gathers in memory, so that every pass of every reference case runs as a run of several
+// processes would, without an MPI launcher. Every process must print exactly what one process
+// alone prints.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "data/case_work_file.h"
+#include "driver/qvtctl.h"
+#include "host/cluster.h"
+#include "host/context.h"
+#include "host/output/render.h"
+#include "host/syntax/tokenizer.h"
+#include "program_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace qv;
+
+// `size` processes in threads of one program; allGather waits for all of them.
+class ThreadCluster {
+ public:
+  explicit ThreadCluster(int size) : slots_(static_cast<size_t>(size)) {
+    for (int r = 0; r < size; ++r) members_.push_back(Member(*this, r));
+  }
+  Cluster& member(int rank) { return members_[static_cast<size_t>(rank)]; }
+
+ private:
+  struct Member : Cluster {
+    ThreadCluster* all;
+    int me;
+    Member(ThreadCluster& c, int r) : all(&c), me(r) {}
+    int rank() const override { return me; }
+    int size() const override { return static_cast<int>(all->slots_.size()); }
+    std::vector<std::string> allGather(const std::string& mine) override { return all->gather(me, mine); }
+  };
+  std::vector<std::string> gather(int rank, const std::string& mine) {
+    std::unique_lock lock(mu_);
+    const long round = round_;
+    slots_[static_cast<size_t>(rank)] = mine;
+    if (++arrived_ == static_cast<int>(slots_.size())) {
+      gathered_ = slots_;
+      arrived_ = 0;
+      ++round_;
+      changed_.notify_all();
+    } else if (!changed_.wait_for(lock, std::chrono::seconds(60), [&] { return round_ != round; })) {
+      throw std::runtime_error("a process did not take part in a gathering");
+    }
+    return gathered_;
+  }
+  std::mutex mu_;
+  std::condition_variable changed_;
+  std::vector<std::string> slots_, gathered_;
+  int arrived_ = 0;
+  long round_ = 0;
+  std::vector<Member> members_;
+};
+
+struct Case {
+  std::string script, csv, weight, split, layout;
+};
+
+Case readCase(const fs::path& dir) {
+  Case c;
+  c.script = qvtest::slurp(dir / "command.qv");
+  c.csv = qvtest::slurp(dir / "data.csv");
+  auto firstWord = [](std::string s) {
+    s.erase(std::remove_if(s.begin(), s.end(), [](unsigned char ch) { return std::isspace(ch); }), s.end());
+    return s;
+  };
+  if (fs::exists(dir / "weight.txt")) c.weight = firstWord(qvtest::slurp(dir / "weight.txt"));
+  if (fs::exists(dir / "split.txt")) {
+    std::istringstream lines(qvtest::slurp(dir / "split.txt"));
+    std::getline(lines, c.split);
+    std::getline(lines, c.layout);
+    c.split = firstWord(c.split);
+    c.layout = firstWord(c.layout);
+  }
+  return c;
+}
+
+// The JSON output of every process of a run of `processes` (0: one process, no cluster), each
+// process's passes on `threads` threads in blocks of `block` cases.
+std::vector<std::string> run(const Case& c, int processes, int threads, long block) {
+  DataOptions o;
+  o.dataPath = "data.csv";
+  o.weightVar = c.weight;
+  if (!c.split.empty()) o.splitVars = {c.split};
+  o.splitSeparate = c.layout == "separate";
+  o.threads = 1;
+  InputError err;
+  auto ds = DataSource::openText(c.csv, o, err);
+  if (!ds) return {"open failed: " + err.describe()};
+  ThreadCluster cluster(std::max(1, processes));
+  std::vector<std::string> outputs(static_cast<size_t>(std::max(1, processes)));
+  auto runOne = [&](int rank) {
+    out::Document doc;
+    for (const auto& cmd : syntax::splitCommands(c.script)) {
+      out::CommandOutput co;
+      co.command = cmd.text;
+      Context ctx;
+      ctx.data = ds.get();
+      ctx.output = &co;
+      ctx.threads = threads;
+      ctx.caseBlock = block;
+      if (processes > 0) ctx.cluster = &cluster.member(rank);
+      try {
+        QVTCTL(ctx, cmd.text);
+      } catch (const std::exception& e) {
+        outputs[static_cast<size_t>(rank)] = std::string("stopped: ") + e.what();
+        return;
+      }
+      co.error = ctx.errorFlag;
+      doc.commands.push_back(std::move(co));
+    }
+    outputs[static_cast<size_t>(rank)] = out::renderJson(doc);
+  };
+  std::vector<std::thread> ranks;
+  for (int r = 0; r < std::max(1, processes); ++r) ranks.emplace_back(runOne, r);
+  for (std::thread& t : ranks) t.join();
+  return outputs;
+}
+
+// Every reference case, in blocks of 3 cases (so that blocks straddle the processes' shares
+// and split groups), as 2 processes of 2 threads and 3 processes of 1.
+TEST(SharedPasses, EveryReferenceCasePrintsAsOneProcessDoes) {
+  const fs::path root = fs::path(QV_SOURCE_DIR) / "test" / "reference";
+  int compared = 0;
+  for (const auto& entry : fs::directory_iterator(root)) {
+    if (!fs::exists(entry.path() / "command.qv")) continue;
+    const std::string name = entry.path().filename().string();
+    const Case c = readCase(entry.path());
+    const std::string alone = run(c, 0, 1, 3).front();
+    ASSERT_EQ(alone.find("open failed"), std::string::npos) << name << ": " << alone;
+    for (auto [processes, threads] : {std::pair{2, 2}, {3, 1}}) {
+      const std::vector<std::string> outs = run(c, processes, threads, 3);
+      for (size_t r = 0; r < outs.size(); ++r) {
+        EXPECT_TRUE(outs[r] == alone) << name << ": process " << r << " of " << processes << " prints\n"
+                                      << outs[r].substr(0, 600) << "\ninstead of\n"
+                                      << alone.substr(0, 600);
+      }
+    }
+    ++compared;
+  }
+  EXPECT_GE(compared, 80);
+}
+
+// A pass that fails on one process (its temporary folder full) fails alike on every process,
+// after the gathering, instead of leaving the others waiting.
+TEST(SharedPasses, AFailureOnOneProcessIsThrownOnEvery) {
+  ThreadCluster cluster(3);
+  std::vector<std::string> caught(3);
+  std::vector<std::thread> ranks;
+  for (int r = 0; r < 3; ++r)
+    ranks.emplace_back([&, r] {
+      try {
+        CaseWorkFile::gatherAll(cluster.member(r), [&](wire::Writer& out) {
+          if (r == 1) throw WorkFileError("No space left on device");
+          wire::put(out, r);
+        });
+        caught[static_cast<size_t>(r)] = "nothing";
+      } catch (const WorkFileError& e) {
+        caught[static_cast<size_t>(r)] = e.what();
+      }
+    });
+  for (std::thread& t : ranks) t.join();
+  EXPECT_EQ(caught, std::vector<std::string>(3, "No space left on device"));
+}
+
+}  // namespace
