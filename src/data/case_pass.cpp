@@ -383,12 +383,19 @@ void appendCase(const CaseBlock& c, long k, const std::vector<int>* cellTo, Case
 // block order, as one process would. The valid cases are then moved so that each process keeps
 // whole blocks of the work file: the blocks whose first case it read, completed by the first
 // cases read by the processes after it.
+// `own` (when given) are the cases of the group this process converted: it reads the blocks
+// that start among them (see DataSource::sharedCases).
 template <class Map, class MergeSummary>
-void readSharedGroup(Cluster& cluster, long groupCases, Map& map, MergeSummary& mergeSummary, CaseWorkFile& work) {
+void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Map& map, MergeSummary& mergeSummary,
+                     CaseWorkFile& work) {
   const long size = std::max(1L, work.blockCases);
   const long blocks = (groupCases + size - 1) / size;
   const int processes = cluster.size(), me = cluster.rank();
-  const long b0 = blocks * me / processes, b1 = blocks * (me + 1) / processes;
+  long b0 = blocks * me / processes, b1 = blocks * (me + 1) / processes;
+  if (own) {
+    b0 = (own->begin + size - 1) / size;
+    b1 = std::max(b0, (own->end + size - 1) / size);
+  }
   const CaseRange mine{std::min(groupCases, b0 * size), std::min(groupCases, b1 * size)};
 
   CaseWorkFile staged;
@@ -401,7 +408,7 @@ void readSharedGroup(Cluster& cluster, long groupCases, Map& map, MergeSummary& 
   staged.blockCases = size;
   staged.memoryBytes = work.memoryBytes;
   std::vector<long> stagedValid;  // per block of this process, its valid cases
-  const std::vector<std::string> summaries = CaseWorkFile::gatherAll(cluster, [&](wire::Writer& out) {
+  const std::vector<std::string> summaries = gatherAll(cluster, [&](wire::Writer& out) {
     reduceBlocks(
         mine.size(), size, work.threads,
         [&](CaseRange r) { return map(CaseRange{mine.begin + r.begin, mine.begin + r.end}); },
@@ -459,7 +466,7 @@ void readSharedGroup(Cluster& cluster, long groupCases, Map& map, MergeSummary& 
     return false;
   });
   const std::vector<std::string> heads =
-      CaseWorkFile::gatherAll(cluster, [&](wire::Writer& out) { wire::put(out, head); });
+      gatherAll(cluster, [&](wire::Writer& out) { wire::put(out, head); });
   head.clear();
   // The last block kept here ends at the next block boundary (or the group's last case).
   const long ownTo = ownFrom < v1 ? std::min(total, (v1 + size - 1) / size * size) : v1;
@@ -488,7 +495,7 @@ void readSharedGroup(Cluster& cluster, long groupCases, Map& map, MergeSummary& 
   work.finish();
   // The group's first block, kept by every process.
   CaseBlockColumns first;
-  const std::vector<std::string> firsts = CaseWorkFile::gatherAll(cluster, [&](wire::Writer& out) {
+  const std::vector<std::string> firsts = gatherAll(cluster, [&](wire::Writer& out) {
     if (v0 == 0 && v1 > 0) {
       work.scan([&](const CaseBlock& c) {
         for (long k = c.range.begin; k < c.range.end; ++k) appendCase(c, k, nullptr, first);
@@ -595,7 +602,11 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
       return b;
     };
     if (ctx.cluster != nullptr && ctx.cluster->size() > 1) {
-      readSharedGroup(*ctx.cluster, groupEnd - groupBegin, map, mergeSummary, work);
+      long ownBegin = 0, ownEnd = 0;
+      const bool converted = ctx.data->sharedCases(ownBegin, ownEnd);
+      const CaseRange own{std::clamp(ownBegin - groupBegin, 0L, groupEnd - groupBegin),
+                          std::clamp(ownEnd - groupBegin, 0L, groupEnd - groupBegin)};
+      readSharedGroup(*ctx.cluster, groupEnd - groupBegin, converted ? &own : nullptr, map, mergeSummary, work);
     } else {
       reduceBlocks(groupEnd - groupBegin, blockCases, work.threads, map, merge);
     }
@@ -604,6 +615,8 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   } else {
     // The cases one by one through the reader (a source that does not read ranges), in the
     // same blocks.
+    long ownBegin = 0, ownEnd = 0;
+    QV_ASSERT(!ctx.data->sharedCases(ownBegin, ownEnd), "a source converted in shares read case by case");
     PassBlock b(pv);
     while (reader.next()) {
       addCase(pv, work.keepRecords, ReaderCase{reader}, work.recordsRead++, b);

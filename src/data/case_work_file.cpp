@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <utility>
 
-#include "host/data/case_stream.h"
 
 namespace qv {
 
@@ -210,71 +208,6 @@ void CaseWorkFile::distribute(Cluster& cluster, long firstBlock, long totalCases
   caseOffset_ = firstBlock * size;
   totalCases_ = totalCases;
   firstBlock_ = std::move(first);
-}
-
-namespace {
-
-// How a failure travels to the other processes: its kind and texts.
-enum class FailureKind : char { None, WorkFile, DataChanged, Internal, Memory, Other };
-
-}  // namespace
-
-std::vector<std::string> CaseWorkFile::gatherAll(Cluster& cluster,
-                                                 const std::function<void(wire::Writer&)>& produce) {
-  wire::Writer out;
-  FailureKind kind = FailureKind::None;
-  std::string text, where;
-  try {
-    produce(out);
-  } catch (const WorkFileError& e) {
-    kind = FailureKind::WorkFile, text = e.what();
-  } catch (const DataChanged& e) {
-    kind = FailureKind::DataChanged, text = e.what();
-  } catch (const InternalError& e) {
-    kind = FailureKind::Internal, text = e.condition, where = e.routine;
-  } catch (const std::bad_alloc&) {
-    kind = FailureKind::Memory;
-  } catch (const std::exception& e) {
-    kind = FailureKind::Other, text = e.what();
-  }
-  // A process's bytes: its failure (kind and texts), then what `produce` wrote.
-  wire::Writer head;
-  wire::put(head, kind);
-  if (kind != FailureKind::None) {
-    wire::put(head, text);
-    wire::put(head, where);
-    out.bytes.clear();
-  }
-  head.bytes += out.bytes;
-  out.bytes = std::string();
-  std::vector<std::string> all = cluster.allGather(head.bytes);
-  head.bytes = std::string();
-  QV_ASSERT(static_cast<int>(all.size()) == cluster.size(), "gather among processes");
-  // The first process that failed speaks for all.
-  for (std::string& bytes : all) {
-    wire::Reader in(bytes);
-    FailureKind theirs = FailureKind::None;
-    wire::get(in, theirs);
-    if (theirs != FailureKind::None) {
-      std::string t, w;
-      wire::get(in, t);
-      wire::get(in, w);
-      switch (theirs) {
-        case FailureKind::WorkFile:
-          throw WorkFileError(t);
-        case FailureKind::DataChanged:
-          throw DataChanged(t);
-        case FailureKind::Internal:
-          throw InternalError{t, w};
-        case FailureKind::Memory:
-          throw std::bad_alloc();
-        default:
-          throw std::runtime_error(t);
-      }
-    }
-    bytes.erase(0, static_cast<size_t>(in.at - bytes.data()));
-  }
-  return all;
 }
 
 }  // namespace qv

@@ -157,11 +157,6 @@ struct CaseWorkFile {
   // cases in all; `first` holds the group's first block (the cases of global block 0), the same
   // on every process. A group not shared (clear()) is mapped whole by every process.
   void distribute(Cluster& cluster, long firstBlock, long totalCases, CaseBlockColumns first);
-  // Runs `produce` (this process's part of a collective step) and gathers every process's bytes
-  // in rank order. A failure on any process (an exception from `produce`) is thrown on every
-  // process, after the gathering, as the same kind of error (work-file, changed data or internal)
-  // with the same text, so that every process ends alike.
-  static std::vector<std::string> gatherAll(Cluster& cluster, const std::function<void(wire::Writer&)>& produce);
 
  private:
   // What a stored block holds beyond its fixed columns.
@@ -190,7 +185,7 @@ struct CaseWorkFile {
   CaseBlock firstBlockView() const;
   void store(const CaseBlockColumns& block);
   std::vector<std::string> gatherPartials(const std::function<void(wire::Writer&)>& produce) const {
-    return gatherAll(*cluster_, produce);
+    return ::qv::gatherAll(*cluster_, produce);
   }
 
   long cases_ = 0;

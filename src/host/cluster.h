@@ -6,8 +6,11 @@
 // are gathered to every process and merged there in block order, so that every process ends
 // with the result one process alone would have computed, to the last bit. Only the first
 // process (rank 0) writes output.
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "host/wire.h"
 
 namespace qv {
 
@@ -21,5 +24,12 @@ class Cluster {
   // transport is thrown as std::runtime_error.
   virtual std::vector<std::string> allGather(const std::string& mine) = 0;
 };
+
+// Runs `produce` (this process's part of a collective step) and gathers every process's bytes
+// in rank order. A failure on any process (an exception from `produce`) is thrown on every
+// process, after the gathering, as the same kind of error (work file, changed data, internal
+// check, memory) with the same text, so that every process ends alike; the first process that
+// failed speaks for all.
+std::vector<std::string> gatherAll(Cluster& cluster, const std::function<void(wire::Writer&)>& produce);
 
 }  // namespace qv

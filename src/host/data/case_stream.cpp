@@ -18,8 +18,10 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <unordered_map>
 
+#include "host/cluster.h"
 #include "host/context.h"
 #include "host/data/csv_scanner.h"
 #include "host/data/dictionary_file.h"
@@ -144,6 +146,12 @@ struct ColumnScan {
   long nonFinite = 0;
   long badLine = 0, badColumn = 0;  // first field that is not a number
   std::string badText;
+  auto fields() {
+    return std::tie(declaredString, numeric, longest, longestNumber, decimals, nonFinite, badLine, badColumn, badText);
+  }
+  auto fields() const {
+    return std::tie(declaredString, numeric, longest, longestNumber, decimals, nonFinite, badLine, badColumn, badText);
+  }
 };
 
 class CsvDataSource;
@@ -356,6 +364,7 @@ struct RangeScan {
   long long end = 0;    // where the first record not taken starts (the size at the end)
   long lines = 0;       // line breaks in [begin, end)
   long records = 0;
+  long maxRecords = -1;          // when not negative, the range ends after this many records
   std::vector<ColumnScan> cols;  // lines counted from the range's first line
   bool failed = false;
   InputError err;  // lines counted from the range's first line
@@ -397,7 +406,7 @@ void convertRange(const Input& in, const RecordLayout& layout, const std::vector
         r.lines = sc.line() - 1;
         break;
       }
-      if (sc.recordOffset() >= r.limit) {
+      if (sc.recordOffset() >= r.limit || r.records == r.maxRecords) {
         r.end = sc.recordOffset();
         r.lines = sc.recordLine() - 1;
         break;
@@ -525,6 +534,8 @@ class CsvDataSource : public DataSource {
   bool separate = false;
   long nonFinite = 0;
   long cases = 0;
+  bool shared = false;           // converted in shares among processes
+  long shareBegin = 0, shareEnd = 0;  // then: this process's own cases
   RecordLayout layout;
   std::vector<WorkStore> stores;    // the converted cases, range by range in file order
   std::vector<StoredBlock> blocks;  // the stores' blocks in case order
@@ -533,6 +544,11 @@ class CsvDataSource : public DataSource {
 
   const Dictionary& dictionary() const override { return dict; }
   long caseCount() const override { return cases; }
+  bool sharedCases(long& begin, long& end) const override {
+    begin = shareBegin;
+    end = shareEnd;
+    return shared;
+  }
   int weightIndex() const override { return weight; }
   const std::vector<int>& splitIndexes() const override { return split; }
   bool splitSeparate() const override { return separate; }
@@ -745,6 +761,9 @@ void CsvCaseReader::seek(long k) {
 bool CsvDataSource::readRange(long begin, long end,
                               const std::function<void(const CaseColumns&)>& visit) const {
   if (begin >= end) return true;
+  QV_ASSERT(!shared || (begin >= shareBegin && !blocks.empty() &&
+                        end <= blocks.back().first + static_cast<long>(blocks.back().rows)),
+            "CsvDataSource::readRange: a case another process converted");
   // The first block that holds case `begin`.
   auto at = std::upper_bound(blocks.begin(), blocks.end(), begin,
                              [](long k, const StoredBlock& b) { return k < b.first; });
@@ -953,6 +972,152 @@ bool convertRecords(const Input& in, long long dataStart, long headerLines, cons
   return true;
 }
 
+// What the other processes learn of a converted range (its cases stay with its process).
+struct RangeSummary {
+  long long begin = 0, end = 0;
+  long lines = 0, records = 0;
+  std::vector<ColumnScan> cols;
+  bool failed = false;
+  InputError err;
+  auto fields() { return std::tie(begin, end, lines, records, cols, failed, err.line, err.column, err.text); }
+  auto fields() const { return std::tie(begin, end, lines, records, cols, failed, err.line, err.column, err.text); }
+};
+
+// convertRecords shared among the processes of `cluster`: the records are cut into byte ranges,
+// `threads` a process, and each process converts its own run of ranges; the processes learn
+// every range's extent and columns and merge them in file order, as one process would (a range
+// whose start is not where the range before it ended is converted again from there, by the
+// process that owns it, until every range starts where the one before it ended). Each process
+// keeps the cases of its own ranges, [shareBegin, shareEnd), plus the records after them up to
+// the end of the last block of `blockCases` cases that starts among them.
+bool convertShared(Cluster& cluster, const Input& in, long long dataStart, long headerLines,
+                   const RecordLayout& layout, const std::vector<ColumnScan>& start, int threads,
+                   long long minRangeBytes, long blockCases, std::vector<ColumnScan>& cols,
+                   std::vector<WorkStore>& stores, std::vector<StoredBlock>& index, long& cases,
+                   long& shareBegin, long& shareEnd, InputError& err) {
+  const long long bytes = in.size - dataStart;
+  const int processes = cluster.size(), me = cluster.rank();
+  const long long ranges = std::max<long long>(
+      1, std::min<long long>(static_cast<long long>(threads) * processes, bytes / std::max(1LL, minRangeBytes)));
+  std::vector<RangeScan> rs(static_cast<size_t>(ranges));
+  rs[0].begin = dataStart;
+  for (size_t i = 1; i < rs.size(); ++i)
+    rs[i].begin = std::max(rs[i - 1].begin,
+                           in.lineStartAfter(dataStart + bytes * static_cast<long long>(i) / ranges - 1));
+  for (size_t i = 0; i < rs.size(); ++i)
+    rs[i].limit = i + 1 < rs.size() ? rs[i + 1].begin : std::numeric_limits<long long>::max();
+  const size_t mine0 = static_cast<size_t>(ranges * me / processes);
+  const size_t mine1 = static_cast<size_t>(ranges * (me + 1) / processes);
+  {
+    std::vector<std::thread> pool;
+    for (size_t i = mine0 + 1; i < mine1; ++i) {
+      try {
+        pool.emplace_back([&, i] { convertRange(in, layout, start, rs[i]); });
+      } catch (const std::system_error&) {
+        convertRange(in, layout, start, rs[i]);
+      }
+    }
+    if (mine0 < mine1) convertRange(in, layout, start, rs[mine0]);
+    for (auto& t : pool) t.join();
+  }
+  std::vector<RangeSummary> all(rs.size());
+  for (;;) {
+    // Own ranges that do not start where the one before them ended, in order.
+    for (size_t i = mine0 + 1; i < mine1; ++i)
+      if (rs[i].begin != rs[i - 1].end) {
+        rs[i].begin = rs[i - 1].end;
+        convertRange(in, layout, start, rs[i]);
+      }
+    const std::vector<std::string> gathered = gatherAll(cluster, [&](wire::Writer& out) {
+      for (size_t i = mine0; i < mine1; ++i) {
+        if (rs[i].fault) std::rethrow_exception(rs[i].fault);
+        const RangeScan& r = rs[i];
+        wire::put(out, RangeSummary{r.begin, r.end, r.lines, r.records, r.cols, r.failed, r.err});
+      }
+    });
+    size_t at = 0;
+    for (const std::string& b : gathered) {
+      wire::Reader rd(b);
+      while (!rd.done()) wire::get(rd, all[at++]);
+    }
+    QV_ASSERT(at == all.size(), "shared conversion");
+    bool again = false;
+    for (size_t i = 1; i < all.size(); ++i)
+      if (all[i].begin != all[i - 1].end) {
+        again = true;
+        if (i == mine0) {
+          rs[i].begin = all[i - 1].end;
+          convertRange(in, layout, start, rs[i]);
+        }
+      }
+    if (!again) break;
+  }
+  cols = start;
+  cases = 0;
+  long lineBase = headerLines;
+  stores.clear();
+  index.clear();
+  shareBegin = shareEnd = 0;
+  for (size_t i = 0; i < all.size(); ++i) {
+    RangeSummary& r = all[i];
+    if (r.failed) {
+      err = r.err;
+      err.file = in.name;
+      if (err.line > 0) err.line += lineBase;
+      return false;
+    }
+    for (size_t c = 0; c < cols.size(); ++c) {
+      ColumnScan& to = cols[c];
+      const ColumnScan& from = r.cols[c];
+      to.longest = std::max(to.longest, from.longest);
+      to.longestNumber = std::max(to.longestNumber, from.longestNumber);
+      to.decimals = std::max(to.decimals, from.decimals);
+      to.nonFinite += from.nonFinite;
+      if (to.numeric && !from.numeric) {
+        to.numeric = false;
+        to.badLine = from.badLine + lineBase;
+        to.badColumn = from.badColumn;
+        to.badText = from.badText;
+      }
+    }
+    if (i == mine0) shareBegin = cases;
+    if (i >= mine0 && i < mine1) {
+      long first = cases;
+      for (size_t b = 0; b < rs[i].blockRows.size(); ++b) {
+        index.push_back(StoredBlock{stores.size(), b, first, rs[i].blockRows[b]});
+        first += rs[i].blockRows[b];
+      }
+      stores.push_back(std::move(rs[i].store));
+    }
+    cases += r.records;
+    lineBase += r.lines;
+    if (i + 1 == mine1) shareEnd = cases;
+  }
+  if (mine0 >= mine1) shareBegin = shareEnd = cases;
+  // The records after this process's own, up to the end of the last block that starts among them.
+  const long size = std::max(1L, blockCases);
+  const long firstBlockStart = (shareBegin + size - 1) / size * size;
+  if (firstBlockStart < shareEnd) {
+    const long blockEnd = std::min(cases, (shareEnd + size - 1) / size * size);
+    if (blockEnd > shareEnd) {
+      RangeScan extra;
+      extra.begin = rs[mine1 - 1].end;
+      extra.limit = std::numeric_limits<long long>::max();
+      extra.maxRecords = blockEnd - shareEnd;
+      convertRange(in, layout, start, extra);
+      if (extra.fault) std::rethrow_exception(extra.fault);
+      QV_ASSERT(!extra.failed && extra.records == blockEnd - shareEnd, "shared conversion");
+      long first = shareEnd;
+      for (size_t b = 0; b < extra.blockRows.size(); ++b) {
+        index.push_back(StoredBlock{stores.size(), b, first, extra.blockRows[b]});
+        first += extra.blockRows[b];
+      }
+      stores.push_back(std::move(extra.store));
+    }
+  }
+  return true;
+}
+
 std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const std::string* dictionaryText,
                                        InputError& err) {
   auto ds = std::make_unique<CsvDataSource>();
@@ -1020,9 +1185,19 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const 
     };
     ds->layout = layoutOf(cols);
     std::vector<ColumnScan> found;
-    if (!convertRecords(in, dataStart, headerLines, ds->layout, cols, threads, opts.minRangeBytes, found,
-                        ds->stores, ds->blocks, ds->cases, err))
-      return nullptr;
+    // Shared among processes when each can read the file at any offset and no split groups
+    // need every case's split values.
+    ds->shared = opts.cluster != nullptr && opts.cluster->size() > 1 && opts.splitVars.empty() &&
+                 (in.text || in.isNamedFile);
+    auto convert = [&](const std::vector<ColumnScan>& from, std::vector<ColumnScan>& to) {
+      if (ds->shared)
+        return convertShared(*opts.cluster, in, dataStart, headerLines, ds->layout, from, threads,
+                             opts.minRangeBytes, opts.shareBlockCases, to, ds->stores, ds->blocks, ds->cases,
+                             ds->shareBegin, ds->shareEnd, err);
+      return convertRecords(in, dataStart, headerLines, ds->layout, from, threads, opts.minRangeBytes, to,
+                            ds->stores, ds->blocks, ds->cases, err);
+    };
+    if (!convert(cols, found)) return nullptr;
     bool textFound = false;
     for (const auto& cs : found) textFound = textFound || (!cs.numeric && !cs.declaredString);
     bool declaredNumericText = false;
@@ -1033,9 +1208,7 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const 
       ds->layout = layoutOf(found);
       ds->stores.clear();
       std::vector<ColumnScan> again;
-      if (!convertRecords(in, dataStart, headerLines, ds->layout, found, threads, opts.minRangeBytes, again,
-                          ds->stores, ds->blocks, ds->cases, err))
-        return nullptr;
+      if (!convert(found, again)) return nullptr;
     }
     cols = std::move(found);
   } catch (const csv::ScanError& e) {

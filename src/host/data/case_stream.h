@@ -15,6 +15,8 @@
 
 namespace qv {
 
+class Cluster;
+
 struct DataOptions {
   std::string dataPath;
   std::string dictionaryPath;          // optional JSON dictionary
@@ -26,6 +28,12 @@ struct DataOptions {
   int threads = 0;
   // The smallest byte range worth a thread of its own (tests lower it to split small files).
   long long minRangeBytes = 1LL << 20;
+  // The processes that share the conversion (null: this process converts every case). Each then
+  // converts its own byte ranges of a data file (without split variables), plus the cases up to
+  // the end of the last block of `shareBlockCases` cases that starts among its own (see
+  // DataSource::sharedCases).
+  Cluster* cluster = nullptr;
+  long shareBlockCases = 65536;
 };
 
 // A problem with an input file, located for the user.
@@ -100,6 +108,14 @@ class DataSource {
   // Starts a fresh pass over the cases. The reader must not outlive the source. A reader
   // throws DataChanged when the file cannot be read any more or was changed after open().
   virtual std::unique_ptr<CaseReader> read() const = 0;
+  // When the conversion was shared among processes: the cases [begin, end) this process
+  // converted of its own byte ranges (false when it converted every case). Of the data's blocks
+  // of DataOptions::shareBlockCases cases, this process reads the ones that start among them,
+  // whole; no other case can be read here.
+  virtual bool sharedCases(long& begin, long& end) const {
+    (void)begin, (void)end;
+    return false;
+  }
   // Reads the cases [begin, end) of the data (0-based, all split groups counted) without a
   // reader: hands `visit` the converted blocks that hold them, in case order. Several threads may
   // read ranges at once. Returns false when the source cannot (then read the cases through
