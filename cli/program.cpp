@@ -20,6 +20,7 @@
 #include <new>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
@@ -224,7 +225,10 @@ void placeMessages(std::vector<qv::out::Item>& items, int firstLine, const qv::o
   }
 }
 
-// Runs one command with a fresh context; no failure of the procedure escapes.
+// Runs one command with a fresh context; no failure of the procedure escapes, except on a
+// cluster of several processes: there a failure may have struck one process alone (memory, the
+// transport, its own temporary files), which could not go on in step with the others, so it
+// ends the job (see quorvest-mpi's main) instead of leaving the others waiting for it.
 // `protectedFiles` are the run's inputs and outputs, which no matrix file may replace;
 // `outputFailed` is set when a matrix file could not be written.
 qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource* data,
@@ -248,16 +252,20 @@ qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource*
   } catch (const qv::DataChanged&) {
     throw;
   } catch (const qv::InternalError& e) {
+    if (cluster && cluster->size() > 1)
+      throw std::runtime_error("internal error: the check \"" + e.condition + "\" failed in " + e.routine);
     stopped = true;
     co.items.push_back(
         stoppedMessage("Internal error ...",
                        "Internal error: the check \"" + e.condition + "\" failed in " + e.routine +
                            ". The command was stopped; this is a fault of the program, please report it."));
   } catch (const std::bad_alloc&) {
+    if (cluster && cluster->size() > 1) throw;
     stopped = true;
     co.items.push_back(stoppedMessage("Insufficient memory ...",
                                       "There is not enough memory to run the command. It was stopped."));
   } catch (const std::exception& e) {
+    if (cluster && cluster->size() > 1) throw;
     stopped = true;
     co.items.push_back(
         stoppedMessage("Command stopped ...", std::string("The command was stopped: ") + e.what()));
@@ -540,7 +548,9 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
     }
   } catch (const qv::DataChanged& e) {
     // The user's situation, not a fault: one message, and no output from a data set that
-    // is no longer the one read.
+    // is no longer the one read. Several processes may notice it at different places, so
+    // there it ends the job.
+    if (cluster && cluster->size() > 1) throw;
     dataChanged = true;
     why = e.what();
   }
