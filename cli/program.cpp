@@ -300,7 +300,8 @@ data file, which every process must be able to read under the same path (a share
 standard input or a pipe), and their partial results are merged in case order on every process,
 so the output is the same, to the last digit, as one process's. The first process (rank 0) alone
 reads the script, prints messages and writes the output, --save-data, --charts and OUTFILE files.
-Every process ends with the same exit status; 3 when the processes lost contact with each other.)";
+Every process ends with the same exit status; 3 when one process could not go on (an MPI
+failure, no memory left on its machine, an internal error) and every process was stopped.)";
 
 // Checks the --charts folder before anything runs: it is created when missing and must be a
 // folder this process can write into.

@@ -88,5 +88,20 @@ TEST_F(MpiProgram, ErrorsAreToldOnceWithTheStatusOfOneProcess) {
   }
 }
 
+TEST_F(MpiProgram, DataMissingOnOneProcessIsToldOnceAndNamesTheProcess) {
+  // The second process runs in a folder without the data file that the first one reads.
+  for (const char* folder : {"one", "two"}) fs::create_directories(path(folder));
+  file("one/d.csv", "a,y\n1,2\n2,3\n1,4\n2,6\n");
+  const std::string binary = shellQuote(QV_MPI_BINARY);
+  const std::string args = " -e 'QUORVEST y BY a.' --data d.csv";
+  const RunResult r = run({}, 60,
+                          qvtest::mpiLauncher() + " -np 1 --wdir " + shellQuote(path("one")) + " " + binary + args +
+                              " : -np 1 --wdir " + shellQuote(path("two")) + " " + binary + args);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.err.rfind("quorvest-mpi: process 1: d.csv", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find("quorvest-mpi:"), r.err.rfind("quorvest-mpi:")) << "told more than once:\n" << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
 }  // namespace
 #endif
