@@ -14,8 +14,9 @@ void check(int code, const char* call) {
   char text[MPI_MAX_ERROR_STRING] = {};
   int length = 0;
   if (MPI_Error_string(code, text, &length) != MPI_SUCCESS) length = 0;
-  throw std::runtime_error(std::string(call) + " failed" +
-                           (length > 0 ? ": " + std::string(text, static_cast<size_t>(length)) : std::string()));
+  throw std::runtime_error(
+      std::string(call) + " failed" +
+      (length > 0 ? ": " + std::string(text, static_cast<size_t>(length)) : std::string()));
 }
 
 }  // namespace

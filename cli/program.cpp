@@ -1,5 +1,7 @@
 // The body of the quorvest programs (quorvest, and quorvest-mpi on the processes of an MPI job):
 // runs QUORVEST command scripts over a CSV data file and writes the output document.
+#include "program.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -24,8 +26,6 @@
 #include <string>
 #include <variant>
 #include <vector>
-
-#include "program.h"
 
 #include "data/case_blocks.h"
 #include "driver/qvtctl.h"
@@ -429,18 +429,17 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
 
   // Checks of the files that only the first process writes, made by the first process.
   std::string why;
-  if (!o.saveData.empty() && !run.onFirst(
-                                 [&](std::string& w) {
-                                   struct stat st {};
-                                   if (::stat(o.data.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
-                                       !S_ISDIR(st.st_mode)) {
-                                     w = "--save-data needs a data file that can be read again, not a pipe or device";
-                                     return false;
-                                   }
-                                   return qv::checkSaveDataTarget(o.saveData,
-                                                                  {o.data, o.dictionary, o.script, o.output}, w);
-                                 },
-                                 why))
+  if (!o.saveData.empty() &&
+      !run.onFirst(
+          [&](std::string& w) {
+            struct stat st {};
+            if (::stat(o.data.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+              w = "--save-data needs a data file that can be read again, not a pipe or device";
+              return false;
+            }
+            return qv::checkSaveDataTarget(o.saveData, {o.data, o.dictionary, o.script, o.output}, w);
+          },
+          why))
     return run.usageError(why);
   // Interruptions remove temporary output files; a file-size limit or a closed pipe fails a
   // write (and leaves no partial file) instead of ending the program.
@@ -488,7 +487,8 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
     try {
       struct stat st {};
       if (cluster && ::stat(o.data.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        why = o.data + ": every process reads the data file itself; give a regular file, not a pipe or device";
+        why =
+            o.data + ": every process reads the data file itself; give a regular file, not a pipe or device";
         dataOpened = false;
       } else {
         qv::DataOptions dopt;
@@ -562,7 +562,8 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
     bool saveFailed = false;
     if (!o.saveData.empty()) {
       if (failed > 0) {
-        run.err() << run.name() << ": " << o.saveData << ": not written, because a command reported an error\n";
+        run.err() << run.name() << ": " << o.saveData
+                  << ": not written, because a command reported an error\n";
       } else if (!qv::writeSaveData(o.data, o.dictionary, o.saveData, saved, why)) {
         run.err() << run.name() << ": " << why << "\n";
         saveFailed = true;

@@ -2,13 +2,13 @@
 // sizes (none, fewer bytes than a piece, a piece exactly, several pieces and a remainder) arrive
 // whole and in rank order on every process, with pieces of a few bytes so that one gathering
 // takes many exchanges. Exit status 0 when every process received what it should.
+#include "mpi_cluster.h"
+
 #include <mpi.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include "mpi_cluster.h"
 
 namespace {
 

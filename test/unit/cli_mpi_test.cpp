@@ -31,14 +31,25 @@ class MpiProgram : public ProgramTest {
 TEST_F(MpiProgram, FirstProcessAloneWritesTheFilesOneProcessWrites) {
   std::string csv = "a,x,y\n";
   for (int i = 0; i < 23; ++i)
-    csv += std::to_string(1 + i % 3) + "," + std::to_string(i % 5) + "," + std::to_string((i * 37) % 11 + i % 3) +
-           "\n";
+    csv += std::to_string(1 + i % 3) + "," + std::to_string(i % 5) + "," +
+           std::to_string((i * 37) % 11 + i % 3) + "\n";
   const std::string data = file("d.csv", csv);
   const std::vector<std::string> args = {
-      "-e", "QUORVEST y BY a WITH x /PLOT=PROFILE(a) /SAVE=PRED RESID "
-            "/OUTFILE=COVB('covb.csv') DESIGN('design.csv') EFFECT('effect.csv').",
-      "--data", data, "--case-block", "2", "--format", "json", "-o", "out.json", "--save-data", "saved.csv",
-      "--charts", "charts"};
+      "-e",
+      "QUORVEST y BY a WITH x /PLOT=PROFILE(a) /SAVE=PRED RESID "
+      "/OUTFILE=COVB('covb.csv') DESIGN('design.csv') EFFECT('effect.csv').",
+      "--data",
+      data,
+      "--case-block",
+      "2",
+      "--format",
+      "json",
+      "-o",
+      "out.json",
+      "--save-data",
+      "saved.csv",
+      "--charts",
+      "charts"};
   // Every output is named relative to the working folder. One process runs in folder "one";
   // of the MPI job, the first process runs in "first" and the second in "second", which must
   // stay empty. The output documents name the files alike and compare to the byte.
@@ -47,10 +58,10 @@ TEST_F(MpiProgram, FirstProcessAloneWritesTheFilesOneProcessWrites) {
   ASSERT_EQ(alone.status, 0) << alone.err;
   std::string firstArgs;
   for (const std::string& a : args) firstArgs += " " + shellQuote(a);
-  const RunResult shared =
-      run(args, 60,
-          qvtest::mpiLauncher() + " -np 1 --wdir " + shellQuote(path("first")) + " " + shellQuote(QV_MPI_BINARY) +
-              firstArgs + " : -np 1 --wdir " + shellQuote(path("second")) + " " + shellQuote(QV_MPI_BINARY));
+  const RunResult shared = run(args, 60,
+                               qvtest::mpiLauncher() + " -np 1 --wdir " + shellQuote(path("first")) + " " +
+                                   shellQuote(QV_MPI_BINARY) + firstArgs + " : -np 1 --wdir " +
+                                   shellQuote(path("second")) + " " + shellQuote(QV_MPI_BINARY));
   ASSERT_EQ(shared.status, 0) << shared.err;
   EXPECT_EQ(alone.err, shared.err);
 
@@ -95,8 +106,8 @@ TEST_F(MpiProgram, DataMissingOnOneProcessIsToldOnceAndNamesTheProcess) {
   const std::string binary = shellQuote(QV_MPI_BINARY);
   const std::string args = " -e 'QUORVEST y BY a.' --data d.csv";
   const RunResult r = run({}, 60,
-                          qvtest::mpiLauncher() + " -np 1 --wdir " + shellQuote(path("one")) + " " + binary + args +
-                              " : -np 1 --wdir " + shellQuote(path("two")) + " " + binary + args);
+                          qvtest::mpiLauncher() + " -np 1 --wdir " + shellQuote(path("one")) + " " + binary +
+                              args + " : -np 1 --wdir " + shellQuote(path("two")) + " " + binary + args);
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(r.err.rfind("quorvest-mpi: process 1: d.csv", 0), 0u) << r.err;
   EXPECT_EQ(r.err.find("quorvest-mpi:"), r.err.rfind("quorvest-mpi:")) << "told more than once:\n" << r.err;
