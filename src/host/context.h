@@ -29,6 +29,9 @@ struct Context {
   long caseBlock = 65536;  // kDefaultBlockCases
   // The processes that share the passes over the cases (host/cluster.h); null for one process.
   Cluster* cluster = nullptr;
+  // Whether this process writes the run's output files (OUTFILE matrix files). False on every
+  // process of a cluster but the first, which compute the same and leave the files to it.
+  bool writesFiles = true;
   // Where the variables created by SAVE go (the run's new columns of the active data); null
   // when the run does not keep them.
   std::vector<SavedVariable>* savedVariables = nullptr;

@@ -13,6 +13,7 @@
 #include "data/case_pass.h"
 #include "data/design.h"
 #include "driver/state.h"
+#include "host/cluster.h"
 #include "host/context.h"
 #include "host/numeric/distributions.h"
 #include "host/output/message_numbers.h"
@@ -276,22 +277,31 @@ bool MatrixFiles::open(Context& ctx, const ProcedureState& st) {
     ctx.note("OUTFILE cannot write ^1 ...", out::Severity::Error, {why});
     return false;
   };
-  std::vector<std::string> claimed;
-  for (const Target& t : targets) {
-    for (const std::string& p : {*t.path, dictionaryPathFor(*t.path)}) {
-      for (const std::string& in : ctx.protectedFiles)
-        if (!in.empty() && sameTarget(p, in))
-          return refuse(p + ": it is one of the run's input or output files");
-      for (const std::string& c : claimed)
-        if (sameTarget(p, c)) return refuse(p + ": two matrix files cannot share a file");
-      claimed.push_back(p);
+  // Only the process that writes files checks and opens them; the processes of a cluster take
+  // its verdict, so that all go on, or stop, together.
+  auto openTargets = [&]() -> std::string {
+    std::vector<std::string> claimed;
+    for (const Target& t : targets) {
+      for (const std::string& p : {*t.path, dictionaryPathFor(*t.path)}) {
+        for (const std::string& in : ctx.protectedFiles)
+          if (!in.empty() && sameTarget(p, in)) return p + ": it is one of the run's input or output files";
+        for (const std::string& c : claimed)
+          if (sameTarget(p, c)) return p + ": two matrix files cannot share a file";
+        claimed.push_back(p);
+      }
     }
-  }
-  for (const Target& t : targets) {
-    std::string why;
-    t.file->title = t.title;
-    if (!t.file->open(*t.path, why)) return refuse(why);
-  }
+    for (const Target& t : targets) {
+      std::string why;
+      t.file->title = t.title;
+      if (!t.file->open(*t.path, why)) return why;
+    }
+    return std::string();
+  };
+  std::string verdict = ctx.writesFiles ? openTargets() : std::string();
+  if (ctx.cluster) verdict = ctx.cluster->allGather(ctx.cluster->rank() == 0 ? verdict : std::string()).at(0);
+  if (!verdict.empty()) return refuse(verdict);
+  if (!ctx.writesFiles)
+    for (const Target& t : targets) t.file->path = *t.path;
   if (m.design) {
     std::string why;
     if (!m.designRows.open(why)) return refuse(why);
@@ -514,6 +524,7 @@ void MatrixFiles::finish(Context& ctx, const ProcedureState& st) {
       ctx.note("OUTFILE not written ^1 ...", out::Severity::Note, {f->path}, out::Phase::None);
     return;
   }
+  if (!ctx.writesFiles) return;
   const Dictionary& dict = ctx.data->dictionary();
   std::vector<FileVariable> splitVars;
   for (int s : m.split) splitVars.push_back(copiedVariable(dict.vars[s]));

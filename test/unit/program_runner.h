@@ -33,6 +33,23 @@ inline std::string slurp(const std::filesystem::path& p) {
   return ss.str();
 }
 
+#ifdef QV_MPI_BINARY
+// mpirun as the tests launch it on this machine: oversubscribed and unbound (tests run side by
+// side), over shared memory, without probing the network fabrics (which takes most of a launch
+// otherwise), without mpirun's own notices; as root only when told that it is meant.
+inline std::string mpiLauncher() {
+  std::string cmd = shellQuote(QV_MPIRUN) +
+                    " -q --oversubscribe --bind-to none --mca btl self,vader --mca pml ob1 --mca mtl ^ofi"
+                    " --mca osc ^ucx";
+  if (::geteuid() == 0) cmd += " --allow-run-as-root";
+  return cmd;
+}
+// The command that runs quorvest-mpi on `processes` processes of this machine.
+inline std::string mpiCommand(int processes) {
+  return mpiLauncher() + " -np " + std::to_string(processes) + " " + shellQuote(QV_MPI_BINARY);
+}
+#endif
+
 // A test fixture with its own scratch directory, removed after the test.
 class ProgramTest : public ::testing::Test {
  protected:
@@ -55,9 +72,11 @@ class ProgramTest : public ::testing::Test {
 
   // Runs the program with `args`; with timeoutSeconds > 0 it is stopped after that long. The
   // captured output files are removed again, so that a test can list what the program left.
-  RunResult run(const std::vector<std::string>& args, int timeoutSeconds = 0) {
+  // `program` is the command that starts the program (mpiCommand(K) for K processes).
+  RunResult run(const std::vector<std::string>& args, int timeoutSeconds = 0,
+                const std::string& program = shellQuote(QV_BINARY)) {
     std::string cmd = timeoutSeconds > 0 ? "timeout " + std::to_string(timeoutSeconds) + " " : "";
-    cmd += shellQuote(QV_BINARY);
+    cmd += program;
     for (const auto& a : args) cmd += " " + shellQuote(a);
     cmd += " > " + shellQuote(path("stdout.txt")) + " 2> " + shellQuote(path("stderr.txt"));
     int st = std::system(cmd.c_str());

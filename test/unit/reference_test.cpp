@@ -26,6 +26,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "program_runner.h"
@@ -640,13 +641,14 @@ TEST_P(ReferenceCase, MatchesExpected) {
   const fs::path dir = kReferenceDir / name;
   const json expected = json::parse(slurp(dir / "expected.json"));
   // Runs the program on the case in one output format; returns the exit status and the output.
-  auto runAs = [&](const std::string& format, std::string& text, const std::string& extra = "") {
+  auto runAs = [&](const std::string& format, std::string& text, const std::string& extra = "",
+                   const std::string& program = std::string(QV_BINARY)) {
     const fs::path out =
         fs::path(::testing::TempDir()) / ("qv_ref_" + name + "_" + std::to_string(::getpid()) + "." + format);
     const fs::path err = fs::path(out).replace_extension(".err");
     // Run from the case folder, so that messages locate themselves in "command.qv", not in a
     // path that differs between machines.
-    std::string cmd = "cd " + shellQuote(dir.string()) + " && " + std::string(QV_BINARY) +
+    std::string cmd = "cd " + shellQuote(dir.string()) + " && " + program +
                       " command.qv --data data.csv --format " + format + " -o " + shellQuote(out.string()) +
                       extra;
     if (fs::exists(dir / "weight.txt")) {
@@ -708,6 +710,23 @@ TEST_P(ReferenceCase, MatchesExpected) {
     runAs("json", many, std::string(" --threads ") + threads + " --case-block 2");
     EXPECT_TRUE(many == one) << name << ": the output on " << threads << " threads differs from one thread's";
   }
+#ifdef QV_MPI_BINARY
+  // The passes shared among the processes of an MPI job: the same output to the byte as one
+  // process's. A launch costs about a third of a second, so three processes run every case and
+  // two processes (of two threads each) every fourth.
+  const auto names = caseNames();
+  const auto index = std::find(names.begin(), names.end(), name) - names.begin();
+  for (const auto& [processes, threads] : {std::pair{3, 1}, std::pair{2, 2}}) {
+    if (processes == 2 && index % 4 != 0) continue;
+    std::string shared;
+    const auto [sharedStatus, sharedHow] =
+        runAs("json", shared, " --threads " + std::to_string(threads) + " --case-block 2",
+              qvtest::mpiCommand(processes));
+    EXPECT_TRUE(WIFEXITED(sharedStatus) && WEXITSTATUS(sharedStatus) == wantExit) << sharedHow;
+    EXPECT_TRUE(shared == one) << name << ": the output on " << processes
+                               << " MPI processes differs from one process's\n" << sharedHow;
+  }
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Reference, ReferenceCase, ::testing::ValuesIn(caseNames()),
