@@ -485,12 +485,6 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
   bool dataOpened = true;
   if (!o.data.empty()) {
     try {
-      struct stat st {};
-      if (cluster && ::stat(o.data.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        why =
-            o.data + ": every process reads the data file itself; give a regular file, not a pipe or device";
-        dataOpened = false;
-      } else {
         qv::DataOptions dopt;
         dopt.dataPath = o.data;
         dopt.dictionaryPath = o.dictionary;
@@ -505,13 +499,17 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
         }
         dopt.splitSeparate = o.splitLayout == "separate";
         dopt.threads = o.threads;
+        // The processes convert the data in shares, each the byte ranges whose blocks of cases
+        // it then reads.
+        dopt.cluster = cluster;
+        dopt.shareBlockCases = o.caseBlock;
+        dopt.regularFileOnly = cluster != nullptr;
         qv::InputError err;
         data = qv::DataSource::open(dopt, err);
         if (!data) {
           why = err.describe();
           dataOpened = false;
         }
-      }
     } catch (const std::bad_alloc&) {
       data.reset();
       dataOpened = outOfMemory(why);

@@ -1118,7 +1118,39 @@ bool convertShared(Cluster& cluster, const Input& in, long long dataStart, long 
   return true;
 }
 
-std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const std::string* dictionaryText,
+// The processes' agreement to convert the data in shares: every process casts one vote, at the
+// point where it would start converting, or, when it failed before (a file it cannot read, a
+// bad dictionary), on its way out of opening, so that no process waits for another. The data is
+// converted in shares only when every process can; otherwise each converts every case and the
+// failure is reported as it would be without shares.
+class ShareVote {
+ public:
+  explicit ShareVote(Cluster* cluster) : cluster_(cluster && cluster->size() > 1 ? cluster : nullptr) {}
+  ShareVote(const ShareVote&) = delete;
+  ShareVote& operator=(const ShareVote&) = delete;
+  ~ShareVote() {
+    if (!cluster_ || cast_) return;
+    try {
+      cluster_->allGather("0");
+    } catch (...) {
+      // The transport failed: the run ends through the next step that needs it.
+    }
+  }
+  // True when every process can share (each says whether it can).
+  bool agree(bool can) {
+    if (!cluster_) return false;
+    cast_ = true;
+    for (const std::string& vote : cluster_->allGather(can ? "1" : "0"))
+      if (vote != "1") return false;
+    return true;
+  }
+
+ private:
+  Cluster* cluster_;
+  bool cast_ = false;
+};
+
+std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, ShareVote& vote, const std::string* dictionaryText,
                                        InputError& err) {
   auto ds = std::make_unique<CsvDataSource>();
   const std::string& dataName = in.name;
@@ -1187,8 +1219,7 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, const 
     std::vector<ColumnScan> found;
     // Shared among processes when each can read the file at any offset and no split groups
     // need every case's split values.
-    ds->shared = opts.cluster != nullptr && opts.cluster->size() > 1 && opts.splitVars.empty() &&
-                 (in.text || in.isNamedFile);
+    ds->shared = vote.agree(opts.splitVars.empty() && (in.text || in.isNamedFile));
     auto convert = [&](const std::vector<ColumnScan>& from, std::vector<ColumnScan>& to) {
       if (ds->shared)
         return convertShared(*opts.cluster, in, dataStart, headerLines, ds->layout, from, threads,
@@ -1354,8 +1385,15 @@ bool openInput(const std::string& path, Input& in, InputError& err) {
 }  // namespace
 
 std::unique_ptr<DataSource> DataSource::open(const DataOptions& opts, InputError& err) {
+  ShareVote vote(opts.cluster);
   if (opts.dataPath.empty()) {
     err = InputError{"", 0, 0, "no data file given"};
+    return nullptr;
+  }
+  struct stat st {};
+  if (opts.regularFileOnly && ::stat(opts.dataPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    err = InputError{opts.dataPath, 0, 0,
+                     "every process reads the data file itself; give a regular file, not a pipe or device"};
     return nullptr;
   }
   std::string dictText;
@@ -1363,16 +1401,17 @@ std::unique_ptr<DataSource> DataSource::open(const DataOptions& opts, InputError
     return nullptr;
   Input in;
   if (!openInput(opts.dataPath, in, err)) return nullptr;
-  return openSource(std::move(in), opts, opts.dictionaryPath.empty() ? nullptr : &dictText, err);
+  return openSource(std::move(in), opts, vote, opts.dictionaryPath.empty() ? nullptr : &dictText, err);
 }
 
 std::unique_ptr<DataSource> DataSource::openText(std::string csv, const DataOptions& opts, InputError& err,
                                                  const std::string& dictionaryJson) {
+  ShareVote vote(opts.cluster);
   Input in;
   in.name = opts.dataPath.empty() ? "<data>" : opts.dataPath;
   in.text = std::make_shared<const std::string>(std::move(csv));
   in.size = static_cast<long long>(in.text->size());
-  return openSource(std::move(in), opts, dictionaryJson.empty() ? nullptr : &dictionaryJson, err);
+  return openSource(std::move(in), opts, vote, dictionaryJson.empty() ? nullptr : &dictionaryJson, err);
 }
 
 }  // namespace qv

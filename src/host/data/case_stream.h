@@ -34,6 +34,8 @@ struct DataOptions {
   // DataSource::sharedCases).
   Cluster* cluster = nullptr;
   long shareBlockCases = 65536;
+  // Refuse a data path that names a pipe or device (every process of a cluster reads the file).
+  bool regularFileOnly = false;
 };
 
 // A problem with an input file, located for the user.
