@@ -89,7 +89,7 @@ struct CaseWorkFile {
   void finish();
 
   // Runs a pass over every case: map(const CaseBlock&) -> partial result, merge(partial) in
-  // block order. A block on disk is read into a scratch buffer of the thread that maps it.
+  // block order. A block on disk is mapped into memory while the thread that maps it reads it.
   template <class Map, class Merge>
   void reduce(Map&& map, Merge&& merge) const {
     QV_ASSERT(pending_.cases == 0, "case work file not finished");
@@ -117,27 +117,26 @@ struct CaseWorkFile {
     long cases = 0;
     bool depRem = false, covRem = false, cell = false;
   };
-  // Scratch buffers for blocks read from disk, handed to one thread at a time.
+  // Views of blocks on disk (with their fallback buffers), handed to one thread at a time.
   struct ScratchPool {
     std::mutex mu;
-    std::vector<std::vector<char>> free;
+    std::vector<WorkStore::View> free;
   };
   struct ScratchLease {
     ScratchPool& pool;
-    std::vector<char> buffer;
+    WorkStore::View buffer;
     explicit ScratchLease(ScratchPool& p);
     ~ScratchLease();
   };
 
   CaseRange rangeOf(long b) const;
-  CaseBlock view(CaseRange range, std::vector<char>& scratch) const;
+  CaseBlock view(CaseRange range, WorkStore::View& scratch) const;
   void store(const CaseBlockColumns& block);
 
   long cases_ = 0;
   std::vector<StoredBlock> blocks_;
   std::unique_ptr<WorkStore> store_;
   CaseBlockColumns pending_;  // cases appended but not yet a full block
-  std::vector<char> encoded_;
   std::unique_ptr<ScratchPool> scratch_;
 };
 
