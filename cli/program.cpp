@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -500,8 +501,11 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
         dopt.splitSeparate = o.splitLayout == "separate";
         dopt.threads = o.threads;
         // The processes convert the data in shares, each the byte ranges whose blocks of cases
-        // it then reads.
-        dopt.cluster = cluster;
+        // it then reads, unless the first process must write a row for every case of the data
+        // (--save-data, the design matrix of OUTFILE): then each converts every case.
+        std::string upper = script;
+        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (o.saveData.empty() && upper.find("OUTFILE") == std::string::npos) dopt.cluster = cluster;
         dopt.shareBlockCases = o.caseBlock;
         dopt.regularFileOnly = cluster != nullptr;
         qv::InputError err;

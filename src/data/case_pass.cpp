@@ -48,6 +48,9 @@ struct LevelCollector {
   // What merge() reads of a later collector, as it travels between processes.
   auto fields() { return std::tie(isString, nums, strs, weights); }
   auto fields() const { return std::tie(isString, nums, strs, weights); }
+  // Unweighted cases: the weights are left at 0 as the cases come and set to the counts once
+  // the block's cases are in (finishBlock), a sum of ones being the count exactly.
+  bool counted = false;
 
   int add(double x, std::string_view s, double w) {
     int id;
@@ -59,7 +62,7 @@ struct LevelCollector {
       id = addNumber(x);
     }
     if (id == static_cast<int>(weights.size())) weights.push_back(0.0);
-    weights[id] += w;
+    if (!counted) weights[id] += w;
     return id;
   }
 
@@ -69,7 +72,7 @@ struct LevelCollector {
       const int i = static_cast<int>(x);
       if (static_cast<double>(i) == x && smallIds[static_cast<size_t>(i)] >= 0) {
         const int id = smallIds[static_cast<size_t>(i)];
-        weights[static_cast<size_t>(id)] += w;
+        if (!counted) weights[static_cast<size_t>(id)] += w;
         return id;
       }
     }
@@ -248,7 +251,10 @@ struct PassBlock {
 
   PassBlock() = default;
   explicit PassBlock(const PassVariables& pv) : levels(pv.factors.size()) {
-    for (size_t f = 0; f < levels.size(); ++f) levels[f].isString = pv.factorIsString[f] != 0;
+    for (size_t f = 0; f < levels.size(); ++f) {
+      levels[f].isString = pv.factorIsString[f] != 0;
+      levels[f].counted = !pv.weighted;
+    }
     depScratch.resize(pv.dep.size());
     covScratch.resize(pv.cov.size());
   }
@@ -330,6 +336,16 @@ void finishBlock(PassBlock& b) {
   b.caseCell.reserve(static_cast<size_t>(b.valid));
   for (size_t at = 0; at < b.ids.size(); at += nf) b.caseCell.push_back(cells.find(b.ids.data() + at));
   b.cellLevels = cells.levels();
+  if (b.levels[0].counted) {
+    // Unweighted: each value's weight is its count, summed over the block's cells.
+    std::vector<long> cellCount(cells.count(), 0);
+    for (int c : b.caseCell) ++cellCount[static_cast<size_t>(c)];
+    for (size_t c = 0; c < cellCount.size(); ++c)
+      for (size_t f = 0; f < nf; ++f)
+        b.levels[f].weights[static_cast<size_t>(b.cellLevels[c * nf + f])] +=
+            static_cast<double>(cellCount[c]);
+    for (LevelCollector& lc : b.levels) lc.counted = false;
+  }
   b.ids = std::vector<int>();
 }
 

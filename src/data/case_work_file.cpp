@@ -1,5 +1,7 @@
 #include "data/case_work_file.h"
 
+#include <sys/uio.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -62,6 +64,7 @@ CaseWorkFile::ScratchLease::ScratchLease(ScratchPool& p) : pool(p) {
 }
 
 CaseWorkFile::ScratchLease::~ScratchLease() {
+  buffer.release();
   std::lock_guard lock(pool.mu);
   pool.free.push_back(std::move(buffer));
 }
@@ -100,12 +103,15 @@ void CaseWorkFile::store(const CaseBlockColumns& b) {
                 (b.depRem.empty() || b.depRem.size() == n * nd) &&
                 (b.covRem.empty() || b.covRem.size() == n * nc) && (b.cell.empty() || b.cell.size() == n),
             "case work file block");
-  encoded_.clear();
+  // The columns go to the store as they stand, with zeros to pad each.
+  static const char zeros[8] = {};
+  iovec pieces[16];
+  int count = 0;
   auto put = [&](const auto& column) {
     const size_t bytes = column.size() * sizeof(column[0]);
-    const size_t at = encoded_.size();
-    encoded_.resize(at + padded(bytes), 0);
-    if (bytes > 0) std::memcpy(encoded_.data() + at, column.data(), bytes);
+    if (bytes == 0) return;
+    pieces[count++] = iovec{const_cast<void*>(static_cast<const void*>(column.data())), bytes};
+    if (padded(bytes) > bytes) pieces[count++] = iovec{const_cast<char*>(zeros), padded(bytes) - bytes};
   };
   put(b.dep);
   put(b.cov);
@@ -116,7 +122,7 @@ void CaseWorkFile::store(const CaseBlockColumns& b) {
   put(b.record);
   put(b.cell);
   if (!store_) store_ = std::make_unique<WorkStore>(memoryBytes);
-  store_->add(encoded_.data(), encoded_.size());
+  store_->add(pieces, count);
   blocks_.push_back(StoredBlock{b.cases, !b.depRem.empty(), !b.covRem.empty(), !b.cell.empty()});
   cases_ += b.cases;
 }
@@ -149,14 +155,14 @@ void CaseWorkFile::finish() {
   pending_.clear();
 }
 
-CaseBlock CaseWorkFile::view(CaseRange range, std::vector<char>& scratch) const {
+CaseBlock CaseWorkFile::view(CaseRange range, WorkStore::View& scratch) const {
   const long b = (range.begin - caseOffset_) / std::max(1L, blockCases);
   QV_ASSERT(b >= 0 && b < static_cast<long>(blocks_.size()) &&
                 blocks_[static_cast<size_t>(b)].cases == range.size(),
             "case work file block");
   const StoredBlock& sb = blocks_[static_cast<size_t>(b)];
   size_t bytes = 0;
-  const char* p = store_->block(static_cast<size_t>(b), scratch, bytes);
+  const char* p = store_->view(static_cast<size_t>(b), scratch, bytes);
   const size_t n = static_cast<size_t>(sb.cases);
   const size_t nd = static_cast<size_t>(ndepvr), nc = static_cast<size_t>(ncovar);
   CaseBlock v;

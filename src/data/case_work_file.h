@@ -95,7 +95,7 @@ struct CaseWorkFile {
   void finish();
 
   // Runs a pass over every case: map(const CaseBlock&) -> partial result, merge(partial) in
-  // block order. A block on disk is read into a scratch buffer of the thread that maps it.
+  // block order. A block on disk is mapped into memory while the thread that maps it reads it.
   // When the file is shared among processes (distribute()), each process maps its own blocks
   // and every process merges every block's partial result in block order (the partial result
   // must then be able to travel: see host/wire.h).
@@ -164,14 +164,14 @@ struct CaseWorkFile {
     long cases = 0;
     bool depRem = false, covRem = false, cell = false;
   };
-  // Scratch buffers for blocks read from disk, handed to one thread at a time.
+  // Views of blocks on disk (with their fallback buffers), handed to one thread at a time.
   struct ScratchPool {
     std::mutex mu;
-    std::vector<std::vector<char>> free;
+    std::vector<WorkStore::View> free;
   };
   struct ScratchLease {
     ScratchPool& pool;
-    std::vector<char> buffer;
+    WorkStore::View buffer;
     explicit ScratchLease(ScratchPool& p);
     ~ScratchLease();
   };
@@ -181,7 +181,7 @@ struct CaseWorkFile {
   static constexpr long kRoundBlocks = 64;
 
   CaseRange rangeOf(long b) const;
-  CaseBlock view(CaseRange range, std::vector<char>& scratch) const;
+  CaseBlock view(CaseRange range, WorkStore::View& scratch) const;
   CaseBlock firstBlockView() const;
   void store(const CaseBlockColumns& block);
   std::vector<std::string> gatherPartials(const std::function<void(wire::Writer&)>& produce) const {
@@ -198,7 +198,6 @@ struct CaseWorkFile {
   std::vector<StoredBlock> blocks_;
   std::unique_ptr<WorkStore> store_;
   CaseBlockColumns pending_;  // cases appended but not yet a full block
-  std::vector<char> encoded_;
   std::unique_ptr<ScratchPool> scratch_;
 };
 

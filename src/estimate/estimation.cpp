@@ -336,7 +336,21 @@ struct ValueKinds {
     }
     covShift.assign(nc, 0.0);
     setShifts(covShift.data());
+    for (const EffectRow& al : monoPowers) {
+      int degree = 0, cov = -1;
+      for (size_t c = 0; c < al.size(); ++c)
+        if (al[c] > 0) {
+          degree += al[c];
+          cov = static_cast<int>(c);
+        }
+      linearCov.push_back(degree <= 1 ? cov : -2);
+      linear = linear && degree <= 1;
+    }
   }
+  // Per monomial: -1 the constant, c >= 0 the deviation of covariate c alone, -2 a power or
+  // product; `linear` when there is no -2 (the monomials are then formed without a product).
+  std::vector<int> linearCov;
+  bool linear = true;
 
   size_t nmono() const { return monoPowers.size(); }
 
@@ -366,6 +380,13 @@ struct ValueKinds {
   // w[a] = monomial a of the case's covariates about their shifts; `rem` (may be null) holds
   // the remainders of decimal input, so that each deviation is that of the exact value.
   void fillShifted(const double* cov, const double* rem, double* w) const {
+    if (linear) {
+      for (size_t a = 0; a < linearCov.size(); ++a) {
+        const int c = linearCov[a];
+        w[a] = c < 0 ? 1.0 : (cov[c] - covShift[static_cast<size_t>(c)]) + (rem ? rem[c] : 0.0);
+      }
+      return;
+    }
     dev.resize(covShift.size());
     for (size_t c = 0; c < covShift.size(); ++c) dev[c] = (cov[c] - covShift[c]) + (rem ? rem[c] : 0.0);
     for (size_t a = 0; a < nmono(); ++a) {
@@ -486,6 +507,32 @@ struct CellSums {
     }
   }
 };
+
+// a += w v v' (packed lower triangle, order n), each entry as a[q] += (w v[i]) v[j].
+template <size_t N>
+void addOuterFixed(double* a, const double* v, double w) {
+  for (size_t i = 0; i < N; ++i) {
+    const double wi = w * v[i];
+    for (size_t j = 0; j <= i; ++j) a[i * (i + 1) / 2 + j] += wi * v[j];
+  }
+}
+void addOuter(double* a, const double* v, size_t n, double w) {
+  // The usual orders unrolled (one covariate or none, one or two dependents).
+  switch (n) {
+    case 2:
+      return addOuterFixed<2>(a, v, w);
+    case 3:
+      return addOuterFixed<3>(a, v, w);
+    case 4:
+      return addOuterFixed<4>(a, v, w);
+    default:
+      for (size_t i = 0; i < n; ++i) {
+        const double wi = w * v[i];
+        double* rowp = a + i * (i + 1) / 2;
+        for (size_t j = 0; j <= i; ++j) rowp[j] += wi * v[j];
+      }
+  }
+}
 
 // Largest number of per-cell accumulator entries (three per packed entry: the block and the
 // double-double total) kept in memory before the accumulation falls back to updating the full
@@ -615,6 +662,7 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
     std::vector<num::DD> vx(extended ? mv : 0);
     std::vector<double> block;  // per touched cell, its sums of at most kBlockCases cases
     std::vector<long> count;
+    double wsum1 = 0.0, mean1 = 0.0, m21 = 0.0;
     for (long k = range.begin; k < range.end; ++k) {
       const double wr = cases.weight(k) * cases.regWeight(k);
       if (!(wr > 0.0)) continue;
@@ -632,12 +680,17 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
         double* a = block.data() + slot * vsize;
         kv.fillShifted(cases.covOf(k), cases.covRemOf(k), v.data());
         for (int d = 0; d < nd; ++d) v[nmono + d] = (y[d] - depOrigin[d]) + (yr ? yr[d] : 0.0);
-        for (size_t i = 0; i < mv; ++i) {
-          const double wi = wr * v[i];
-          double* rowp = a + i * (i + 1) / 2;
-          for (size_t j = 0; j <= i; ++j) rowp[j] += wi * v[j];
-        }
+        addOuter(a, v.data(), mv, wr);
         if (++count[slot] % kBlockCases == 0) part.addPlain(slot, a);
+      }
+      if (nd == 1) {
+        // One dependent: the running sums stay in registers instead of the block's memory.
+        wsum1 += wr;
+        const double yd = (y[0] - depOrigin[0]) + (yr ? yr[0] : 0.0);
+        const double delta = yd - mean1;
+        mean1 += delta * wr / wsum1;
+        m21 += wr * delta * (yd - mean1);
+        continue;
       }
       part.wsum += wr;
       for (int d = 0; d < nd; ++d) {
@@ -646,6 +699,11 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
         part.mean[d] += delta * wr / part.wsum;
         part.m2[d] += wr * delta * (yd - part.mean[d]);
       }
+    }
+    if (nd == 1) {
+      part.wsum = wsum1;
+      part.mean[0] = mean1;
+      part.m2[0] = m21;
     }
     if (!extended)
       for (size_t slot = 0; slot < part.cells.size(); ++slot)
@@ -876,28 +934,38 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
         }
     // The pass: per block, the sums of e e' (packed, order nd) over its cases; the blocks' sums
     // are added in block order.
-    auto map = [&](const CaseBlock& cases) {
+    // NM, ND: the numbers of monomials and dependents when fixed at compile time (the usual
+    // small designs, unrolled), else 0 and taken from nm and nd.
+    auto residuals = [&]<size_t NM, int ND>(const CaseBlock& cases) {
+      const size_t nmono = NM > 0 ? NM : nm;
+      const int ndep = ND > 0 ? ND : nd;
       const CaseRange range = cases.range;
-      std::vector<double> sums(num::packedSize(static_cast<size_t>(nd)), 0.0);
-      std::vector<double> e(nd), w(nm);
+      std::vector<double> sums(num::packedSize(static_cast<size_t>(ndep)), 0.0);
+      std::vector<double> e(ndep), w(nmono);
       const ValueKinds kv = kinds;  // scratch of its own on each thread
+      const double* shift = g.depShift.empty() ? nullptr : g.depShift.data();
       for (long k = range.begin; k < range.end; ++k) {
         const double wr = cases.weight(k) * cases.regWeight(k);
         if (!(wr > 0.0)) continue;
         kv.fillShifted(cases.covOf(k), cases.covRemOf(k), w.data());
-        const double* cf = coef.data() + static_cast<size_t>(cases.designCell(k)) * nm * nd;
+        const double* cf = coef.data() + static_cast<size_t>(cases.designCell(k)) * nmono * ndep;
         const double* y = cases.depOf(k);
         const double* yr = cases.depRemOf(k);
-        for (int d = 0; d < nd; ++d) {
+        for (int d = 0; d < ndep; ++d) {
           double fit = 0.0;
-          for (size_t q = 0; q < nm; ++q) fit += w[q] * cf[q * nd + d];
-          const double yy = (g.depShift.empty() ? y[d] : y[d] - g.depShift[d]) + (yr ? yr[d] : 0.0);
+          for (size_t q = 0; q < nmono; ++q) fit += w[q] * cf[q * ndep + d];
+          const double yy = (shift ? y[d] - shift[d] : y[d]) + (yr ? yr[d] : 0.0);
           e[d] = num::QLRALMOSTEQUAL(yy, fit, kResidualUlps) ? 0.0 : yy - fit;
         }
-        for (int d = 0; d < nd; ++d)
+        for (int d = 0; d < ndep; ++d)
           for (int f = 0; f <= d; ++f) sums[num::packedIndex(d, f)] += wr * e[d] * e[f];
       }
       return sums;
+    };
+    auto map = [&](const CaseBlock& cases) {
+      if (nd == 1 && nm == 1) return residuals.template operator()<1, 1>(cases);
+      if (nd == 1 && nm == 2) return residuals.template operator()<2, 1>(cases);
+      return residuals.template operator()<0, 0>(cases);
     };
     work.reduce(map, [&](const std::vector<double>& sums) {
       for (size_t i = 0; i < sums.size(); ++i) g.errorSSCP.a[i] += sums[i];

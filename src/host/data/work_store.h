@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct iovec;
+
 namespace qv {
 
 // The temporary folder could not take the work file (missing folder, disk full ...).
@@ -31,6 +33,8 @@ class TempFile {
   int fd() const { return fd_; }
   // Appends n bytes at the end of the file; returns the offset where they start.
   long long append(const char* p, size_t n);
+  // Appends the pieces one after the other in one write; returns the offset where they start.
+  long long append(const struct iovec* pieces, int count);
   // Reads n bytes at `offset`; throws WorkFileError when fewer are there.
   void readAt(long long offset, char* p, size_t n) const;
   long long size() const { return size_; }
@@ -50,15 +54,41 @@ class WorkStore {
 
   // Appends one block.
   void add(const char* p, size_t n);
+  // Appends one block made of `count` pieces (each a pointer and a length), without first
+  // copying them into one buffer.
+  void add(const struct iovec* pieces, int count);
   size_t blockCount() const { return blocks_.size(); }
   // The bytes of block b: a view of memory, or read from the file into `scratch`.
   const char* block(size_t b, std::vector<char>& scratch, size_t& n) const;
+
+  // A block as view() hands it out: a view of memory, or of the file mapped into memory for as
+  // long as the View holds it (read into `buffer` where the mapping fails).
+  class View {
+   public:
+    View() = default;
+    View(View&& o) noexcept { *this = std::move(o); }
+    View& operator=(View&& o) noexcept;
+    ~View() { release(); }
+    // Unmaps the block; the buffer is kept for the next block.
+    void release();
+
+   private:
+    friend class WorkStore;
+    void* map_ = nullptr;
+    size_t mapBytes_ = 0;
+    std::vector<char> buffer;
+  };
+  // The bytes of block b, valid while `view` holds them (until its next use or release).
+  const char* view(size_t b, View& view, size_t& n) const;
 
  private:
   struct Block {
     long long offset;  // in buf_ while there is no file, else in the file
     size_t bytes;
   };
+
+  // Once the blocks in memory pass memoryBytes_, all go to the file, and so do the next ones.
+  void spillIfFull();
 
   size_t memoryBytes_;
   std::vector<char> buf_;

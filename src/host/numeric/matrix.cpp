@@ -294,12 +294,6 @@ bool QLRINT(double x, double factor) {
   return std::fabs(x - std::nearbyint(x)) <= factor * DBL_EPSILON * std::max(1.0, std::fabs(x));
 }
 
-bool QLRALMOSTEQUAL(double a, double b, int ulps) {
-  if (a == b) return true;  // equal values, signed zeros and equal infinities
-  if (!std::isfinite(a) || !std::isfinite(b)) return false;
-  return std::fabs(a - b) <= ulps * DBL_EPSILON * std::max(std::fabs(a), std::fabs(b));
-}
-
 int GASJRD(Mat& ab, double tol, std::vector<int>& pivotCol) {
   QV_ASSERT(ab.cols >= 1, "GASJRD");
   QV_ASSERT(tol >= 0.0, "GASJRD");

@@ -2,6 +2,9 @@
 // Dense kernels on packed symmetric matrices (lower triangle by rows: element (i, j), i >= j,
 // 0-based, at i(i+1)/2 + j) and on row-major rectangular matrices, with the tolerance and
 // cleaning rules of the estimation.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstddef>
 #include <tuple>
 #include <vector>
@@ -109,7 +112,12 @@ void CLNSCP(Packed& m, double factor);
 // false when either is NaN.
 bool QLREPS(double x, double ref, double factor);
 bool QLRINT(double x, double factor);
-bool QLRALMOSTEQUAL(double a, double b, int ulps);
+// (Inline: the residual pass asks it once a case.)
+inline bool QLRALMOSTEQUAL(double a, double b, int ulps) {
+  if (a == b) return true;  // equal values, signed zeros and equal infinities
+  if (!std::isfinite(a) || !std::isfinite(b)) return false;
+  return std::fabs(a - b) <= ulps * DBL_EPSILON * std::max(std::fabs(a), std::fabs(b));
+}
 
 // Gauss-Jordan reduction (GASJRD) of the augmented system [A | b] (rows x (cols + 1), the last
 // column b) in place, with partial pivoting. An entry of A counts as zero when its absolute
