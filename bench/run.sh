@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmark, generates N cases (default 10^7) and measures reading alone against the
-# full-factorial Type III analysis, on one thread and on the default number (the cores).
+# full-factorial Type III analysis, on one thread and on the default number (the cores); then, where
+# MPI is built, the whole program as one process and as two MPI processes.
 # Usage: bench/run.sh [N]
 # bench/run.sh emmeans [N]: the marginal means of a 40 x 50 table with all their comparisons
 # (N cases, default 10 000).
@@ -45,3 +46,18 @@ file=build-bench/bench_$n.csv
 ./build-bench/qvbench read "$file"
 ./build-bench/qvbench analyse "$file" 1
 ./build-bench/qvbench analyse "$file"
+# The whole program as one process on two threads and, where MPI is built, as two MPI processes of
+# one thread each; both outputs must be the same to the byte.
+if cmake --build build-bench --target help | grep -q quorvest-mpi && command -v mpirun >/dev/null; then
+  cmake --build build-bench -j2 --target quorvest quorvest-mpi >/dev/null
+  cmd="QUORVEST y BY a b c WITH x /METHOD=SSTYPE(3)."
+  root=(); [ "$(id -u)" = 0 ] && root=(--allow-run-as-root)
+  out=$(mktemp -d)
+  /usr/bin/time -f "program one process, 2 threads: %e s wall, %U+%S CPU s, %M KiB" \
+    ./build-bench/quorvest -e "$cmd" --data "$file" --threads 2 --format json -o "$out/one.json"
+  /usr/bin/time -f "program mpirun -np 2, 1 thread each: %e s wall, %U+%S CPU s (mpirun's own process: %M KiB)" \
+    mpirun -q "${root[@]}" --oversubscribe --bind-to none -np 2 ./build-bench/quorvest-mpi -e "$cmd" \
+    --data "$file" --threads 1 --format json -o "$out/mpi.json"
+  cmp -s "$out/one.json" "$out/mpi.json" && echo "outputs identical" || echo "OUTPUTS DIFFER"
+  rm -rf "$out"
+fi
