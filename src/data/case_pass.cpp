@@ -392,6 +392,9 @@ void appendCase(const CaseBlock& c, long k, const std::vector<int>* cellTo, Case
   ++out.cases;
 }
 
+// Blocks of the data pass each process reads, on average, before their summaries are gathered.
+constexpr long kSharedRoundBlocks = 64;
+
 // The data pass of a group shared among the processes of `cluster`. The group's blocks of read
 // cases are dealt out in runs, one run a process; each process reads its run and keeps the
 // valid cases in a staging file, with the blocks' own design cells, while the blocks' levels,
@@ -412,7 +415,6 @@ void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Ma
     b0 = (own->begin + size - 1) / size;
     b1 = std::max(b0, (own->end + size - 1) / size);
   }
-  const CaseRange mine{std::min(groupCases, b0 * size), std::min(groupCases, b1 * size)};
 
   CaseWorkFile staged;
   staged.ndepvr = work.ndepvr;
@@ -423,40 +425,47 @@ void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Ma
   staged.threads = work.threads;
   staged.blockCases = size;
   staged.memoryBytes = work.memoryBytes;
-  std::vector<long> stagedValid;  // per block of this process, its valid cases
-  const std::vector<std::string> summaries = gatherAll(cluster, [&](wire::Writer& out) {
-    reduceBlocks(
-        mine.size(), size, work.threads,
-        [&](CaseRange r) { return map(CaseRange{mine.begin + r.begin, mine.begin + r.end}); },
-        [&](PassBlock&& b) {
-          wire::put(out, b);
-          stagedValid.push_back(b.valid);
-          CaseBlockColumns cols;
-          cols.cases = b.valid;
-          cols.dep = std::move(b.dep);
-          cols.cov = std::move(b.cov);
-          cols.w = std::move(b.w);
-          cols.r = std::move(b.r);
-          cols.depRem = std::move(b.depRem);
-          cols.covRem = std::move(b.covRem);
-          cols.record = std::move(b.record);
-          cols.cell.assign(b.caseCell.begin(), b.caseCell.end());
-          staged.append(cols);
-        });
-    staged.finish();
-  });
-  // Every block's levels, cells and counts, merged in block order.
-  std::vector<std::vector<int>> cellTo;  // per block of this process
+  std::vector<long> stagedValid;         // per block of this process, its valid cases
+  std::vector<std::vector<int>> cellTo;  // per block of this process, its cells' group numbers
   long v0 = 0, total = 0;                // valid cases before this process's first; in all
-  for (int p = 0; p < processes; ++p) {
-    wire::Reader in(summaries[static_cast<size_t>(p)]);
-    while (!in.done()) {
-      PassBlock b{};
-      wire::get(in, b);
-      if (p < me) v0 += b.valid;
-      total += b.valid;
-      std::vector<int> to = mergeSummary(b);
-      if (p == me) cellTo.push_back(std::move(to));
+  // Window by window of consecutive blocks of the group, so that the processes hold one window's
+  // summaries at a time: each reads its blocks in the window, and every block's levels, cells and
+  // counts are merged in block order (the processes' runs follow one another in rank order).
+  const long window = kSharedRoundBlocks * processes;
+  for (long w0 = 0; w0 < blocks; w0 += window) {
+    const long lo = std::clamp(w0, b0, b1), hi = std::clamp(w0 + window, b0, b1);
+    const CaseRange part{std::min(groupCases, lo * size), std::min(groupCases, hi * size)};
+    const std::vector<std::string> summaries = gatherAll(cluster, [&](wire::Writer& out) {
+      reduceBlocks(
+          part.size(), size, work.threads,
+          [&](CaseRange r) { return map(CaseRange{part.begin + r.begin, part.begin + r.end}); },
+          [&](PassBlock&& b) {
+            wire::put(out, b);
+            stagedValid.push_back(b.valid);
+            CaseBlockColumns cols;
+            cols.cases = b.valid;
+            cols.dep = std::move(b.dep);
+            cols.cov = std::move(b.cov);
+            cols.w = std::move(b.w);
+            cols.r = std::move(b.r);
+            cols.depRem = std::move(b.depRem);
+            cols.covRem = std::move(b.covRem);
+            cols.record = std::move(b.record);
+            cols.cell.assign(b.caseCell.begin(), b.caseCell.end());
+            staged.append(cols);
+          });
+      if (w0 + window >= blocks) staged.finish();
+    });
+    for (int p = 0; p < processes; ++p) {
+      wire::Reader in(summaries[static_cast<size_t>(p)]);
+      while (!in.done()) {
+        PassBlock b{};
+        wire::get(in, b);
+        if (p < me) v0 += b.valid;
+        total += b.valid;
+        std::vector<int> to = mergeSummary(b);
+        if (p == me) cellTo.push_back(std::move(to));
+      }
     }
   }
   QV_ASSERT(cellTo.size() == stagedValid.size(), "shared data pass");
@@ -465,25 +474,29 @@ void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Ma
   // (its head) go to the process that keeps the block they end, the rest stay here.
   const long v1 = v0 + staged.size();
   const long ownFrom = std::min(v1, (v0 + size - 1) / size * size);
-  CaseBlockColumns head, run;
-  size_t block = 0;
-  long leftInBlock = stagedValid.empty() ? 0 : stagedValid[0];
-  long v = v0;
-  staged.scan([&](const CaseBlock& c) {
-    for (long k = c.range.begin; k < c.range.end; ++k, ++v) {
-      while (leftInBlock == 0) leftInBlock = stagedValid[++block];
-      --leftInBlock;
-      appendCase(c, k, &cellTo[block], v < ownFrom ? head : run);
-      if (run.cases == size) {
-        work.append(run);
-        run.clear();
+  // (Every step that reads or writes a file runs inside a gathering, so that a failure reaches
+  // every process.)
+  CaseBlockColumns run;
+  const std::vector<std::string> heads = gatherAll(cluster, [&](wire::Writer& out) {
+    CaseBlockColumns head;
+    size_t block = 0;
+    long leftInBlock = stagedValid.empty() ? 0 : stagedValid[0];
+    long v = v0;
+    staged.scan([&](const CaseBlock& c) {
+      for (long k = c.range.begin; k < c.range.end; ++k, ++v) {
+        while (leftInBlock == 0) leftInBlock = stagedValid[++block];
+        --leftInBlock;
+        appendCase(c, k, &cellTo[block], v < ownFrom ? head : run);
+        if (run.cases == size) {
+          work.append(run);
+          run.clear();
+        }
       }
-    }
-    return false;
+      return false;
+    });
+    wire::put(out, head);
   });
-  const std::vector<std::string> heads =
-      gatherAll(cluster, [&](wire::Writer& out) { wire::put(out, head); });
-  head.clear();
+  staged.clear();
   // The last block kept here ends at the next block boundary (or the group's last case).
   const long ownTo = ownFrom < v1 ? std::min(total, (v1 + size - 1) / size * size) : v1;
   long need = ownTo - v1;
@@ -506,12 +519,12 @@ void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Ma
     c.record = column(theirs.record);
     for (long k = 0; k < theirs.cases && need > 0; ++k, --need) appendCase(c, k, nullptr, run);
   }
-  QV_ASSERT(need == 0, "shared data pass");
-  work.append(run);
-  work.finish();
   // The group's first block, kept by every process.
   CaseBlockColumns first;
   const std::vector<std::string> firsts = gatherAll(cluster, [&](wire::Writer& out) {
+    QV_ASSERT(need == 0, "shared data pass");
+    work.append(run);
+    work.finish();
     if (v0 == 0 && v1 > 0) {
       work.scan([&](const CaseBlock& c) {
         for (long k = c.range.begin; k < c.range.end; ++k) appendCase(c, k, nullptr, first);
