@@ -349,9 +349,8 @@ void finishBlock(PassBlock& b) {
   b.ids = std::vector<int>();
 }
 
-// Appends the valid cases of a finished block to the group's case work file, with their design
-// cells (the block's cells numbered as the group's by `cellTo`); the block's columns move there.
-void appendBlock(CaseWorkFile& work, PassBlock& b, const std::vector<int>& cellTo) {
+// The valid cases' columns of a finished block, moved out of it (without their design cells).
+CaseBlockColumns takeColumns(PassBlock& b) {
   CaseBlockColumns cols;
   cols.cases = b.valid;
   cols.dep = std::move(b.dep);
@@ -361,6 +360,13 @@ void appendBlock(CaseWorkFile& work, PassBlock& b, const std::vector<int>& cellT
   cols.depRem = std::move(b.depRem);
   cols.covRem = std::move(b.covRem);
   cols.record = std::move(b.record);
+  return cols;
+}
+
+// Appends the valid cases of a finished block to the group's case work file, with their design
+// cells (the block's cells numbered as the group's by `cellTo`); the block's columns move there.
+void appendBlock(CaseWorkFile& work, PassBlock& b, const std::vector<int>& cellTo) {
+  CaseBlockColumns cols = takeColumns(b);
   cols.cell.reserve(b.caseCell.size());
   for (int c : b.caseCell) cols.cell.push_back(cellTo[static_cast<size_t>(c)]);
   work.append(cols);
@@ -442,15 +448,7 @@ void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Ma
           [&](PassBlock&& b) {
             wire::put(out, b);
             stagedValid.push_back(b.valid);
-            CaseBlockColumns cols;
-            cols.cases = b.valid;
-            cols.dep = std::move(b.dep);
-            cols.cov = std::move(b.cov);
-            cols.w = std::move(b.w);
-            cols.r = std::move(b.r);
-            cols.depRem = std::move(b.depRem);
-            cols.covRem = std::move(b.covRem);
-            cols.record = std::move(b.record);
+            CaseBlockColumns cols = takeColumns(b);
             cols.cell.assign(b.caseCell.begin(), b.caseCell.end());
             staged.append(cols);
           });
@@ -504,19 +502,7 @@ void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Ma
     wire::Reader in(heads[static_cast<size_t>(p)]);
     CaseBlockColumns theirs;
     wire::get(in, theirs);
-    CaseBlock c;
-    c.range = CaseRange{0, theirs.cases};
-    c.ndepvr = work.ndepvr;
-    c.ncovar = work.ncovar;
-    auto column = [](const auto& col) { return col.empty() ? nullptr : col.data(); };
-    c.dep = theirs.dep.data();
-    c.cov = theirs.cov.data();
-    c.w = column(theirs.w);
-    c.r = column(theirs.r);
-    c.depRem = column(theirs.depRem);
-    c.covRem = column(theirs.covRem);
-    c.cell = column(theirs.cell);
-    c.record = column(theirs.record);
+    const CaseBlock c = viewOf(theirs, CaseRange{0, theirs.cases}, work.ndepvr, work.ncovar);
     for (long k = 0; k < theirs.cases && need > 0; ++k, --need) appendCase(c, k, nullptr, run);
   }
   // The group's first block, kept by every process.

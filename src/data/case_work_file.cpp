@@ -188,10 +188,9 @@ CaseBlock CaseWorkFile::view(CaseRange range, WorkStore::View& scratch) const {
   return v;
 }
 
-CaseBlock CaseWorkFile::firstBlockView() const {
-  const CaseBlockColumns& f = firstBlock_;
+CaseBlock viewOf(const CaseBlockColumns& f, CaseRange range, int ndepvr, int ncovar) {
   CaseBlock v;
-  v.range = CaseRange{0, f.cases};
+  v.range = range;
   v.ndepvr = ndepvr;
   v.ncovar = ncovar;
   auto column = [](const auto& c) { return c.empty() ? nullptr : c.data(); };
@@ -204,6 +203,10 @@ CaseBlock CaseWorkFile::firstBlockView() const {
   v.cell = column(f.cell);
   v.record = column(f.record);
   return v;
+}
+
+CaseBlock CaseWorkFile::firstBlockView() const {
+  return viewOf(firstBlock_, CaseRange{0, firstBlock_.cases}, ndepvr, ncovar);
 }
 
 void CaseWorkFile::distribute(Cluster& cluster, long firstBlock, long totalCases, CaseBlockColumns first) {

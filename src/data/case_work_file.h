@@ -61,6 +61,9 @@ struct CaseBlock {
   long recordOf(long k) const { return record ? static_cast<long>(record[at(k)]) : -1; }
 };
 
+// A view of cases [range.begin, range.end) held in `cases` (case range.begin at row 0).
+CaseBlock viewOf(const CaseBlockColumns& cases, CaseRange range, int ndepvr, int ncovar);
+
 struct CaseWorkFile {
   // Bytes of blocks kept in memory before the work file goes to the temporary folder.
   static constexpr size_t kMemoryBytes = size_t{32} << 20;

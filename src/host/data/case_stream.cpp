@@ -898,6 +898,39 @@ bool readWholeFile(const std::string& path, size_t limit, std::string& text, Inp
   return true;
 }
 
+// `ranges` byte ranges of the records from dataStart, each starting at a line start: the guesses
+// that convertRecords and convertShared begin with.
+std::vector<RangeScan> guessRanges(const Input& in, long long dataStart, long long ranges) {
+  const long long bytes = in.size - dataStart;
+  std::vector<RangeScan> rs(static_cast<size_t>(ranges));
+  rs[0].begin = dataStart;
+  for (size_t i = 1; i < rs.size(); ++i)
+    rs[i].begin = std::max(rs[i - 1].begin,
+                           in.lineStartAfter(dataStart + bytes * static_cast<long long>(i) / ranges - 1));
+  for (size_t i = 0; i < rs.size(); ++i)
+    rs[i].limit = i + 1 < rs.size() ? rs[i + 1].begin : std::numeric_limits<long long>::max();
+  return rs;
+}
+
+// Folds what a range found about the columns into what the ranges before it found; lineBase is
+// the line breaks before the range.
+void mergeColumns(std::vector<ColumnScan>& cols, const std::vector<ColumnScan>& found, long lineBase) {
+  for (size_t c = 0; c < cols.size(); ++c) {
+    ColumnScan& to = cols[c];
+    const ColumnScan& from = found[c];
+    to.longest = std::max(to.longest, from.longest);
+    to.longestNumber = std::max(to.longestNumber, from.longestNumber);
+    to.decimals = std::max(to.decimals, from.decimals);
+    to.nonFinite += from.nonFinite;
+    if (to.numeric && !from.numeric) {
+      to.numeric = false;
+      to.badLine = from.badLine + lineBase;
+      to.badColumn = from.badColumn;
+      to.badText = from.badText;
+    }
+  }
+}
+
 // Converts the records after the header in byte ranges, one thread each, and merges the
 // ranges in file order. A range boundary is only a guess (a line break may lie inside a quoted
 // field): a range whose start is not where the range before it ended is converted again from
@@ -909,13 +942,7 @@ bool convertRecords(const Input& in, long long dataStart, long headerLines, cons
   const long long bytes = in.size - dataStart;
   long long ranges =
       std::max<long long>(1, std::min<long long>(threads, bytes / std::max(1LL, minRangeBytes)));
-  std::vector<RangeScan> rs(static_cast<size_t>(ranges));
-  rs[0].begin = dataStart;
-  for (size_t i = 1; i < rs.size(); ++i)
-    rs[i].begin = std::max(rs[i - 1].begin,
-                           in.lineStartAfter(dataStart + bytes * static_cast<long long>(i) / ranges - 1));
-  for (size_t i = 0; i < rs.size(); ++i)
-    rs[i].limit = i + 1 < rs.size() ? rs[i + 1].begin : std::numeric_limits<long long>::max();
+  std::vector<RangeScan> rs = guessRanges(in, dataStart, ranges);
   {
     std::vector<std::thread> pool;
     for (size_t i = 1; i < rs.size(); ++i) {
@@ -946,20 +973,7 @@ bool convertRecords(const Input& in, long long dataStart, long headerLines, cons
       if (err.line > 0) err.line += lineBase;
       return false;
     }
-    for (size_t c = 0; c < cols.size(); ++c) {
-      ColumnScan& to = cols[c];
-      const ColumnScan& from = r.cols[c];
-      to.longest = std::max(to.longest, from.longest);
-      to.longestNumber = std::max(to.longestNumber, from.longestNumber);
-      to.decimals = std::max(to.decimals, from.decimals);
-      to.nonFinite += from.nonFinite;
-      if (to.numeric && !from.numeric) {
-        to.numeric = false;
-        to.badLine = from.badLine + lineBase;
-        to.badColumn = from.badColumn;
-        to.badText = from.badText;
-      }
-    }
+    mergeColumns(cols, r.cols, lineBase);
     long first = cases;
     for (size_t b = 0; b < r.blockRows.size(); ++b) {
       index.push_back(StoredBlock{stores.size(), b, first, r.blockRows[b]});
@@ -999,13 +1013,7 @@ bool convertShared(Cluster& cluster, const Input& in, long long dataStart, long 
   const int processes = cluster.size(), me = cluster.rank();
   const long long ranges = std::max<long long>(
       1, std::min<long long>(static_cast<long long>(threads) * processes, bytes / std::max(1LL, minRangeBytes)));
-  std::vector<RangeScan> rs(static_cast<size_t>(ranges));
-  rs[0].begin = dataStart;
-  for (size_t i = 1; i < rs.size(); ++i)
-    rs[i].begin = std::max(rs[i - 1].begin,
-                           in.lineStartAfter(dataStart + bytes * static_cast<long long>(i) / ranges - 1));
-  for (size_t i = 0; i < rs.size(); ++i)
-    rs[i].limit = i + 1 < rs.size() ? rs[i + 1].begin : std::numeric_limits<long long>::max();
+  std::vector<RangeScan> rs = guessRanges(in, dataStart, ranges);
   const size_t mine0 = static_cast<size_t>(ranges * me / processes);
   const size_t mine1 = static_cast<size_t>(ranges * (me + 1) / processes);
   {
@@ -1066,20 +1074,7 @@ bool convertShared(Cluster& cluster, const Input& in, long long dataStart, long 
       if (err.line > 0) err.line += lineBase;
       return false;
     }
-    for (size_t c = 0; c < cols.size(); ++c) {
-      ColumnScan& to = cols[c];
-      const ColumnScan& from = r.cols[c];
-      to.longest = std::max(to.longest, from.longest);
-      to.longestNumber = std::max(to.longestNumber, from.longestNumber);
-      to.decimals = std::max(to.decimals, from.decimals);
-      to.nonFinite += from.nonFinite;
-      if (to.numeric && !from.numeric) {
-        to.numeric = false;
-        to.badLine = from.badLine + lineBase;
-        to.badColumn = from.badColumn;
-        to.badText = from.badText;
-      }
-    }
+    mergeColumns(cols, r.cols, lineBase);
     if (i == mine0) shareBegin = cases;
     if (i >= mine0 && i < mine1) {
       long first = cases;
