@@ -8,6 +8,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "host/numeric/ddouble.h"
 #include "host/output/message_numbers.h"
 
 namespace qv {
@@ -226,7 +227,10 @@ struct ColumnCase {
 struct PassBlock {
   long read = 0;        // cases of the block, valid or not
   long valid = 0;       // the valid ones
-  double sumW = 0.0;    // their case weights' sum, in case order
+  // Their case weights' sum in double-double (hi + lo), so that the group's sum, added block by
+  // block, is the sum of all the weights correctly rounded but for an error of order n 2^-104,
+  // whatever the blocks, threads and processes.
+  double sumW = 0.0, sumWLo = 0.0;
   std::vector<double> dep, cov, w, r;
   std::vector<double> depRem, covRem;  // empty while no valid case of the block has a remainder
   std::vector<int64_t> record;         // with keepRecords: each valid case's number in the data
@@ -246,8 +250,8 @@ struct PassBlock {
 
   // What the merge of the group reads of a block, as it travels between processes (the cases
   // stay with the process that read them).
-  auto fields() { return std::tie(read, valid, sumW, levels, cellLevels); }
-  auto fields() const { return std::tie(read, valid, sumW, levels, cellLevels); }
+  auto fields() { return std::tie(read, valid, sumW, sumWLo, levels, cellLevels); }
+  auto fields() const { return std::tie(read, valid, sumW, sumWLo, levels, cellLevels); }
 
   PassBlock() = default;
   explicit PassBlock(const PassVariables& pv) : levels(pv.factors.size()) {
@@ -324,7 +328,10 @@ void finishBlock(PassBlock& b) {
   if (b.w.empty()) {
     b.sumW = static_cast<double>(b.valid);
   } else {
-    for (double w : b.w) b.sumW += w;
+    num::DD sum(0.0);
+    for (double w : b.w) sum += w;
+    b.sumW = sum.hi;
+    b.sumWLo = sum.lo;
   }
   const size_t nf = b.levels.size();
   if (nf == 0) return;
@@ -564,6 +571,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
   for (int f = 0; f < nf; ++f) levels[f].isString = pv.factorIsString[f] != 0;
   DesignCellTable cells(nf);
   long casesRead = 0;
+  num::DD sumWeights(0.0);
   // Merges a block's levels, design cells and counts into the group's; returns the group's
   // number of each of the block's design cells.
   auto mergeSummary = [&](const PassBlock& b) {
@@ -583,7 +591,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
       }
     }
     // The weights summed block by block in case order.
-    g.sumWeights += b.sumW;
+    sumWeights += num::DD(b.sumW, b.sumWLo);
     g.nvalid += b.valid;
     casesRead += b.read;
     return cellTo;
@@ -647,6 +655,7 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
     }
   }
   work.finish();
+  g.sumWeights = sumWeights.value();
 
   if (g.nvalid == 0) {
     if (!ctx.splitCaption.empty()) {

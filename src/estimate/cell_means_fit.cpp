@@ -444,7 +444,7 @@ bool fitCellMeans(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   std::vector<double> origin(nd, 0.0);
   work.scan([&](const CaseBlock& cases) {
     for (long k = cases.range.begin; k < cases.range.end; ++k)
-      if (cases.weight(k) * cases.regWeight(k) > 0) {
+      if (cases.weight(k) > 0.0 && cases.regWeight(k) > 0.0) {
         origin.assign(cases.depOf(k), cases.depOf(k) + nd);
         return true;
       }

@@ -557,7 +557,7 @@ void GMEINI(Context& ctx, ProcedureState& st, const CaseWorkFile& work) {
   std::vector<double> depOrigin(nd, 0.0);
   work.scan([&](const CaseBlock& cases) {
     for (long k = cases.range.begin; k < cases.range.end; ++k)
-      if (cases.weight(k) * cases.regWeight(k) > 0) {
+      if (cases.weight(k) > 0.0 && cases.regWeight(k) > 0.0) {
         depOrigin.assign(cases.depOf(k), cases.depOf(k) + nd);
         kinds.setShifts(cases.covOf(k));
         return true;
@@ -908,7 +908,7 @@ void GMESTA(Context& ctx, ProcedureState& st, const CaseWorkFile& work, SweepSta
     ValueKinds kinds(st);
     work.scan([&](const CaseBlock& cases) {
       for (long k = cases.range.begin; k < cases.range.end; ++k)
-        if (cases.weight(k) * cases.regWeight(k) > 0) {
+        if (cases.weight(k) > 0.0 && cases.regWeight(k) > 0.0) {
           kinds.setShifts(cases.covOf(k));
           return true;
         }

@@ -166,3 +166,27 @@ TEST_F(Cli, ChartsFolderGetsOneSvgPerChart) {
 }
 
 }  // namespace
+
+namespace {
+
+// The sum of fractional case weights does not depend on how the cases are cut into blocks and
+// threads, and is the exact sum correctly rounded: 40 weights of the double nearest 0.1 (which
+// is 0.1 + 5.55e-18) sum exactly to 4 + 2.2e-16, which rounds to 4 (a running sum in double
+// gives 4.0000000000000018). Three levels of `a`: the error df is 4 - 3 = 1 exactly.
+TEST_F(Cli, FractionalWeightsSumToTheRoundedExactSumInAnyBlocks) {
+  std::string csv = "a,y,w\n";
+  for (int i = 0; i < 40; ++i) csv += std::to_string(1 + i % 3) + "," + std::to_string((i * 37) % 11) + ",0.1\n";
+  const std::string data = file("d.csv", csv);
+  const std::string key = R"("Source": ["Error"], "Statistics": ["df"]}, "value": )";
+  for (const char* block : {"1", "3", "1000"})
+    for (const char* threads : {"1", "2"}) {
+      const RunResult r = run({"-e", "QUORVEST y BY a.", "--data", data, "--weight", "w", "--case-block", block,
+                               "--threads", threads, "--format", "json"});
+      ASSERT_EQ(r.status, 0) << r.err;
+      const size_t at = r.out.find(key);
+      ASSERT_NE(at, std::string::npos) << r.out;
+      EXPECT_EQ(r.out.substr(at + key.size(), 2), "1,") << "blocks of " << block << ", " << threads << " threads";
+    }
+}
+
+}  // namespace
