@@ -68,6 +68,7 @@ class ThreadCluster {
 
 struct Case {
   std::string script, csv, weight, split, layout;
+  std::string oddCsv;  // when not empty, the data that processes of odd rank find instead
 };
 
 Case readCase(const fs::path& dir) {
@@ -90,7 +91,8 @@ Case readCase(const fs::path& dir) {
 }
 
 // The JSON output of every process of a run of `processes` (0: one process, no cluster), each
-// process's passes on `threads` threads in blocks of `block` cases.
+// process's passes in blocks of `block` cases on `threads` threads, one more on odd ranks (the
+// processes of a job need not have as many cores).
 std::vector<std::string> run(const Case& c, int processes, int threads, long block) {
   ThreadCluster cluster(std::max(1, processes));
   std::vector<std::string> outputs(static_cast<size_t>(std::max(1, processes)));
@@ -101,14 +103,14 @@ std::vector<std::string> run(const Case& c, int processes, int threads, long blo
     o.weightVar = c.weight;
     if (!c.split.empty()) o.splitVars = {c.split};
     o.splitSeparate = c.layout == "separate";
-    o.threads = threads;
+    o.threads = threads + rank % 2;
     o.minRangeBytes = 1;
     o.shareBlockCases = block;
     if (processes > 0) o.cluster = &cluster.member(rank);
     InputError err;
     std::unique_ptr<DataSource> ds;
     try {
-      ds = DataSource::openText(c.csv, o, err);
+      ds = DataSource::openText(rank % 2 && !c.oddCsv.empty() ? c.oddCsv : c.csv, o, err);
     } catch (const std::exception& e) {
       outputs[static_cast<size_t>(rank)] = std::string("open stopped: ") + e.what();
       return;
@@ -124,7 +126,7 @@ std::vector<std::string> run(const Case& c, int processes, int threads, long blo
       Context ctx;
       ctx.data = ds.get();
       ctx.output = &co;
-      ctx.threads = threads;
+      ctx.threads = threads + rank % 2;
       ctx.caseBlock = block;
       if (processes > 0) ctx.cluster = &cluster.member(rank);
       try {
@@ -167,6 +169,30 @@ TEST(SharedPasses, EveryReferenceCasePrintsAsOneProcessDoes) {
     ++compared;
   }
   EXPECT_GE(compared, 80);
+}
+
+// Malformed records are reported by every process as one process reports them: the first in
+// the file, wherever the processes' byte ranges fall. Processes that find different files under
+// one name refuse them alike.
+TEST(SharedPasses, DataFaultsAreReportedAsOneProcessReportsThem) {
+  std::string good;
+  for (int i = 0; i < 30; ++i) good += std::to_string(1 + i % 3) + "," + std::to_string(i) + "\n";
+  const std::string head = "a,y\n", wide = "2,3,4\n", open = "2,\"3\n";
+  const std::string files[] = {
+      head + wide + good,
+      head + good.substr(0, 40) + wide + good.substr(40) + open,
+      head + good + good.substr(0, 40) + open,
+  };
+  for (const std::string& csv : files) {
+    const Case c{"QUORVEST y BY a.", csv, "", "", "", ""};
+    const std::string alone = run(c, 0, 1, 3).front();
+    ASSERT_EQ(alone.rfind("open failed", 0), 0u) << alone;
+    for (int processes : {2, 3})
+      EXPECT_EQ(run(c, processes, 1, 3), std::vector<std::string>(static_cast<size_t>(processes), alone));
+  }
+  const std::vector<std::string> differ = run(Case{"QUORVEST y BY a.", head + good, "", "", "", head + wide}, 2, 1, 3);
+  EXPECT_EQ(differ[0], differ[1]);
+  EXPECT_NE(differ[0].find("files of different sizes"), std::string::npos) << differ[0];
 }
 
 // A pass that fails on one process (its temporary folder full) fails alike on every process,

@@ -992,30 +992,43 @@ struct RangeSummary {
   long lines = 0, records = 0;
   std::vector<ColumnScan> cols;
   bool failed = false;
+  bool faulted = false;  // its conversion threw (the exception stays with its process)
   InputError err;
-  auto fields() { return std::tie(begin, end, lines, records, cols, failed, err.line, err.column, err.text); }
-  auto fields() const { return std::tie(begin, end, lines, records, cols, failed, err.line, err.column, err.text); }
+  auto fields() { return std::tie(begin, end, lines, records, cols, failed, faulted, err.line, err.column, err.text); }
+  auto fields() const {
+    return std::tie(begin, end, lines, records, cols, failed, faulted, err.line, err.column, err.text);
+  }
+  bool stopped() const { return failed || faulted; }  // no range after it counts
 };
 
 // convertRecords shared among the processes of `cluster`: the records are cut into byte ranges,
-// `threads` a process, and each process converts its own run of ranges; the processes learn
-// every range's extent and columns and merge them in file order, as one process would (a range
-// whose start is not where the range before it ended is converted again from there, by the
-// process that owns it, until every range starts where the one before it ended). Each process
-// keeps the cases of its own ranges, [shareBegin, shareEnd), plus the records after them up to
-// the end of the last block of `blockCases` cases that starts among them.
+// about one a thread (`threadsOf` gives every process's threads, the same list on every
+// process), and each process converts its own run of ranges; the processes learn every range's
+// extent and columns and merge them in file order, as one process would (a range whose start is
+// not where the range before it ended is converted again from there, by the process that owns
+// it, until every range up to the first that failed starts where the one before it ended). The
+// first range in file order that failed decides: a malformed record is reported as one process
+// would, an exception of its conversion is thrown on every process. Each process keeps the
+// cases of its own ranges, [shareBegin, shareEnd), plus the records after them up to the end of
+// the last block of `blockCases` cases that starts among them.
 bool convertShared(Cluster& cluster, const Input& in, long long dataStart, long headerLines,
-                   const RecordLayout& layout, const std::vector<ColumnScan>& start, int threads,
-                   long long minRangeBytes, long blockCases, std::vector<ColumnScan>& cols,
-                   std::vector<WorkStore>& stores, std::vector<StoredBlock>& index, long& cases,
-                   long& shareBegin, long& shareEnd, InputError& err) {
+                   const RecordLayout& layout, const std::vector<ColumnScan>& start,
+                   const std::vector<int>& threadsOf, long long minRangeBytes, long blockCases,
+                   std::vector<ColumnScan>& cols, std::vector<WorkStore>& stores, std::vector<StoredBlock>& index,
+                   long& cases, long& shareBegin, long& shareEnd, InputError& err) {
   const long long bytes = in.size - dataStart;
-  const int processes = cluster.size(), me = cluster.rank();
-  const long long ranges = std::max<long long>(
-      1, std::min<long long>(static_cast<long long>(threads) * processes, bytes / std::max(1LL, minRangeBytes)));
+  const int me = cluster.rank();
+  QV_ASSERT(static_cast<int>(threadsOf.size()) == cluster.size(), "shared conversion");
+  long long allThreads = 0, threadsBefore = 0;
+  for (size_t p = 0; p < threadsOf.size(); ++p) {
+    if (static_cast<int>(p) < me) threadsBefore += threadsOf[p];
+    allThreads += threadsOf[p];
+  }
+  const long long ranges =
+      std::max<long long>(1, std::min<long long>(allThreads, bytes / std::max(1LL, minRangeBytes)));
   std::vector<RangeScan> rs = guessRanges(in, dataStart, ranges);
-  const size_t mine0 = static_cast<size_t>(ranges * me / processes);
-  const size_t mine1 = static_cast<size_t>(ranges * (me + 1) / processes);
+  const size_t mine0 = static_cast<size_t>(ranges * threadsBefore / allThreads);
+  const size_t mine1 = static_cast<size_t>(ranges * (threadsBefore + threadsOf[static_cast<size_t>(me)]) / allThreads);
   {
     std::vector<std::thread> pool;
     for (size_t i = mine0 + 1; i < mine1; ++i) {
@@ -1030,27 +1043,30 @@ bool convertShared(Cluster& cluster, const Input& in, long long dataStart, long 
   }
   std::vector<RangeSummary> all(rs.size());
   for (;;) {
-    // Own ranges that do not start where the one before them ended, in order.
-    for (size_t i = mine0 + 1; i < mine1; ++i)
+    // Own ranges that do not start where the one before them ended, in order, up to the first
+    // that failed (its end is not known).
+    for (size_t i = mine0 + 1; i < mine1 && !rs[i - 1].failed && !rs[i - 1].fault; ++i)
       if (rs[i].begin != rs[i - 1].end) {
         rs[i].begin = rs[i - 1].end;
         convertRange(in, layout, start, rs[i]);
       }
     const std::vector<std::string> gathered = gatherAll(cluster, [&](wire::Writer& out) {
       for (size_t i = mine0; i < mine1; ++i) {
-        if (rs[i].fault) std::rethrow_exception(rs[i].fault);
         const RangeScan& r = rs[i];
-        wire::put(out, RangeSummary{r.begin, r.end, r.lines, r.records, r.cols, r.failed, r.err});
+        wire::put(out, RangeSummary{r.begin, r.end, r.lines, r.records, r.cols, r.failed, r.fault != nullptr, r.err});
       }
     });
     size_t at = 0;
     for (const std::string& b : gathered) {
       wire::Reader rd(b);
-      while (!rd.done()) wire::get(rd, all[at++]);
+      while (!rd.done()) {
+        QV_ASSERT(at < all.size(), "shared conversion");
+        wire::get(rd, all[at++]);
+      }
     }
     QV_ASSERT(at == all.size(), "shared conversion");
     bool again = false;
-    for (size_t i = 1; i < all.size(); ++i)
+    for (size_t i = 1; i < all.size() && !all[i - 1].stopped(); ++i)
       if (all[i].begin != all[i - 1].end) {
         again = true;
         if (i == mine0) {
@@ -1059,6 +1075,15 @@ bool convertShared(Cluster& cluster, const Input& in, long long dataStart, long 
         }
       }
     if (!again) break;
+  }
+  // An exception in the first range that stopped is thrown on every process by the gathering.
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (!all[i].stopped()) continue;
+    if (all[i].faulted)
+      gatherAll(cluster, [&](wire::Writer&) {
+        if (i >= mine0 && i < mine1) std::rethrow_exception(rs[i].fault);
+      });
+    break;
   }
   cols = start;
   cases = 0;
@@ -1089,12 +1114,13 @@ bool convertShared(Cluster& cluster, const Input& in, long long dataStart, long 
     if (i + 1 == mine1) shareEnd = cases;
   }
   if (mine0 >= mine1) shareBegin = shareEnd = cases;
-  // The records after this process's own, up to the end of the last block that starts among them.
+  // The records after this process's own, up to the end of the last block that starts among them
+  // (converted inside a gathering, so that a failure reaches every process).
   const long size = std::max(1L, blockCases);
   const long firstBlockStart = (shareBegin + size - 1) / size * size;
-  if (firstBlockStart < shareEnd) {
-    const long blockEnd = std::min(cases, (shareEnd + size - 1) / size * size);
-    if (blockEnd > shareEnd) {
+  const long blockEnd = std::min(cases, (shareEnd + size - 1) / size * size);
+  gatherAll(cluster, [&](wire::Writer&) {
+    if (firstBlockStart < shareEnd && blockEnd > shareEnd) {
       RangeScan extra;
       extra.begin = rs[mine1 - 1].end;
       extra.limit = std::numeric_limits<long long>::max();
@@ -1109,7 +1135,7 @@ bool convertShared(Cluster& cluster, const Input& in, long long dataStart, long 
       }
       stores.push_back(std::move(extra.store));
     }
-  }
+  });
   return true;
 }
 
@@ -1131,18 +1157,37 @@ class ShareVote {
       // The transport failed: the run ends through the next step that needs it.
     }
   }
-  // True when every process can share (each says whether it can).
-  bool agree(bool can) {
+  // True when every process can share (each says whether it can, and with how many threads it
+  // converts; `bytes` and `dataStart` are the file's size and where its records start, which
+  // must be the same on every process).
+  bool agree(bool can, long long bytes, long long dataStart, int threads) {
     if (!cluster_) return false;
     cast_ = true;
-    for (const std::string& vote : cluster_->allGather(can ? "1" : "0"))
-      if (vote != "1") return false;
-    return true;
+    const std::string mine = can ? fmt::format("1 {} {} {}", bytes, dataStart, threads) : "0";
+    threads_.clear();
+    std::string first;
+    for (const std::string& vote : cluster_->allGather(mine)) {
+      if (vote == "0") return false;
+      // The file after the count of threads: the same on every process, or the processes do
+      // not read one file.
+      const size_t cut = vote.rfind(' ');
+      const std::string file = vote.substr(0, cut);
+      if (first.empty()) first = file;
+      differentFiles_ = differentFiles_ || file != first;
+      threads_.push_back(std::max(1, std::atoi(vote.c_str() + cut + 1)));
+    }
+    return !differentFiles_;
   }
+  // Every process's threads, in rank order (after agree() returned true).
+  const std::vector<int>& threads() const { return threads_; }
+  // Whether the processes found files of different sizes or headers (agree() returned false).
+  bool differentFiles() const { return differentFiles_; }
 
  private:
   Cluster* cluster_;
   bool cast_ = false;
+  bool differentFiles_ = false;
+  std::vector<int> threads_;
 };
 
 std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, ShareVote& vote, const std::string* dictionaryText,
@@ -1214,10 +1259,16 @@ std::unique_ptr<DataSource> openSource(Input in, const DataOptions& opts, ShareV
     std::vector<ColumnScan> found;
     // Shared among processes when each can read the file at any offset and no split groups
     // need every case's split values.
-    ds->shared = vote.agree(opts.splitVars.empty() && (in.text || in.isNamedFile));
+    ds->shared = vote.agree(opts.splitVars.empty() && (in.text || in.isNamedFile), in.size, dataStart, threads);
+    if (vote.differentFiles()) {
+      err = InputError{dataName, 0, 0,
+                       "the processes of the job find files of different sizes or headers under this name; the "
+                       "data file must be one file that every process reads (shared storage)"};
+      return nullptr;
+    }
     auto convert = [&](const std::vector<ColumnScan>& from, std::vector<ColumnScan>& to) {
       if (ds->shared)
-        return convertShared(*opts.cluster, in, dataStart, headerLines, ds->layout, from, threads,
+        return convertShared(*opts.cluster, in, dataStart, headerLines, ds->layout, from, vote.threads(),
                              opts.minRangeBytes, opts.shareBlockCases, to, ds->stores, ds->blocks, ds->cases,
                              ds->shareBegin, ds->shareEnd, err);
       return convertRecords(in, dataStart, headerLines, ds->layout, from, threads, opts.minRangeBytes, to,
