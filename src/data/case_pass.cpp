@@ -405,7 +405,7 @@ void appendCase(const CaseBlock& c, long k, const std::vector<int>* cellTo, Case
   ++out.cases;
 }
 
-// Blocks of the data pass each process reads, on average, before their summaries are gathered.
+// Blocks of the data pass each process reads in a round before their summaries are gathered.
 constexpr long kSharedRoundBlocks = 64;
 
 // The data pass of a group shared among the processes of `cluster`. The group's blocks of read
@@ -418,8 +418,8 @@ constexpr long kSharedRoundBlocks = 64;
 // `own` (when given) are the cases of the group this process converted: it reads the blocks
 // that start among them (see DataSource::sharedCases).
 template <class Map, class MergeSummary>
-void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Map& map, MergeSummary& mergeSummary,
-                     CaseWorkFile& work) {
+void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Map& map,
+                     MergeSummary& mergeSummary, CaseWorkFile& work) {
   const long size = std::max(1L, work.blockCases);
   const long blocks = (groupCases + size - 1) / size;
   const int processes = cluster.size(), me = cluster.rank();
@@ -441,17 +441,29 @@ void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Ma
   std::vector<long> stagedValid;         // per block of this process, its valid cases
   std::vector<std::vector<int>> cellTo;  // per block of this process, its cells' group numbers
   long v0 = 0, total = 0;                // valid cases before this process's first; in all
-  // Window by window of consecutive blocks of the group, so that the processes hold one window's
-  // summaries at a time: each reads its blocks in the window, and every block's levels, cells and
-  // counts are merged in block order (the processes' runs follow one another in rank order).
-  const long window = kSharedRoundBlocks * processes;
-  for (long w0 = 0; w0 < blocks; w0 += window) {
-    const long lo = std::clamp(w0, b0, b1), hi = std::clamp(w0 + window, b0, b1);
+  // Round by round, every process reads the next kSharedRoundBlocks of its own blocks at the same
+  // time, so that the processes hold a round's summaries at a time; every block's levels, cells
+  // and counts are merged in block order, which is rank order (host/rank_ordered_rounds.h).
+  RankOrderedRounds rounds(cluster, work.memoryBytes, [&](int p, wire::Reader& in) {
+    while (!in.done()) {
+      PassBlock b{};
+      wire::get(in, b);
+      if (p < me) v0 += b.valid;
+      total += b.valid;
+      std::vector<int> to = mergeSummary(b);
+      if (p == me) cellTo.push_back(std::move(to));
+    }
+  });
+  for (long round = 0;; ++round) {
+    const long lo = std::min(b1, b0 + round * kSharedRoundBlocks);
+    const long hi = std::min(b1, b0 + (round + 1) * kSharedRoundBlocks);
     const CaseRange part{std::min(groupCases, lo * size), std::min(groupCases, hi * size)};
-    const std::vector<std::string> summaries = gatherAll(cluster, [&](wire::Writer& out) {
+    const bool more = rounds.round([&](wire::Writer& out) {
       reduceBlocks(
           part.size(), size, work.threads,
-          [&](CaseRange r) { return map(CaseRange{part.begin + r.begin, part.begin + r.end}); },
+          [&](CaseRange r) {
+            return map(CaseRange{part.begin + r.begin, part.begin + r.end});
+          },
           [&](PassBlock&& b) {
             wire::put(out, b);
             stagedValid.push_back(b.valid);
@@ -459,20 +471,12 @@ void readSharedGroup(Cluster& cluster, long groupCases, const CaseRange* own, Ma
             cols.cell.assign(b.caseCell.begin(), b.caseCell.end());
             staged.append(cols);
           });
-      if (w0 + window >= blocks) staged.finish();
+      if (hi == b1) staged.finish();
+      return hi < b1;
     });
-    for (int p = 0; p < processes; ++p) {
-      wire::Reader in(summaries[static_cast<size_t>(p)]);
-      while (!in.done()) {
-        PassBlock b{};
-        wire::get(in, b);
-        if (p < me) v0 += b.valid;
-        total += b.valid;
-        std::vector<int> to = mergeSummary(b);
-        if (p == me) cellTo.push_back(std::move(to));
-      }
-    }
+    if (!more) break;
   }
+  rounds.finish();
   QV_ASSERT(cellTo.size() == stagedValid.size(), "shared data pass");
 
   // This process's valid cases are the group's [v0, v1): those before the first block boundary
@@ -629,7 +633,8 @@ PassResult readGroupCases(Context& ctx, ProcedureState& st, CaseReader& reader, 
       const bool converted = ctx.data->sharedCases(ownBegin, ownEnd);
       const CaseRange own{std::clamp(ownBegin - groupBegin, 0L, groupEnd - groupBegin),
                           std::clamp(ownEnd - groupBegin, 0L, groupEnd - groupBegin)};
-      readSharedGroup(*ctx.cluster, groupEnd - groupBegin, converted ? &own : nullptr, map, mergeSummary, work);
+      readSharedGroup(*ctx.cluster, groupEnd - groupBegin, converted ? &own : nullptr, map, mergeSummary,
+                      work);
     } else {
       reduceBlocks(groupEnd - groupBegin, blockCases, work.threads, map, merge);
     }

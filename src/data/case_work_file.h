@@ -15,6 +15,7 @@
 #include "host/assert.h"
 #include "host/cluster.h"
 #include "host/data/work_store.h"
+#include "host/rank_ordered_rounds.h"
 #include "host/wire.h"
 
 namespace qv {
@@ -114,29 +115,32 @@ struct CaseWorkFile {
       return;
     }
     using Partial = std::decay_t<std::invoke_result_t<Map&, const CaseBlock&>>;
-    // Round by round over windows of consecutive blocks of the group, so that every process
-    // holds the partial results of one window at a time: each maps its blocks in the window and
-    // the processes' partials, in rank order, are the window's in block order.
+    // Round by round, every process maps the next kRoundBlocks of its own blocks at the same
+    // time, so that every process holds the partial results of a round at a time; the partial
+    // results are merged in block order, which is rank order (see host/rank_ordered_rounds.h).
     const long size = std::max(1L, blockCases);
-    const long window = kRoundBlocks * cluster_->size() * size;
-    for (long round = 0; round * window < totalCases_; ++round) {
-      const CaseRange local{std::clamp(round * window - caseOffset_, 0L, cases_),
-                            std::clamp((round + 1) * window - caseOffset_, 0L, cases_)};
-      const std::vector<std::string> all = gatherPartials([&](wire::Writer& out) {
+    const long chunk = kRoundBlocks * size;
+    RankOrderedRounds rounds(*cluster_, memoryBytes, [&](int, wire::Reader& in) {
+      while (!in.done()) {
+        Partial part{};
+        wire::get(in, part);
+        merge(std::move(part));
+      }
+    });
+    for (long round = 0;; ++round) {
+      const CaseRange local{std::min(cases_, round * chunk), std::min(cases_, (round + 1) * chunk)};
+      const bool more = rounds.round([&](wire::Writer& out) {
         reduceBlocks(
             local.size(), size, threads,
-            [&](CaseRange r) { return mapLocal(CaseRange{local.begin + r.begin, local.begin + r.end}); },
+            [&](CaseRange r) {
+              return mapLocal(CaseRange{local.begin + r.begin, local.begin + r.end});
+            },
             [&](Partial&& part) { wire::put(out, part); });
+        return local.end < cases_;
       });
-      for (const std::string& bytes : all) {
-        wire::Reader in(bytes);
-        while (!in.done()) {
-          Partial part{};
-          wire::get(in, part);
-          merge(std::move(part));
-        }
-      }
+      if (!more) break;
     }
+    rounds.finish();
   }
   // Visits the blocks in order on the calling thread until `visit(const CaseBlock&)` returns
   // true; for questions answered by the first cases (the first valid case's values). A file
@@ -179,17 +183,14 @@ struct CaseWorkFile {
     ~ScratchLease();
   };
 
-  // Blocks each process maps, on average, before the partial results are gathered: this bounds
-  // the bytes held.
+  // Blocks each process maps in a round before the partial results are gathered: this bounds
+  // the bytes gathered at a time.
   static constexpr long kRoundBlocks = 64;
 
   CaseRange rangeOf(long b) const;
   CaseBlock view(CaseRange range, WorkStore::View& scratch) const;
   CaseBlock firstBlockView() const;
   void store(const CaseBlockColumns& block);
-  std::vector<std::string> gatherPartials(const std::function<void(wire::Writer&)>& produce) const {
-    return ::qv::gatherAll(*cluster_, produce);
-  }
 
   long cases_ = 0;
   // Shared among processes: the cluster, the group's number of the first case kept here (a

@@ -28,6 +28,7 @@ void analyseGroups(Context& ctx, ProcedureState& st) {
   CaseWorkFile work;
   work.threads = std::max(1, ctx.threads);
   work.blockCases = ctx.caseBlock;
+  work.memoryBytes = ctx.workMemoryBytes;
   work.keepRecords = st.saveCount() > 0 || matrixFiles.needsCasePositions();
   if (st.saveCount() > 0) beginSave(ctx, st);
   bool first = true;

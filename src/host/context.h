@@ -27,6 +27,9 @@ struct Context {
   // (results do not depend on either; a small block serves tests of the block merges).
   int threads = 1;
   long caseBlock = 65536;  // kDefaultBlockCases
+  // Bytes of a group's cases, and of the partial results held for other processes, kept in memory
+  // before they go to the temporary folder (a small value serves tests of the files).
+  size_t workMemoryBytes = size_t{32} << 20;  // CaseWorkFile::kMemoryBytes
   // The processes that share the passes over the cases (host/cluster.h); null for one process.
   Cluster* cluster = nullptr;
   // Whether this process writes the run's output files (OUTFILE matrix files). False on every

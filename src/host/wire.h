@@ -37,6 +37,7 @@ struct Reader {
   const char* at;
   const char* end;
   explicit Reader(const std::string& s) : at(s.data()), end(s.data() + s.size()) {}
+  Reader(const char* p, size_t n) : at(p), end(p + n) {}
   bool done() const { return at == end; }
   void raw(void* p, size_t n) {
     if (static_cast<size_t>(end - at) < n) throw DecodeError("partial result cut short");

@@ -13,12 +13,14 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "data/case_work_file.h"
 #include "driver/qvtctl.h"
 #include "host/cluster.h"
 #include "host/context.h"
 #include "host/output/render.h"
+#include "host/rank_ordered_rounds.h"
 #include "host/syntax/tokenizer.h"
 #include "program_runner.h"
 
@@ -93,7 +95,9 @@ Case readCase(const fs::path& dir) {
 // The JSON output of every process of a run of `processes` (0: one process, no cluster), each
 // process's passes in blocks of `block` cases on `threads` threads, one more on odd ranks (the
 // processes of a job need not have as many cores).
-std::vector<std::string> run(const Case& c, int processes, int threads, long block) {
+// `memoryBytes`: bytes of cases and held partial results each process keeps in memory.
+std::vector<std::string> run(const Case& c, int processes, int threads, long block,
+                             size_t memoryBytes = Context{}.workMemoryBytes) {
   ThreadCluster cluster(std::max(1, processes));
   std::vector<std::string> outputs(static_cast<size_t>(std::max(1, processes)));
   auto runOne = [&](int rank) {
@@ -128,6 +132,7 @@ std::vector<std::string> run(const Case& c, int processes, int threads, long blo
       ctx.output = &co;
       ctx.threads = threads + rank % 2;
       ctx.caseBlock = block;
+      ctx.workMemoryBytes = memoryBytes;
       if (processes > 0) ctx.cluster = &cluster.member(rank);
       try {
         QVTCTL(ctx, cmd.text);
@@ -148,7 +153,9 @@ std::vector<std::string> run(const Case& c, int processes, int threads, long blo
 
 // Every reference case, in blocks of 3 cases (so that blocks straddle the processes' shares
 // and split groups), as 2 processes of 2 threads and 3 processes of 1, each converting its own
-// byte ranges of the data (of a byte or more: many ranges, some without a record).
+// byte ranges of the data (of a byte or more: many ranges, some without a record). The 3
+// processes keep 1 byte in memory: their cases and the partial results they hold for the
+// processes after the first go to files.
 TEST(SharedPasses, EveryReferenceCasePrintsAsOneProcessDoes) {
   const fs::path root = fs::path(QV_SOURCE_DIR) / "test" / "reference";
   int compared = 0;
@@ -158,8 +165,9 @@ TEST(SharedPasses, EveryReferenceCasePrintsAsOneProcessDoes) {
     const Case c = readCase(entry.path());
     const std::string alone = run(c, 0, 1, 3).front();
     ASSERT_EQ(alone.find("open failed"), std::string::npos) << name << ": " << alone;
-    for (auto [processes, threads] : {std::pair{2, 2}, {3, 1}}) {
-      const std::vector<std::string> outs = run(c, processes, threads, 3);
+    for (auto [processes, threads, memory] :
+         {std::tuple{2, 2, Context{}.workMemoryBytes}, {3, 1, size_t{1}}}) {
+      const std::vector<std::string> outs = run(c, processes, threads, 3, memory);
       for (size_t r = 0; r < outs.size(); ++r) {
         EXPECT_TRUE(outs[r] == alone) << name << ": process " << r << " of " << processes << " prints\n"
                                       << outs[r].substr(0, 600) << "\ninstead of\n"
@@ -215,6 +223,70 @@ TEST(SharedPasses, AFailureOnOneProcessIsThrownOnEvery) {
     });
   for (std::thread& t : ranks) t.join();
   EXPECT_EQ(caught, std::vector<std::string>(3, "No space left on device"));
+}
+
+// Rounds in which every process writes its next chunk at once: every process consumes every
+// chunk in rank order, each process's in round order, whatever the processes' numbers of
+// chunks, and whether the chunks of processes whose turn has not come are held in memory or in
+// a file (a 1-byte limit); a file that cannot be made (TMPDIR names no folder) fails every
+// process alike.
+TEST(SharedPasses, RoundsAreConsumedInRankOrder) {
+  struct Row {
+    std::vector<int> chunks;  // per process, its number of chunks
+    size_t memoryBytes;
+    bool noTemporaryFolder;
+  };
+  const std::vector<Row> rows = {{{3, 0, 2, 5}, size_t{1} << 20, false},
+                                 {{3, 0, 2, 5}, 1, false},
+                                 {{0, 4, 1}, 1, false},
+                                 {{1, 1}, 1, false},
+                                 {{0, 0}, 1, false},
+                                 {{2, 3}, 1, true}};
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  for (const Row& row : rows) {
+    const int processes = static_cast<int>(row.chunks.size());
+    std::string expected;
+    for (int p = 0; p < processes; ++p)
+      for (int k = 0; k < row.chunks[static_cast<size_t>(p)]; ++k)
+        expected += std::to_string(p) + "." + std::to_string(k) + " ";
+    if (row.noTemporaryFolder) {
+      setenv("TMPDIR", "/nonexistent-quorvest-folder", 1);
+      expected = "cannot create a work file";
+    }
+    ThreadCluster cluster(processes);
+    std::vector<std::string> consumed(static_cast<size_t>(processes));
+    std::vector<std::thread> ranks;
+    for (int r = 0; r < processes; ++r)
+      ranks.emplace_back([&, r] {
+        std::string& seen = consumed[static_cast<size_t>(r)];
+        try {
+          RankOrderedRounds rounds(cluster.member(r), row.memoryBytes, [&](int p, wire::Reader& in) {
+            int chunk = 0;
+            wire::get(in, chunk);
+            seen += std::to_string(p) + "." + std::to_string(chunk) + " ";
+          });
+          const int mine = row.chunks[static_cast<size_t>(r)];
+          for (int round = 0;; ++round) {
+            const bool more = rounds.round([&](wire::Writer& out) {
+              if (round < mine) wire::put(out, round);
+              return round + 1 < mine;
+            });
+            if (!more) break;
+          }
+          rounds.finish();
+        } catch (const WorkFileError& e) {
+          seen = std::string(e.what()).substr(0, expected.size());
+        }
+      });
+    for (std::thread& t : ranks) t.join();
+    EXPECT_EQ(consumed, std::vector<std::string>(static_cast<size_t>(processes), expected))
+        << row.memoryBytes << " bytes in memory";
+    if (old)
+      setenv("TMPDIR", saved.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+  }
 }
 
 }  // namespace
