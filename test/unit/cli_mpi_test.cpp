@@ -114,5 +114,41 @@ TEST_F(MpiProgram, DataMissingOnOneProcessIsToldOnceAndNamesTheProcess) {
   EXPECT_EQ(r.out, "");
 }
 
+TEST_F(MpiProgram, ATemporaryFolderOneProcessLacksIsToldAsOneProcessTellsIt) {
+  // Only the first process keeps the saved values and design rows in scratch files: a missing
+  // temporary folder of the second changes nothing, and one of the first is told as one
+  // process tells it, instead of leaving the other process waiting.
+  const std::string data = file("d.csv", "a,x,y\n1,0,2\n2,1,3\n3,2,5\n1,3,4\n2,4,6\n3,0,7\n1,1,3\n2,2,8\n");
+  const std::string both = "QUORVEST y BY a WITH x /SAVE=PRED /OUTFILE=DESIGN('design.csv').";
+  const std::string save = "QUORVEST y BY a WITH x /SAVE=PRED RESID.";
+  const std::string missing = "TMPDIR=" + shellQuote(path("none"));
+  const struct {
+    std::string script;
+    bool firstLacks, secondLacks;
+  } cases[] = {{both, false, true}, {both, true, false}, {save, true, false}};
+  for (const auto& c : cases) {
+    for (const char* folder : {"one", "first", "second"}) {
+      fs::remove_all(path(folder));
+      fs::create_directories(path(folder));
+    }
+    const std::string args = " -e " + shellQuote(c.script) + " --data " + shellQuote(data) + " --case-block 2";
+    auto launch = [&](const char* folder, bool lacks, const char* binary) {
+      return " --wdir " + shellQuote(path(folder)) + " env " + (lacks ? missing : std::string("QV=1")) + " " +
+             shellQuote(binary) + args;
+    };
+    const RunResult alone = run({}, 60,
+                                "env -C " + shellQuote(path("one")) + " " + (c.firstLacks ? missing : "QV=1") +
+                                    " " + shellQuote(QV_BINARY) + args);
+    const RunResult shared = run({}, 60,
+                                 qvtest::mpiLauncher() + " -np 1" + launch("first", c.firstLacks, QV_MPI_BINARY) +
+                                     " : -np 1" + launch("second", c.secondLacks, QV_MPI_BINARY));
+    const std::string what = c.script + (c.firstLacks ? ", first process" : ", second process");
+    EXPECT_EQ(shared.status, alone.status) << what << "\n" << shared.err;
+    EXPECT_EQ(shared.out, alone.out) << what;
+    EXPECT_EQ(filesUnder(path("first")), filesUnder(path("one"))) << what;
+    EXPECT_TRUE(fs::is_empty(path("second"))) << what;
+  }
+}
+
 }  // namespace
 #endif
