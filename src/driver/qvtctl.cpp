@@ -77,9 +77,7 @@ void runCommand(Context& ctx, const std::string& commandText) {
 // with the next command: always with one process; with several only when every process failed
 // alike (a failure gatherAll threw), since a process that failed alone would go on while the
 // others wait for it in a gathering. Otherwise the failure leaves QVTCTL and ends the job.
-bool reportable(const Context& ctx) {
-  return !ctx.cluster || ctx.cluster->size() <= 1 || failureIsAgreed();
-}
+bool reportable(const Context& ctx) { return !ctx.cluster || ctx.cluster->size() <= 1 || failureIsAgreed(); }
 
 }  // namespace
 

@@ -246,7 +246,8 @@ TEST(SharedPasses, AFailureOfOneProcessAloneLeavesTheCommand) {
       {everywhere(memory), true, false, "memory"},
   };
   InputError err;
-  const std::unique_ptr<DataSource> real = DataSource::openText("a,y\n1,2\n2,3\n1,4\n2,6\n", DataOptions{}, err);
+  const std::unique_ptr<DataSource> real =
+      DataSource::openText("a,y\n1,2\n2,3\n1,4\n2,6\n", DataOptions{}, err);
   ASSERT_TRUE(real) << err.describe();
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
