@@ -35,6 +35,7 @@
 #include "host/data/case_stream.h"
 #include "host/output/render.h"
 #include "host/syntax/tokenizer.h"
+#include "parse/dispatcher.h"
 #include "save/atomic_file.h"
 #include "save/save_data_file.h"
 
@@ -261,7 +262,8 @@ qv::out::CommandOutput runCommand(const std::string& text, const qv::DataSource*
                        "Internal error: the check \"" + e.condition + "\" failed in " + e.routine +
                            ". The command was stopped; this is a fault of the program, please report it."));
   } catch (const std::bad_alloc&) {
-    if (cluster && cluster->size() > 1) throw;
+    if (cluster && cluster->size() > 1)
+      throw std::runtime_error("there is not enough memory to run the command");
     stopped = true;
     co.items.push_back(stoppedMessage("Insufficient memory ...",
                                       "There is not enough memory to run the command. It was stopped."));
@@ -481,6 +483,8 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
                                why, &script))
     return run.usageError(why);
 
+  const auto commands = qv::syntax::splitCommands(script);
+
   // Every process opens the data itself.
   std::unique_ptr<qv::DataSource> data;
   bool dataOpened = true;
@@ -503,9 +507,9 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
         // The processes convert the data in shares, each the byte ranges whose blocks of cases
         // it then reads, unless the first process must write a row for every case of the data
         // (--save-data, the design matrix of OUTFILE): then each converts every case.
-        std::string upper = script;
-        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        if (o.saveData.empty() && upper.find("OUTFILE") == std::string::npos) dopt.cluster = cluster;
+        bool everyCase = !o.saveData.empty();
+        for (const auto& cmd : commands) everyCase = everyCase || qv::mayRequestDesignFile(cmd.text);
+        if (!everyCase) dopt.cluster = cluster;
         dopt.shareBlockCases = o.caseBlock;
         dopt.regularFileOnly = cluster != nullptr;
         qv::InputError err;
@@ -521,7 +525,6 @@ int runProgram(int argc, char** argv, qv::Cluster* cluster) {
   }
   if (!run.onEvery(dataOpened, why)) return run.usageError(why);
 
-  const auto commands = qv::syntax::splitCommands(script);
   if (commands.empty())
     return run.usageError((o.script.empty() ? std::string("-e") : o.script) + ": there is no command to run");
 

@@ -7,6 +7,7 @@
 #include "driver/analyses.h"
 #include "driver/group_loop.h"
 #include "driver/state.h"
+#include "host/cluster.h"
 #include "host/data/work_store.h"
 #include "host/output/message_numbers.h"
 #include "parse/dispatcher.h"
@@ -72,6 +73,12 @@ void runCommand(Context& ctx, const std::string& commandText) {
   analyseGroups(ctx, *st);
 }
 
+// Whether the failure being handled is reported as this command's error, the run going on
+// with the next command: always with one process; with several only when every process failed
+// alike (a failure gatherAll threw), since a process that failed alone would go on while the
+// others wait for it in a gathering. Otherwise the failure leaves QVTCTL and ends the job.
+bool reportable(const Context& ctx) { return !ctx.cluster || ctx.cluster->size() <= 1 || failureIsAgreed(); }
+
 }  // namespace
 
 // Runs one QUORVEST command (QVTCTL). The error flag starts clear, so on return it tells
@@ -85,14 +92,18 @@ void QVTCTL(Context& ctx, const std::string& commandText) {
     } catch (const DataChanged&) {
       throw;  // ends the run, not only this command
     } catch (const InternalError& e) {
+      if (!reportable(ctx)) throw;
       ctx.note("Internal error in ^1 ^2 ...", out::Severity::Error, {e.routine, e.condition},
                out::Phase::Processing);
     } catch (const std::bad_alloc&) {
+      if (!reportable(ctx)) throw;
       ctx.message(msg::kInsufficientMemory, out::Phase::Processing, out::Severity::Error);
     } catch (const WorkFileError& e) {
+      if (!reportable(ctx)) throw;
       // The temporary folder cannot take the case work file (missing, full, not writable).
       ctx.note("Work file failed ^1 ...", out::Severity::Error, {e.what()}, out::Phase::Processing);
     } catch (const std::exception& e) {
+      if (!reportable(ctx)) throw;
       ctx.note("Internal error ^1 ...", out::Severity::Error, {e.what()}, out::Phase::Processing);
     }
   }

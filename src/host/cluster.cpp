@@ -2,6 +2,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "host/assert.h"
 #include "host/data/case_stream.h"
@@ -14,7 +15,23 @@ namespace {
 // How a failure travels to the other processes: its kind and texts.
 enum class FailureKind : char { None, WorkFile, DataChanged, Internal, Memory, Other };
 
+// A failure of kind E thrown on every process alike.
+template <class E>
+struct Agreed final : E, AgreedFailure {
+  explicit Agreed(E failure) : E(std::move(failure)) {}
+};
+
 }  // namespace
+
+bool failureIsAgreed() {
+  try {
+    throw;
+  } catch (const AgreedFailure&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
 std::vector<std::string> gatherAll(Cluster& cluster, const std::function<void(wire::Writer&)>& produce) {
   wire::Writer out;
@@ -57,15 +74,15 @@ std::vector<std::string> gatherAll(Cluster& cluster, const std::function<void(wi
       wire::get(in, w);
       switch (theirs) {
         case FailureKind::WorkFile:
-          throw WorkFileError(t);
+          throw Agreed<WorkFileError>(WorkFileError(t));
         case FailureKind::DataChanged:
-          throw DataChanged(t);
+          throw Agreed<DataChanged>(DataChanged(t));
         case FailureKind::Internal:
-          throw InternalError{t, w};
+          throw Agreed<InternalError>(InternalError{t, w});
         case FailureKind::Memory:
-          throw std::bad_alloc();
+          throw Agreed<std::bad_alloc>(std::bad_alloc());
         default:
-          throw std::runtime_error(t);
+          throw Agreed<std::runtime_error>(std::runtime_error(t));
       }
     }
     bytes.erase(0, static_cast<size_t>(in.at - bytes.data()));

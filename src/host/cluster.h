@@ -29,7 +29,19 @@ class Cluster {
 // in rank order. A failure on any process (an exception from `produce`) is thrown on every
 // process, after the gathering, as the same kind of error (work file, changed data, internal
 // check, memory) with the same text, so that every process ends alike; the first process that
-// failed speaks for all.
+// failed speaks for all. What it throws also derives from AgreedFailure.
 std::vector<std::string> gatherAll(Cluster& cluster, const std::function<void(wire::Writer&)>& produce);
+
+// The mark of a failure that gatherAll threw on every process alike: each process may report it
+// and go on with the next command in step with the others. A failure without the mark may
+// have struck one process alone, which then cannot stay in step. Catch failures by their kind
+// as ever; ask failureIsAgreed() in the handler.
+struct AgreedFailure {
+  virtual ~AgreedFailure() = default;
+};
+
+// Whether the failure being handled (call it inside a catch handler) carries the AgreedFailure
+// mark.
+bool failureIsAgreed();
 
 }  // namespace qv

@@ -146,6 +146,20 @@ void runMainPass(ParseContext& pc) {
 
 }  // namespace
 
+bool mayRequestDesignFile(const std::string& commandText) {
+  const syntax::Tokenizer tok(commandText);
+  const std::vector<syntax::Token>& t = tok.tokens();
+  constexpr int kDesignFile = 4;  // DESIGN in outfileKeywords()
+  // Every symbol that reads as OUTFILE, wherever it stands, and the rest of its subcommand.
+  for (size_t i = 0; i < t.size(); ++i) {
+    const SubcommandSpec* spec = matchSubcommand(t[i]);
+    if (spec == nullptr || spec->parse != parseOutfile) continue;
+    for (size_t j = i + 1; j < t.size() && !t[j].endsSubcommand(); ++j)
+      if (syntax::matchKeyword(t[j], outfileKeywords()) == kDesignFile) return true;
+  }
+  return false;
+}
+
 void parseCommand(ParseContext& pc) {
   static const std::vector<std::string> kCommand{"QUORVEST"};
   if (syntax::matchKeyword(pc.sym(), kCommand) == 0) {

@@ -10,4 +10,10 @@ namespace qv {
 // command error sets the error flag (pc.ctx.failed()) and ends the parse.
 void parseCommand(ParseContext& pc);
 
+// Whether the command may ask for the DESIGN matrix file (OUTFILE=DESIGN(...)), which holds a
+// row for every case: read from its symbols alone, before any data are open. True for every
+// spelling the parse accepts (abbreviated keywords included), and perhaps for a command the
+// parse would refuse; false only when the command cannot ask for the file.
+bool mayRequestDesignFile(const std::string& commandText);
+
 }  // namespace qv

@@ -183,8 +183,13 @@ bool parsePrint(ParseContext& pc) {
   return true;
 }
 
-bool parseOutfile(ParseContext& pc) {
+const std::vector<std::string>& outfileKeywords() {
   static const std::vector<std::string> kTable{"COVB", "CORB", "EFFECT", "DESIGN"};
+  return kTable;
+}
+
+bool parseOutfile(ParseContext& pc) {
+  const std::vector<std::string>& kTable = outfileKeywords();
   ProcedureState& st = pc.st;
   // A repeated OUTFILE replaces the earlier one whole.
   st.outdpcPath.clear();

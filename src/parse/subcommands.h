@@ -26,6 +26,8 @@ void parseMissing(ParseContext& pc);
 bool parseCriteria(ParseContext& pc);
 bool parsePrint(ParseContext& pc);
 bool parseOutfile(ParseContext& pc);
+// The keywords of OUTFILE, in the order of their numbers: COVB, CORB, EFFECT, DESIGN.
+const std::vector<std::string>& outfileKeywords();
 
 // Checks and derived settings once the whole command has been read.
 void postParseChecks(ParseContext& pc);

@@ -295,6 +295,9 @@ bool MatrixFiles::open(Context& ctx, const ProcedureState& st) {
       t.file->title = t.title;
       if (!t.file->open(*t.path, why)) return why;
     }
+    // The design rows wait in a scratch file until the DESIGN file is written.
+    std::string why;
+    if (m.design && !m.designRows.open(why)) return why;
     return std::string();
   };
   std::string verdict = ctx.writesFiles ? openTargets() : std::string();
@@ -302,10 +305,6 @@ bool MatrixFiles::open(Context& ctx, const ProcedureState& st) {
   if (!verdict.empty()) return refuse(verdict);
   if (!ctx.writesFiles)
     for (const Target& t : targets) t.file->path = *t.path;
-  if (m.design) {
-    std::string why;
-    if (!m.designRows.open(why)) return refuse(why);
-  }
   return true;
 }
 
@@ -403,6 +402,7 @@ bool MatrixFiles::addGroup(Context& ctx, const ProcedureState& st, const CaseWor
           return part;
         },
         [&](const Rows& part) {
+          if (!ctx.writesFiles) return;  // the rows of every block reach the writing process too
           m.designRows.write(part.bytes.data(), part.bytes.size());
           m.designRecords += part.count;
         });

@@ -10,6 +10,7 @@
 #include "data/case_pass.h"
 #include "data/design.h"
 #include "driver/state.h"
+#include "host/cluster.h"
 #include "host/context.h"
 #include "host/output/document.h"
 
@@ -203,8 +204,12 @@ void beginSave(Context& ctx, ProcedureState& st) {
     for (const auto& v : *ctx.savedVariables) taken.push_back(v.name);
   st.savedVariables = nameSavedVariables(ctx, st, taken);
   auto store = std::make_shared<SavedValueStore>(st.savedVariables.size());
+  // Only the process that writes files keeps the values; the processes of a cluster take its
+  // verdict, so that all go on, or stop, together.
   std::string why;
-  if (!store->open(why)) {
+  if (ctx.writesFiles && !store->open(why) && why.empty()) why = "the scratch file was not created";
+  if (ctx.cluster) why = ctx.cluster->allGather(ctx.cluster->rank() == 0 ? why : std::string()).at(0);
+  if (!why.empty()) {
     st.savedVariables.clear();
     ctx.note("Scratch file not created ^1 ...", out::Severity::Error, {why});
     return;
@@ -235,6 +240,7 @@ void saveGroupValues(ProcedureState& st, const CaseWorkFile& work) {
         return part;
       },
       [&](const Values& part) {
+        if (!store.isOpen()) return;  // kept by the process that writes files
         for (size_t k = 0; k < part.records.size(); ++k)
           store.append(part.records[k], part.values.data() + k * nv);
       });
@@ -246,7 +252,7 @@ void finishSave(Context& ctx, ProcedureState& st) {
     return;
   }
   std::string why;
-  if (!st.savedVariables.front().store->finish(ctx.data->caseCount(), why)) {
+  if (ctx.writesFiles && !st.savedVariables.front().store->finish(ctx.data->caseCount(), why)) {
     st.savedVariables.clear();
     ctx.note("Scratch file not created ^1 ...", out::Severity::Error, {why});
     return;

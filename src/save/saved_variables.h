@@ -25,6 +25,7 @@ class SavedValueStore {
  public:
   explicit SavedValueStore(size_t width) : width_(width), next_(width) {}
   bool open(std::string& why) { return file_.open(why); }
+  bool isOpen() const { return file_.isOpen(); }
   void append(int64_t position, const double* values);
   // Ends writing; `cases` is the number of cases in the active data. False with `why` set when a
   // write failed.
@@ -66,6 +67,7 @@ std::vector<SavedVariable> nameSavedVariables(const Context& ctx, const Procedur
 void computeSavedValues(const ProcedureState& st, const CaseBlock& cases, std::vector<double>& out);
 
 // Starts the command's SAVE: names the variables in st.savedVariables, all system-missing.
+// Only the process that writes files (ctx.writesFiles) keeps their values in a scratch file.
 void beginSave(Context& ctx, ProcedureState& st);
 // Computes the current group's values into st.savedVariables at the cases' file positions.
 void saveGroupValues(ProcedureState& st, const CaseWorkFile& work);

@@ -110,5 +110,27 @@ TEST(Dispatcher, MissingValueNotesTable) {
   EXPECT_EQ(t->cells[1].path[0].back(), "Cases Used");
 }
 
+// The look at a command's symbols before any data are open: whether it may ask for the DESIGN
+// matrix file, as the parse of the command decides it, whatever the spelling.
+TEST(Dispatcher, DesignFileRequestIsSeenInEverySpelling) {
+  const struct {
+    const char* command;
+    bool asks;
+  } cases[] = {
+      {"QUORVEST y BY a /OUTFILE=DESIGN('d.csv')", true},
+      {"QUORVEST y BY a /outf = desi(d.csv)", true},
+      {"QUORVEST y BY a /OUT=COVB('c.csv') DES('d.csv') /PRINT=GEF", true},
+      {"QUORVEST y BY a /OUTFILE=COVB('c.csv') EFFECT('design.csv') /DESIGN=a", false},
+      {"QUORVEST y BY a /OU=DESIGN('d.csv')", false},  // two letters abbreviate nothing
+      {"QUORVEST y BY a /DESIGN=a", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(mayRequestDesignFile(c.command), c.asks) << c.command;
+    Parsed p;
+    p.run(c.command);
+    EXPECT_EQ(!p.st.outdpdPath.empty(), c.asks) << c.command << ": the parse";
+  }
+}
+
 }  // namespace
 }  // namespace qv::testing

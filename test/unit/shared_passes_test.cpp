@@ -9,7 +9,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -286,6 +288,86 @@ TEST(SharedPasses, RoundsAreConsumedInRankOrder) {
       setenv("TMPDIR", saved.c_str(), 1);
     else
       unsetenv("TMPDIR");
+  }
+}
+
+// A data source that fails as told when a pass over its cases starts.
+class FailingSource : public DataSource {
+ public:
+  FailingSource(const DataSource& real, std::function<void()> fail) : real_(real), fail_(std::move(fail)) {}
+  const Dictionary& dictionary() const override { return real_.dictionary(); }
+  int weightIndex() const override { return real_.weightIndex(); }
+  const std::vector<int>& splitIndexes() const override { return real_.splitIndexes(); }
+  bool splitSeparate() const override { return real_.splitSeparate(); }
+  long nonFiniteCount() const override { return real_.nonFiniteCount(); }
+  std::unique_ptr<CaseReader> read() const override {
+    fail_();
+    return real_.read();
+  }
+
+ private:
+  const DataSource& real_;
+  std::function<void()> fail_;
+};
+
+// Two processes that do the same: every gathering hands back this process's bytes twice.
+struct TwinCluster : Cluster {
+  int rank() const override { return 0; }
+  int size() const override { return 2; }
+  std::vector<std::string> allGather(const std::string& mine) override { return {mine, mine}; }
+};
+
+// A failure every process shares (thrown by gatherAll) is reported as the command's error, and
+// the run goes on; one that may have struck this process alone leaves QVTCTL on a cluster of
+// several processes (to end the job), and is reported when the process runs alone.
+TEST(SharedPasses, AFailureOfOneProcessAloneLeavesTheCommand) {
+  TwinCluster twin;
+  const std::function<void()> workFile = [] { throw WorkFileError("No space left on device"); };
+  const std::function<void()> internal = [] { throw InternalError{"n > 0", "a pass"}; };
+  const std::function<void()> memory = [] { throw std::bad_alloc(); };
+  auto everywhere = [&](const std::function<void()>& fail) {
+    return std::function<void()>([&twin, fail] { gatherAll(twin, [&](wire::Writer&) { fail(); }); });
+  };
+  const struct {
+    std::function<void()> fail;
+    bool cluster;
+    bool leaves;
+    std::string says;
+  } cases[] = {
+      {workFile, true, true, ""},
+      {internal, true, true, ""},
+      {memory, true, true, ""},
+      {workFile, false, false, "No space left on device"},
+      {internal, false, false, "n > 0"},
+      {everywhere(workFile), true, false, "No space left on device"},
+      {everywhere(internal), true, false, "n > 0"},
+      {everywhere(memory), true, false, "memory"},
+  };
+  InputError err;
+  const std::unique_ptr<DataSource> real =
+      DataSource::openText("a,y\n1,2\n2,3\n1,4\n2,6\n", DataOptions{}, err);
+  ASSERT_TRUE(real) << err.describe();
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    const FailingSource data(*real, c.fail);
+    out::CommandOutput co;
+    Context ctx;
+    ctx.data = &data;
+    ctx.output = &co;
+    if (c.cluster) ctx.cluster = &twin;
+    bool left = false;
+    try {
+      QVTCTL(ctx, "QUORVEST y BY a.");
+    } catch (...) {
+      left = true;
+    }
+    EXPECT_EQ(left, c.leaves) << "case " << i;
+    if (c.leaves) continue;
+    EXPECT_TRUE(ctx.failed()) << "case " << i;
+    std::string texts;
+    for (const out::Item& item : co.items)
+      if (const auto* m = std::get_if<out::Message>(&item)) texts += m->text + "\n";
+    EXPECT_NE(texts.find(c.says), std::string::npos) << "case " << i << ":\n" << texts;
   }
 }
 
