@@ -42,10 +42,38 @@ fi
 n=${1:-10000000}
 file=build-bench/bench_$n.csv
 [ -f "$file" ] || ./build-bench/qvbench generate "$n" "$file"
-./build-bench/qvbench read "$file" 1
-./build-bench/qvbench read "$file"
-./build-bench/qvbench analyse "$file" 1
-./build-bench/qvbench analyse "$file"
+# The read alone and the analysis on one and on two threads, alternately in ROUNDS rounds (default
+# 5: a shared virtual machine varies by a third from run to run), then the medians and the ratios
+# the targets are stated in.
+rounds=${ROUNDS:-5}
+log=$(mktemp)
+for ((i = 0; i < rounds; ++i)); do
+  for run in "read 1" "read 2" "analyse 1" "analyse 2"; do
+    set -- $run
+    line=$(./build-bench/qvbench "$1" "$file" "$2")
+    echo "$line threads=$2"
+    echo "$1$2 $line" >>"$log"
+  done
+done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+awk '
+  { for (i = 2; i <= NF; ++i) { split($i, kv, "="); v[$1, kv[1], ++n[$1, kv[1]]] = kv[2] } }
+  function median(run, key,   m, i, j, t, a) {
+    m = n[run, key]
+    for (i = 1; i <= m; ++i) a[i] = v[run, key, i]
+    for (i = 2; i <= m; ++i) for (j = i; j > 1 && a[j - 1] > a[j]; --j) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+    return m % 2 ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2
+  }
+  END {
+    printf "medians of %d rounds: read 1 thread %.3f CPU s; analysis 1 thread %.3f s wall, %.3f CPU s, %.1f MiB; 2 threads %.3f s wall, %.1f MiB\n",
+      n["analyse1", "seconds"], median("read1", "cpu_seconds"), median("analyse1", "seconds"),
+      median("analyse1", "cpu_seconds"), median("analyse1", "peak_rss_mib"), median("analyse2", "seconds"),
+      median("analyse2", "peak_rss_mib")
+    printf "analysis / read (CPU, 1 thread): %.2f (target 1.5); 2 threads / 1 thread (wall): %.2f (target 0.6)\n",
+      median("analyse1", "cpu_seconds") / median("read1", "cpu_seconds"),
+      median("analyse2", "seconds") / median("analyse1", "seconds")
+  }' "$log"
+rm -f "$log"
 # The whole program as one process on two threads and, where MPI is built, as two MPI processes of
 # one thread each; both outputs must be the same to the byte.
 if command -v mpirun >/dev/null && cmake --build build-bench -j2 --target quorvest quorvest-mpi >/dev/null 2>&1; then
