@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -236,6 +237,52 @@ TEST(CsvNumbers, DecimalsDigitsAndRemainderThreshold) {
   EXPECT_NE(csv::parseNumber("49.87").remainder, 0.0);
   EXPECT_EQ(csv::parseNumber("49.87", 7).remainder, 0.0);
   EXPECT_EQ(csv::parseNumber("49.87", 4).remainder, csv::parseNumber("49.87").remainder);
+}
+
+// Converted blocks store a column of short decimals as 32-bit multiples of 10^-d when that gives
+// back every value bit for bit, and as doubles otherwise: each column (one block) must read
+// back exactly what the standard parser makes of its texts.
+TEST(CsvReader, StoredColumnsGiveBackEveryValueBitForBit) {
+  std::mt19937_64 rng(7);
+  std::vector<std::string> randomDecimals;
+  for (int k = 0; k < 3000; ++k) {
+    std::string t = (rng() % 3 == 0 ? "-" : "") + std::to_string(rng() % 1000);
+    const int places = static_cast<int>(rng() % 7);  // every value within 32 bits of 10^-6
+    if (places > 0) {
+      t += ".";
+      for (int i = 0; i < places; ++i) t += static_cast<char>('0' + rng() % 10);
+    }
+    randomDecimals.push_back(k % 97 == 0 ? "" : t);
+  }
+  const std::vector<std::vector<std::string>> columns = {
+      {"1.5", "-2.25", "0.001", "12345.678", "", "0"},
+      {"0.1", "0.30000000000000004"},             // 17 places: doubles
+      {"0.1", "214748.3648"},                      // 2147483648 ten-thousandths: beyond 32 bits
+      {"2147.483647", "-2147.483647", "0.000001"},  // the 32-bit limits
+      {"2147.483648", "0.000001"},
+      {"1.5", "-0.0", "2.5"},
+      {"1e-9", "123456789e-9", "2.5E3", "0.123456789"},
+      {"9007199254740993.5", "1.25"},
+      randomDecimals,
+  };
+  for (const auto& texts : columns) {
+    std::string csv = "i,y\n";
+    for (const std::string& t : texts) csv += "1," + t + "\n";
+    auto ds = mustOpen(csv);
+    auto r = ds->read();
+    for (const std::string& t : texts) {
+      ASSERT_TRUE(r->next()) << t;
+      const double got = r->number(1);
+      if (t.empty()) {
+        EXPECT_TRUE(isSysmis(got));
+        continue;
+      }
+      double want = 0;
+      std::from_chars(t.data(), t.data() + t.size(), want);
+      if (want == 0) want = 0.0;  // -0 reads as 0
+      EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << t << " read back as " << got;
+    }
+  }
 }
 
 TEST(CsvReader, MinusZeroIsZero) {

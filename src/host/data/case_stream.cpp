@@ -224,6 +224,7 @@ struct CaseBatch {
   using Remainder = DecimalRemainder;
   uint32_t rows = 0;
   std::vector<std::vector<double>> num;  // per numeric column of the layout
+  std::vector<int> decimals;             // per numeric column, the most decimals of its texts
   std::vector<Remainder> rems;           // in row order
   std::vector<std::vector<uint32_t>> textLength;
   std::vector<std::string> textBytes;
@@ -232,6 +233,7 @@ struct CaseBatch {
     rows = 0;
     num.resize(lay.numeric.size());
     for (auto& v : num) v.clear();
+    decimals.assign(lay.numeric.size(), 0);
     rems.clear();
     textLength.resize(lay.text.size());
     for (auto& v : textLength) v.clear();
@@ -243,7 +245,33 @@ struct CaseBatch {
   void decode(const char* p, size_t n);
 };
 
-enum : uint8_t { kInt8, kInt16, kInt32, kFloat64 };
+// How a column of a block is stored: whole numbers in 8, 16 or 32 bits; decimals with at most
+// kMaxScale places as 32-bit multiples of 10^-d (kScaled32, d in the next byte); doubles.
+enum : uint8_t { kInt8, kInt16, kInt32, kFloat64, kScaled32 };
+constexpr int kMaxScale = 9;
+constexpr double kPowersOfTen[kMaxScale + 1] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+
+// Whether every value of a column is m / 10^d for a 32-bit m, bit for bit: m and 10^d are exact
+// doubles and their quotient is correctly rounded, so the division gives back the very value
+// (the correctly rounded value of the decimal text) on every reading.
+// The multiple m of 10^-d nearest x (ties away from zero), when |x 10^d| is within 32 bits.
+inline bool scaledValue(double x, double scale, int32_t& m) {
+  const double y = x * scale;
+  if (!(y >= -2147483647.0 && y <= 2147483647.0)) return false;
+  m = static_cast<int32_t>(y < 0.0 ? y - 0.5 : y + 0.5);
+  return true;
+}
+
+bool scaledFits(const std::vector<double>& col, int d) {
+  const double scale = kPowersOfTen[d];
+  for (double x : col) {
+    if (isSysmis(x)) continue;
+    int32_t m;
+    if (!scaledValue(x, scale, m) || static_cast<double>(m) / scale != x || (x == 0.0 && std::signbit(x)))
+      return false;
+  }
+  return true;
+}
 
 // The narrowest kind that gives back every value of a column bit for bit.
 uint8_t narrowestKind(const std::vector<double>& col) {
@@ -265,7 +293,9 @@ void CaseBatch::encode(std::string& out) const {
   size_t bytes = sizeof rows + sizeof(uint32_t) + rems.size() * (2 * sizeof(uint32_t) + sizeof(double));
   for (size_t i = 0; i < num.size(); ++i) {
     kinds[i] = narrowestKind(num[i]);
-    bytes += 1 + kWidth[kinds[i]] * rows;
+    if (kinds[i] == kFloat64 && decimals[i] > 0 && decimals[i] <= kMaxScale && scaledFits(num[i], decimals[i]))
+      kinds[i] = kScaled32;
+    bytes += kinds[i] == kScaled32 ? 2 + 4 * rows : 1 + kWidth[kinds[i]] * rows;
   }
   for (size_t t = 0; t < textLength.size(); ++t) bytes += rows * sizeof(uint32_t) + textBytes[t].size();
   out.resize(bytes);
@@ -289,6 +319,16 @@ void CaseBatch::encode(std::string& out) const {
     if (kinds[i] == kInt16) narrow(int16_t{});
     if (kinds[i] == kInt32) narrow(int32_t{});
     if (kinds[i] == kFloat64) put(col.data(), col.size() * sizeof(double));
+    if (kinds[i] == kScaled32) {
+      const uint8_t d = static_cast<uint8_t>(decimals[i]);
+      put(&d, 1);
+      const double scale = kPowersOfTen[d];
+      for (double x : col) {
+        int32_t v = std::numeric_limits<int32_t>::min();
+        if (!isSysmis(x)) scaledValue(x, scale, v);
+        put(&v, sizeof v);
+      }
+    }
   }
   const uint32_t nrem = static_cast<uint32_t>(rems.size());
   put(&nrem, sizeof nrem);
@@ -329,6 +369,19 @@ void CaseBatch::decode(const char* p, size_t n) {
     if (kind == kInt16) widen(int16_t{});
     if (kind == kInt32) widen(int32_t{});
     if (kind == kFloat64) take(col.data(), rows * sizeof(double));
+    if (kind == kScaled32) {
+      uint8_t d;
+      take(&d, 1);
+      if (d > kMaxScale) throw WorkFileError("the work file is damaged");
+      const double scale = kPowersOfTen[d];
+      if (static_cast<size_t>(end - p) < rows * sizeof(int32_t)) throw WorkFileError("the work file is damaged");
+      for (uint32_t k = 0; k < rows; ++k) {
+        int32_t x;
+        std::memcpy(&x, p + k * sizeof x, sizeof x);
+        col[k] = x == std::numeric_limits<int32_t>::min() ? kSysmis : static_cast<double>(x) / scale;
+      }
+      p += rows * sizeof(int32_t);
+    }
   }
   uint32_t nrem;
   take(&nrem, sizeof nrem);
@@ -437,6 +490,7 @@ void convertRange(const Input& in, const RecordLayout& layout, const std::vector
               if (n.remainder != 0.0)
                 batch.rems.push_back({batch.rows, static_cast<uint32_t>(c), n.remainder});
               cs.decimals = std::max(cs.decimals, n.decimals);
+              batch.decimals[i] = std::max(batch.decimals[i], n.decimals);
               cs.longestNumber = std::max(cs.longestNumber, n.length);
               break;
             case csv::NumberKind::NonFinite:
