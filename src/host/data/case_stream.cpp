@@ -251,24 +251,24 @@ enum : uint8_t { kInt8, kInt16, kInt32, kFloat64, kScaled32 };
 constexpr int kMaxScale = 9;
 constexpr double kPowersOfTen[kMaxScale + 1] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
-// Whether every value of a column is m / 10^d for a 32-bit m, bit for bit: m and 10^d are exact
-// doubles and their quotient is correctly rounded, so the division gives back the very value
-// (the correctly rounded value of the decimal text) on every reading.
-// The multiple m of 10^-d nearest x (ties away from zero), when |x 10^d| is within 32 bits.
-inline bool scaledValue(double x, double scale, int32_t& m) {
-  const double y = x * scale;
-  if (!(y >= -2147483647.0 && y <= 2147483647.0)) return false;
-  m = static_cast<int32_t>(y < 0.0 ? y - 0.5 : y + 0.5);
-  return true;
-}
-
-bool scaledFits(const std::vector<double>& col, int d) {
+// The column as 32-bit multiples m of 10^-d (INT32_MIN for a missing value), when every value is
+// m / 10^d bit for bit: m and 10^d are exact doubles and their quotient is correctly rounded, so
+// the division gives back the very value (the correctly rounded value of the decimal text) on
+// every reading. False, with `scaled` unspecified, when a value is not.
+bool scaleColumn(const std::vector<double>& col, int d, std::vector<int32_t>& scaled) {
   const double scale = kPowersOfTen[d];
-  for (double x : col) {
-    if (isSysmis(x)) continue;
-    int32_t m;
-    if (!scaledValue(x, scale, m) || static_cast<double>(m) / scale != x || (x == 0.0 && std::signbit(x)))
-      return false;
+  scaled.resize(col.size());
+  for (size_t k = 0; k < col.size(); ++k) {
+    const double x = col[k];
+    if (isSysmis(x)) {
+      scaled[k] = std::numeric_limits<int32_t>::min();
+      continue;
+    }
+    const double y = x * scale;  // m is y rounded, ties away from zero
+    if (!(y >= -2147483647.0 && y <= 2147483647.0)) return false;
+    const int32_t m = static_cast<int32_t>(y < 0.0 ? y - 0.5 : y + 0.5);
+    if (static_cast<double>(m) / scale != x || (x == 0.0 && std::signbit(x))) return false;
+    scaled[k] = m;
   }
   return true;
 }
@@ -290,11 +290,16 @@ uint8_t narrowestKind(const std::vector<double>& col) {
 void CaseBatch::encode(std::string& out) const {
   constexpr size_t kWidth[] = {1, 2, 4, 8};
   std::vector<uint8_t> kinds(num.size());
+  std::vector<std::vector<int32_t>> scaled(num.size());  // the columns of kind kScaled32
   size_t bytes = sizeof rows + sizeof(uint32_t) + rems.size() * (2 * sizeof(uint32_t) + sizeof(double));
   for (size_t i = 0; i < num.size(); ++i) {
     kinds[i] = narrowestKind(num[i]);
-    if (kinds[i] == kFloat64 && decimals[i] > 0 && decimals[i] <= kMaxScale && scaledFits(num[i], decimals[i]))
-      kinds[i] = kScaled32;
+    if (kinds[i] == kFloat64 && decimals[i] > 0 && decimals[i] <= kMaxScale) {
+      if (scaleColumn(num[i], decimals[i], scaled[i]))
+        kinds[i] = kScaled32;
+      else
+        scaled[i] = std::vector<int32_t>();
+    }
     bytes += kinds[i] == kScaled32 ? 2 + 4 * rows : 1 + kWidth[kinds[i]] * rows;
   }
   for (size_t t = 0; t < textLength.size(); ++t) bytes += rows * sizeof(uint32_t) + textBytes[t].size();
@@ -322,12 +327,7 @@ void CaseBatch::encode(std::string& out) const {
     if (kinds[i] == kScaled32) {
       const uint8_t d = static_cast<uint8_t>(decimals[i]);
       put(&d, 1);
-      const double scale = kPowersOfTen[d];
-      for (double x : col) {
-        int32_t v = std::numeric_limits<int32_t>::min();
-        if (!isSysmis(x)) scaledValue(x, scale, v);
-        put(&v, sizeof v);
-      }
+      put(scaled[i].data(), scaled[i].size() * sizeof(int32_t));
     }
   }
   const uint32_t nrem = static_cast<uint32_t>(rems.size());
